@@ -1,0 +1,58 @@
+#include "app/Engine.h"
+
+#include "app/ShowStatus.h"
+#include "app/WorkFolder.h"
+
+#include <stdexcept>
+
+namespace velmora {
+
+Engine::Engine(Ui& ui, EngineOptions options) : ui_(ui), options_(std::move(options)) {
+  if (options_.settingsFile.empty()) options_.settingsFile = SettingsFilePath();
+}
+
+Engine::~Engine() {
+  try {
+    Shutdown();
+  } catch (...) {
+    // Nothing sensible is left to report to during destruction.
+  }
+}
+
+void Engine::Startup() {
+  CleanWorkFolder();
+  databases_ = OpenLocalDatabases(WorkFolder());
+  fingerprinter_ = std::make_unique<Fingerprinter>(*databases_.meta, ui_);
+  LoadSettings();
+  started_ = true;
+  ShowStatus("Velmora Online Uploader");
+}
+
+void Engine::Shutdown() {
+  if (!started_) return;
+  started_ = false;
+  CleanWorkFolder();
+  SaveSettings();
+}
+
+void Engine::ShowStatus(const std::string& message) { velmora::ShowStatus(ui_, message); }
+
+void Engine::LoadSettings() {
+  const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
+  UserName = stored.userName;
+  Password = stored.password;
+  winampLocationBox = stored.winampLocation;
+  restorePathBox = stored.restorePath;
+  ui_.ViewChanged(View::Settings);
+}
+
+void Engine::SaveSettings() {
+  velmora::SaveSettings({UserName, Password, winampLocationBox, restorePathBox}, options_.settingsFile);
+}
+
+Fingerprinter& Engine::fingerprinter() {
+  if (!fingerprinter_) throw std::logic_error("the engine has not been started");
+  return *fingerprinter_;
+}
+
+} // namespace velmora

@@ -1,0 +1,64 @@
+#pragma once
+// The engine object: owns what the main window owns (settings in use, databases, fingerprint
+// cache, tag readers, collections, queue, run counters) and runs the start-up and shutdown
+// sequences. The Qt window, the CLI and the tests all drive the program through it.
+
+#include "app/Settings.h"
+#include "app/Ui.h"
+#include "store/LocalDatabases.h"
+#include "upload/Fingerprinter.h"
+
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+struct EngineOptions {
+  // The program's first command-line argument, which may redirect the service ("/stage HOST").
+  std::string firstArgument;
+  // Where the settings live; the per-user default when empty.
+  std::filesystem::path settingsFile;
+};
+
+class Engine {
+public:
+  Engine(Ui& ui, EngineOptions options = {});
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // Clean the work folder, detect Winamp, open the databases, create the tag readers, load the
+  // settings, greet in the status line.
+  void Startup();
+  // Clean the work folder, save the settings, drop the tag readers. Safe to call more than once.
+  void Shutdown();
+
+  void ShowStatus(const std::string& message);
+  Ui& ui() { return ui_; }
+  const EngineOptions& options() const { return options_; }
+
+  // Credentials in use and the two text boxes whose values are kept between runs.
+  std::string UserName;
+  std::string Password;
+  std::string winampLocationBox;
+  std::string restorePathBox;
+  bool IsLoggedIn() const { return loggedIn_; }
+  void SetLoggedIn() { loggedIn_ = true; }
+
+  void LoadSettings();
+  void SaveSettings();
+
+  std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
+  Fingerprinter& fingerprinter();
+  LocalDatabases& databases() { return databases_; }
+
+private:
+  Ui& ui_;
+  EngineOptions options_;
+  LocalDatabases databases_;
+  std::unique_ptr<Fingerprinter> fingerprinter_;
+  bool loggedIn_ = false;
+  bool started_ = false;
+};
+
+} // namespace velmora

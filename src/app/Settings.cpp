@@ -1,0 +1,99 @@
+#include "app/Settings.h"
+
+#include "app/AtomicFile.h"
+
+#include <ini.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace velmora {
+namespace {
+
+constexpr const char* kSection = "Velmora Online";
+
+std::filesystem::path ConfigHome() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
+  if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".config";
+  return std::filesystem::current_path() / ".config";
+}
+
+bool NeedsEscape(unsigned char c, bool atEdge) {
+  return c < 0x20 || c == 0x7f || c == '%' || c == ';' || c == '#' || c == '=' || c == '[' ||
+         c == ']' || (atEdge && c == ' ');
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+int OnIniValue(void* user, const char* section, const char* name, const char* value) {
+  auto* settings = static_cast<StoredSettings*>(user);
+  if (std::strcmp(section, kSection) != 0) return 1;
+  const std::string text = UnescapeIniValue(value);
+  if (std::strcmp(name, "username") == 0) settings->userName = text;
+  else if (std::strcmp(name, "password") == 0) settings->password = text;
+  else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
+  else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
+  return 1;
+}
+
+} // namespace
+
+std::filesystem::path SettingsFilePath() {
+  return ConfigHome() / "velmora-online" / "settings.ini";
+}
+
+std::string EscapeIniValue(const std::string& value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    if (NeedsEscape(c, i == 0 || i + 1 == value.size())) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string UnescapeIniValue(const std::string& value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 &&
+        HexValue(value[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
+      i += 2;
+    } else {
+      out += value[i];
+    }
+  }
+  return out;
+}
+
+StoredSettings LoadSettings(const std::filesystem::path& file) {
+  StoredSettings settings;
+  std::FILE* f = std::fopen(file.c_str(), "r");
+  if (!f) return settings;
+  const int result = ini_parse_file(f, OnIniValue, &settings);
+  std::fclose(f);
+  if (result != 0) return {}; // a damaged file counts as no settings at all
+  return settings;
+}
+
+void SaveSettings(const StoredSettings& settings, const std::filesystem::path& file) {
+  std::string text = std::string("[") + kSection + "]\n";
+  text += "username=" + EscapeIniValue(settings.userName) + "\n";
+  text += "password=" + EscapeIniValue(settings.password) + "\n";
+  text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
+  text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
+  WriteFileAtomically(file, text, 0600, 0700);
+}
+
+} // namespace velmora

@@ -1,0 +1,30 @@
+#pragma once
+// The four values kept between runs, in a per-user INI file readable by its owner only.
+
+#include <filesystem>
+#include <string>
+
+namespace velmora {
+
+struct StoredSettings {
+  std::string userName;
+  std::string password;
+  std::string winampLocation;
+  std::string restorePath;
+  bool operator==(const StoredSettings&) const = default;
+};
+
+// $XDG_CONFIG_HOME/velmora-online/settings.ini, with ~/.config when the variable is unset.
+std::filesystem::path SettingsFilePath();
+
+// A missing file, a missing value or a file that cannot be parsed reads as empty text.
+StoredSettings LoadSettings(const std::filesystem::path& file = SettingsFilePath());
+// Writes all four values atomically with mode 0600; throws std::runtime_error on failure.
+void SaveSettings(const StoredSettings& settings,
+                  const std::filesystem::path& file = SettingsFilePath());
+
+// Values are escaped so that any text, blanks and line breaks included, reads back unchanged.
+std::string EscapeIniValue(const std::string& value);
+std::string UnescapeIniValue(const std::string& value);
+
+} // namespace velmora

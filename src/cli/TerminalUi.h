@@ -1,0 +1,39 @@
+#pragma once
+// The engine's Ui on a terminal: status lines and messages on stderr, data stays on stdout.
+
+#include "app/Ui.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace velmora::cli {
+
+class TerminalUi : public Ui {
+public:
+  TerminalUi();
+  void SetStatusText(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowErrorMessage(const std::string& text) override;
+  void ShowErrorDisplay(const std::string& text) override;
+  void SetProgress(ProgressBar bar, std::int64_t position, std::int64_t maximum) override;
+  void ProcessMessages() override {}
+  void OpenUrl(const std::string& url) override;
+  void ViewChanged(View) override {}
+
+  // The bar that is drawn on the terminal, if any.
+  void DrawBarFor(ProgressBar bar) { drawnBar_ = bar; }
+
+private:
+  void ClearBar();
+
+  bool terminal_;
+  bool barShown_ = false;
+  ProgressBar drawnBar_ = ProgressBar::File;
+  std::string lastStatus_;
+};
+
+// Status text without the panel's five leading blanks.
+std::string StatusLine(const std::string& panelText);
+
+} // namespace velmora::cli

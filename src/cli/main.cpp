@@ -1,0 +1,74 @@
+// velmora: the uploader for scripts and headless machines.
+
+#include "app/SystemFacts.h"
+#include "cli/Command.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace velmora::cli {
+
+std::vector<CommandEntry>& Commands() {
+  static std::vector<CommandEntry> commands;
+  return commands;
+}
+
+} // namespace velmora::cli
+
+namespace {
+
+std::string Trimmed(const char* text) {
+  std::string s = text;
+  std::size_t begin = 0, end = s.size();
+  while (begin < end && static_cast<unsigned char>(s[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= 32) --end;
+  return s.substr(begin, end - begin);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  using namespace velmora::cli;
+  GlobalOptions global;
+
+  // As in the window, a first argument "/stage" + separator + host redirects the service.
+  std::vector<char*> args(argv, argv + argc);
+  if (args.size() > 1 && Trimmed(args[1]).rfind("/stage", 0) == 0) {
+    global.firstArgument = Trimmed(args[1]);
+    args.erase(args.begin() + 1);
+  }
+
+  CLI::App app{"Velmora Uploader: sends your music to your Velmora online locker and restores it."};
+  app.name("velmora");
+  app.require_subcommand(1);
+  app.set_version_flag("--version", velmora::ProgramVersion());
+  std::string stageHost;
+  app.add_option("--stage", stageHost, "Use the service at HOST instead of the default");
+  app.add_option("--user", global.user, "Account name for this run");
+
+  std::vector<std::pair<CLI::App*, CommandRunner>> runners;
+  for (const auto& entry : Commands()) {
+    CLI::App* command = app.add_subcommand(entry.name, entry.description);
+    runners.emplace_back(command, entry.setup(*command));
+  }
+
+  try {
+    app.parse(static_cast<int>(args.size()), args.data());
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+  if (!stageHost.empty()) global.firstArgument = "/stage " + stageHost;
+
+  for (auto& [command, run] : runners) {
+    if (command->parsed()) {
+      try {
+        return run(global);
+      } catch (const std::exception& error) {
+        std::cerr << "Error: " << error.what() << "\n";
+        return kExitFailed;
+      }
+    }
+  }
+  return kExitUsage;
+}

@@ -1,0 +1,73 @@
+#include "upload/Sha1.h"
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+constexpr std::size_t kReadBlock = 256 * 1024;
+
+struct DigestContext {
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+  DigestContext() { EVP_DigestInit_ex(ctx.get(), EVP_sha1(), nullptr); }
+  void Update(const void* data, std::size_t size) { EVP_DigestUpdate(ctx.get(), data, size); }
+  std::string FinishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx.get(), digest, &length);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+      text += kHex[digest[i] >> 4];
+      text += kHex[digest[i] & 0xf];
+    }
+    return text;
+  }
+};
+
+struct FileHandle {
+  int fd;
+  ~FileHandle() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+} // namespace
+
+std::optional<std::string> Sha1OfFile(const std::string& path) {
+  // O_NONBLOCK keeps a named pipe from hanging the open; only regular files are hashed.
+  FileHandle file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (file.fd < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  DigestContext digest;
+  std::vector<unsigned char> block(kReadBlock);
+  for (;;) {
+    const ssize_t n = ::read(file.fd, block.data(), block.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    digest.Update(block.data(), static_cast<std::size_t>(n));
+  }
+  return digest.FinishHex();
+}
+
+std::string Sha1Hex(const std::string& data) {
+  DigestContext digest;
+  digest.Update(data.data(), data.size());
+  return digest.FinishHex();
+}
+
+} // namespace velmora
