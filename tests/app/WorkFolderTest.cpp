@@ -1,0 +1,74 @@
+// The work folder is private, created on demand, and cleaning it removes exactly the "tmp_" files.
+
+#include "app/SystemFacts.h"
+#include "app/WorkFolder.h"
+
+#include "TempHome.h"
+
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+
+namespace velmora {
+namespace {
+
+class WorkFolderTest : public test::TempHomeTest {};
+
+TEST_F(WorkFolderTest, IsCreatedPrivateWithTrailingSeparator) {
+  const std::string folder = WorkFolder();
+  EXPECT_EQ(folder, workFolder().string() + "/");
+  struct stat info {};
+  ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(WorkFolderTest, CleaningRemovesTmpFilesAtAnyDepthAndKeepsTheRest) {
+  const auto root = std::filesystem::path(WorkFolder());
+  test::WriteFile(root / "tmp_{A}.xml", "x");
+  test::WriteFile(root / "tmp_Velmora.db", "x");
+  test::WriteFile(root / "deeper" / "below" / "tmp_answer.bin", "x");
+  test::WriteFile(root / "meta_Velmora.db", "keep");
+  test::WriteFile(root / "mediaitems_3.xml", "keep");
+  test::WriteFile(root / "deeper" / "not_tmp_file", "keep");
+
+  CleanWorkFolder();
+
+  EXPECT_FALSE(std::filesystem::exists(root / "tmp_{A}.xml"));
+  EXPECT_FALSE(std::filesystem::exists(root / "tmp_Velmora.db"));
+  EXPECT_FALSE(std::filesystem::exists(root / "deeper" / "below" / "tmp_answer.bin"));
+  EXPECT_TRUE(std::filesystem::exists(root / "meta_Velmora.db"));
+  EXPECT_TRUE(std::filesystem::exists(root / "mediaitems_3.xml"));
+  EXPECT_TRUE(std::filesystem::exists(root / "deeper" / "not_tmp_file"));
+}
+
+TEST_F(WorkFolderTest, UnusableLocationGivesAClearError) {
+  test::WriteFile(cacheHome(), "a file where the cache folder should be");
+  try {
+    WorkFolder();
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("work folder"), std::string::npos) << error.what();
+  }
+}
+
+TEST(SystemFactsTest, GuidsAreUniqueRegistryFormText) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string guid = NewGuidString();
+    ASSERT_EQ(guid.size(), 38u);
+    EXPECT_EQ(guid.front(), '{');
+    EXPECT_EQ(guid.back(), '}');
+    for (int dash : {9, 14, 19, 24}) EXPECT_EQ(guid[dash], '-');
+    EXPECT_EQ(guid.find_first_not_of("{}-0123456789ABCDEF"), std::string::npos) << guid;
+    EXPECT_TRUE(seen.insert(guid).second);
+  }
+}
+
+TEST(SystemFactsTest, ProgramVersionHasFourNumbers) {
+  const std::string version = ProgramVersion();
+  EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 3) << version;
+  EXPECT_EQ(version.find_first_not_of("0123456789."), std::string::npos);
+}
+
+} // namespace
+} // namespace velmora
