@@ -2,6 +2,7 @@
 
 #include "app/ShowStatus.h"
 #include "app/WorkFolder.h"
+#include "service/DownloadClient.h"
 
 #include <stdexcept>
 
@@ -48,6 +49,16 @@ void Engine::LoadSettings() {
 
 void Engine::SaveSettings() {
   velmora::SaveSettings({UserName, Password, winampLocationBox, restorePathBox}, options_.settingsFile);
+}
+
+void Engine::SetCaption(std::string caption) {
+  caption_ = std::move(caption);
+  ui_.ViewChanged(View::Caption);
+}
+
+DownloadClient& Engine::downloadClient() {
+  if (!downloadClient_) downloadClient_ = std::make_unique<DownloadClient>(ui_);
+  return *downloadClient_;
 }
 
 Fingerprinter& Engine::fingerprinter() {

@@ -5,13 +5,18 @@
 
 #include "app/Settings.h"
 #include "app/Ui.h"
+#include "restore/ServicePlaylists.h"
+#include "service/RunCounters.h"
 #include "store/LocalDatabases.h"
 #include "upload/Fingerprinter.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmora {
+
+class DownloadClient;
 
 struct EngineOptions {
   // The program's first command-line argument, which may redirect the service ("/stage HOST").
@@ -52,6 +57,18 @@ public:
   Fingerprinter& fingerprinter();
   LocalDatabases& databases() { return databases_; }
 
+  // Byte counters of the upload run; request progress events move them.
+  RunCounters counters;
+  // The user's own playlists on the service as LoadPlaylists last listed them: the restore tab's
+  // rows and the drop tab's playlist box items.
+  std::vector<ServicePlaylistRow> RestorePlaylists;
+  std::vector<std::string> DropPlaylistNames;
+  // Main window caption: "Velmora Uploader", followed by " (user)" after a successful login.
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string caption);
+  // The restore's plain-GET client, one for the run (cookies kept), created on first use.
+  DownloadClient& downloadClient();
+
 private:
   Ui& ui_;
   EngineOptions options_;
@@ -59,6 +76,8 @@ private:
   std::unique_ptr<Fingerprinter> fingerprinter_;
   bool loggedIn_ = false;
   bool started_ = false;
+  std::string caption_ = "Velmora Uploader";
+  std::unique_ptr<DownloadClient> downloadClient_;
 };
 
 } // namespace velmora

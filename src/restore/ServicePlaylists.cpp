@@ -1,0 +1,94 @@
+#include "restore/ServicePlaylists.h"
+
+#include "app/Engine.h"
+#include "service/ApiError.h"
+#include "service/CallService.h"
+
+#include <pugixml.hpp>
+
+namespace velmora {
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return text.substr(begin, end - begin);
+}
+
+// Only a to z change: the service compares account names that way.
+std::string UpperAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// The value of the element's first child node. An element with no content at all has no such
+// node: for the values the filter depends on that ends the listing rather than guessing.
+std::string ChildText(const pugi::xml_node& element, bool required) {
+  const pugi::xml_node first = element.first_child();
+  if (!first) {
+    if (required) throw ApiError(std::string("A playlist's \"") + element.name() + "\" has no text");
+    return {};
+  }
+  return first.value();
+}
+
+} // namespace
+
+std::string SafeFileName(const std::string& text) {
+  std::string safe;
+  safe.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+      break;
+    default:
+      safe += c;
+    }
+  }
+  return safe;
+}
+
+TWSReturnData LoadPlaylists(Engine& engine) {
+  engine.ShowStatus("Loading playlists ...");
+  engine.RestorePlaylists.clear();
+  engine.DropPlaylistNames.clear();
+  struct Announce {
+    Engine& engine;
+    ~Announce() {
+      try {
+        engine.ui().ViewChanged(View::RestorePlaylists);
+      } catch (...) {
+        // The lists are already right; a front end that cannot repaint now will on its next look.
+      }
+    }
+  } announce{engine};
+
+  FormData form;
+  form.AddText("options", "notemporary,nodynamic,ownonly");
+  const TWSReturnData data = CallService(engine, "sets/get", std::move(form), true, kCouldNotConnect);
+
+  pugi::xml_document document;
+  LoadAnswerDocument(document, "playlists", data.ResponseText);
+  const std::string owner = UpperAscii(engine.UserName);
+  for (const pugi::xpath_node& found : document.select_nodes("//result/items/item")) {
+    std::string name, entryKey, dynamic, userName;
+    for (const pugi::xml_node child : found.node().children()) {
+      if (child.type() != pugi::node_element) continue;
+      const std::string tag = Trimmed(child.name());
+      if (tag == "name") name = ChildText(child, false);
+      else if (tag == "entrykey") entryKey = ChildText(child, true);
+      else if (tag == "dynamic") dynamic = ChildText(child, true);
+      else if (tag == "username") userName = ChildText(child, true);
+    }
+    if (!name.empty() && dynamic == "0" && UpperAscii(userName) == owner) {
+      engine.RestorePlaylists.push_back({SafeFileName(name), entryKey, {}, true, name});
+      engine.DropPlaylistNames.push_back(name);
+    }
+  }
+  return data;
+}
+
+} // namespace velmora

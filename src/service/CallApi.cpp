@@ -1,0 +1,188 @@
+#include "service/CallApi.h"
+
+#include "app/BuildInfo.h"
+#include "app/Engine.h"
+#include "app/SystemFacts.h"
+#include "service/ApiError.h"
+#include "service/CurlHandles.h"
+#include "service/TransferProgress.h"
+
+#include <openssl/evp.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+namespace velmora {
+
+namespace curl {
+void Append(List& list, const char* line) {
+  curl_slist* longer = curl_slist_append(list.get(), line);
+  if (!longer) throw std::bad_alloc();
+  (void)list.release();
+  list.reset(longer);
+}
+} // namespace curl
+
+namespace {
+
+constexpr long kMaxRedirects = 15;
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::string Trimmed(const std::string& text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && IsBlankOrControl(text[begin])) ++begin;
+  while (end > begin && IsBlankOrControl(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+void Check(CURLcode code, const char* what) {
+  if (code != CURLE_OK) throw ApiError(std::string(what) + ": " + curl_easy_strerror(code));
+}
+
+// curl streams the file itself; opening it here only gives a clear message before any byte is sent.
+void CheckReadableFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ApiError("Cannot open the file " + path);
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!regular) throw ApiError("Not a regular file: " + path);
+}
+
+struct Transfer {
+  std::string body;
+  RequestProgress* progress = nullptr;
+  std::exception_ptr error;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  return curl::Guarded(transfer->error, size_t{0}, [&] {
+    transfer->body.append(data, size * count);
+    return size * count;
+  });
+}
+
+int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal, curl_off_t sent) {
+  auto* transfer = static_cast<Transfer*>(user);
+  return curl::Guarded(transfer->error, 1, [&] {
+    transfer->progress->Update(sendTotal, sent, receiveTotal, received);
+    return 0;
+  });
+}
+
+curl::Mime BuildBody(CURL* handle, const FormData& form) {
+  curl::Mime mime{curl_mime_init(handle)};
+  if (!mime) throw std::bad_alloc();
+  for (const FormField& field : form.fields()) {
+    curl_mimepart* part = curl_mime_addpart(mime.get());
+    if (!part) throw std::bad_alloc();
+    Check(curl_mime_name(part, field.name.c_str()), "Cannot build the request");
+    if (field.isFile) {
+      CheckReadableFile(field.value);
+      Check(curl_mime_filedata(part, field.value.c_str()), "Cannot attach the file");
+      // The service is told the full local path, not only the file's name.
+      Check(curl_mime_filename(part, field.value.c_str()), "Cannot attach the file");
+      Check(curl_mime_type(part, field.contentType.c_str()), "Cannot attach the file");
+    } else {
+      Check(curl_mime_data(part, field.value.data(), field.value.size()), "Cannot build the request");
+    }
+  }
+  return mime;
+}
+
+} // namespace
+
+std::string AppKey() { return "3F7A19B2-6C4E-81D0-9B2E5F07A6C4D318"; }
+
+std::string MD5Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) {
+    throw std::runtime_error("MD5 is not available");
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 0xf];
+  }
+  return hex;
+}
+
+std::string ApiUserAgent() { return "Velmora Uploader Win32 " + ProgramVersion(); }
+
+std::string ServerBaseUrl(const std::string& firstArgument) {
+  const std::string argument = Trimmed(firstArgument);
+  if (argument.rfind("/stage", 0) == 0) {
+    // "/stage" and the one separator after it are dropped; the host is taken as it stands.
+    return "http://" + argument.substr(std::min<std::size_t>(7, argument.size()));
+  }
+  return std::string("http://") + build::kWebHost + "/";
+}
+
+std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
+  if (method.find("http") != std::string::npos) return method;
+  return baseUrl + "/api/rest/" + method;
+}
+
+void CallApi(Engine& engine, const std::string& method, FormData form, TRESTApiResponse& response,
+             bool progress) {
+  curl::Easy handle{curl_easy_init()};
+  if (!handle) throw ApiError("Cannot start an HTTP client");
+  CURL* h = handle.get();
+
+  Transfer transfer;
+  RequestProgress requestProgress(engine.ui(), engine.counters);
+  if (progress) transfer.progress = &requestProgress;
+
+  form.AddText("username", engine.UserName)
+      .AddText("hashpassword", MD5Hex(engine.Password))
+      .AddText("format", "xml")
+      .AddText("appkey", AppKey())
+      .AddText("_programversion", ProgramVersion());
+  curl::Mime body = BuildBody(h, form);
+
+  curl::List headers;
+  // Waiting for "100 Continue" would cost a round trip per request and nothing is gained.
+  curl::Append(headers, "Expect:");
+
+  const std::string url = RequestUrl(ServerBaseUrl(engine.options().firstArgument), method);
+  const std::string userAgent = ApiUserAgent();
+  Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "Bad address");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_PROXY, "");
+  curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // cookies within this call only
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_MIMEPOST, body.get());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+  if (progress) {
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  }
+
+  const CURLcode result = curl_easy_perform(h);
+  if (transfer.error) std::rethrow_exception(transfer.error);
+  Check(result, ("Request to " + url + " failed").c_str());
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || status >= 300) {
+    throw ApiError("Request to " + url + " answered with HTTP status " + std::to_string(status),
+                   static_cast<int>(status));
+  }
+  response.StatusCode = static_cast<int>(status);
+  response.Body = std::move(transfer.body);
+}
+
+} // namespace velmora

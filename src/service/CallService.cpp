@@ -1,0 +1,44 @@
+#include "service/CallService.h"
+
+#include "app/SystemFacts.h"
+#include "app/WorkFolder.h"
+#include "service/ApiError.h"
+#include "service/CallApi.h"
+
+#include <pugixml.hpp>
+
+#include <cstdio>
+#include <memory>
+
+namespace velmora {
+
+TWSReturnData CallService(Engine& engine, const std::string& method, FormData form, bool progress,
+                          const std::string& failureMessage) {
+  TWSReturnData data;
+  try {
+    TRESTApiResponse response;
+    CallApi(engine, method, std::move(form), response, progress);
+    data = ParseApiResult(response.Body);
+  } catch (...) {
+    // Any failure of the exchange means "no usable answer"; callers decide how to show it.
+    SetApiError(data, kNoAnswerCode, failureMessage);
+  }
+  return data;
+}
+
+void LoadAnswerDocument(pugi::xml_document& document, const std::string& purpose, const std::string& text) {
+  const std::string path = WorkFolder() + "tmp_" + purpose + NewGuidString() + ".xml";
+  {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(path.c_str(), "wbx"), &std::fclose};
+    const std::string content = text + "\r\n";
+    if (!file || std::fwrite(content.data(), 1, content.size(), file.get()) != content.size() ||
+        std::fflush(file.get()) != 0) {
+      throw std::runtime_error("Cannot write the answer file " + path);
+    }
+  }
+  const pugi::xml_parse_result parsed =
+      document.load_file(path.c_str(), pugi::parse_default | pugi::parse_comments);
+  if (!parsed) throw ApiError(std::string("The answer is not XML: ") + parsed.description());
+}
+
+} // namespace velmora

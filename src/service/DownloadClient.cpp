@@ -1,0 +1,113 @@
+#include "service/DownloadClient.h"
+
+#include "service/ApiError.h"
+#include "service/CurlHandles.h"
+#include "service/TransferProgress.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace velmora {
+namespace {
+
+constexpr long kMaxRedirects = 15;
+
+struct Download {
+  std::FILE* file = nullptr;
+  DownloadProgress* progress = nullptr;
+  std::exception_ptr error;
+  bool writeFailed = false;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* download = static_cast<Download*>(user);
+  const size_t bytes = size * count;
+  if (std::fwrite(data, 1, bytes, download->file) != bytes) {
+    download->writeFailed = true;
+    return 0;
+  }
+  return bytes;
+}
+
+int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t, curl_off_t) {
+  auto* download = static_cast<Download*>(user);
+  return curl::Guarded(download->error, 1, [&] {
+    download->progress->Update(receiveTotal, received);
+    return 0;
+  });
+}
+
+} // namespace
+
+DownloadClient::DownloadClient(Ui& ui) : ui_(ui), handle_(curl_easy_init()) {
+  if (!handle_) throw ApiError("Cannot start an HTTP client");
+  CURL* h = static_cast<CURL*>(handle_);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_PROXY, "");
+  curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // the cookie store lives as long as the handle
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L); // an error page must never land in the file
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+}
+
+DownloadClient::~DownloadClient() { curl_easy_cleanup(static_cast<CURL*>(handle_)); }
+
+void DownloadClient::Get(const std::string& url, const std::filesystem::path& target) {
+  CURL* h = static_cast<CURL*>(handle_);
+  std::FILE* file = std::fopen(target.c_str(), "wb");
+  if (!file) {
+    throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(errno));
+  }
+
+  DownloadProgress progress(ui_);
+  Download download{file, &progress, nullptr, false};
+  curl::List headers;
+  curl::Append(headers, (std::string("Accept: ") + kAccept).c_str());
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &download);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &download);
+
+  const CURLcode result = curl_easy_perform(h);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr); // the list dies with this call
+  const bool closed = std::fclose(file) == 0;
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+
+  const auto fail = [&](auto error) {
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    try {
+      progress.End();
+    } catch (...) {
+    }
+    throw error;
+  };
+  if (download.error) {
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    std::rethrow_exception(download.error);
+  }
+  if (download.writeFailed || !closed) {
+    fail(std::runtime_error("Cannot write the file " + target.string()));
+  }
+  if (result != CURLE_OK) {
+    fail(ApiError("Download of " + url + " failed: " + curl_easy_strerror(result),
+                  result == CURLE_HTTP_RETURNED_ERROR ? static_cast<int>(status) : 0));
+  }
+  if (status < 200 || status >= 300) {
+    fail(ApiError("Download of " + url + " answered with HTTP status " + std::to_string(status),
+                  static_cast<int>(status)));
+  }
+  progress.End();
+}
+
+} // namespace velmora

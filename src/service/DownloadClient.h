@@ -1,0 +1,34 @@
+#pragma once
+// The plain-GET client of the restore: one connection and cookie store for the whole run.
+
+#include "app/Ui.h"
+
+#include <filesystem>
+#include <string>
+
+namespace velmora {
+
+class DownloadClient {
+public:
+  explicit DownloadClient(Ui& ui);
+  ~DownloadClient();
+  DownloadClient(const DownloadClient&) = delete;
+  DownloadClient& operator=(const DownloadClient&) = delete;
+
+  // GETs `url` (redirects followed, cookies kept from earlier downloads) and streams the answer
+  // body into `target`, which is created or truncated. The restore file bar follows the bytes and
+  // messages are pumped. On a transport failure or an HTTP error status the partly written file is
+  // removed and ApiError is thrown; a file that cannot be created or written throws
+  // std::runtime_error.
+  void Get(const std::string& url, const std::filesystem::path& target);
+
+  static constexpr const char* kUserAgent =
+      "Mozilla/5.0 (Macintosh; U; Intel Mac OS X; en-US; rv:1.8.1) Gecko/20061010 Firefox/2.0";
+  static constexpr const char* kAccept = "text/html, */*";
+
+private:
+  Ui& ui_;
+  void* handle_; // CURL*, kept for the run so cookies and the connection carry over
+};
+
+} // namespace velmora

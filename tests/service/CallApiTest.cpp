@@ -1,0 +1,215 @@
+// CallApi puts exactly the described request on the wire and fails on every transport or HTTP error.
+
+#include "app/Engine.h"
+#include "app/BuildInfo.h"
+#include "service/ApiError.h"
+#include "service/CallApi.h"
+#include "RawHttpServer.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+using test::CapturedRequest;
+using test::HttpAnswer;
+using test::RawHttpServer;
+
+constexpr const char* kEmptyMd5 = "D41D8CD98F00B204E9800998ECF8427E";
+
+std::string TextPart(const std::string& boundary, const std::string& name, const std::string& value) {
+  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+
+std::string Boundary(const CapturedRequest& request) {
+  const std::string type = request.header("Content-Type");
+  const std::size_t at = type.find("boundary=");
+  return at == std::string::npos ? std::string() : type.substr(at + 9);
+}
+
+class CallApiTest : public test::TempHomeTest {
+protected:
+  Engine MakeEngine(const std::string& firstArgument) {
+    return Engine(ui, {firstArgument, configHome() / "settings.ini"});
+  }
+  test::RecordingUi ui;
+};
+
+TEST(ServerAddress, DefaultBaseEndsWithSlashSoThePathStartsWithTwo) {
+  const std::string base = std::string("http://") + build::kWebHost + "/";
+  EXPECT_EQ(ServerBaseUrl(""), base);
+  EXPECT_EQ(ServerBaseUrl("C:\\music\\song.mp3"), base);
+  EXPECT_EQ(ServerBaseUrl("stage host"), base);
+  EXPECT_EQ(RequestUrl(ServerBaseUrl(""), "sets/get"), base + "/api/rest/sets/get");
+}
+
+TEST(ServerAddress, StageArgumentDropsItsSeparatorAndKeepsTheHostAsItStands) {
+  EXPECT_EQ(ServerBaseUrl("/stage example.test:81"), "http://example.test:81");
+  EXPECT_EQ(ServerBaseUrl(" \t/stage=example.test/sub/ \r\n"), "http://example.test/sub/");
+  EXPECT_EQ(ServerBaseUrl("/stage"), "http://");
+  EXPECT_EQ(RequestUrl("http://h", "user/checkaccess"), "http://h/api/rest/user/checkaccess");
+  EXPECT_EQ(RequestUrl("http://h", "https://upload.test/x?y"), "https://upload.test/x?y");
+}
+
+TEST(Digest, PasswordDigestIsUpperCaseMd5) {
+  EXPECT_EQ(MD5Hex(""), kEmptyMd5);
+  EXPECT_EQ(MD5Hex("secret"), "5EBE2294ECD0E0F08EAB7690D2A6EE69");
+  EXPECT_EQ(AppKey().size(), 35u);
+}
+
+TEST_F(CallApiTest, SendsCallerFieldsThenStandardFieldsAsPlainParts) {
+  RawHttpServer server([](const CapturedRequest&) { return HttpAnswer(200, "<ok/>"); });
+  // A base ending in a slash, like the default one, gives the two-slash path.
+  Engine engine = MakeEngine("/stage " + server.hostPort() + "/");
+  engine.UserName = "Alice Ä";
+  engine.Password = "";
+  const auto list = files() / "hash list.xml";
+  test::WriteFile(list, "<hashes>\r\n<h>1</h></hashes>");
+
+  FormData form;
+  form.AddText("_instancename", "box").AddFile("filedata", list.string(), "text/xml").AddText("empty", "");
+  TRESTApiResponse response;
+  CallApi(engine, "items/checkhashvalues", std::move(form), response, true);
+  EXPECT_EQ(response.StatusCode, 200);
+  EXPECT_EQ(response.Body, "<ok/>");
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const CapturedRequest& request = requests[0];
+  EXPECT_EQ(request.requestLine, "POST //api/rest/items/checkhashvalues HTTP/1.1");
+  EXPECT_EQ(request.header("User-Agent"), "Velmora Uploader Win32 " + std::string(build::kProgramVersion));
+  EXPECT_EQ(request.header("Host"), server.hostPort());
+  EXPECT_FALSE(request.hasHeader("Expect"));
+  EXPECT_FALSE(request.hasHeader("Cookie"));
+  EXPECT_EQ(request.header("Content-Type").rfind("multipart/form-data; boundary=", 0), 0u);
+  EXPECT_EQ(request.header("Content-Length"), std::to_string(request.body.size()));
+
+  const std::string b = Boundary(request);
+  ASSERT_FALSE(b.empty());
+  const std::string expected =
+      TextPart(b, "_instancename", "box") +
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"filedata\"; filename=\"" + list.string() +
+      "\"\r\nContent-Type: text/xml\r\n\r\n<hashes>\r\n<h>1</h></hashes>\r\n" +
+      TextPart(b, "empty", "") + TextPart(b, "username", "Alice Ä") + TextPart(b, "hashpassword", kEmptyMd5) +
+      TextPart(b, "format", "xml") + TextPart(b, "appkey", "3F7A19B2-6C4E-81D0-9B2E5F07A6C4D318") +
+      TextPart(b, "_programversion", build::kProgramVersion) + "--" + b + "--\r\n";
+  EXPECT_EQ(request.body, expected);
+}
+
+TEST_F(CallApiTest, StageHostGetsOneSlashAndAddressMethodsGetOnlyTheStandardFields) {
+  RawHttpServer server([](const CapturedRequest&) { return HttpAnswer(200, "x"); });
+  Engine engine = MakeEngine("  /stage " + server.hostPort() + "  ");
+  engine.UserName = "bob";
+  engine.Password = "secret";
+  TRESTApiResponse response;
+  CallApi(engine, "user/checkaccess", FormData().AddText("_instancename", "h"), response, false);
+  CallApi(engine, "http://" + server.hostPort() + "/upload/once?k=1", FormData(), response, false);
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].target, "/api/rest/user/checkaccess");
+  EXPECT_EQ(requests[1].target, "/upload/once?k=1");
+  const auto parts = test::MultipartParts(requests[1]);
+  ASSERT_EQ(parts.size(), 5u);
+  EXPECT_EQ(parts[0].name, "username");
+  EXPECT_EQ(parts[1].content, "5EBE2294ECD0E0F08EAB7690D2A6EE69");
+  EXPECT_EQ(parts[4].name, "_programversion");
+}
+
+TEST_F(CallApiTest, FollowsRedirectsWithCookiesThatDieWithTheCall) {
+  RawHttpServer server([](const CapturedRequest& request) {
+    if (request.target.find("/start") != std::string::npos) {
+      return HttpAnswer(302, "", "Location: /final\r\nSet-Cookie: session=abc; Path=/\r\n");
+    }
+    return HttpAnswer(200, "final:" + request.header("Cookie"));
+  });
+  Engine engine = MakeEngine("/stage " + server.hostPort());
+  TRESTApiResponse response;
+  CallApi(engine, "start", FormData(), response, false);
+  EXPECT_EQ(response.Body, "final:session=abc");
+  CallApi(engine, "other", FormData(), response, false);
+  EXPECT_EQ(response.Body, "final:");
+}
+
+TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseAlone) {
+  int hops = 0;
+  RawHttpServer server([&hops](const CapturedRequest& request) {
+    if (request.target.find("loop") != std::string::npos) {
+      ++hops;
+      return HttpAnswer(302, "", "Location: /api/rest/loop\r\n");
+    }
+    if (request.target.find("missing") != std::string::npos) return HttpAnswer(404, "<not found/>");
+    return HttpAnswer(500, "<broken/>");
+  });
+  Engine engine = MakeEngine("/stage " + server.hostPort());
+  TRESTApiResponse response;
+  response.Body = "untouched";
+  try {
+    CallApi(engine, "fails", FormData(), response, false);
+    FAIL() << "HTTP 500 did not throw";
+  } catch (const ApiError& error) {
+    EXPECT_EQ(error.httpStatus(), 500);
+  }
+  EXPECT_THROW(CallApi(engine, "missing", FormData(), response, false), ApiError);
+  EXPECT_THROW(CallApi(engine, "loop", FormData(), response, false), ApiError);
+  EXPECT_EQ(hops, 16); // the first request and 15 redirects
+  EXPECT_EQ(response.Body, "untouched");
+
+  int closedPort;
+  {
+    RawHttpServer gone([](const CapturedRequest&) { return std::string(); });
+    closedPort = gone.port();
+  }
+  Engine offline = MakeEngine("/stage 127.0.0.1:" + std::to_string(closedPort));
+  EXPECT_THROW(CallApi(offline, "user/checkaccess", FormData(), response, true), ApiError);
+}
+
+TEST_F(CallApiTest, UnreadableFileFailsBeforeAnythingIsSent) {
+  RawHttpServer server([](const CapturedRequest&) { return HttpAnswer(200, "x"); });
+  Engine engine = MakeEngine("/stage " + server.hostPort());
+  TRESTApiResponse response;
+  FormData form;
+  form.AddFile("filedata", (files() / "nothing.mp3").string(), "audio/unknown");
+  EXPECT_THROW(CallApi(engine, "items/add", std::move(form), response, true), ApiError);
+  FormData folder;
+  folder.AddFile("filedata", files().string(), "audio/unknown");
+  EXPECT_THROW(CallApi(engine, "items/add", std::move(folder), response, true), ApiError);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
+  const std::string answer(5000, 'a');
+  RawHttpServer server([&answer](const CapturedRequest&) { return HttpAnswer(200, answer); });
+  Engine engine = MakeEngine("/stage " + server.hostPort());
+  const auto audio = files() / "song.mp3";
+  test::WriteFile(audio, std::string(300000, 'x'));
+  engine.counters.TotalBytes = 400 * 1024;
+
+  FormData form;
+  form.AddFile("filedata", audio.string(), "audio/unknown");
+  TRESTApiResponse response;
+  CallApi(engine, "items/add", std::move(form), response, true);
+
+  const std::size_t sent = server.requests().at(0).body.size();
+  EXPECT_EQ(engine.counters.UploadedBytes, static_cast<std::int64_t>(sent + answer.size()));
+  EXPECT_EQ(engine.counters.ShownUploadedBytes, engine.counters.UploadedBytes);
+  EXPECT_EQ(engine.counters.BytesLeft, engine.counters.TotalBytes - engine.counters.UploadedBytes);
+  // The file bar ends on the answer, the last transfer of the exchange.
+  EXPECT_EQ(ui.bars[ProgressBar::File].position, 5000);
+  EXPECT_EQ(ui.bars[ProgressBar::File].maximum, 5000);
+  EXPECT_EQ(ui.bars[ProgressBar::StatusGlobal].maximum, 400);
+  EXPECT_EQ(ui.bars[ProgressBar::StatusGlobal].position, engine.counters.UploadedBytes / 1024);
+  EXPECT_GT(ui.pumps, 0);
+
+  test::RecordingUi quiet;
+  Engine silent(quiet, {"/stage " + server.hostPort(), configHome() / "settings.ini"});
+  CallApi(silent, "misc/sendinvitation", FormData().AddText("email", "a@b.test"), response, false);
+  EXPECT_EQ(quiet.progressEvents, 0);
+  EXPECT_EQ(quiet.pumps, 0);
+  EXPECT_EQ(silent.counters.UploadedBytes, 0);
+}
+
+} // namespace
+} // namespace velmora
