@@ -1,0 +1,52 @@
+#include "sources/FileMetadata.h"
+
+#include "sources/MediaLibraryFile.h"
+
+namespace velmora {
+
+TMediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui) {
+  TMediaItem item;
+  bool hasID3v2 = false, mpegValid = false, hasID3v1 = false;
+  {
+    FileTagStream stream(path);
+    auto report = [&](TagResult result, const std::string& text) {
+      if (result == rcFailed) ui.ShowErrorMessage(text);
+    };
+    report(readers.id3v2.ReadTag(stream), readers.id3v2.ErrorText());
+    hasID3v2 = readers.id3v2.TagPresent();
+    stream.Seek(hasID3v2 ? readers.id3v2.TagSize() : 0);
+    report(readers.mpeg.ReadInfo(stream), readers.mpeg.ErrorText());
+    mpegValid = readers.mpeg.Valid();
+    report(readers.id3v1.ReadTag(stream), readers.id3v1.ErrorText());
+    hasID3v1 = readers.id3v1.TagPresent();
+  }
+
+  item.Location = path;
+  item.Size = std::to_string(FileSizeOf(path));
+  if (mpegValid) {
+    item.Bitrate = std::to_string(readers.mpeg.Bitrate());
+    item.SampleRate = std::to_string(readers.mpeg.SampleRate());
+    item.Length = std::to_string(readers.mpeg.Duration());
+  }
+  if (hasID3v1) {
+    const TID3v1Tag& tag = readers.id3v1;
+    item.Artist = tag.Artist();
+    item.Album = tag.Album();
+    item.Name = tag.Title();
+    item.Year = tag.Year();
+    item.TrackNo = tag.Track();
+    item.Genre = tag.Genre();
+  }
+  if (hasID3v2) {
+    const TID3v2Tag& tag = readers.id3v2;
+    item.Artist = tag.Artist();
+    item.Album = tag.Album();
+    item.Name = tag.Title();
+    item.Year = tag.Year();
+    item.TrackNo = tag.Track();
+    item.Genre = tag.Genre();
+  }
+  return item;
+}
+
+} // namespace velmora

@@ -1,0 +1,19 @@
+#pragma once
+// Describes one audio file as a media item from its ID3 tags and MPEG frames.
+
+#include "app/Ui.h"
+#include "sources/MediaItem.h"
+#include "tags/TagReaders.h"
+
+#include <string>
+
+namespace velmora {
+
+// Reads the ID3v2 tag, the MPEG information from the end of that tag, then the ID3v1 tag, and
+// fills Location, Size, Bitrate, SampleRate, Length and the six tag fields (ID3v2 values replace
+// ID3v1 values wholesale). HashValue is left to the caller. A reader that meets a stream error has
+// its text shown with ui.ShowErrorMessage and the item keeps what was read. Throws
+// std::system_error naming the file when it cannot be opened.
+TMediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui);
+
+} // namespace velmora

@@ -1,0 +1,54 @@
+#pragma once
+// The in-memory form every source turns what it finds into: media items and playlists.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// One collected audio file. Text is UTF-8; all text starts empty and the integers at 0.
+struct TMediaItem {
+  std::int32_t HashCheckResponse = 0; // the duplicate check's code for HashValue; 0 until it answered
+  std::string Location;   // full path of the file
+  std::string Artist;
+  std::string Album;
+  std::string Name;       // title of the track
+  std::string Genre;
+  std::string TrackNo;
+  std::string Bitrate;    // kbit/s
+  std::string Year;
+  std::int32_t Bpm = 0;
+  std::string Length;     // whole seconds
+  std::string Size;       // bytes, "-1" when the file was not found
+  std::string Rating;
+  std::string LastPlayed;
+  std::string PlayedTimes;
+  std::string SampleRate; // Hz
+  std::string Added;      // no source fills it
+  std::string HashValue;  // the file's hash id
+  std::string iTunesPersistentID;
+  std::string iTunesTrackID;
+  std::string iTunesSortAlbum; // no source fills it
+};
+
+using TMediaItems = std::vector<TMediaItem>;
+
+// One collected playlist; it owns its lists.
+struct TPlaylist {
+  std::string Name;
+  std::string FilePath;  // Winamp only: the file listing the entries
+  std::int32_t ItemCount = 0;
+  std::vector<std::string> HashValues; // hash ids of the taken items, in playlist order
+  std::vector<std::string> Locations;  // Winamp only: paths of the taken items
+};
+
+using TPlaylists = std::vector<TPlaylist>;
+
+// Which source a collection came from; part of the exchange files' names.
+using SourceNumber = std::uint8_t;
+inline constexpr SourceNumber kSourceITunes = 0;
+inline constexpr SourceNumber kSourceWinamp = 1;
+inline constexpr SourceNumber kSourceDroppedFiles = 3;
+
+} // namespace velmora
