@@ -24,6 +24,7 @@ void Engine::Startup() {
   CleanWorkFolder();
   databases_ = OpenLocalDatabases(WorkFolder());
   fingerprinter_ = std::make_unique<Fingerprinter>(*databases_.meta, ui_);
+  tagReaders_ = std::make_unique<TagReaders>();
   LoadSettings();
   started_ = true;
   ShowStatus("Velmora Online Uploader");
@@ -34,6 +35,7 @@ void Engine::Shutdown() {
   started_ = false;
   CleanWorkFolder();
   SaveSettings();
+  tagReaders_.reset();
 }
 
 void Engine::ShowStatus(const std::string& message) { velmora::ShowStatus(ui_, message); }
@@ -64,6 +66,11 @@ DownloadClient& Engine::downloadClient() {
 Fingerprinter& Engine::fingerprinter() {
   if (!fingerprinter_) throw std::logic_error("the engine has not been started");
   return *fingerprinter_;
+}
+
+TagReaders& Engine::tagReaders() {
+  if (!tagReaders_) throw std::logic_error("the engine has not been started");
+  return *tagReaders_;
 }
 
 } // namespace velmora

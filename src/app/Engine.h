@@ -7,7 +7,9 @@
 #include "app/Ui.h"
 #include "restore/ServicePlaylists.h"
 #include "service/RunCounters.h"
+#include "sources/MediaItem.h"
 #include "store/LocalDatabases.h"
+#include "tags/TagReaders.h"
 #include "upload/Fingerprinter.h"
 
 #include <memory>
@@ -56,6 +58,12 @@ public:
   std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
   Fingerprinter& fingerprinter();
   LocalDatabases& databases() { return databases_; }
+  // The ID3v1, ID3v2 and MPEG readers shared by every file read in the run (after Startup).
+  TagReaders& tagReaders();
+
+  // The last collection of any source, in the order found.
+  TMediaItems MediaItems;
+  TPlaylists Playlists;
 
   // Byte counters of the upload run; request progress events move them.
   RunCounters counters;
@@ -74,6 +82,7 @@ private:
   EngineOptions options_;
   LocalDatabases databases_;
   std::unique_ptr<Fingerprinter> fingerprinter_;
+  std::unique_ptr<TagReaders> tagReaders_;
   bool loggedIn_ = false;
   bool started_ = false;
   std::string caption_ = "Velmora Uploader";
