@@ -1,0 +1,20 @@
+// velmora logout: forgets the stored credentials, as "Logout user" in the window does.
+
+#include "app/Login.h"
+#include "cli/Session.h"
+
+namespace velmora::cli {
+namespace {
+
+const RegisterCommand kLogout{"logout", "Forget the stored credentials",
+  [](CLI::App&) -> CommandRunner {
+    return [](const GlobalOptions& global) {
+      Session session(global);
+      Logout(session.engine());
+      session.Finish();
+      return kExitOk;
+    };
+  }};
+
+} // namespace
+} // namespace velmora::cli

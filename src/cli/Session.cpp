@@ -1,0 +1,86 @@
+#include "cli/Session.h"
+
+#include "app/Login.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+namespace velmora::cli {
+
+bool ReadSecretFromTerminal(const std::string& prompt, std::string& secret, bool echo) {
+  if (::isatty(STDIN_FILENO) != 1) return false;
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  termios saved{};
+  const bool canHide = !echo && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (canHide) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  const bool read = static_cast<bool>(std::getline(std::cin, secret));
+  if (canHide) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+  if (!read) secret.clear();
+  return read;
+}
+
+Session::Session(const GlobalOptions& global)
+    : engine_(std::make_unique<Engine>(ui_, EngineOptions{global.firstArgument, {}})) {
+  engine_->Startup();
+  storedAccount_ = !engine_->UserName.empty() || !engine_->Password.empty();
+  if (!global.user.empty() && global.user != engine_->UserName) {
+    engine_->UserName = global.user;
+    engine_->Password.clear();
+    storedAccount_ = false;
+  }
+}
+
+Session::~Session() {
+  try {
+    Finish();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Error: %s\n", error.what());
+  }
+}
+
+void Session::Finish() { engine_->Shutdown(); }
+
+int Session::Login(PasswordPrompt prompt) {
+  Engine& engine = *engine_;
+  if (const char* password = std::getenv("VELMORA_PASSWORD")) {
+    engine.Password = password;
+  } else if (prompt == PasswordPrompt::Always || !storedAccount_) {
+    std::string typed;
+    if (engine.UserName.empty() && ReadSecretFromTerminal("Username: ", typed, true)) engine.UserName = typed;
+    if (!engine.UserName.empty() && ReadSecretFromTerminal("Password: ", typed)) engine.Password = typed;
+  }
+  if (engine.UserName.empty() && engine.Password.empty()) {
+    // The window would show its login dialog here; a script has to name the account.
+    ui_.ShowErrorMessage("No account to log in with: give --user NAME and the password in VELMORA_PASSWORD");
+    return kExitUsage;
+  }
+  return performLogin(engine) ? kExitOk : kExitFailed;
+}
+
+int RunLoggedIn(const GlobalOptions& global, const std::function<int(Session&)>& body, PasswordPrompt prompt) {
+  Session session(global);
+  int exitCode = kExitFailed;
+  try {
+    exitCode = session.Login(prompt);
+    if (exitCode == kExitOk) exitCode = body(session);
+  } catch (const std::exception& error) {
+    session.ui().ShowErrorDisplay(error.what());
+    exitCode = kExitFailed;
+  }
+  session.Finish();
+  return exitCode;
+}
+
+} // namespace velmora::cli
