@@ -1,0 +1,54 @@
+// velmora inspect FILE...: the media library document the dropped-files source would write for
+// the files, on stdout.
+
+#include "app/Engine.h"
+#include "cli/Command.h"
+#include "cli/TerminalUi.h"
+#include "sources/FileMetadata.h"
+#include "sources/MediaLibraryFile.h"
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace velmora::cli {
+namespace {
+
+const RegisterCommand kInspect{"inspect",
+  "Print the media library document (tags, MPEG data, hash id) that describes the files",
+  [](CLI::App& command) -> CommandRunner {
+    auto files = std::make_shared<std::vector<std::string>>();
+    command.add_option("FILE", *files, "Audio files to describe")->required();
+    return [files](const GlobalOptions& global) {
+      TerminalUi ui;
+      Engine engine(ui, {global.firstArgument, {}});
+      engine.Startup();
+      int exitCode = kExitOk;
+      TMediaItems items;
+      for (const auto& file : *files) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error)) {
+          ui.ShowErrorMessage("No such file: " + file);
+          exitCode = kExitFailed;
+          continue;
+        }
+        try {
+          TMediaItem item = ReadFileMetadata(file, engine.tagReaders(), ui);
+          item.HashValue = engine.FileFingerprint(file);
+          items.push_back(std::move(item));
+        } catch (const std::exception& failure) {
+          ui.ShowErrorMessage(failure.what());
+          exitCode = kExitFailed;
+        }
+      }
+      pugi::xml_document document;
+      BuildMediaLibraryDocument(items, ui, document);
+      document.save(std::cout, "  ", pugi::format_indent, pugi::encoding_utf8);
+      std::cout << std::flush;
+      engine.Shutdown();
+      return exitCode;
+    };
+  }};
+
+} // namespace
+} // namespace velmora::cli
