@@ -5,12 +5,15 @@
 
 #include "app/Settings.h"
 #include "app/Ui.h"
+#include "restore/RestoreState.h"
 #include "restore/ServicePlaylists.h"
 #include "service/RunCounters.h"
+#include "sources/DroppedFiles.h"
 #include "sources/MediaItem.h"
 #include "store/LocalDatabases.h"
 #include "tags/TagReaders.h"
 #include "upload/Fingerprinter.h"
+#include "upload/UploadPipeline.h"
 
 #include <memory>
 #include <string>
@@ -64,6 +67,10 @@ public:
   // The last collection of any source, in the order found.
   TMediaItems MediaItems;
   TPlaylists Playlists;
+  // The drop tab's file list and playlist box.
+  DroppedFiles DroppedFileList;
+  // The upload queue, its run, the timers' handlers and the upload windows' state.
+  UploadPipeline Upload{*this};
 
   // Byte counters of the upload run; request progress events move them.
   RunCounters counters;
@@ -74,6 +81,8 @@ public:
   // Main window caption: "Velmora Uploader", followed by " (user)" after a successful login.
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
+  // The restore tab: the user's choice, the log, counters and the cancel request.
+  RestoreState Restore;
   // The restore's plain-GET client, one for the run (cookies kept), created on first use.
   DownloadClient& downloadClient();
 

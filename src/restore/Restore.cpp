@@ -1,0 +1,313 @@
+#include "restore/Restore.h"
+
+#include "app/Engine.h"
+#include "app/SystemFacts.h"
+#include "service/CallService.h"
+#include "service/DownloadClient.h"
+#include "restore/ServicePlaylists.h"
+#include "store/Statements.h"
+
+#include <SQLiteCpp/Statement.h>
+#include <pugixml.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+// Room for ".mp3" and more within the 255 bytes a file name may have here.
+constexpr std::size_t kMaxNameBytes = 200;
+
+struct ListedItem {
+  std::string entryKey, name, artist, album;
+  std::string DisplayName() const {
+    std::string display = artist + " - " + name;
+    if (!album.empty()) display += " (" + album + ")";
+    return display;
+  }
+};
+
+bool HasText(const pugi::xml_node& element) { return element.first_child(); }
+std::string Text(const pugi::xml_node& element) { return element.first_child().value(); }
+
+ListedItem ReadItem(const pugi::xml_node& item) {
+  ListedItem listed;
+  for (pugi::xml_node child = item.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    const std::string name = child.name();
+    if (name == "entrykey") {
+      if (!HasText(child)) throw std::runtime_error("The service listed an item without an entry key");
+      listed.entryKey = Text(child);
+    } else if (name == "name") {
+      listed.name = HasText(child) ? Text(child) : listed.entryKey;
+    } else if (name == "artist") {
+      listed.artist = HasText(child) ? Text(child) : "unknown artist";
+    } else if (name == "album") {
+      listed.album = HasText(child) ? Text(child) : "unknown";
+    }
+  }
+  return listed;
+}
+
+void InsertWorkRow(Engine& engine, const ListedItem& item, const std::string& playlistKey,
+                   const std::string& playlistName) {
+  SQLite::Statement insert(*engine.databases().temporary, sql::kInsertDownloadMetaInfo);
+  insert.bind(":handled", 0);
+  insert.bind(":entrykey", item.entryKey);
+  insert.bind(":displayname", item.DisplayName());
+  insert.bind(":playlistkey", playlistKey);
+  insert.bind(":playlistname", playlistName);
+  insert.exec();
+}
+
+void AddLogLine(Engine& engine, const std::string& line) {
+  engine.Restore.log.push_back(line);
+  engine.ui().ViewChanged(View::RestoreLog);
+}
+
+void MoveTotalBar(Engine& engine) {
+  auto& state = engine.Restore;
+  engine.ui().SetProgress(ProgressBar::DownloadTotal, state.totalPosition, state.totalMaximum);
+}
+
+void ShowServiceError(Engine& engine, const std::string& status, const std::string& prefix,
+                      const TWSReturnData& result) {
+  engine.ShowStatus(status);
+  engine.ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " +
+                               result.ErrorMessage + ")");
+}
+
+// Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
+std::string CutUtf8(const std::string& text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+struct Row {
+  std::string entryKey, playlistName, displayName;
+};
+
+std::optional<Row> NextUnhandledRow(Engine& engine) {
+  SQLite::Statement select(*engine.databases().temporary, sql::kSelectUnhandledDownloads);
+  if (!select.executeStep()) return std::nullopt;
+  return Row{select.getColumn("entrykey").getString(), select.getColumn("playlistname").getString(),
+             select.getColumn("displayname").getString()};
+}
+
+void MarkHandled(Engine& engine, const std::string& entryKey) {
+  SQLite::Statement update(*engine.databases().temporary, sql::kMarkDownloadHandled);
+  update.bind(":entrykey", entryKey);
+  update.exec();
+}
+
+// The download address of an item, or nothing when the service refused (already reported).
+std::optional<std::string> DeliveryAddress(Engine& engine, const std::string& entryKey) {
+  FormData form;
+  form.AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", "");
+  const TWSReturnData result = CallService(engine, "items/get/deliver", std::move(form), true, kCouldNotConnect);
+  if (!result.Success) {
+    ShowServiceError(engine, "Login failed", "Could not load data from server - error ", result);
+    return std::nullopt;
+  }
+  pugi::xml_document answer;
+  LoadAnswerDocument(answer, "download-deliver-item-", result.ResponseText);
+  const pugi::xml_node location = answer.select_node("//result/location").node();
+  if (!location || !HasText(location) || Text(location).empty()) {
+    throw std::runtime_error("The service named no download address for the item " + entryKey);
+  }
+  return Text(location);
+}
+
+// Downloads into a hidden file beside the target and renames it when complete, so the target
+// name only ever holds a whole file. Throws what the download threw; nothing is left behind.
+void DownloadInto(Engine& engine, const std::string& url, const std::filesystem::path& target) {
+  std::string pattern = (target.parent_path() / ".velmora-download-XXXXXX.part").string();
+  const int fd = ::mkstemps(pattern.data(), 5);
+  if (fd < 0) {
+    throw std::runtime_error("Cannot create a file in " + target.parent_path().string() + ": " +
+                             std::strerror(errno));
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  const std::filesystem::path partial = pattern;
+  try {
+    engine.downloadClient().Get(url, partial);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+    throw;
+  }
+  if (::rename(partial.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(partial.c_str());
+    throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(error));
+  }
+}
+
+// Clears the running flag however the restore ends.
+struct RunningGuard {
+  RestoreState& state;
+  explicit RunningGuard(RestoreState& s) : state(s) { state.running = true; }
+  ~RunningGuard() { state.running = false; }
+};
+
+} // namespace
+
+std::filesystem::path RestoreFolder(const std::string& target, const std::string& playlistName) {
+  std::string name = CutUtf8(SafeFileName(playlistName), kMaxNameBytes);
+  // "", "." and ".." would name the target itself or its parent.
+  if (name.find_first_not_of('.') == std::string::npos) name = "_" + name;
+  return std::filesystem::path(target) / name;
+}
+
+std::filesystem::path RestoreTargetFile(const std::string& target, const std::string& playlistName,
+                                        const std::string& displayName) {
+  return RestoreFolder(target, playlistName) / (CutUtf8(SafeFileName(displayName), kMaxNameBytes) + ".mp3");
+}
+
+void LoadLibraryInformation(Engine& engine) {
+  auto& state = engine.Restore;
+  engine.ShowStatus("Loading playlists ...");
+  state.DownloadsCancelled = false;
+  state.itemsFound = 0;
+  LoadPlaylists(engine);
+  state.analyzeEnabled = false;
+  engine.ui().ViewChanged(View::RestoreLog);
+  engine.ui().ShowMessage("Please select which playlists you want to restore (or the whole library) "
+                          "and click on \"Restore\"");
+}
+
+void ListPlaylistItems(Engine& engine, const std::string& playlistName, const std::string& playlistKey) {
+  auto& state = engine.Restore;
+  FormData form;
+  form.AddText("setkey", playlistKey).AddText("options", "ownitemsonly");
+  const TWSReturnData result = CallService(engine, "sets/set/getitems/", std::move(form), true, kCouldNotConnect);
+  if (!result.Success) {
+    ShowServiceError(engine, "Login failed", "Could not load data from server - error ", result);
+    return;
+  }
+  pugi::xml_document answer;
+  LoadAnswerDocument(answer, "playlists-items-", result.ResponseText);
+  const pugi::xpath_node_set items = answer.select_nodes("//result/items/item");
+  for (auto& row : engine.RestorePlaylists) {
+    if (row.entryKey == playlistKey) row.items = std::to_string(items.size());
+  }
+  engine.ui().ViewChanged(View::RestorePlaylists);
+  for (const auto& node : items) {
+    const ListedItem item = ReadItem(node.node());
+    if (item.entryKey.empty()) continue;
+    AddLogLine(engine, "Item found | Name: " + item.name + "; Artist: " + item.artist + "; Album:" + item.album);
+    ++state.itemsFound;
+    state.itemsFoundCaption = std::to_string(state.itemsFound);
+    InsertWorkRow(engine, item, playlistKey, playlistName);
+  }
+}
+
+void ListLibraryItems(Engine& engine) {
+  auto& state = engine.Restore;
+  engine.ShowStatus("Loading meta data of all media items ...");
+  FormData form;
+  form.AddText("_instancename", InstanceName()).AddText("fields", "artist,name,album,entrykey");
+  const TWSReturnData result = CallService(engine, "items/get", std::move(form), true, kCouldNotConnect);
+  if (!result.Success) {
+    ShowServiceError(engine, "Operation failed", "Could not connect to server - error ", result);
+    return;
+  }
+  pugi::xml_document answer;
+  LoadAnswerDocument(answer, "mediaitems", result.ResponseText);
+  const pugi::xpath_node_set items = answer.select_nodes("//result/items/item");
+  state.itemsFoundCaption = std::to_string(items.size());
+  // One pass per listed item and one that finds nothing left.
+  state.totalMaximum = static_cast<std::int64_t>(items.size()) + 1;
+  engine.ui().ViewChanged(View::RestoreLog);
+  std::size_t index = 0;
+  for (const auto& node : items) {
+    const ListedItem item = ReadItem(node.node());
+    if (index++ % 10 == 0) engine.ShowStatus("Item found: " + item.DisplayName());
+    InsertWorkRow(engine, item, "", "All items");
+  }
+}
+
+void DownloadNextItems(Engine& engine) {
+  auto& state = engine.Restore;
+  const std::string target = engine.restorePathBox;
+  for (;;) {
+    if (state.DownloadsCancelled) return;
+    const std::optional<Row> row = NextUnhandledRow(engine);
+    ++state.totalPosition;
+    MoveTotalBar(engine);
+    if (!row) return;
+
+    const std::filesystem::path file = RestoreTargetFile(target, row->playlistName, row->displayName);
+    AddLogLine(engine, "Next file: " + file.string());
+    std::filesystem::create_directories(file.parent_path());
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
+      const std::optional<std::string> url = DeliveryAddress(engine, row->entryKey);
+      if (!url) return;
+      state.currentFile = row->displayName;
+      engine.ui().ViewChanged(View::RestoreLog);
+      try {
+        DownloadInto(engine, *url, file);
+      } catch (const std::exception& failure) {
+        AddLogLine(engine, *url);
+        engine.ui().ShowErrorDisplay(failure.what());
+        return;
+      }
+    }
+    MarkHandled(engine, row->entryKey);
+    engine.ui().ProcessMessages();
+  }
+}
+
+bool RestoreNow(Engine& engine) {
+  auto& state = engine.Restore;
+  if (state.running) {
+    engine.ShowStatus("A restore is already running");
+    return false;
+  }
+  std::error_code error;
+  if (engine.restorePathBox.empty() || !std::filesystem::is_directory(engine.restorePathBox, error)) {
+    engine.ui().ShowMessage("Please select a valid directory where the files should be restored");
+    return false;
+  }
+  RunningGuard running(state);
+  // A cancel belongs to the restore it was clicked in, not to the next one.
+  state.DownloadsCancelled = false;
+  state.totalPosition = 0;
+  if (state.wholeLibrary) {
+    ListLibraryItems(engine);
+  } else {
+    const auto rows = engine.RestorePlaylists; // a message pump may refill the list meanwhile
+    for (const auto& row : rows) {
+      if (!row.checked) continue;
+      std::filesystem::create_directories(RestoreFolder(engine.restorePathBox, row.caption));
+      ListPlaylistItems(engine, row.caption, row.entryKey);
+    }
+    state.totalMaximum = state.itemsFound;
+  }
+  engine.ui().ViewChanged(View::RestoreLog);
+  DownloadNextItems(engine);
+  return true;
+}
+
+void CancelDownloads(Engine& engine) {
+  engine.ui().ShowMessage("Done - please wait for the current file to be finished");
+  engine.Restore.DownloadsCancelled = true;
+}
+
+int UnhandledRestoreRows(Engine& engine) {
+  return engine.databases().temporary->execAndGet("SELECT count(*) FROM downloadmetainfo WHERE handled = 0").getInt();
+}
+
+} // namespace velmora

@@ -1,0 +1,31 @@
+#pragma once
+// What the restore tab shows and what the user chose on it, kept by the engine.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+struct RestoreState {
+  // The user's choice: "Restore the whole media library" instead of "Select playlists to restore".
+  bool wholeLibrary = false;
+  // "Load information about your library" works once per run.
+  bool analyzeEnabled = true;
+  // "Cancel Downloads" was clicked; no further pass starts.
+  bool DownloadsCancelled = false;
+  // A restore (listing and downloads) is running; a second one is refused.
+  bool running = false;
+  // Items found by the playlist listing, and what the "Items found:" label shows.
+  int itemsFound = 0;
+  std::string itemsFoundCaption = "0";
+  // The log memo, one entry per line.
+  std::vector<std::string> log;
+  // Display name of the file being downloaded.
+  std::string currentFile;
+  // The total bar: one step per pass.
+  std::int64_t totalPosition = 0;
+  std::int64_t totalMaximum = 100;
+};
+
+} // namespace velmora

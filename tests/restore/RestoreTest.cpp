@@ -1,0 +1,280 @@
+// A restore lists the chosen playlists or the whole library into the work list and downloads each
+// item once into target/playlist/"Artist - Name (Album).mp3"; failures leave no file at the target
+// name and the row unhandled, and no name from the service reaches outside the target.
+
+#include "app/Engine.h"
+#include "restore/Restore.h"
+#include "restore/ServicePlaylists.h"
+#include "upload/Sha1.h"
+
+#include "RawHttpServer.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace velmora {
+namespace {
+
+using test::Envelope;
+using test::HttpAnswer;
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Item(const std::string& key, const std::string& name, const std::string& artist,
+                 const std::string& album) {
+  // An empty album is left out: an empty element means "unknown" to the listing.
+  return "<item><entrykey>" + key + "</entrykey><name>" + Escaped(name) + "</name><artist>" + Escaped(artist) +
+         "</artist>" + (album.empty() ? "" : "<album>" + Escaped(album) + "</album>") + "</item>";
+}
+
+std::string Field(const test::CapturedRequest& request, const std::string& name) {
+  for (const auto& part : test::MultipartParts(request)) {
+    if (part.name == name) return part.content;
+  }
+  return {};
+}
+
+// A fake service: playlists and library answers set by the test, deliver addresses on itself.
+class RestoreTest : public test::TempHomeTest {
+protected:
+  void SetUp() override {
+    TempHomeTest::SetUp();
+    server = std::make_unique<test::RawHttpServer>([this](const test::CapturedRequest& r) { return Answer(r); });
+    engine = std::make_unique<Engine>(ui, EngineOptions{"/stage " + server->hostPort(), {}});
+    engine->Startup();
+    engine->UserName = "alice";
+    target = files() / "restore";
+    std::filesystem::create_directories(target);
+    engine->restorePathBox = target.string();
+  }
+  void TearDown() override {
+    engine.reset();
+    server.reset();
+    TempHomeTest::TearDown();
+  }
+
+  std::string Answer(const test::CapturedRequest& request) {
+    const std::string& path = request.target;
+    if (path == "/api/rest/sets/set/getitems/") {
+      ++getItemsCalls;
+      return HttpAnswer(200, Envelope("true", "0", "", "<items>" + playlistItems[Field(request, "setkey")] + "</items>"));
+    }
+    if (path == "/api/rest/items/get") return HttpAnswer(200, Envelope("true", "0", "", "<items>" + libraryItems + "</items>"));
+    if (path == "/api/rest/items/get/deliver") {
+      ++deliverCalls;
+      if (refuseDeliver) return HttpAnswer(200, Envelope("false", "77", "not yours"));
+      return HttpAnswer(200, Envelope("true", "0", "", "<location>http://" + server->hostPort() + "/file/" +
+                                                           Field(request, "entrykey") + "</location>"));
+    }
+    if (path.rfind("/file/", 0) == 0) {
+      const std::string key = path.substr(6);
+      if (key == brokenKey) return brokenAnswer;
+      return HttpAnswer(200, Content(key));
+    }
+    return HttpAnswer(404, "no such page");
+  }
+  static std::string Content(const std::string& key) { return "ID3 audio bytes of " + key + std::string(5000, 'x'); }
+
+  void ChoosePlaylists(std::vector<std::pair<std::string, std::string>> captionsAndKeys) {
+    engine->RestorePlaylists.clear();
+    for (auto& [caption, key] : captionsAndKeys) engine->RestorePlaylists.push_back({caption, key, "", true, caption});
+  }
+  std::vector<std::string> LogLinesStartingWith(const std::string& prefix) const {
+    std::vector<std::string> lines;
+    for (const auto& line : engine->Restore.log) {
+      if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    }
+    return lines;
+  }
+  // Every regular file below the target, relative to it.
+  std::vector<std::string> FilesBelowTarget() const {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(target)) {
+      if (entry.is_regular_file()) found.push_back(std::filesystem::relative(entry.path(), target).string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
+  test::RecordingUi ui;
+  std::unique_ptr<test::RawHttpServer> server;
+  std::unique_ptr<Engine> engine;
+  std::filesystem::path target;
+  std::map<std::string, std::string> playlistItems;
+  std::string libraryItems;
+  std::string brokenKey, brokenAnswer;
+  bool refuseDeliver = false;
+  int deliverCalls = 0, getItemsCalls = 0;
+};
+
+TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
+  playlistItems["p1"] = Item("e1", "Song", "Band", "Album") + "<item><entrykey>e2</entrykey><name>Other</name><artist/><album/></item>" +
+                        "<item><name>no key</name></item>" + Item("e3", "Shared", "Duo", "Both");
+  playlistItems["p2"] = Item("e3", "Shared", "Duo", "Both") + "<item><entrykey>e4</entrykey><name>Bare</name></item>";
+  ChoosePlaylists({{"Road trip", "p1"}, {"Chill", "p2"}});
+
+  ASSERT_TRUE(RestoreNow(*engine));
+
+  EXPECT_EQ(FilesBelowTarget(), (std::vector<std::string>{"Chill/ - Bare.mp3", "Road trip/Band - Song (Album).mp3",
+                                                          "Road trip/Duo - Shared (Both).mp3",
+                                                          "Road trip/unknown artist - Other (unknown).mp3"}));
+  EXPECT_EQ(test::ReadFile(target / "Road trip" / "Band - Song (Album).mp3"), Content("e1"));
+  EXPECT_EQ(deliverCalls, 4); // e3 sits in both playlists and is fetched once
+  EXPECT_EQ(engine->Restore.itemsFound, 5);
+  EXPECT_EQ(engine->Restore.itemsFoundCaption, "5");
+  EXPECT_EQ(engine->RestorePlaylists[0].items, "4");
+  EXPECT_EQ(engine->RestorePlaylists[1].items, "2");
+  EXPECT_EQ(LogLinesStartingWith("Item found | ").front(), "Item found | Name: Song; Artist: Band; Album:Album");
+  EXPECT_EQ(LogLinesStartingWith("Next file: ").size(), 4u);
+  // Four passes fetched, one found nothing left: the total bar moved five times.
+  EXPECT_EQ(engine->Restore.totalPosition, 5);
+  EXPECT_EQ(ui.bars[ProgressBar::DownloadTotal].maximum, 5);
+  EXPECT_EQ(UnhandledRestoreRows(*engine), 0);
+
+  // Running again lists the same items, finds every file in place and asks for no download.
+  deliverCalls = 0;
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_EQ(deliverCalls, 0);
+  EXPECT_EQ(UnhandledRestoreRows(*engine), 0);
+}
+
+TEST_F(RestoreTest, WholeLibraryModeUsesAllItemsAndScalesTheTotalBar) {
+  for (int i = 0; i < 25; ++i) {
+    libraryItems += Item("k" + std::to_string(i), "T" + std::to_string(i), "A", "");
+  }
+  engine->Restore.wholeLibrary = true;
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_EQ(FilesBelowTarget().size(), 25u);
+  EXPECT_TRUE(std::filesystem::exists(target / "All items" / "A - T7.mp3"));
+  std::vector<std::string> found;
+  for (const auto& status : ui.statusTexts) {
+    if (status.rfind("     Item found: ", 0) == 0) found.push_back(status);
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{"     Item found: A - T0", "     Item found: A - T10",
+                                             "     Item found: A - T20"}));
+  EXPECT_EQ(engine->Restore.itemsFoundCaption, "25");
+  EXPECT_EQ(engine->Restore.totalMaximum, 26);
+  EXPECT_EQ(engine->Restore.totalPosition, 26);
+  EXPECT_TRUE(LogLinesStartingWith("Item found | ").empty());
+}
+
+TEST_F(RestoreTest, FailedDownloadsLeaveNoFileAndTheRowForTheNextRun) {
+  playlistItems["p"] = Item("good", "One", "A", "") + Item("bad", "Two", "A", "") + Item("later", "Three", "A", "");
+  ChoosePlaylists({{"P", "p"}});
+  for (const std::string& answer : {HttpAnswer(500, "server error"), test::CutAnswer("ID3 partial", 100000)}) {
+    brokenKey = "bad";
+    brokenAnswer = answer;
+    ui.errorDisplays.clear();
+    ASSERT_TRUE(RestoreNow(*engine));
+    EXPECT_EQ(FilesBelowTarget(), std::vector<std::string>{"P/A - One.mp3"}) << "no partial file anywhere";
+    ASSERT_EQ(ui.errorDisplays.size(), 1u);
+    EXPECT_EQ(engine->Restore.log.back(), "http://" + server->hostPort() + "/file/bad");
+    EXPECT_GT(engine->databases().temporary->execAndGet(
+                  "SELECT count(*) FROM downloadmetainfo WHERE entrykey = 'bad' AND handled = 0").getInt(), 0);
+    EXPECT_FALSE(std::filesystem::exists(target / "P" / "A - Three.mp3")); // the run ended at the failure
+  }
+  brokenKey.clear();
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_EQ(FilesBelowTarget().size(), 3u);
+  EXPECT_TRUE(test::ReadFile(target / "P" / "A - Two.mp3") == Content("bad"));
+  EXPECT_EQ(UnhandledRestoreRows(*engine), 0);
+}
+
+TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
+  playlistItems["p"] = Item("a", "One", "A", "") + Item("b", "Two", "A", "");
+  ChoosePlaylists({{"P", "p"}});
+  refuseDeliver = true;
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_EQ(deliverCalls, 1);
+  EXPECT_TRUE(ui.sawStatus("     Login failed"));
+  EXPECT_EQ(ui.errorMessages, std::vector<std::string>{"Could not load data from server - error 77 (details: not yours)"});
+  EXPECT_TRUE(FilesBelowTarget().empty());
+  EXPECT_EQ(UnhandledRestoreRows(*engine), 2);
+}
+
+TEST_F(RestoreTest, HostileNamesStayInsideTheTarget) {
+  const std::string longName(600, 'n');
+  playlistItems["p"] = Item("1", "../../../escape", "..", "") + Item("2", "a/b\\c:d*e?f\"g<h>i|j", "x", "") +
+                       Item("3", "ctl\x01\x1f", "tab\there", "") + Item("4", longName, "é", "");
+  ChoosePlaylists({{"..", "p"}, {"", "q"}, {".", "r"}});
+  playlistItems["q"] = Item("5", "In empty", "A", "");
+  playlistItems["r"] = Item("6", "In dot", "A", "");
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_TRUE(ui.errorDisplays.empty()) << ui.errorDisplays.front();
+  EXPECT_EQ(FilesBelowTarget().size(), 6u) << ::testing::PrintToString(FilesBelowTarget());
+  const auto root = std::filesystem::weakly_canonical(target).string() + "/";
+  for (const auto& file : FilesBelowTarget()) {
+    EXPECT_EQ(std::filesystem::weakly_canonical(target / file).string().rfind(root, 0), 0u) << file;
+  }
+  EXPECT_TRUE(std::filesystem::exists(target / "_.." / ".. - ......escape.mp3"));
+  EXPECT_TRUE(std::filesystem::exists(target / "_" / "A - In empty.mp3"));
+  EXPECT_TRUE(std::filesystem::exists(target / "_." / "A - In dot.mp3"));
+  EXPECT_TRUE(std::filesystem::exists(target / "_.." / "x - abcdefghij.mp3"));
+}
+
+TEST(RestorePaths, NamesAreCleanedAndCutWithoutSplittingCharacters) {
+  EXPECT_EQ(RestoreFolder("/t", "Mix: 1/2"), std::filesystem::path("/t/Mix 12"));
+  EXPECT_EQ(RestoreFolder("/t", "..."), std::filesystem::path("/t/_..."));
+  EXPECT_EQ(RestoreFolder("/t", "/"), std::filesystem::path("/t/_"));
+  const std::string umlauts(300, 'a');
+  const std::string wide = std::string(199, 'a') + "\xC3\xA9" + "tail";
+  EXPECT_EQ(RestoreTargetFile("/t", "P", wide).filename().string(), std::string(199, 'a') + ".mp3");
+  EXPECT_LE(RestoreFolder("/t", umlauts).filename().string().size(), 200u);
+}
+
+TEST_F(RestoreTest, CancelLetsTheCurrentFileFinishAndTheNextRestoreStartsAfresh) {
+  playlistItems["p"] = Item("a", "One", "A", "") + Item("b", "Two", "A", "") + Item("c", "Three", "A", "");
+  ChoosePlaylists({{"P", "p"}});
+  bool cancelled = false;
+  ui.onProcessMessages = [&] {
+    if (!cancelled && deliverCalls == 1) {
+      cancelled = true;
+      CancelDownloads(*engine);
+    }
+  };
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_EQ(ui.messages.back(), "Done - please wait for the current file to be finished");
+  EXPECT_EQ(FilesBelowTarget(), std::vector<std::string>{"P/A - One.mp3"});
+  EXPECT_EQ(LogLinesStartingWith("Next file: ").size(), 1u);
+  EXPECT_TRUE(engine->Restore.DownloadsCancelled);
+
+  ui.onProcessMessages = nullptr;
+  ASSERT_TRUE(RestoreNow(*engine)); // a new restore is not held back by the old cancel
+  EXPECT_EQ(FilesBelowTarget().size(), 3u);
+}
+
+TEST_F(RestoreTest, OneRestoreAtATimeAndAValidTargetFirst) {
+  playlistItems["p"] = Item("a", "One", "A", "");
+  ChoosePlaylists({{"P", "p"}});
+  bool secondTried = false, secondRefused = false;
+  ui.onProcessMessages = [&] {
+    if (engine->Restore.running && !secondTried) {
+      secondTried = true;
+      secondRefused = !RestoreNow(*engine);
+    }
+  };
+  ASSERT_TRUE(RestoreNow(*engine));
+  EXPECT_TRUE(secondRefused);
+  EXPECT_EQ(getItemsCalls, 1);
+  EXPECT_FALSE(engine->Restore.running);
+
+  ui.onProcessMessages = nullptr;
+  engine->restorePathBox = (files() / "missing").string();
+  EXPECT_FALSE(RestoreNow(*engine));
+  EXPECT_EQ(ui.messages.back(), "Please select a valid directory where the files should be restored");
+}
+
+} // namespace
+} // namespace velmora
