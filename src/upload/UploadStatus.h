@@ -1,0 +1,42 @@
+#pragma once
+// The small "Uploading" window shown while a run is active: what it displays, and the
+// once-a-second arithmetic that turns the run's byte counters into speed and time left.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+inline constexpr const char* kInvitationPrompt =
+    "Enter the email address and your friend will be invitied to join Velmora and access your library";
+inline constexpr const char* kInvitationDone = "DONE! You can enter a further address now.";
+
+// What the status window shows; the front end re-reads it on View::UploadStatus.
+struct UploadStatusWindow {
+  // artist + ": " + name of the item being sent.
+  std::string nameLabel = "...";
+  // The bottom panel; empty until the first tick with a measurable speed.
+  std::string statusText;
+  // The file the player should have open, and whether "Play the current track" is ticked.
+  std::string currentTrack;
+  bool playCurrentTrack = false;
+  // "Share this track with a friend" has opened the invitation area (it never closes again).
+  bool invitationVisible = false;
+  std::string invitationText = kInvitationPrompt;
+  std::string emailInvite;
+
+  // Ticks of the status timer since the run started, and items the loop has begun.
+  std::int64_t ElapsedSeconds = 0;
+  int ItemsStarted = 0;
+};
+
+// Speed and time left as the status panel words them, or nothing when fewer than 1024 bytes moved
+// per elapsed second on average (the panel then keeps its text). `elapsedSeconds` counts the tick
+// being handled. All divisions truncate toward zero; a negative `bytesLeft` (form overhead and
+// answers count as moved bytes) gives zero or negative minutes and seconds.
+std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
+                                          std::int64_t elapsedSeconds, int itemsStarted,
+                                          int queueCountAtStart);
+
+} // namespace velmora

@@ -1,0 +1,109 @@
+// Dropped ".m3u" and ".pls" playlists yield the existing files they name, in file order, with
+// relative entries resolved against the playlist's own folder and "\" accepted as a separator.
+
+#include "TempHome.h"
+#include "sources/FolderSearch.h"
+#include "sources/M3uPlaylist.h"
+#include "sources/PlsPlaylist.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class PlaylistReaderTest : public ::testing::Test {
+protected:
+  std::string P(const std::string& relative) const { return (dir_ / relative).string(); }
+  void Touch(const std::string& relative) { WriteFile(dir_ / relative, "x"); }
+  TempDir dir_;
+};
+
+TEST_F(PlaylistReaderTest, ResolvesEntriesAgainstThePlaylistFolder) {
+  const std::string folder = "/music/lists";
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "song.mp3"), "/music/lists/song.mp3");
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "sub\\song.mp3"), "/music/lists/sub/song.mp3");
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "../other/./song.mp3"), "/music/other/song.mp3");
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "/abs/song.mp3"), "/abs/song.mp3");
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "\\abs\\song.mp3"), "/abs/song.mp3");
+  EXPECT_FALSE(PlaylistReader::ResolveEntry(folder, "http://radio.example/stream"));
+  EXPECT_FALSE(PlaylistReader::ResolveEntry(folder, "C:\\Music\\song.mp3"));
+  EXPECT_FALSE(PlaylistReader::ResolveEntry(folder, ""));
+}
+
+TEST_F(PlaylistReaderTest, M3uAddsOnlyExistingFilesInFileOrder) {
+  Touch("lists/b.mp3");
+  Touch("lists/sub/c.mp3");
+  Touch("music/a.mp3");
+  Touch("lists/song with blank .mp3");
+  WriteFile(dir_ / "lists/mix.m3u",
+            "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:123,Artist - B\r\nb.mp3\r\n"
+            "missing.mp3\n" + P("music/a.mp3") + "\rsub\\c.mp3\n\n../music/a.mp3\n"
+            "http://example.invalid/x.mp3\nsong with blank .mp3");
+  EXPECT_THAT(M3uPlaylist().ExistingFiles(P("lists/mix.m3u")),
+              ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"), P("music/a.mp3"),
+                          P("lists/song with blank .mp3")));
+}
+
+TEST_F(PlaylistReaderTest, M3uMissingIsEmptyUnreadableIsAnError) {
+  EXPECT_THAT(M3uPlaylist().ExistingFiles(P("none.m3u")), IsEmpty());
+  WriteFile(dir_ / "locked.m3u", "a.mp3\n");
+  ::chmod(P("locked.m3u").c_str(), 0);
+  if (::geteuid() != 0) {
+    EXPECT_THROW(M3uPlaylist().Entries(P("locked.m3u")), std::runtime_error);
+  }
+}
+
+TEST_F(PlaylistReaderTest, PlsTakesEveryKeyOfThePlaylistSectionInFileOrder) {
+  Touch("lists/one.mp3");
+  Touch("lists/two ;part.mp3");
+  const std::string longFolder = "music/" + std::string(120, 'f') + "/" + std::string(120, 'g');
+  Touch(longFolder + "/three.mp3");
+  WriteFile(dir_ / "lists/set.pls",
+            "[other]\nFile1=one.mp3\n"
+            "[PlayList]\nNumberOfEntries=3\nFile1=one.mp3\nTitle1=One\nLength1=-1\n"
+            "  File2=two ;part.mp3\n"
+            "File3=" + P(longFolder + "/three.mp3") + "\nFile4=nothing.mp3\nVersion=2\n");
+  EXPECT_THAT(PlsPlaylist().ExistingFiles(P("lists/set.pls")),
+              ElementsAre(P("lists/one.mp3"), P("lists/two ;part.mp3"), P(longFolder + "/three.mp3")));
+}
+
+TEST_F(PlaylistReaderTest, PlsMissingOrNotAPlaylistAddsNothing) {
+  EXPECT_THAT(PlsPlaylist().Entries(P("none.pls")), IsEmpty());
+  std::filesystem::create_directories(dir_ / "folder.pls");
+  EXPECT_THAT(PlsPlaylist().Entries(P("folder.pls")), IsEmpty());
+  WriteFile(dir_ / "garbage.pls", std::string("\0\1\2[[[=\n", 8));
+  EXPECT_THAT(PlsPlaylist().Entries(P("garbage.pls")), IsEmpty());
+}
+
+TEST_F(PlaylistReaderTest, FolderSearchFindsMaskedFilesDepthFirstSkippingHidden) {
+  Touch("root/top.MP3");
+  Touch("root/readme.txt");
+  Touch("root/a/deep/x.ogg");
+  Touch("root/a/y.m4a");
+  Touch("root/b/z.Wma");
+  Touch("root/.hidden/secret.mp3");
+  Touch("root/.dot.mp3");
+  std::filesystem::create_directories(dir_ / "root/folder.mp3");
+  std::filesystem::create_directory_symlink(dir_ / "root", dir_ / "root/b/loop");
+  auto found = SearchFolder(P("root"), {".mp3", ".m4a", ".wma", ".ogg"});
+  // Own files come before any subfolder's; the file system decides the order among siblings.
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0], P("root/top.MP3"));
+  const auto pos = [&](const std::string& p) { return std::find(found.begin(), found.end(), P(p)) - found.begin(); };
+  EXPECT_LT(pos("root/a/y.m4a"), pos("root/a/deep/x.ogg"));
+  EXPECT_LT(pos("root/b/z.Wma"), 4);
+}
+
+} // namespace
+} // namespace velmora
