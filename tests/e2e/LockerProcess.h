@@ -1,0 +1,40 @@
+#pragma once
+// velmora-locker as a child process on a free loopback port, for end-to-end tests.
+
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace velmora::test {
+
+class LockerProcess {
+public:
+  // Starts VELMORA_LOCKER_PATH with --host 127.0.0.1 --port 0 and `arguments`, and waits for its
+  // "listening on" line. Throws std::runtime_error when it does not come up.
+  explicit LockerProcess(const std::vector<std::string>& arguments = {});
+  ~LockerProcess();
+  LockerProcess(const LockerProcess&) = delete;
+  LockerProcess& operator=(const LockerProcess&) = delete;
+
+  // False when this build has no velmora-locker; tests skip then.
+  static bool Available();
+
+  int port() const { return port_; }
+  std::string hostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string baseUrl() const { return "http://" + hostPort(); }
+
+  // POSTs to the control interface, e.g. Control("/_control/playlists", {{"user", "alice"}}),
+  // and returns the answer body. Throws std::runtime_error unless the answer is 2xx.
+  std::string Control(const std::string& path, const std::map<std::string, std::string>& parameters = {},
+                      bool post = true) const;
+
+private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A port on which nothing listens (bound once, then released).
+int ClosedLoopbackPort();
+
+} // namespace velmora::test
