@@ -1,0 +1,232 @@
+// One 19 MiB file posted to velmora-locker on loopback: CallApi against `curl -F filedata=@FILE`
+// to the same kind of one-use upload address, in one run, plus the peak memory growth of CallApi
+// (the file must be streamed, never held whole).
+//
+// Usage: callapi_upload_bench [benchmark flags]; the locker is found through $VELMORA_LOCKER or
+// beside this program's build folder (../tools/locker/velmora-locker).
+
+#include "app/Engine.h"
+#include "service/CallApi.h"
+#include "service/CallService.h"
+
+#include <benchmark/benchmark.h>
+#include <pugixml.hpp>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr std::int64_t kFileSize = 19 * 1024 * 1024;
+
+class NullUi : public velmora::Ui {
+public:
+  void SetStatusText(const std::string&) override {}
+  void ShowMessage(const std::string&) override {}
+  void ShowErrorMessage(const std::string&) override {}
+  void ShowErrorDisplay(const std::string&) override {}
+  void SetProgress(velmora::ProgressBar, std::int64_t, std::int64_t) override {}
+  void ProcessMessages() override {}
+  void OpenUrl(const std::string&) override {}
+  void ViewChanged(velmora::View) override {}
+};
+
+struct Setup {
+  fs::path root;
+  fs::path file;
+  pid_t locker = -1;
+  std::string hostPort;
+  NullUi ui;
+  std::unique_ptr<velmora::Engine> engine;
+  double callApiBytesPerSecond = 0;
+  double curlBytesPerSecond = 0;
+  std::int64_t rssGrowthKiB = -1;
+};
+Setup* setup = nullptr;
+
+fs::path LockerPath(const char* argv0) {
+  if (const char* path = std::getenv("VELMORA_LOCKER"); path && *path) return path;
+  (void)argv0;
+  return fs::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "locker" / "velmora-locker";
+}
+
+std::int64_t StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field, 0) == 0) return std::stoll(line.substr(std::string(field).size()));
+  }
+  return -1;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, int stdoutFd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+  std::vector<char*> argv;
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("cannot start " + args[0]);
+  return pid;
+}
+
+void StartLocker(const fs::path& locker) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  setup->locker = Spawn({locker.string(), "--host", "127.0.0.1", "--port", "0", "--data",
+                         (setup->root / "locker").string(), "--user", "bench:pw"},
+                        out[1]);
+  ::close(out[1]);
+  std::string line;
+  char c;
+  while (line.find('\n') == std::string::npos) {
+    pollfd ready{out[0], POLLIN, 0};
+    if (::poll(&ready, 1, 20000) <= 0 || ::read(out[0], &c, 1) != 1) break;
+    line += c;
+  }
+  ::close(out[0]);
+  const std::size_t at = line.find("http://");
+  if (at == std::string::npos) throw std::runtime_error("velmora-locker did not start: " + line);
+  setup->hostPort = line.substr(at + 7, line.find_first_of("\r\n") - at - 7);
+}
+
+// A fresh one-use upload address, as the upload loop gets it.
+std::string UploadAddress() {
+  const velmora::TWSReturnData data =
+      velmora::CallService(*setup->engine, "items/add", velmora::FormData().AddText("checkhashresponse", "404"),
+                           false, "");
+  pugi::xml_document answer;
+  if (!data.Success || !answer.load_string(data.ResponseText.c_str())) {
+    throw std::runtime_error("items/add failed: " + data.ErrorMessage);
+  }
+  return answer.select_node("//result/location").node().child_value();
+}
+
+void BM_CallApiUpload(benchmark::State& state) {
+  // One request first, so that the one-time set-up of libcurl and OpenSSL is not counted as growth.
+  UploadAddress();
+  // Peak resident memory from here on: the kernel restarts its high-water mark on request.
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const std::int64_t before = StatusKiB("VmRSS:");
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string address = UploadAddress();
+    state.ResumeTiming();
+    velmora::TRESTApiResponse response;
+    velmora::FormData form;
+    form.AddFile("filedata", setup->file.string(), "audio/unknown");
+    velmora::CallApi(*setup->engine, address, std::move(form), response, true);
+  }
+  const std::int64_t peak = StatusKiB("VmHWM:");
+  setup->rssGrowthKiB = std::max(setup->rssGrowthKiB, peak - before);
+  state.SetBytesProcessed(state.iterations() * kFileSize);
+  state.counters["peak_rss_growth_KiB"] = static_cast<double>(setup->rssGrowthKiB);
+}
+
+void BM_CurlCommandUpload(benchmark::State& state) {
+  const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string address = UploadAddress();
+    state.ResumeTiming();
+    const pid_t pid = Spawn({"curl", "-s", "-S", "-f", "-o", "/dev/null", "-F",
+                             "filedata=@" + setup->file.string(), address},
+                            devNull);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("curl failed");
+  }
+  ::close(devNull);
+  state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+class Collector : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      // The median of the repetitions: the machine is shared, single runs wander.
+      if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
+      const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      const double rate = seconds > 0 ? kFileSize / seconds : 0;
+      if (run.benchmark_name().find("CallApi") != std::string::npos) setup->callApiBytesPerSecond = rate;
+      if (run.benchmark_name().find("Curl") != std::string::npos) setup->curlBytesPerSecond = rate;
+    }
+  }
+};
+
+} // namespace
+
+BENCHMARK(BM_CallApiUpload)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(5);
+BENCHMARK(BM_CurlCommandUpload)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(5);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Setup state;
+  setup = &state;
+  char pattern[] = "/tmp/velmora-bench-upload-XXXXXX";
+  if (!::mkdtemp(pattern)) return 1;
+  state.root = pattern;
+  ::setenv("XDG_CACHE_HOME", (state.root / "cache").c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (state.root / "config").c_str(), 1);
+  int exitCode = 0;
+  try {
+    state.file = state.root / "nineteen.mp3";
+    {
+      std::ofstream out(state.file, std::ios::binary);
+      std::mt19937_64 random(19);
+      std::vector<std::uint64_t> block(8192);
+      for (std::int64_t written = 0; written < kFileSize; written += sizeof(std::uint64_t) * block.size()) {
+        for (auto& word : block) word = random();
+        out.write(reinterpret_cast<const char*>(block.data()), sizeof(std::uint64_t) * block.size());
+      }
+    }
+    StartLocker(LockerPath(argv[0]));
+    state.engine = std::make_unique<velmora::Engine>(state.ui, velmora::EngineOptions{"/stage " + state.hostPort, {}});
+    state.engine->UserName = "bench";
+    state.engine->Password = "pw";
+    state.engine->counters.TotalBytes = kFileSize;
+
+    Collector reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (state.callApiBytesPerSecond > 0 && state.curlBytesPerSecond > 0) {
+      const double mib = 1024.0 * 1024.0;
+      const double ratio = state.callApiBytesPerSecond / state.curlBytesPerSecond;
+      std::printf("\nCallApi      %8.1f MiB/s\ncurl -F      %8.1f MiB/s\nratio        %8.1f %%  (target >= 80 %%)\n"
+                  "peak RSS growth during CallApi uploads: %.2f MiB  (target < 8 MiB)\n",
+                  state.callApiBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
+                  state.rssGrowthKiB / 1024.0);
+    }
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "callapi_upload_bench: %s\n", error.what());
+    exitCode = 1;
+  }
+  state.engine.reset();
+  if (state.locker > 0) {
+    ::kill(state.locker, SIGTERM);
+    ::waitpid(state.locker, nullptr, 0);
+  }
+  std::error_code ignored;
+  fs::remove_all(state.root, ignored);
+  benchmark::Shutdown();
+  return exitCode;
+}
