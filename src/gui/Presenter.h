@@ -1,0 +1,33 @@
+#pragma once
+// Everything the windows show modally or hand to the desktop goes through one replaceable object,
+// so tests can answer dialogs and record messages without a modal loop blocking them.
+
+#include <QString>
+#include <QUrl>
+
+class QDialog;
+class QWidget;
+
+namespace velmora::gui {
+
+class Presenter {
+public:
+  virtual ~Presenter() = default;
+
+  // A plain message box with one OK button.
+  virtual void showMessage(QWidget* parent, const QString& text);
+  // A message box with the error icon and one OK button.
+  virtual void showErrorMessage(QWidget* parent, const QString& text);
+  // The central error display: an operation ended by an error that nothing else handled.
+  virtual void showErrorDisplay(QWidget* parent, const QString& text);
+  // Runs a dialog modally and returns its result code.
+  virtual int execDialog(QDialog& dialog);
+  // Hands a web address to the desktop's browser; the program does not wait for it.
+  virtual void openUrl(const QUrl& url);
+  // File and folder pickers; empty text when the user cancels.
+  virtual QString chooseFile(QWidget* parent, const QString& caption, const QString& start,
+                             const QString& filter);
+  virtual QString chooseFolder(QWidget* parent, const QString& caption, const QString& start);
+};
+
+} // namespace velmora::gui

@@ -1,0 +1,41 @@
+#pragma once
+// The windows that live for the whole run, created in the start-up order: the main window (which
+// brings up the engine), the about box, and the hidden upload status window.
+
+#include "app/Engine.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace velmora::gui {
+
+class Presenter;
+class Tfrmabout;
+class Tfrmmain;
+class Tfrmupload_status;
+
+class UploaderProgram {
+public:
+  UploaderProgram(Presenter& presenter, EngineOptions options);
+  ~UploaderProgram();
+
+  Tfrmmain& mainWindow() { return *main_; }
+  Tfrmabout& aboutBox() { return *about_; }
+  Tfrmupload_status& uploadStatusWindow() { return *status_; }
+
+private:
+  std::unique_ptr<Tfrmmain> main_;
+  std::unique_ptr<Tfrmabout> about_;
+  std::unique_ptr<Tfrmupload_status> status_;
+};
+
+// The engine's first argument from the program's arguments (after Qt has taken its own): the
+// "/stage" redirect, given as one argument or as "/stage" followed by the host.
+std::string FirstArgument(const QStringList& arguments);
+
+// Application-wide look: title, icon, font.
+void SetUpApplication();
+
+} // namespace velmora::gui

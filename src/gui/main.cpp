@@ -1,0 +1,24 @@
+// velmora-uploader: the desktop window of Velmora Uploader.
+
+#include "gui/Presenter.h"
+#include "gui/Tfrmmain.h"
+#include "gui/UploaderProgram.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  velmora::gui::SetUpApplication();
+  // The program ends when the main window closes, not when the last window hides: minimised to
+  // the tray, or replaced by the status window during an upload, no window may be visible.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  velmora::gui::Presenter presenter;
+  velmora::EngineOptions options;
+  options.firstArgument = velmora::gui::FirstArgument(QApplication::arguments());
+  velmora::gui::UploaderProgram program(presenter, std::move(options));
+  QObject::connect(&program.mainWindow(), &velmora::gui::Tfrmmain::closed, &app, &QApplication::quit,
+                   Qt::QueuedConnection);
+  program.mainWindow().show();
+  return app.exec();
+}
