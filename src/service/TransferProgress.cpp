@@ -5,6 +5,11 @@ namespace velmora {
 void RequestProgress::Update(std::int64_t sendTotal, std::int64_t sent, std::int64_t receiveTotal,
                              std::int64_t received) {
   bool movedAny = false;
+  // Counts that go back mean a new request after a redirect: its bytes are new bytes.
+  if (sent < send_.moved || received < receive_.moved) {
+    send_ = {};
+    receive_ = {};
+  }
   if (!send_.begun && sendTotal > 0) Begin(send_, sendTotal);
   if (sent > send_.moved) {
     if (!send_.begun) Begin(send_, sendTotal);

@@ -203,6 +203,22 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
   EXPECT_EQ(ui.bars[ProgressBar::StatusGlobal].position, engine.counters.UploadedBytes / 1024);
   EXPECT_GT(ui.pumps, 0);
 
+  // After a redirect the request is sent again; those bytes count as well.
+  test::RawHttpServer redirecting([](const CapturedRequest& request) {
+    if (request.target.find("moved") != std::string::npos) {
+      return HttpAnswer(307, "", "Location: /api/rest/final\r\n");
+    }
+    return HttpAnswer(200, "done");
+  });
+  Engine moved = MakeEngine("/stage " + redirecting.hostPort());
+  FormData twice;
+  twice.AddFile("filedata", audio.string(), "audio/unknown");
+  CallApi(moved, "moved", std::move(twice), response, true);
+  const auto sentTwice = redirecting.requests();
+  ASSERT_EQ(sentTwice.size(), 2u);
+  EXPECT_EQ(moved.counters.UploadedBytes,
+            static_cast<std::int64_t>(sentTwice[0].body.size() + sentTwice[1].body.size() + 4));
+
   test::RecordingUi quiet;
   Engine silent(quiet, {"/stage " + server.hostPort(), configHome() / "settings.ini"});
   CallApi(silent, "misc/sendinvitation", FormData().AddText("email", "a@b.test"), response, false);
