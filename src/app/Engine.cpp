@@ -3,6 +3,7 @@
 #include "app/ShowStatus.h"
 #include "app/WorkFolder.h"
 #include "service/DownloadClient.h"
+#include "sources/WinampSource.h"
 
 #include <stdexcept>
 
@@ -22,6 +23,7 @@ Engine::~Engine() {
 
 void Engine::Startup() {
   CleanWorkFolder();
+  DetectWinampPlaylistsFile(*this);
   databases_ = OpenLocalDatabases(WorkFolder());
   fingerprinter_ = std::make_unique<Fingerprinter>(*databases_.meta, ui_);
   tagReaders_ = std::make_unique<TagReaders>();
@@ -36,6 +38,7 @@ void Engine::Shutdown() {
   CleanWorkFolder();
   SaveSettings();
   tagReaders_.reset();
+  ITunes.reference.reset();
 }
 
 void Engine::ShowStatus(const std::string& message) { velmora::ShowStatus(ui_, message); }
@@ -44,7 +47,8 @@ void Engine::LoadSettings() {
   const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
   UserName = stored.userName;
   Password = stored.password;
-  winampLocationBox = stored.winampLocation;
+  // A Winamp installation found at start-up shows until a stored location replaces it.
+  if (!stored.winampLocation.empty() || winampLocationBox.empty()) winampLocationBox = stored.winampLocation;
   restorePathBox = stored.restorePath;
   ui_.ViewChanged(View::Settings);
 }

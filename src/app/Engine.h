@@ -9,7 +9,9 @@
 #include "restore/ServicePlaylists.h"
 #include "service/RunCounters.h"
 #include "sources/DroppedFiles.h"
+#include "sources/ITunesSource.h"
 #include "sources/MediaItem.h"
+#include "sources/WinampSource.h"
 #include "store/LocalDatabases.h"
 #include "tags/TagReaders.h"
 #include "upload/Fingerprinter.h"
@@ -81,6 +83,9 @@ public:
   // Main window caption: "Velmora Uploader", followed by " (user)" after a successful login.
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
+  // The iTunes and Winamp tabs: their lists, counters and the user's choices.
+  ITunesTab ITunes;
+  WinampTab Winamp;
   // The restore tab: the user's choice, the log, counters and the cancel request.
   RestoreState Restore;
   // The restore's plain-GET client, one for the run (cookies kept), created on first use.

@@ -30,12 +30,17 @@ void TempHomeTest::SetUp() {
   if (const char* v = std::getenv("XDG_CONFIG_HOME")) { hadConfig_ = true; oldConfig_ = v; }
   ::setenv("XDG_CACHE_HOME", cacheHome().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
+  // No test may find the Wine prefix or iTunes library of whoever runs it.
+  if (const char* v = std::getenv("WINEPREFIX")) { hadWine_ = true; oldWine_ = v; }
+  ::setenv("WINEPREFIX", (home_.path() / "wine").c_str(), 1);
+  ::unsetenv("VELMORA_ITUNES_LIBRARY");
   std::filesystem::create_directories(files());
 }
 
 void TempHomeTest::TearDown() {
   if (hadCache_) ::setenv("XDG_CACHE_HOME", oldCache_.c_str(), 1); else ::unsetenv("XDG_CACHE_HOME");
   if (hadConfig_) ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+  if (hadWine_) ::setenv("WINEPREFIX", oldWine_.c_str(), 1); else ::unsetenv("WINEPREFIX");
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -49,6 +54,21 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string PercentEncodedPath(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      encoded += static_cast<char>(c);
+    } else {
+      encoded += '%';
+      encoded += kHex[c >> 4];
+      encoded += kHex[c & 0xf];
+    }
+  }
+  return encoded;
 }
 
 std::string ShellQuote(const std::string& text) {

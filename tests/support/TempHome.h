@@ -34,8 +34,8 @@ protected:
 
 private:
   TempDir home_;
-  std::string oldCache_, oldConfig_;
-  bool hadCache_ = false, hadConfig_ = false;
+  std::string oldCache_, oldConfig_, oldWine_;
+  bool hadCache_ = false, hadConfig_ = false, hadWine_ = false;
 };
 
 // Writes bytes to a file, creating parent folders.
@@ -49,6 +49,8 @@ struct CommandResult {
   std::string err;
 };
 CommandResult RunCommand(const std::string& commandLine);
+// The path with every byte outside letters, digits and "-._~/" written as %XX, as file URLs carry it.
+std::string PercentEncodedPath(const std::string& path);
 // Quotes a text for the shell.
 std::string ShellQuote(const std::string& text);
 
