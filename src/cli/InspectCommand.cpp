@@ -28,7 +28,8 @@ const RegisterCommand kInspect{"inspect",
       for (const auto& file : *files) {
         std::error_code error;
         if (!std::filesystem::is_regular_file(file, error)) {
-          ui.ShowErrorMessage("No such file: " + file);
+          const bool exists = std::filesystem::exists(file, error);
+          ui.ShowErrorMessage((exists ? "Not a regular file: " : "No such file: ") + file);
           exitCode = kExitFailed;
           continue;
         }
