@@ -61,6 +61,12 @@ Locker::Locker(LockerOptions options) : options_(std::move(options)) {
   // dropped, after a minute.
   server_->set_read_timeout(60, 0);
   server_->set_write_timeout(60, 0);
+  // The library's default also sets SO_REUSEPORT, which lets a second server bind a port in use
+  // and take part of its connections; a busy port must fail instead.
+  server_->set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server_->set_payload_max_length(static_cast<std::size_t>(options_.maxUploadBytes) + (1 << 20));
   Routes();
 }

@@ -47,10 +47,12 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
   struct Release {
     Locker& locker;
     const std::string& token;
-    const bool& claimed;
+    bool claimed;
     const bool& consumed;
-    ~Release() {
+    ~Release() { Now(); }
+    void Now() {
       if (!claimed) return;
+      claimed = false;
       std::lock_guard lock(locker.ticketsMutex_);
       const auto it = locker.uploads_.find(token);
       if (it == locker.uploads_.end()) return;
@@ -58,8 +60,7 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
       else it->second.busy = false;
     }
   };
-  const bool claimed = ticket.has_value();
-  const Release release{*this, token, claimed, consumed};
+  Release release{*this, token, ticket.has_value(), consumed};
 
   const auto reply = [&](int httpStatus, const Envelope& envelope, std::optional<std::uint64_t> cutAfter,
                          const std::string& outcome) {
@@ -94,6 +95,9 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
   if (read.status == FormStatus::Cut) {
     stats_.Fault(target);
     Sleep(cut->delayMs);
+    // Clean up before the peer learns of the cut, so it never sees a fragment or a busy address.
+    incoming.reset();
+    release.Now();
     CutConnection(EndpointsOf(request));
     response.status = 500;
     response.set_header("Connection", "close");
