@@ -3,8 +3,8 @@
 
 #include "app/Ui.h"
 
-#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace velmora::cli {
@@ -17,9 +17,18 @@ public:
   void ShowErrorMessage(const std::string& text) override;
   void ShowErrorDisplay(const std::string& text) override;
   void SetProgress(ProgressBar bar, std::int64_t position, std::int64_t maximum) override;
-  void ProcessMessages() override {}
+  void ProcessMessages() override {
+    if (onProcessMessages) onProcessMessages();
+  }
   void OpenUrl(const std::string& url) override;
-  void ViewChanged(View) override {}
+  void ViewChanged(View view) override {
+    if (onViewChanged) onViewChanged(view);
+  }
+
+  // What a command does where the window would handle events (e.g. notice Ctrl-C) ...
+  std::function<void()> onProcessMessages;
+  // ... and where the window would repaint a part of itself (e.g. print new log lines).
+  std::function<void(View)> onViewChanged;
 
   // The bar that is drawn on the terminal, if any.
   void DrawBarFor(ProgressBar bar) { drawnBar_ = bar; }

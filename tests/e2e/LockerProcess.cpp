@@ -97,6 +97,23 @@ std::string LockerProcess::Control(const std::string& path, const std::map<std::
   return body;
 }
 
+pugi::xml_document LockerProcess::Document(const std::string& path,
+                                           const std::map<std::string, std::string>& parameters) const {
+  pugi::xml_document document;
+  const std::string body = Control(path, parameters, false);
+  if (!document.load_string(body.c_str())) throw std::runtime_error("control answer is not XML: " + body);
+  return document;
+}
+
+std::map<std::string, int> LockerProcess::RequestCounts() const {
+  std::map<std::string, int> counts;
+  const pugi::xml_document stats = Document("/_control/stats");
+  for (const auto& counter : stats.select_nodes("/stats/counter")) {
+    counts[counter.node().attribute("target").value()] = counter.node().attribute("requests").as_int();
+  }
+  return counts;
+}
+
 int ClosedLoopbackPort() {
   const int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};

@@ -1,6 +1,8 @@
 #pragma once
 // velmora-locker as a child process on a free loopback port, for end-to-end tests.
 
+#include <pugixml.hpp>
+
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -28,6 +30,12 @@ public:
   // and returns the answer body. Throws std::runtime_error unless the answer is 2xx.
   std::string Control(const std::string& path, const std::map<std::string, std::string>& parameters = {},
                       bool post = true) const;
+
+  // GETs a control document, e.g. Document("/_control/playlists", {{"user", "alice"}}).
+  pugi::xml_document Document(const std::string& path, const std::map<std::string, std::string>& parameters = {}) const;
+  // Requests per target ("items/add", "items/get/deliver", "upload", "download", ...) since the
+  // start or the last "/_control/stats/reset".
+  std::map<std::string, int> RequestCounts() const;
 
 private:
   pid_t pid_ = -1;

@@ -1,0 +1,53 @@
+// velmora itunes [--library FILE] [--all | --playlist NAME...]: the iTunes tab from the command
+// line: analyse the library, choose, "Start upload now", and the run to its end.
+
+#include "cli/Session.h"
+#include "cli/UploadRun.h"
+#include "sources/ITunesSource.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace velmora::cli {
+namespace {
+
+struct ITunesOptions {
+  std::string library;
+  bool all = false;
+  std::vector<std::string> playlists;
+};
+
+const RegisterCommand kITunes{"itunes", "Upload your iTunes library: chosen playlists, or everything with --all",
+  [](CLI::App& command) -> CommandRunner {
+    auto options = std::make_shared<ITunesOptions>();
+    command.add_option("--library", options->library, "The iTunes library XML file")->check(CLI::ExistingFile);
+    auto* all = command.add_flag("--all", options->all, "All media - items and playlists");
+    command.add_option("--playlist", options->playlists, "Upload only these playlists (all listed ones otherwise)")
+        ->excludes(all);
+    return [options](const GlobalOptions& global) {
+      return RunLoggedIn(global, [&](Session& session) {
+        Engine& engine = session.engine();
+        if (!options->library.empty()) engine.ITunes.libraryFile = options->library;
+        AnalyzeITunesLibraryNow(engine);
+        if (!engine.ITunes.reference) return kExitFailed;
+        for (const std::string& name : options->playlists) {
+          const auto& rows = engine.ITunes.rows;
+          if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == name; })) {
+            session.ui().ShowErrorMessage("No playlist named \"" + name + "\" in the iTunes library");
+            return kExitFailed;
+          }
+        }
+        if (!options->playlists.empty()) {
+          for (auto& row : engine.ITunes.rows) {
+            row.checked = std::count(options->playlists.begin(), options->playlists.end(), row.caption) > 0;
+          }
+        }
+        SetITunesScope(engine, !options->all);
+        if (!StartITunesUpload(engine)) return kExitFailed;
+        return RunUploadToEnd(session);
+      });
+    };
+  }};
+
+} // namespace
+} // namespace velmora::cli

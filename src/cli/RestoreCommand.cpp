@@ -1,0 +1,88 @@
+// velmora restore --target DIR [--all | --playlist NAME...]: the Restore tab from the command
+// line. The log lines go to stdout as they are written; Ctrl-C asks the restore to stop after the
+// current file, as "Cancel Downloads" does.
+
+#include "cli/Session.h"
+#include "restore/Restore.h"
+#include "restore/ServicePlaylists.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace velmora::cli {
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  interrupted = true;
+  std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
+}
+
+struct RestoreOptions {
+  std::string target;
+  bool all = false;
+  std::vector<std::string> playlists;
+};
+
+// Chooses the rows: the named playlists (by name or by folder name), or every listed one.
+bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
+  auto& rows = session.engine().RestorePlaylists;
+  for (const std::string& name : names) {
+    if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.name == name || row.caption == name; })) {
+      session.ui().ShowErrorMessage("No playlist named \"" + name + "\" on the service");
+      return false;
+    }
+  }
+  for (auto& row : rows) {
+    row.checked = names.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+      return row.name == name || row.caption == name;
+    });
+  }
+  return true;
+}
+
+const RegisterCommand kRestore{"restore", "Restore your library from the service into a folder",
+  [](CLI::App& command) -> CommandRunner {
+    auto options = std::make_shared<RestoreOptions>();
+    command.add_option("--target", options->target, "Folder to restore into")->required()->check(CLI::ExistingDirectory);
+    auto* all = command.add_flag("--all", options->all, "Restore the whole media library");
+    command.add_option("--playlist", options->playlists, "Restore these playlists (all your playlists otherwise)")
+        ->excludes(all);
+    return [options](const GlobalOptions& global) {
+      return RunLoggedIn(global, [&](Session& session) {
+        Engine& engine = session.engine();
+        std::size_t printed = 0;
+        session.ui().DrawBarFor(ProgressBar::DownloadFile);
+        session.ui().onViewChanged = [&](View view) {
+          if (view != View::RestoreLog) return;
+          for (; printed < engine.Restore.log.size(); ++printed) std::cout << engine.Restore.log[printed] << '\n';
+          std::cout << std::flush;
+        };
+        session.ui().onProcessMessages = [&] {
+          if (interrupted.exchange(false) && engine.Restore.running) CancelDownloads(engine);
+        };
+        std::signal(SIGINT, OnInterrupt);
+
+        engine.restorePathBox = std::filesystem::absolute(options->target).lexically_normal().string();
+        engine.Restore.wholeLibrary = options->all;
+        if (!options->all && !ChoosePlaylists(session, options->playlists)) return kExitFailed;
+        const bool ran = RestoreNow(engine);
+        std::signal(SIGINT, SIG_DFL);
+        if (!ran) return kExitFailed;
+        const int left = UnhandledRestoreRows(engine);
+        if (left > 0) {
+          session.ui().ShowMessage(std::to_string(left) + " item(s) not restored");
+          return kExitFailed;
+        }
+        return kExitOk;
+      });
+    };
+  }};
+
+} // namespace
+} // namespace velmora::cli

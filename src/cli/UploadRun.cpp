@@ -1,0 +1,20 @@
+#include "cli/UploadRun.h"
+
+namespace velmora::cli {
+
+int RunUploadToEnd(Session& session) {
+  Engine& engine = session.engine();
+  session.ui().DrawBarFor(ProgressBar::StatusGlobal);
+  engine.Upload.OnStartTimer();
+  if (engine.Upload.outcome() != RunOutcome::Finished) {
+    if (engine.Upload.outcome() == RunOutcome::Stopped) {
+      session.ui().ShowMessage("Upload stopped with " + std::to_string(engine.Upload.queue().QueueCount()) +
+                               " file(s) left in the queue");
+    }
+    return kExitFailed;
+  }
+  session.ui().ShowMessage("Upload done!");
+  return kExitOk;
+}
+
+} // namespace velmora::cli

@@ -1,0 +1,54 @@
+// velmora winamp [--playlists-file FILE] [--only TITLE...]: the Winamp tab from the command line:
+// analyse Winamp's playlists, keep the chosen ones checked, "Start upload", and the run to its end.
+
+#include "cli/Session.h"
+#include "cli/UploadRun.h"
+#include "sources/WinampSource.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+namespace velmora::cli {
+namespace {
+
+struct WinampOptions {
+  std::string playlistsFile;
+  std::vector<std::string> only;
+};
+
+const RegisterCommand kWinamp{"winamp", "Upload Winamp's media library playlists",
+  [](CLI::App& command) -> CommandRunner {
+    auto options = std::make_shared<WinampOptions>();
+    command.add_option("--playlists-file", options->playlistsFile,
+                       "Winamp's playlists.xml (found in the Wine prefix otherwise)");
+    command.add_option("--only", options->only, "Upload only the playlists with these titles");
+    return [options](const GlobalOptions& global) {
+      return RunLoggedIn(global, [&](Session& session) {
+        Engine& engine = session.engine();
+        if (!options->playlistsFile.empty()) {
+          engine.winampLocationBox = std::filesystem::absolute(options->playlistsFile).string();
+        }
+        AnalyzeWinampData(engine);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(engine.winampLocationBox, error)) return kExitFailed;
+        if (!options->only.empty()) {
+          for (const std::string& title : options->only) {
+            const auto& rows = engine.Winamp.rows;
+            if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == title; })) {
+              session.ui().ShowErrorMessage("No Winamp playlist titled \"" + title + "\"");
+              return kExitFailed;
+            }
+          }
+          for (auto& row : engine.Winamp.rows) {
+            row.checked = std::count(options->only.begin(), options->only.end(), row.caption) > 0;
+          }
+        }
+        if (!StartWinampUpload(engine)) return kExitFailed;
+        return RunUploadToEnd(session);
+      });
+    };
+  }};
+
+} // namespace
+} // namespace velmora::cli
