@@ -47,7 +47,10 @@ std::optional<ItemMetadata> ParseItemMetadata(const std::string& xml) {
 }
 
 void LogFields(LoggedRequest& entry, const Form& form) {
+  // A flood of many-part garbage must not fill memory through the log.
+  constexpr std::size_t kMaxLoggedFields = 32;
   for (const auto& field : form.fields) {
+    if (entry.fields.size() == kMaxLoggedFields) break;
     LoggedField logged;
     logged.name = field.name;
     logged.filename = field.filename;

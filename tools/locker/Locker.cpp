@@ -101,7 +101,11 @@ int Locker::Start() {
   thread_ = std::thread([this] { Serve(); });
   // Requests queue in the listening socket's backlog until the loop runs; waiting here keeps a
   // Stop() right after Start() from racing the loop's start.
-  while (!server_->is_running() && !stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running() && !stopping_) {
+    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the server did not start");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return port;
 }
 

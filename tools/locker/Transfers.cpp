@@ -87,7 +87,7 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
   } else {
     hooks.spool = [](const char*, std::size_t) { return true; };  // read and drop, so the refusal arrives
   }
-  const std::optional<Fault> cut = faults_.Take(target, false, true);
+  const std::optional<Fault> cut = ticket ? faults_.Take(target, false, true) : std::nullopt;
   if (cut) hooks.cutAfter = cut->bytes;
   const FormResult read = ReadForm(request, reader, FormLimits{}, hooks);
   LogFields(entry, read.form);
