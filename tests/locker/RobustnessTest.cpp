@@ -63,6 +63,39 @@ TEST_F(RobustnessTest, GarbageOnTheWireNeverStopsTheService) {
   EXPECT_TRUE(locker_->objects().List().empty());
 }
 
+TEST_F(RobustnessTest, MutatedFormsNeverBreakTheService) {
+  const std::string boundary = "----velmoraBoundary";
+  std::string valid;
+  for (const auto& [name, value] : {std::pair{"filedata", HashList({Sha1("a"), Sha1("b")})}, {"username", "alice"},
+                                    {"hashpassword", Md5Hex("secret")}, {"format", "xml"}, {"appkey", kAppKey}}) {
+    valid += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"" +
+             (std::string(name) == "filedata" ? "; filename=\"/h.xml\"\r\nContent-Type: text/xml" : "") + "\r\n\r\n" +
+             value + "\r\n";
+  }
+  valid += "--" + boundary + "--\r\n";
+  const std::string type = "multipart/form-data; boundary=" + boundary;
+  ASSERT_TRUE(Parse(Client().Post("//api/rest/items/checkhashvalues", valid, type.c_str())).success);
+
+  unsigned state = 12345;
+  const auto next = [&] { return (state = state * 1103515245u + 12345u) >> 8; };
+  for (int round = 0; round < 300; ++round) {
+    std::string body = valid;
+    switch (round % 3) {
+    case 0:  // flip a few bytes, framing included
+      for (int i = 0; i < 4; ++i) body[next() % body.size()] = static_cast<char>(next());
+      break;
+    case 1:  // cut short
+      body.resize(next() % body.size());
+      break;
+    default:  // splice a piece of itself somewhere else
+      body.insert(next() % body.size(), body.substr(next() % body.size(), 40));
+    }
+    const Answer answer = Parse(Client().Post("//api/rest/items/checkhashvalues", body, type.c_str()));
+    EXPECT_FALSE(answer.transportError) << "round " << round;
+  }
+  EXPECT_TRUE(Call("user/checkaccess", {}).success);
+}
+
 TEST_F(RobustnessTest, OversizedFieldsAreRefusedWithoutBeingKept) {
   const Answer huge = Call("user/checkaccess", {{"_instancename", std::string(3 << 20, 'x')}});
   EXPECT_EQ(huge.code, 1101);
