@@ -1,0 +1,62 @@
+#pragma once
+// The dropped-files source: the drop tab's file list, filled by drops of files, folders and
+// ".m3u"/".pls" playlists, and "Analyze and upload", which sends the listed files.
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace velmora {
+
+class Engine;
+
+// The drop tab's file list: full paths, each at most once (compared exactly, letter case
+// included), in the order they arrived.
+class DroppedFiles {
+public:
+  // One drop: for every path in order, each of these that applies: an existing supported audio
+  // file is listed; an ".m3u" or ".pls" file has its entries listed; a folder has its audio files
+  // listed. Anything else is ignored. Throws when an ".m3u" file cannot be read; the paths before
+  // it stay listed and the paths after it are not looked at.
+  void Drop(const std::vector<std::string>& paths);
+
+  // Lists the path if its extension is a supported one and it is not listed yet; does not look at
+  // the disk.
+  void AddDroppedFile(const std::string& path);
+  void AddFolderFiles(const std::string& folder);
+  void ReadM3uPlaylist(const std::string& path);
+  void ReadPlsPlaylist(const std::string& path);
+  void Clear();
+
+  const std::vector<std::string>& rows() const { return rows_; }
+
+  // The drop tab's "Add to a playlist" box: every file of the run goes into this playlist on the
+  // service; empty for none.
+  std::string playlistBox;
+
+private:
+  std::vector<std::string> rows_;
+  std::unordered_set<std::string> listed_;
+};
+
+// The folder search masks of a dropped folder.
+extern const std::vector<std::string> kDroppedFolderExtensions;
+
+// A drop on the window. An unreadable ".m3u" file ends the drop with the error on the central
+// error display. The front end re-reads the list on View::DroppedFiles.
+void DropFiles(Engine& engine, const std::vector<std::string>& paths);
+// "Clear list".
+void ClearDroppedFiles(Engine& engine);
+
+// Empties MediaItems and Playlists and describes every listed file that still exists, with its
+// hash id. Rows whose file has gone are skipped and stay listed. Throws when a listed file cannot
+// be opened; MediaItems keeps the items read before it.
+void AnalyzeDroppedFiles(Engine& engine);
+
+// "Analyze and upload": describe the listed files, write the media library and hash list files,
+// ask the service which files it has, queue the rest and start the run (the front end then drives
+// the start tick). Errors end it on the central error display. Refused while an upload loop is
+// running. Returns whether a run was started.
+bool AnalyzeAndUpload(Engine& engine);
+
+} // namespace velmora

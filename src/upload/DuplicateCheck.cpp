@@ -1,0 +1,99 @@
+#include "upload/DuplicateCheck.h"
+
+#include "app/Engine.h"
+#include "app/WorkFolder.h"
+#include "service/CallService.h"
+
+#include <pugixml.hpp>
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace velmora {
+namespace {
+
+bool ParseCode(const std::string& text, std::int32_t& code) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  while (begin != end && static_cast<unsigned char>(*begin) <= ' ') ++begin;
+  while (end != begin && static_cast<unsigned char>(end[-1]) <= ' ') --end;
+  if (begin != end && *begin == '+') ++begin;
+  const auto [stop, error] = std::from_chars(begin, end, code);
+  return begin != end && error == std::errc() && stop == end;
+}
+
+} // namespace
+
+std::string WriteHashListFile(const TMediaItems& items, SourceNumber source) {
+  const std::string path = WorkFolder() + "mediaitems_hash_" + std::to_string(source) + ".xml";
+  std::error_code error;
+  std::filesystem::remove(path, error);
+
+  pugi::xml_document document;
+  pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "utf-8";
+  pugi::xml_node root = document.append_child("items");
+  for (const TMediaItem& item : items) {
+    root.append_child("item").append_child("hashvalue").text().set(item.HashValue.c_str());
+  }
+  if (!document.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8)) {
+    throw std::runtime_error("Cannot write the hash list file " + path);
+  }
+  return path;
+}
+
+std::vector<std::pair<std::string, std::int32_t>> ReadCheckAnswer(const std::string& answer) {
+  std::vector<std::pair<std::string, std::int32_t>> pairs;
+  pugi::xml_document document;
+  if (!document.load_buffer(answer.data(), answer.size())) return pairs;
+  for (const pugi::xpath_node& selected : document.select_nodes("//result/items/item")) {
+    const pugi::xml_node item = selected.node();
+    const pugi::xml_node first = item.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; });
+    if (!first) continue;
+    pugi::xml_node second = first.next_sibling();
+    while (second && second.type() != pugi::node_element) second = second.next_sibling();
+    if (!second) continue;
+    std::int32_t code = 0;
+    if (!ParseCode(second.text().get(), code)) continue;
+    pairs.emplace_back(first.text().get(), code);
+  }
+  return pairs;
+}
+
+void MarkCheckResponse(TMediaItems& items, std::int32_t code, const std::string& hashId) {
+  for (TMediaItem& item : items) {
+    if (item.HashValue == hashId) item.HashCheckResponse = code;
+  }
+}
+
+void MarkCheckResponses(TMediaItems& items, const std::vector<std::pair<std::string, std::int32_t>>& answers) {
+  std::unordered_map<std::string, std::vector<std::size_t>> byHash;
+  byHash.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) byHash[items[i].HashValue].push_back(i);
+  for (const auto& [hashId, code] : answers) {
+    const auto found = byHash.find(hashId);
+    if (found == byHash.end()) continue;
+    for (const std::size_t i : found->second) items[i].HashCheckResponse = code;
+  }
+}
+
+void CheckDuplicatesOnline(Engine& engine, const std::string& hashListPath) {
+  engine.ShowStatus("Starting Online Duplicate check ... ");
+  FormData form;
+  form.AddFile("filedata", hashListPath, "text/xml");
+  const TWSReturnData result = CallService(engine, "items/checkhashvalues", std::move(form), true, "");
+  if (result.Success) {
+    MarkCheckResponses(engine.MediaItems, ReadCheckAnswer(result.ResponseText));
+    engine.ShowStatus("Online duplicate check done.");
+    return;
+  }
+  engine.ui().ShowErrorMessage("Did not receive meta data properly - error " + std::to_string(result.ErrorCode) +
+                               " (details: " + result.ErrorMessage + ")");
+  engine.Upload.SetUploadStopped();
+}
+
+} // namespace velmora

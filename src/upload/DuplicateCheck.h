@@ -1,0 +1,38 @@
+#pragma once
+// Asking the service which collected files it already holds: every hash id goes out in one hash
+// list file, and each answered code lands on the media items with that hash id.
+
+#include "sources/MediaItem.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+class Engine;
+
+// Writes WorkFolder() + "mediaitems_hash_" + source + ".xml": "items" with one "item"/"hashvalue"
+// per media item, in order, unfiltered. Returns the path. Throws std::runtime_error naming the
+// file when it cannot be written.
+std::string WriteHashListFile(const TMediaItems& items, SourceNumber source);
+
+// Sends the hash list file to "items/checkhashvalues" and marks engine.MediaItems with the
+// answered codes ("Online duplicate check done."). A failed check shows "Did not receive meta data
+// properly - error N (details: M)" and sets UploadStopped, so nothing is sent until a resume.
+void CheckDuplicatesOnline(Engine& engine, const std::string& hashListPath);
+
+// Sets the code on every item whose HashValue equals the hash id exactly.
+void MarkCheckResponse(TMediaItems& items, std::int32_t code, const std::string& hashId);
+
+// The (hash id, code) pairs of an answer's "//result/items/item" nodes, in document order. Items
+// without two child elements with text, or whose code is not a 32-bit decimal number, are left
+// out: they tell nothing about any file.
+std::vector<std::pair<std::string, std::int32_t>> ReadCheckAnswer(const std::string& answer);
+
+// MarkCheckResponse for every pair in order (a later code for the same hash id wins), through one
+// index of the items instead of a walk of all items per pair.
+void MarkCheckResponses(TMediaItems& items, const std::vector<std::pair<std::string, std::int32_t>>& answers);
+
+} // namespace velmora

@@ -1,0 +1,33 @@
+#pragma once
+// The playlist file: the collected playlists by name, each with its tracks' hash ids, sent once
+// at the start of every upload run so the service can rebuild them.
+
+#include "sources/MediaItem.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+class Engine;
+
+// The hash id of a playlist entry's file, looked up by its exact location. The Winamp source
+// passes its location table; nothing when the location is unknown.
+using LocationHashLookup = std::function<std::optional<std::string>(const std::string& location)>;
+
+// Writes WorkFolder() + "playlists_" + source + ".xml": "playlists"/"playlist" with one "item"
+// ("Name", "items") per playlist whose ItemCount is above 0, listing its first ItemCount hash ids
+// of those it held on entry (fewer when it held fewer). With `lookupLocation` (the Winamp source),
+// every playlist's Locations are looked up first and the hash ids found appended to its
+// HashValues; those copies are never listed. Shows
+// "Transmitting playlist information". Returns the path; the caller makes it the current playlist
+// file. Throws std::runtime_error naming the file when it cannot be written.
+std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Engine& engine,
+                              const LocationHashLookup& lookupLocation = {});
+
+// Sends the current playlist file, if there is one, to "set/prefill". The outcome is not looked
+// at: a run goes on whether the service took the playlists or not.
+void TransmitPlaylists(Engine& engine);
+
+} // namespace velmora

@@ -1,0 +1,150 @@
+// The loop of an upload run: one queued file per pass, always the first record.
+
+#include "upload/UploadPipeline.h"
+
+#include "app/Engine.h"
+#include "service/ApiResult.h"
+#include "service/CallApi.h"
+#include "service/CallService.h"
+#include "upload/PlaylistFile.h"
+
+#include <pugixml.hpp>
+
+#include <charconv>
+#include <filesystem>
+
+namespace velmora {
+namespace {
+
+constexpr int kCodeMetadataOnly = 204;
+constexpr int kCodeContentMissing = 404;
+
+int RecordCode(const std::string& text) {
+  int code = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
+  return error == std::errc() && end == text.data() + text.size() ? code : 0;
+}
+
+// The first "//result/location" of a registration answer; empty when there is none.
+std::string UploadLocation(const std::string& answer) {
+  pugi::xml_document document;
+  if (!document.load_buffer(answer.data(), answer.size())) return {};
+  return document.select_node("//result/location").node().text().get();
+}
+
+// Resets the loop's running mark however the loop is left.
+class LoopMark {
+public:
+  explicit LoopMark(bool& active) : active_(active) { active_ = true; }
+  ~LoopMark() { active_ = false; }
+  LoopMark(const LoopMark&) = delete;
+  LoopMark& operator=(const LoopMark&) = delete;
+
+private:
+  bool& active_;
+};
+
+} // namespace
+
+void UploadPipeline::UploadNext() {
+  if (loopActive_) return;
+  LoopMark mark(loopActive_);
+  outcome_ = RunOutcome::Running;
+  try {
+    for (;;) {
+      if (uploadStopped_) {
+        outcome_ = RunOutcome::Stopped;
+        return;
+      }
+      controls_.itemsToUpload = std::to_string(queue_.QueueCount());
+      Signal(View::UploadQueue);
+      const UploadQueueRecord* first = queue_.First();
+      if (!first) {
+        FinishUploadRun();
+        windows_.uploadDoneBarVisible = true;
+        Signal(View::UploadWindows);
+        outcome_ = RunOutcome::Finished;
+        return;
+      }
+      // A copy: the user may clear the queue or remove rows while this record is in transfer.
+      const UploadQueueRecord record = *first;
+      SendRecord(record);
+
+      SetGlobalProgress(controls_.globalPosition + 1, controls_.globalMaximum);
+      controls_.lastUploadedFile = record.artist + " " + record.name;
+      // Only the record just processed leaves, whatever happened to the queue meanwhile.
+      queue_.Remove(record.id);
+      Signal(View::UploadQueue);
+      engine_.ui().ProcessMessages();
+    }
+  } catch (const std::exception& failure) {
+    // Not handled here: the record stays first, and "Stop upload" then "Resume upload" retries it.
+    outcome_ = RunOutcome::Failed;
+    engine_.ui().ShowErrorDisplay(failure.what());
+  }
+}
+
+void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
+  statusWindow_.nameLabel = record.artist + ": " + record.name;
+  ++statusWindow_.ItemsStarted;
+  statusWindow_.currentTrack = record.location;
+  Signal(View::UploadStatus);
+  RefreshUploadStatus();
+
+  const std::string metadataFile = SaveResponseFile(record.xml);
+  engine_.ShowStatus("Upload of " + record.location);
+
+  const int code = RecordCode(record.hashcheckresponse);
+  if (code == kCodeMetadataOnly) {
+    FormData form;
+    form.AddText("checkhashresponse", record.hashcheckresponse);
+    if (!record.autoadd2plist.empty()) form.AddText("playlistname", record.autoadd2plist);
+    form.AddFile("metainfo", metadataFile, "audio/info");
+    form.AddText("hashvalue", record.hashid);
+    // Whatever the answer, the record is done: the service can be asked again by a new analysis.
+    CallService(engine_, "transmitfile", std::move(form), true, "");
+  } else if (code == kCodeContentMissing) {
+    SendNewFile(record, metadataFile);
+  }
+}
+
+void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile) {
+  FormData registration;
+  registration.AddText("checkhashresponse", record.hashcheckresponse);
+  if (!record.autoadd2plist.empty()) registration.AddText("playlistname", record.autoadd2plist);
+
+  // The one upload call whose failure is also shown as an error before it counts as a refusal,
+  // so the guarded block is spelled out here rather than taken from CallService.
+  TWSReturnData result;
+  try {
+    TRESTApiResponse response;
+    CallApi(engine_, "items/add", std::move(registration), response, true);
+    result = ParseApiResult(response.Body);
+  } catch (const std::exception& failure) {
+    engine_.ui().ShowErrorDisplay(failure.what());
+    SetApiError(result, kNoAnswerCode, "");
+  }
+
+  std::string location;
+  if (result.Success) {
+    location = UploadLocation(result.ResponseText);
+    // Without an address the file cannot be sent; treated like a refusal rather than posting to
+    // the API base.
+    if (location.empty()) SetApiError(result, kNoAnswerCode, "The service named no upload location");
+  }
+  if (!result.Success || location.empty()) {
+    engine_.ui().ShowMessage(result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode));
+    StopUpload();
+    return;
+  }
+
+  FormData transfer;
+  transfer.AddFile("filedata", record.location, "audio/unknown");
+  if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
+  std::error_code error;
+  if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
+  TRESTApiResponse ignored;
+  CallApi(engine_, location, std::move(transfer), ignored, true);
+}
+
+} // namespace velmora

@@ -1,0 +1,277 @@
+#include "upload/UploadPipeline.h"
+
+#include "app/Engine.h"
+#include "app/WebPages.h"
+#include "app/WorkFolder.h"
+#include "service/CallApi.h"
+#include "sources/MediaLibraryFile.h"
+#include "upload/PlaylistFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <unordered_set>
+
+namespace velmora {
+namespace {
+
+std::string LowerAscii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The first `count` characters of UTF-8 text, never cutting a character in two.
+std::string FirstCharacters(const std::string& text, std::size_t count) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) != 0x80 && characters++ == count) return text.substr(0, i);
+  }
+  return text;
+}
+
+std::string FileNamePart(const std::string& location) {
+  const std::size_t slash = location.find_last_of('/');
+  return slash == std::string::npos ? location : location.substr(slash + 1);
+}
+
+// The hash ids of the chosen playlists: each filter entry holds them one per line.
+std::unordered_set<std::string> FilterHashIds(const std::vector<std::string>& filter) {
+  std::unordered_set<std::string> ids;
+  for (const std::string& entry : filter) {
+    std::size_t begin = 0;
+    while (begin <= entry.size()) {
+      std::size_t end = entry.find('\n', begin);
+      if (end == std::string::npos) end = entry.size();
+      std::string line = entry.substr(begin, end - begin);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) ids.insert(std::move(line));
+      begin = end + 1;
+    }
+  }
+  return ids;
+}
+
+} // namespace
+
+void UploadPipeline::Signal(View view) { engine_.ui().ViewChanged(view); }
+
+void UploadPipeline::SetGlobalProgress(std::int64_t position, std::int64_t maximum) {
+  controls_.globalPosition = position;
+  controls_.globalMaximum = maximum;
+  engine_.ui().SetProgress(ProgressBar::QueueGlobal, position, maximum);
+}
+
+bool UploadPipeline::MayStartRun() {
+  if (!loopActive_) return true;
+  engine_.ui().ShowMessage("An upload is in progress. Wait until the current file is sent, then try again.");
+  return false;
+}
+
+bool UploadPipeline::BuildUploadQueue(SourceNumber source, const std::vector<std::string>& filter,
+                                      const std::string& playlistName) {
+  if (!MayStartRun()) return false;
+  const std::filesystem::path snapshot = WorkFolder() + "UploadQueue.xml";
+  std::error_code error;
+  std::filesystem::remove(snapshot, error);
+  // The snapshot only records what the run was built from; a failed copy does not stop the build.
+  if (!CurrentMediaLibraryFile.empty()) {
+    std::filesystem::copy_file(CurrentMediaLibraryFile, snapshot, std::filesystem::copy_options::skip_existing, error);
+  }
+  FillUploadQueue(engine_.MediaItems, source, filter, playlistName);
+  engine_.ui().ProcessMessages();
+  if (!MayStartRun()) return false;
+  StartUploadRun();
+  return true;
+}
+
+int UploadPipeline::FillUploadQueue(const TMediaItems& items, SourceNumber source,
+                                    const std::vector<std::string>& filter, const std::string& playlistName) {
+  SetGlobalProgress(controls_.globalPosition, 0);
+  engine_.counters.TotalBytes = 0;
+  const bool filtered = !filter.empty();
+  const std::unordered_set<std::string> filterIds = FilterHashIds(filter);
+  std::unordered_set<std::string> queuedIds;
+  int added = 0;
+
+  for (const TMediaItem& item : items) {
+    // Cheap tests first; all of them must hold, so their order does not change the outcome.
+    if (item.HashCheckResponse <= 200) continue;
+    if (filtered && !filterIds.count(item.HashValue)) continue;
+    std::string lowerId = LowerAscii(item.HashValue);
+    if (queuedIds.count(lowerId)) continue;
+    if (!IsSupportedAudioExt(item.Location)) continue;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(item.Location, error)) continue;
+    const std::int64_t size = FileSizeOf(item.Location);
+    if (size < 1 || size >= kMaxUploadFileSize) continue;
+
+    queuedIds.insert(std::move(lowerId));
+    engine_.counters.TotalBytes += size;
+    UploadQueueRecord record;
+    record.xml = MediaItemXml(item, engine_.ui());
+    record.location = item.Location;
+    record.hashid = item.HashValue;
+    record.name = item.Name.empty() ? FirstCharacters(FileNamePart(item.Location), 100) : item.Name;
+    record.artist = item.Artist;
+    record.album = item.Album;
+    record.size = size;
+    if (source == kSourceDroppedFiles) record.autoadd2plist = playlistName;
+    record.hashcheckresponse = std::to_string(item.HashCheckResponse);
+    queue_.Append(std::move(record));
+    ++added;
+    controls_.globalMaximum = added;
+  }
+  SetGlobalProgress(controls_.globalPosition, added);
+  Signal(View::UploadQueue);
+  return added;
+}
+
+void UploadPipeline::StartUploadRun() {
+  SetGlobalProgress(0, controls_.globalMaximum);
+  windows_.statusTabRequested = true;
+  controls_.stopEnabled = true;
+  controls_.clearEnabled = true;
+  controls_.removeEnabled = true;
+
+  queueCountAtStart_ = queue_.QueueCount();
+  engine_.counters.UploadedBytes = 0;
+  engine_.counters.ShownUploadedBytes = 0;
+  engine_.counters.BytesLeft = 0;
+  controls_.DurationSeconds = 0;
+  statusWindow_.ElapsedSeconds = 0;
+  statusWindow_.ItemsStarted = 0;
+
+  windows_.durationTimerEnabled = true;
+  windows_.startTimerEnabled = true;
+  windows_.mainWindowVisible = false;
+  windows_.statusTimerEnabled = true;
+  windows_.statusWindowVisible = true;
+  outcome_ = RunOutcome::Running;
+  Signal(View::UploadQueue);
+  Signal(View::UploadStatus);
+  Signal(View::UploadWindows);
+}
+
+void UploadPipeline::FinishUploadRun() {
+  windows_.durationTimerEnabled = false;
+  controls_.stopEnabled = false;
+  controls_.clearEnabled = false;
+  controls_.removeEnabled = false;
+  windows_.statusWindowVisible = false;
+  windows_.mainWindowVisible = true;
+  windows_.statusTimerEnabled = false;
+  SetGlobalProgress(0, controls_.globalMaximum);
+  Signal(View::UploadQueue);
+  Signal(View::UploadWindows);
+}
+
+void UploadPipeline::OnStartTimer() {
+  if (!windows_.startTimerEnabled) return;
+  windows_.startTimerEnabled = false;
+  Signal(View::UploadWindows);
+  TransmitPlaylists(engine_);
+  UploadNext();
+}
+
+void UploadPipeline::OnDurationTimer() {
+  if (!windows_.durationTimerEnabled) return;
+  ++controls_.DurationSeconds;
+  Signal(View::UploadQueue);
+}
+
+void UploadPipeline::OnStatusTimer() {
+  if (!windows_.statusTimerEnabled) return;
+  ++statusWindow_.ElapsedSeconds;
+  const RunCounters& counters = engine_.counters;
+  if (const auto text = StatusTickText(counters.ShownUploadedBytes, counters.BytesLeft, statusWindow_.ElapsedSeconds,
+                                       statusWindow_.ItemsStarted, queueCountAtStart_)) {
+    statusWindow_.statusText = *text;
+  }
+  Signal(View::UploadStatus);
+  engine_.ui().ProcessMessages();
+}
+
+void UploadPipeline::StopUpload() {
+  uploadStopped_ = true;
+  windows_.durationTimerEnabled = false;
+  controls_.DurationSeconds = 0;
+  controls_.stopEnabled = false;
+  controls_.resumeEnabled = true;
+  if (outcome_ == RunOutcome::Running && !loopActive_) outcome_ = RunOutcome::Stopped;
+  Signal(View::UploadQueue);
+  Signal(View::UploadWindows);
+  engine_.ShowStatus("Upload has been aborted");
+}
+
+void UploadPipeline::ResumeUpload() {
+  controls_.resumeEnabled = false;
+  controls_.stopEnabled = true;
+  uploadStopped_ = false;
+  windows_.durationTimerEnabled = true;
+  Signal(View::UploadQueue);
+  Signal(View::UploadWindows);
+  UploadNext();
+}
+
+void UploadPipeline::ClearUploadQueue() {
+  queue_.Clear();
+  Signal(View::UploadQueue);
+}
+
+void UploadPipeline::StopAndClearUploadQueue() {
+  StopUpload();
+  ClearUploadQueue();
+}
+
+bool UploadPipeline::RemoveQueueItem(std::uint64_t recordId) {
+  const bool removed = queue_.Remove(recordId);
+  if (removed) Signal(View::UploadQueue);
+  return removed;
+}
+
+void UploadPipeline::CloseUploadDoneBar() {
+  windows_.uploadDoneBarVisible = false;
+  Signal(View::UploadWindows);
+}
+
+void UploadPipeline::OpenServiceSite() { engine_.ui().OpenUrl(WebPageUrl(WebPage::Root)); }
+
+void UploadPipeline::CloseStatusWindow() {
+  windows_.statusWindowVisible = false;
+  windows_.mainWindowVisible = true;
+  Signal(View::UploadWindows);
+}
+
+void UploadPipeline::ShowInvitation() {
+  statusWindow_.invitationVisible = true;
+  Signal(View::UploadStatus);
+}
+
+void UploadPipeline::SetPlayCurrentTrack(bool play) {
+  statusWindow_.playCurrentTrack = play;
+  Signal(View::UploadStatus);
+}
+
+void UploadPipeline::SendInvitation(const std::string& email) {
+  statusWindow_.emailInvite = email;
+  FormData form;
+  form.AddText("email", email);
+  try {
+    TRESTApiResponse response;
+    CallApi(engine_, "misc/sendinvitation", std::move(form), response, false);
+  } catch (const std::exception& failure) {
+    engine_.ui().ShowErrorDisplay(failure.what());
+    return;
+  }
+  statusWindow_.invitationText = kInvitationDone;
+  Signal(View::UploadStatus);
+}
+
+void UploadPipeline::RefreshUploadStatus() {
+  const RunCounters& counters = engine_.counters;
+  engine_.ui().SetProgress(ProgressBar::StatusGlobal, counters.ShownUploadedBytes / 1024, counters.TotalBytes / 1024);
+}
+
+} // namespace velmora

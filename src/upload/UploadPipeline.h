@@ -1,0 +1,171 @@
+#pragma once
+// The upload run: building the queue from the last collection, the run controls of the Status
+// tab, the three timers' handlers, the loop that sends one queued file after another, and the
+// window state that a front end shows. One thread: the loop pumps messages, so every entry point
+// here may be called from inside a running loop and is guarded accordingly.
+
+#include "app/Ui.h"
+#include "sources/MediaItem.h"
+#include "upload/UploadQueue.h"
+#include "upload/UploadStatus.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+class Engine;
+
+// Which windows show and which timers run (View::UploadWindows).
+struct UploadWindows {
+  bool mainWindowVisible = true;
+  bool statusWindowVisible = false;
+  // The "Upload done!" bar on the Status tab; stays until "Close this bar".
+  bool uploadDoneBarVisible = false;
+  // Set when a run starts: the main window turns to its Status tab, then clears this.
+  bool statusTabRequested = false;
+  // One-shot, 100 ms: OnStartTimer. Duration, 1000 ms: OnDurationTimer. Status window, 1000 ms:
+  // OnStatusTimer.
+  bool startTimerEnabled = false;
+  bool durationTimerEnabled = false;
+  bool statusTimerEnabled = false;
+};
+
+// The Status tab's queue controls and "Status" group (View::UploadQueue; the grid rows are
+// UploadPipeline::queue().records()).
+struct UploadQueueControls {
+  bool stopEnabled = true;
+  bool resumeEnabled = false;
+  bool clearEnabled = true;
+  bool removeEnabled = true;
+  std::string itemsToUpload = "0";
+  std::string lastUploadedFile;
+  std::int64_t DurationSeconds = 0;
+  // "Global progress:": records processed in this run of those the build added.
+  std::int64_t globalPosition = 0;
+  std::int64_t globalMaximum = 0;
+};
+
+// How the last run ended, for front ends that wait for it (the command line).
+enum class RunOutcome {
+  None,     // no run yet
+  Running,  // started or resumed and not ended
+  Finished, // the queue was worked through
+  Stopped,  // "Stop upload", a refused registration or a failed duplicate check held it
+  Failed,   // an error no step handles ended the loop; the record stays first in the queue
+};
+
+class UploadPipeline {
+public:
+  explicit UploadPipeline(Engine& engine) : engine_(engine) {}
+  UploadPipeline(const UploadPipeline&) = delete;
+  UploadPipeline& operator=(const UploadPipeline&) = delete;
+
+  // Exchange files last written by a source: the media library file (copied to UploadQueue.xml
+  // when a queue is built), the hash list file, and the playlist file (sent at each run start; set
+  // by the iTunes and Winamp sources, never cleared).
+  std::string CurrentMediaLibraryFile;
+  std::string CurrentHashListFile;
+  std::string CurrentPlaylistFile;
+
+  // --- Queue build and run --------------------------------------------------------------------
+
+  // Whether a new analysis or build may start now: not while the loop is sending (it would empty
+  // the queue under the loop). A refusal is shown as a message.
+  bool MayStartRun();
+
+  // Copies the current media library file to UploadQueue.xml, queues the eligible items of
+  // MediaItems and starts the run. `filter` holds hash ids, one per line in each entry (the iTunes
+  // and Winamp sources' chosen playlists); empty queues everything eligible. `playlistName` goes
+  // with every record of the dropped-files source. Returns false when refused.
+  bool BuildUploadQueue(SourceNumber source, const std::vector<std::string>& filter = {},
+                        const std::string& playlistName = {});
+  // Appends the eligible items and returns how many; sets TotalBytes and the global bar maximum.
+  int FillUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
+                      const std::string& playlistName);
+
+  void StartUploadRun();
+  void FinishUploadRun();
+
+  // --- Timers (the window drives them with its timers, the command line by itself) -------------
+
+  // The one-shot start timer: sends the current playlist file, then runs the loop.
+  void OnStartTimer();
+  // The duration timer: one more second of upload on the Status tab.
+  void OnDurationTimer();
+  // The status window's timer: speed, items and time left.
+  void OnStatusTimer();
+
+  // --- The loop -------------------------------------------------------------------------------
+
+  // Sends the first record, removes it, and goes on until the queue is empty (then the run
+  // finishes and the "Upload done!" bar shows) or UploadStopped is found set. Iterative: the call
+  // depth does not grow with the queue. While a loop runs, another call returns at once: the
+  // running loop carries on (so "Resume upload" during a transfer just lets it go on).
+  void UploadNext();
+  bool LoopActive() const { return loopActive_; }
+  RunOutcome outcome() const { return outcome_; }
+
+  // --- Status tab buttons ---------------------------------------------------------------------
+
+  // "Stop upload": the file in transfer completes, no further one starts.
+  void StopUpload();
+  // "Resume upload": goes on with the first record (the playlist file is not sent again).
+  void ResumeUpload();
+  void ClearUploadQueue();
+  // "Clear upload queue": StopUpload, then ClearUploadQueue.
+  void StopAndClearUploadQueue();
+  // "Remove selected item": the record with this id leaves the queue; false when it is gone.
+  bool RemoveQueueItem(std::uint64_t recordId);
+  // "Close this bar" and "Switch to Velmora Online now ..." on the "Upload done!" bar.
+  void CloseUploadDoneBar();
+  void OpenServiceSite();
+
+  bool UploadStopped() const { return uploadStopped_; }
+  // A failed duplicate check holds the next run until it is resumed.
+  void SetUploadStopped() { uploadStopped_ = true; }
+
+  // --- Status window --------------------------------------------------------------------------
+
+  // Closing it ("Show more details ...", its close button) brings back the main window; the run
+  // goes on and the window returns with the next run.
+  void CloseStatusWindow();
+  // "Share this track with a friend": shows the invitation area.
+  void ShowInvitation();
+  // "Play the current track" ticked or not; the front end's player follows.
+  void SetPlayCurrentTrack(bool play);
+  // "Send invitation ...": "misc/sendinvitation" with the address as typed, without progress
+  // events; then the invitation text reads "DONE! ...". A failed call goes to the error display.
+  void SendInvitation(const std::string& email);
+  // The status window's global bar from TotalBytes and ShownUploadedBytes.
+  void RefreshUploadStatus();
+
+  // --- State the front end reads --------------------------------------------------------------
+  const UploadQueue& queue() const { return queue_; }
+  const UploadWindows& windows() const { return windows_; }
+  const UploadQueueControls& controls() const { return controls_; }
+  const UploadStatusWindow& statusWindow() const { return statusWindow_; }
+  int QueueCountAtStart() const { return queueCountAtStart_; }
+  // The front end has turned to the Status tab.
+  void StatusTabShown() { windows_.statusTabRequested = false; }
+
+private:
+  // One pass of the loop for one record; the queue may change meanwhile.
+  void SendRecord(const UploadQueueRecord& record);
+  void SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
+  void Signal(View view);
+  void SetGlobalProgress(std::int64_t position, std::int64_t maximum);
+
+  Engine& engine_;
+  UploadQueue queue_;
+  UploadWindows windows_;
+  UploadQueueControls controls_;
+  UploadStatusWindow statusWindow_;
+  int queueCountAtStart_ = 0;
+  bool uploadStopped_ = false;
+  bool loopActive_ = false;
+  RunOutcome outcome_ = RunOutcome::None;
+};
+
+} // namespace velmora

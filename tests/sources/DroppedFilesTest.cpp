@@ -1,0 +1,164 @@
+// A drop lists every supported audio file it reaches (directly, through playlists, through
+// folders) exactly once, and "Analyze and upload" describes the listed files and queues them.
+
+#include "RawHttpServer.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
+#include "app/Engine.h"
+#include "sources/DroppedFiles.h"
+#include "upload/Sha1.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+class DroppedFilesTest : public test::TempHomeTest {
+protected:
+  void SetUp() override {
+    test::TempHomeTest::SetUp();
+    // Answers the duplicate check with 404 for every hash id it was sent.
+    server_ = std::make_unique<test::RawHttpServer>([](const test::CapturedRequest& request) {
+      std::string items;
+      const std::regex hash("<hashvalue>([0-9a-f]{40})</hashvalue>");
+      for (std::sregex_iterator it(request.body.begin(), request.body.end(), hash), end; it != end; ++it) {
+        items += "<item><hashvalue>" + (*it)[1].str() + "</hashvalue><code>404</code></item>";
+      }
+      return test::HttpAnswer(200, test::Envelope("true", "0", "", "<items>" + items + "</items>"));
+    });
+    engine_ = std::make_unique<Engine>(ui_, EngineOptions{"/stage " + server_->hostPort(), configHome() / "s.ini"});
+    engine_->Startup();
+  }
+  void TearDown() override {
+    engine_.reset();
+    server_.reset();
+    test::TempHomeTest::TearDown();
+  }
+  std::string F(const std::string& relative) const { return (files() / relative).string(); }
+  void Touch(const std::string& relative, const std::string& bytes = "audio") { test::WriteFile(files() / relative, bytes); }
+  const std::vector<std::string>& Rows() const { return engine_->DroppedFileList.rows(); }
+
+  test::RecordingUi ui_;
+  std::unique_ptr<test::RawHttpServer> server_;
+  std::unique_ptr<Engine> engine_;
+};
+
+TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
+  Touch("a.mp3");
+  Touch("b.wav");
+  Touch("c.m3u8", "a.mp3\n");
+  Touch("d.mp");
+  Touch("e.a");
+  Touch("list.m3u", "#EXTM3U\nin-list.mp3\n");
+  Touch("in-list.mp3");
+  Touch("list.pls", "[playlist]\nFile1=from-pls.ogg\n");
+  Touch("from-pls.ogg");
+  Touch("dir.m3u/inside.MP3");  // a folder named like a playlist is still searched
+  Touch("dir.m3u/.hidden.mp3");
+  Touch("dir.m3u/notes.txt");
+
+  ui_.viewChanges.clear();
+  DropFiles(*engine_, {F("a.mp3"), F("b.wav"), F("c.m3u8"), F("d.mp"), F("e.a"), F("list.m3u"), F("list.pls"),
+                       F("dir.m3u"), F("missing.mp3")});
+  EXPECT_THAT(Rows(), ElementsAre(F("a.mp3"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("from-pls.ogg"),
+                                  F("dir.m3u/inside.MP3")));
+  EXPECT_THAT(ui_.viewChanges, ElementsAre(View::DroppedFiles));
+  EXPECT_THAT(ui_.errorDisplays, IsEmpty());
+}
+
+TEST_F(DroppedFilesTest, AFileReachedTwiceIsListedOnceButCaseMakesAnotherPath) {
+  Touch("music/x.mp3");
+  Touch("music/sub/y.m4a");
+  Touch("music/X.mp3");
+  Touch("mix.m3u", "music/x.mp3\n" + F("music/sub/y.m4a") + "\n");
+  DropFiles(*engine_, {F("music")});
+  DropFiles(*engine_, {F("music/x.mp3"), F("mix.m3u"), F("music/sub/y.m4a")});
+  EXPECT_THAT(Rows(), UnorderedElementsAre(F("music/x.mp3"), F("music/X.mp3"), F("music/sub/y.m4a")));
+
+  ClearDroppedFiles(*engine_);
+  EXPECT_THAT(Rows(), IsEmpty());
+  DropFiles(*engine_, {F("music/x.mp3")});
+  EXPECT_THAT(Rows(), ElementsAre(F("music/x.mp3")));
+}
+
+TEST_F(DroppedFilesTest, UnreadableM3uEndsTheDropButKeepsWhatWasListed) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  Touch("a.mp3");
+  Touch("b.mp3");
+  Touch("locked.m3u", "a.mp3\n");
+  ::chmod(F("locked.m3u").c_str(), 0);
+  DropFiles(*engine_, {F("a.mp3"), F("locked.m3u"), F("b.mp3")});
+  EXPECT_THAT(Rows(), ElementsAre(F("a.mp3")));
+  ASSERT_EQ(ui_.errorDisplays.size(), 1u);
+  EXPECT_THAT(ui_.errorDisplays[0], ::testing::HasSubstr("locked.m3u"));
+}
+
+TEST_F(DroppedFilesTest, AnalysisDescribesExistingRowsAndKeepsVanishedOnes) {
+  Touch("one.mp3", "first content");
+  Touch("two.mp3", "second content");
+  DropFiles(*engine_, {F("one.mp3"), F("two.mp3")});
+  engine_->Playlists.push_back({});
+  std::filesystem::remove(F("one.mp3"));
+
+  AnalyzeDroppedFiles(*engine_);
+  ASSERT_EQ(engine_->MediaItems.size(), 1u);
+  EXPECT_EQ(engine_->MediaItems[0].Location, F("two.mp3"));
+  EXPECT_EQ(engine_->MediaItems[0].HashValue, Sha1Hex("second content"));
+  EXPECT_EQ(engine_->MediaItems[0].Size, "14");
+  EXPECT_TRUE(engine_->Playlists.empty());
+  EXPECT_EQ(Rows().size(), 2u);
+}
+
+TEST_F(DroppedFilesTest, AnalyzeAndUploadQueuesTheListedFilesWithThePlaylistName) {
+  Touch("song.mp3", "some audio");
+  ASSERT_EQ(::link(F("song.mp3").c_str(), F("SONG.mp3").c_str()), 0);  // one file, two names
+  Touch("other.mp3", "other audio");
+  DropFiles(*engine_, {F("song.mp3"), F("SONG.mp3"), F("other.mp3")});
+  engine_->DroppedFileList.playlistBox = "Dropped";
+
+  ASSERT_TRUE(AnalyzeAndUpload(*engine_));
+  EXPECT_EQ(engine_->MediaItems.size(), 3u);
+  EXPECT_EQ(engine_->Upload.CurrentMediaLibraryFile, (workFolder() / "mediaitems_3.xml").string());
+  EXPECT_EQ(engine_->Upload.CurrentHashListFile, (workFolder() / "mediaitems_hash_3.xml").string());
+  const auto& records = engine_->Upload.queue().records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].location, F("song.mp3"));
+  EXPECT_EQ(records[1].location, F("other.mp3"));
+  EXPECT_EQ(records[0].autoadd2plist, "Dropped");
+  EXPECT_EQ(records[0].hashcheckresponse, "404");
+  EXPECT_TRUE(engine_->Upload.windows().startTimerEnabled);
+  EXPECT_EQ(Rows().size(), 3u);
+}
+
+TEST_F(DroppedFilesTest, AnalyzeAndUploadWithAnEmptyListRunsTheChainWithNothing) {
+  ASSERT_TRUE(AnalyzeAndUpload(*engine_));
+  EXPECT_TRUE(std::filesystem::exists(workFolder() / "mediaitems_3.xml"));
+  EXPECT_EQ(server_->requests().size(), 1u);
+  engine_->Upload.OnStartTimer();
+  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Finished);
+}
+
+TEST_F(DroppedFilesTest, UnopenableListedFileEndsTheAnalysisBeforeAnythingIsWritten) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  Touch("ok.mp3");
+  Touch("locked.mp3");
+  DropFiles(*engine_, {F("ok.mp3"), F("locked.mp3")});
+  ::chmod(F("locked.mp3").c_str(), 0);
+  EXPECT_FALSE(AnalyzeAndUpload(*engine_));
+  EXPECT_EQ(ui_.errorDisplays.size(), 1u);
+  EXPECT_EQ(engine_->MediaItems.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(workFolder() / "mediaitems_3.xml"));
+  EXPECT_TRUE(server_->requests().empty());
+}
+
+} // namespace
+} // namespace velmora

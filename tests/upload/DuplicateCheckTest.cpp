@@ -1,0 +1,153 @@
+// The duplicate check lists every hash id, marks each answered code on all items with exactly
+// that hash id (later answers win, odd answer items are ignored), holds the run when the check
+// fails; the playlist file lists each playlist's first ItemCount hash ids.
+
+#include "RawHttpServer.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
+#include "app/Engine.h"
+#include "upload/DuplicateCheck.h"
+#include "upload/PlaylistFile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+namespace velmora {
+namespace {
+
+using test::Envelope;
+using test::HttpAnswer;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const std::string kA(40, 'a');
+const std::string kB(40, 'b');
+
+TMediaItem WithHash(const std::string& hash) {
+  TMediaItem item;
+  item.HashValue = hash;
+  return item;
+}
+
+std::vector<std::int32_t> Codes(const TMediaItems& items) {
+  std::vector<std::int32_t> codes;
+  for (const auto& item : items) codes.push_back(item.HashCheckResponse);
+  return codes;
+}
+
+class DuplicateCheckTest : public test::TempHomeTest {
+protected:
+  void Start(test::RawHttpServer::Handler handler) {
+    server_ = std::make_unique<test::RawHttpServer>(std::move(handler));
+    engine_ = std::make_unique<Engine>(ui_, EngineOptions{"/stage " + server_->hostPort(), configHome() / "s.ini"});
+    engine_->Startup();
+  }
+  void TearDown() override {
+    engine_.reset();
+    server_.reset();
+    test::TempHomeTest::TearDown();
+  }
+  test::RecordingUi ui_;
+  std::unique_ptr<test::RawHttpServer> server_;
+  std::unique_ptr<Engine> engine_;
+};
+
+TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
+  const std::string answer =
+      Envelope("true", "0", "",
+               "<items><item><h>" + kA + "</h><c>404</c></item>"
+               "<item/>"
+               "<item><only>" + kB + "</only></item>"
+               "<item><h>" + kB + "</h><c>lots</c></item>"
+               "<item>\n  <hash>" + kB + "</hash>\n  <code> 204 </code>\n</item></items>");
+  EXPECT_THAT(ReadCheckAnswer(answer), ElementsAre(std::pair{kA, 404}, std::pair{kB, 204}));
+  EXPECT_TRUE(ReadCheckAnswer("not xml").empty());
+}
+
+TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
+  TMediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
+  MarkCheckResponses(items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
+  EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404, 404));
+  MarkCheckResponse(items, 200, kB);
+  EXPECT_THAT(Codes(items), ElementsAre(404, 200, 404, 404));
+}
+
+TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
+  Start([](const test::CapturedRequest&) {
+    return HttpAnswer(200, Envelope("true", "0", "",
+                                    "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
+  });
+  engine_->MediaItems = {WithHash(kA), WithHash(kB), WithHash(kA)};
+  const std::string path = WriteHashListFile(engine_->MediaItems, kSourceDroppedFiles);
+  EXPECT_EQ(path, (workFolder() / "mediaitems_hash_3.xml").string());
+  pugi::xml_document listed;
+  ASSERT_TRUE(listed.load_file(path.c_str()));
+  EXPECT_EQ(listed.select_nodes("/items/item/hashvalue").size(), 3u);
+  EXPECT_EQ(std::string(listed.select_node("/items/item[2]/hashvalue").node().text().get()), kB);
+
+  CheckDuplicatesOnline(*engine_, path);
+  EXPECT_THAT(Codes(engine_->MediaItems), ElementsAre(404, 0, 404));
+  EXPECT_TRUE(ui_.sawStatus("     Starting Online Duplicate check ... "));
+  EXPECT_EQ(ui_.status(), "     Online duplicate check done.");
+  EXPECT_FALSE(engine_->Upload.UploadStopped());
+  const auto request = server_->requests().at(0);
+  EXPECT_THAT(request.target, HasSubstr("/api/rest/items/checkhashvalues"));
+  EXPECT_EQ(test::MultipartParts(request).at(0).name, "filedata");
+  EXPECT_THAT(test::MultipartParts(request).at(0).headers, HasSubstr("Content-Type: text/xml"));
+}
+
+TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
+  Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("false", "77", "Busy")); });
+  engine_->MediaItems = {WithHash(kA)};
+  CheckDuplicatesOnline(*engine_, WriteHashListFile(engine_->MediaItems, kSourceITunes));
+  EXPECT_THAT(ui_.errorMessages, ElementsAre("Did not receive meta data properly - error 77 (details: Busy)"));
+  EXPECT_TRUE(engine_->Upload.UploadStopped());
+
+  server_.reset();
+  CheckDuplicatesOnline(*engine_, WriteHashListFile(engine_->MediaItems, kSourceITunes));
+  EXPECT_EQ(ui_.errorMessages.back(), "Did not receive meta data properly - error 500 (details: )");
+}
+
+TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
+  Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("true", "0")); });
+  TPlaylists playlists{
+      {"Empty", "", 0, {kA}, {}},
+      {"Two of three", "", 2, {kA, kB, kA}, {}},
+      {"Claims more <than> it has", "", 5, {kB}, {}},
+  };
+  const std::string path = WritePlaylistFile(playlists, kSourceITunes, *engine_);
+  EXPECT_EQ(path, (workFolder() / "playlists_0.xml").string());
+  EXPECT_EQ(ui_.status(), "     Transmitting playlist information");
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file(path.c_str()));
+  const auto items = document.select_nodes("/playlists/playlist/item");
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_STREQ(items[0].node().child("Name").text().get(), "Two of three");
+  EXPECT_EQ(items[0].node().select_nodes("items/item").size(), 2u);
+  EXPECT_STREQ(items[1].node().child("Name").text().get(), "Claims more <than> it has");
+  EXPECT_EQ(items[1].node().select_nodes("items/item").size(), 1u);
+}
+
+TEST_F(DuplicateCheckTest, WinampLookupsAppendCopiesThatAreNotListed) {
+  Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("true", "0")); });
+  // Winamp counts three songs; the analysis took two of them.
+  TPlaylists playlists{{"W", "/w/list.m3u", 3, {kA, kB}, {"/m/it's.mp3", "/m/b.mp3"}}};
+  const LocationHashLookup lookup = [](const std::string& location) -> std::optional<std::string> {
+    if (location == "/m/it's.mp3") return kA;
+    if (location == "/m/b.mp3") return kB;
+    return std::nullopt;
+  };
+  const std::string path = WritePlaylistFile(playlists, kSourceWinamp, *engine_, lookup);
+  EXPECT_THAT(playlists[0].HashValues, ElementsAre(kA, kB, kA, kB));
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file(path.c_str()));
+  const auto listed = document.select_nodes("//items/item");
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(std::string(listed[0].node().text().get()), kA);
+  EXPECT_EQ(std::string(listed[1].node().text().get()), kB);
+}
+
+} // namespace
+} // namespace velmora

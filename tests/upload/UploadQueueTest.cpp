@@ -1,0 +1,176 @@
+// Building the upload queue takes exactly the eligible media items (1 byte to under 20 MiB,
+// supported type, existing file, code above 200, in the filter, each hash id once) with full
+// records, and starting the run puts windows, timers, buttons and counters into their run state.
+
+#include "RecordingUi.h"
+#include "TempHome.h"
+#include "app/Engine.h"
+#include "sources/MediaLibraryFile.h"
+#include "upload/Sha1.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace velmora {
+namespace {
+
+using ::testing::ElementsAre;
+
+class UploadQueueTest : public test::TempHomeTest {
+protected:
+  void SetUp() override {
+    test::TempHomeTest::SetUp();
+    engine_ = std::make_unique<Engine>(ui_, EngineOptions{{}, configHome() / "settings.ini"});
+    engine_->Startup();
+  }
+  void TearDown() override {
+    engine_.reset();
+    test::TempHomeTest::TearDown();
+  }
+
+  // A file of `size` bytes (sparse when large) and a media item for it.
+  TMediaItem Item(const std::string& name, std::int64_t size, std::int32_t code, std::string hash = {}) {
+    const auto path = files() / name;
+    std::filesystem::create_directories(path.parent_path());
+    { std::ofstream{path}; }
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+    TMediaItem item;
+    item.Location = path.string();
+    item.Name = "Title of " + name;
+    item.Artist = "Artist";
+    item.Album = "Album";
+    item.HashValue = hash.empty() ? Sha1Hex(name) : hash;
+    item.HashCheckResponse = code;
+    return item;
+  }
+
+  std::vector<std::string> QueuedLocations() const {
+    std::vector<std::string> locations;
+    for (const auto& record : engine_->Upload.queue().records()) locations.push_back(record.location);
+    return locations;
+  }
+
+  test::RecordingUi ui_;
+  std::unique_ptr<Engine> engine_;
+};
+
+TEST_F(UploadQueueTest, QueuesOnlyEligibleItemsAndSumsTheirSizes) {
+  TMediaItems items{
+      Item("ok.mp3", 1, 404),
+      Item("empty.mp3", 0, 404),
+      Item("largest.mp3", 20971519, 404),
+      Item("too-large.mp3", 20971520, 404),
+      Item("wave.wav", 10, 404),
+      Item("known.mp3", 10, 200),
+      Item("meta.ogg", 10, 201),
+      Item("unchecked.mp3", 10, 0),
+  };
+  TMediaItem gone = Item("gone.mp3", 10, 404);
+  std::filesystem::remove(gone.Location);
+  items.push_back(gone);
+
+  EXPECT_EQ(engine_->Upload.FillUploadQueue(items, kSourceITunes, {}, "ignored"), 3);
+  EXPECT_THAT(QueuedLocations(), ElementsAre(items[0].Location, items[2].Location, items[6].Location));
+  EXPECT_EQ(engine_->counters.TotalBytes, 1 + 20971519 + 10);
+  EXPECT_EQ(engine_->Upload.controls().globalMaximum, 3);
+  EXPECT_EQ(ui_.bars[ProgressBar::QueueGlobal].maximum, 3);
+  // Only the dropped-files source carries the playlist name.
+  for (const auto& record : engine_->Upload.queue().records()) EXPECT_EQ(record.autoadd2plist, "");
+}
+
+TEST_F(UploadQueueTest, TheSameFileReachedTwiceIsQueuedOnce) {
+  const std::string hash = "3f786850e387550fdab836ed7e6dc881de23001b";
+  TMediaItem first = Item("a.mp3", 5, 404, hash);
+  TMediaItem again = first;                         // same file from a second playlist
+  TMediaItem upper = Item("A.mp3", 5, 404, "3F786850E387550FDAB836ED7E6DC881DE23001B");
+  TMediaItem skippedFirst = Item("b.mp3", 5, 100, "1111111111111111111111111111111111111111");
+  TMediaItem laterSame = Item("b2.mp3", 5, 404, "1111111111111111111111111111111111111111");
+  EXPECT_EQ(engine_->Upload.FillUploadQueue({first, again, upper, skippedFirst, laterSame}, kSourceDroppedFiles, {}, ""), 2);
+  // A hash id skipped for another reason does not block a later item with it.
+  EXPECT_THAT(QueuedLocations(), ElementsAre(first.Location, laterSame.Location));
+  EXPECT_EQ(engine_->counters.TotalBytes, 10);
+}
+
+TEST_F(UploadQueueTest, FilterKeepsOnlyHashIdsOfTheChosenPlaylists) {
+  TMediaItem a = Item("a.mp3", 5, 404, std::string(40, 'a'));
+  TMediaItem b = Item("b.mp3", 5, 404, std::string(40, 'b'));
+  TMediaItem c = Item("c.mp3", 5, 404, std::string(40, 'c'));
+  EXPECT_EQ(engine_->Upload.FillUploadQueue({a, b, c}, kSourceWinamp, {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""), 2);
+  EXPECT_THAT(QueuedLocations(), ElementsAre(a.Location, c.Location));
+  engine_->Upload.ClearUploadQueue();
+  // Chosen playlists without hash ids: nothing.
+  EXPECT_EQ(engine_->Upload.FillUploadQueue({a, b, c}, kSourceWinamp, {"\n\n"}, ""), 0);
+}
+
+TEST_F(UploadQueueTest, RecordsCarryFullPathMetadataAndNameFallback) {
+  // A path far beyond 255 characters and a 120-character file name with multi-byte characters.
+  const std::string deep = std::string(150, 'd') + "/" + std::string(150, 'e') + "/";
+  const std::string fileName = std::string(98, 'n') + "\xC3\xA4\xC3\xB6" + std::string(16, 'x') + ".mp3";
+  TMediaItem item = Item(deep + fileName, 123, 204);
+  item.Name.clear();
+  TMediaItem titled = Item("t.mp3", 7, 404);
+
+  ASSERT_EQ(engine_->Upload.FillUploadQueue({item, titled}, kSourceDroppedFiles, {}, "Road trip"), 2);
+  const auto& record = engine_->Upload.queue().records().front();
+  EXPECT_EQ(record.location, item.Location);
+  EXPECT_GT(record.location.size(), 255u);
+  EXPECT_EQ(record.name, std::string(98, 'n') + "\xC3\xA4\xC3\xB6");
+  EXPECT_EQ(record.hashid, item.HashValue);
+  EXPECT_EQ(record.size, 123);
+  EXPECT_EQ(record.hashcheckresponse, "204");
+  EXPECT_EQ(record.autoadd2plist, "Road trip");
+  EXPECT_EQ(record.xml, MediaItemXml(item, ui_));
+  EXPECT_EQ(engine_->Upload.queue().records().back().name, "Title of t.mp3");
+}
+
+TEST_F(UploadQueueTest, BuildCopiesTheLibraryFileAndStartsTheRun) {
+  engine_->MediaItems = {Item("a.mp3", 5, 404), Item("b.mp3", 6, 204)};
+  engine_->Upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(engine_->MediaItems, kSourceDroppedFiles, ui_);
+  test::WriteFile(workFolder() / "UploadQueue.xml", "old");
+  engine_->counters.UploadedBytes = 99;
+  ui_.viewChanges.clear();
+
+  ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles, {}, "Mix"));
+  EXPECT_EQ(test::ReadFile(workFolder() / "UploadQueue.xml"), test::ReadFile(engine_->Upload.CurrentMediaLibraryFile));
+
+  const UploadPipeline& upload = engine_->Upload;
+  EXPECT_EQ(upload.QueueCountAtStart(), 2);
+  EXPECT_EQ(engine_->counters.UploadedBytes, 0);
+  EXPECT_EQ(engine_->counters.TotalBytes, 11);
+  EXPECT_FALSE(upload.windows().mainWindowVisible);
+  EXPECT_TRUE(upload.windows().statusWindowVisible);
+  EXPECT_TRUE(upload.windows().statusTabRequested);
+  EXPECT_TRUE(upload.windows().startTimerEnabled);
+  EXPECT_TRUE(upload.windows().durationTimerEnabled);
+  EXPECT_TRUE(upload.windows().statusTimerEnabled);
+  EXPECT_TRUE(upload.controls().stopEnabled);
+  EXPECT_FALSE(upload.controls().resumeEnabled);
+  EXPECT_EQ(upload.outcome(), RunOutcome::Running);
+  EXPECT_THAT(ui_.viewChanges, ::testing::IsSupersetOf({View::UploadQueue, View::UploadStatus, View::UploadWindows}));
+}
+
+TEST_F(UploadQueueTest, StatusTickCountsSecondsAndKeepsTextWhileTooSlow) {
+  engine_->MediaItems = {Item("a.mp3", 5, 404)};
+  ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles));
+  engine_->Upload.OnStatusTimer();
+  EXPECT_EQ(engine_->Upload.statusWindow().ElapsedSeconds, 1);
+  EXPECT_EQ(engine_->Upload.statusWindow().statusText, "");
+  engine_->counters.ShownUploadedBytes = 4096;
+  engine_->counters.BytesLeft = 8192;
+  engine_->Upload.OnStatusTimer();
+  EXPECT_EQ(engine_->Upload.statusWindow().statusText,
+            "     Speed: 2 kb/sec  |  Uploaded: 0 / 1  |  Time left: 0 min 4 sec");
+  engine_->Upload.OnDurationTimer();
+  engine_->Upload.OnDurationTimer();
+  EXPECT_EQ(engine_->Upload.controls().DurationSeconds, 2);
+  engine_->Upload.StopUpload();
+  EXPECT_EQ(engine_->Upload.controls().DurationSeconds, 0);
+  EXPECT_FALSE(engine_->Upload.windows().durationTimerEnabled);
+  EXPECT_TRUE(ui_.sawStatus("     Upload has been aborted"));
+}
+
+} // namespace
+} // namespace velmora
