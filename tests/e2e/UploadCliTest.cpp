@@ -1,0 +1,264 @@
+// velmora upload against velmora-locker stores every encoder-made file once, byte for byte, with
+// its metadata and playlist; known content goes as metadata only, a refusal or a cut transfer
+// stops the run without losing or doubling anything.
+
+#include "LockerProcess.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
+#include "app/Engine.h"
+#include "app/Login.h"
+#include "sources/DroppedFiles.h"
+#include "upload/Sha1.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+namespace velmora {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct Track {
+  std::string path;
+  std::string title;
+  std::string hashId;
+  std::uintmax_t size = 0;
+};
+
+bool HaveLame() { return std::system("command -v lame >/dev/null 2>&1") == 0; }
+
+// Two seconds of a tone as 16-bit mono PCM, a different pitch per track so every file differs.
+std::string TonePcm(int index) {
+  std::string pcm;
+  const double frequency = 220.0 + 55.0 * index;
+  for (int i = 0; i < 2 * 22050; ++i) {
+    const auto sample = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * frequency * i / 22050.0));
+    pcm.push_back(static_cast<char>(sample & 0xFF));
+    pcm.push_back(static_cast<char>((sample >> 8) & 0xFF));
+  }
+  return pcm;
+}
+
+class UploadCliTest : public test::TempHomeTest {
+protected:
+  void SetUp() override {
+    if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
+    if (!HaveLame()) GTEST_SKIP() << "lame is not installed";
+    test::TempHomeTest::SetUp();
+    locker_ = std::make_unique<test::LockerProcess>(std::vector<std::string>{"--user", "alice:pw1", "--user", "bob:pw2"});
+  }
+
+  // Encodes `count` tagged MP3 files into music/ (every other one in a subfolder).
+  void MakeTracks(int count) {
+    for (int i = 0; i < count; ++i) {
+      Track track;
+      track.title = "Tone " + std::to_string(i);
+      const auto folder = files() / "music" / (i % 2 ? "more" : "");
+      std::filesystem::create_directories(folder);
+      const auto raw = files() / ("tone" + std::to_string(i) + ".raw");
+      test::WriteFile(raw, TonePcm(i));
+      track.path = (folder / ("tone " + std::to_string(i) + ".mp3")).lexically_normal().string();
+      const auto result = test::RunCommand(
+          "lame --quiet -r -s 22.05 --bitwidth 16 --signed --little-endian -m m --add-id3v2 --tt " +
+          test::ShellQuote(track.title) + " --ta 'Test Artist' --tl 'Test Album' --ty 2024 --tn " +
+          std::to_string(i + 1) + " " + test::ShellQuote(raw.string()) + " " + test::ShellQuote(track.path));
+      ASSERT_EQ(result.exitCode, 0) << result.err;
+      track.hashId = Sha1Hex(test::ReadFile(track.path));
+      track.size = std::filesystem::file_size(track.path);
+      tracks_.push_back(track);
+    }
+  }
+
+  test::CommandResult Upload(const std::string& user, const std::string& password, const std::string& arguments) {
+    return test::RunCommand("VELMORA_PASSWORD=" + test::ShellQuote(password) + " " +
+                            test::ShellQuote(VELMORA_CLI_PATH) + " --stage " + locker_->hostPort() + " --user " +
+                            user + " upload " + arguments);
+  }
+
+  pugi::xml_document Get(const std::string& path, const std::map<std::string, std::string>& parameters = {}) {
+    pugi::xml_document document;
+    const std::string body = locker_->Control(path, parameters, false);
+    EXPECT_TRUE(document.load_string(body.c_str())) << body;
+    return document;
+  }
+
+  // Requests per target ("items/add", "transmitfile", "upload", ...) since the last reset.
+  std::map<std::string, int> Requests() {
+    std::map<std::string, int> counts;
+    const auto stats = Get("/_control/stats");
+    for (const auto& counter : stats.select_nodes("/stats/counter")) {
+      counts[counter.node().attribute("target").value()] = counter.node().attribute("requests").as_int();
+    }
+    return counts;
+  }
+
+  // hash id -> size of the content the service holds.
+  std::map<std::string, std::uintmax_t> StoredObjects() {
+    std::map<std::string, std::uintmax_t> objects;
+    for (const auto& object : Get("/_control/objects").select_nodes("/objects/object")) {
+      objects[object.node().attribute("hashid").value()] = object.node().attribute("size").as_ullong();
+    }
+    return objects;
+  }
+
+  std::string Music() const { return test::ShellQuote((files() / "music").string()); }
+
+  std::unique_ptr<test::LockerProcess> locker_;
+  std::vector<Track> tracks_;
+};
+
+TEST_F(UploadCliTest, FolderIsStoredByteForByteWithMetadataAndPlaylistThenNeverSentAgain) {
+  MakeTracks(4);
+  const auto first = Upload("alice", "pw1", "--playlist 'Road Trip' " + Music());
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.out, "");
+  EXPECT_THAT(first.err, HasSubstr("Online duplicate check done."));
+  EXPECT_THAT(first.err, HasSubstr("Upload of " + tracks_[0].path));
+
+  std::map<std::string, std::uintmax_t> expected;
+  for (const Track& track : tracks_) expected[track.hashId] = track.size;
+  EXPECT_EQ(StoredObjects(), expected);
+
+  const auto library = Get("/_control/library", {{"user", "alice"}});
+  std::map<std::string, pugi::xml_node> byHash;
+  for (const auto& item : library.select_nodes("/library/item")) byHash[item.node().attribute("hashid").value()] = item.node();
+  ASSERT_EQ(byHash.size(), tracks_.size());
+  for (const Track& track : tracks_) {
+    const pugi::xml_node item = byHash[track.hashId];
+    EXPECT_EQ(std::string(item.attribute("name").value()), track.title);
+    EXPECT_EQ(std::string(item.attribute("artist").value()), "Test Artist");
+    EXPECT_EQ(std::string(item.attribute("album").value()), "Test Album");
+    EXPECT_EQ(std::string(item.attribute("location").value()), track.path);
+  }
+
+  const auto playlists = Get("/_control/playlists", {{"user", "alice"}});
+  const auto roadTrip = playlists.select_node("/playlists/playlist[@name='Road Trip']").node();
+  ASSERT_TRUE(roadTrip);
+  std::set<std::string> listed;
+  for (const auto& entry : roadTrip.children("item")) listed.insert(entry.attribute("hashid").value());
+  std::set<std::string> all;
+  for (const Track& track : tracks_) all.insert(track.hashId);
+  EXPECT_EQ(listed, all);
+
+  locker_->Control("/_control/stats/reset");
+  const auto second = Upload("alice", "pw1", Music());
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  const auto counts = Requests();
+  EXPECT_EQ(counts.count("items/add"), 0u);
+  EXPECT_EQ(counts.count("transmitfile"), 0u);
+  EXPECT_EQ(counts.count("upload"), 0u);
+  EXPECT_EQ(counts.at("items/checkhashvalues"), 1);
+}
+
+TEST_F(UploadCliTest, ContentAnotherUserStoredGoesAsMetadataOnly) {
+  MakeTracks(2);
+  ASSERT_EQ(Upload("alice", "pw1", Music()).exitCode, 0);
+  locker_->Control("/_control/stats/reset");
+
+  const auto result = Upload("bob", "pw2", "--playlist Borrowed " + Music());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const auto counts = Requests();
+  EXPECT_EQ(counts.at("transmitfile"), 2);
+  EXPECT_EQ(counts.count("items/add"), 0u);
+  EXPECT_EQ(counts.count("upload"), 0u);
+  const auto requests = Get("/_control/requests");
+  for (const auto& request : requests.select_nodes("/requests/request[@target='transmitfile']")) {
+    EXPECT_STREQ(request.node().select_node("field[@name='checkhashresponse']").node().text().get(), "204");
+  }
+  EXPECT_EQ(Get("/_control/library", {{"user", "bob"}}).select_nodes("/library/item").size(), 2u);
+  EXPECT_EQ(Get("/_control/playlists", {{"user", "bob"}}).select_nodes("//playlist[@name='Borrowed']/item").size(), 2u);
+  EXPECT_EQ(StoredObjects().size(), 2u);
+}
+
+TEST_F(UploadCliTest, RefusedRegistrationStopsTheRunAndSendsNothingMore) {
+  MakeTracks(3);
+  locker_->Control("/_control/faults", {{"target", "items/add"}, {"kind", "fail"}, {"code", "1234"},
+                                        {"message", "Quota exceeded"}});
+  const auto result = Upload("alice", "pw1", Music());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("Quota exceeded  (Error #1234\n"));
+  EXPECT_THAT(result.err, HasSubstr("Upload has been aborted"));
+  const auto counts = Requests();
+  EXPECT_EQ(counts.at("items/add"), 1);
+  EXPECT_EQ(counts.count("upload"), 0u);
+  EXPECT_EQ(counts.count("transmitfile"), 0u);
+  EXPECT_TRUE(StoredObjects().empty());
+}
+
+TEST_F(UploadCliTest, CutTransferKeepsTheRecordFirstAndANewRunCompletesIt) {
+  MakeTracks(3);
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "2000"}});
+
+  {
+    // The engine as the window drives it: the record in transfer stays first in the queue.
+    test::RecordingUi ui;
+    Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
+    engine.Startup();
+    engine.UserName = "alice";
+    engine.Password = "pw1";
+    ASSERT_TRUE(performLogin(engine));
+    DropFiles(engine, {(files() / "music").string()});
+    ASSERT_TRUE(AnalyzeAndUpload(engine));
+    const std::string firstInQueue = engine.Upload.queue().First()->location;
+    engine.Upload.OnStartTimer();
+    EXPECT_EQ(engine.Upload.outcome(), RunOutcome::Failed);
+    EXPECT_EQ(ui.errorDisplays.size(), 1u);
+    ASSERT_EQ(engine.Upload.queue().QueueCount(), 3);
+    EXPECT_EQ(engine.Upload.queue().First()->location, firstInQueue);
+    EXPECT_TRUE(StoredObjects().empty());
+    engine.Shutdown();
+  }
+
+  // A new run (the command line) completes it: every file once, nothing twice.
+  const auto result = Upload("alice", "pw1", Music());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(StoredObjects().size(), 3u);
+  EXPECT_EQ(Get("/_control/library", {{"user", "alice"}}).select_nodes("/library/item").size(), 3u);
+
+  locker_->Control("/_control/stats/reset");
+  ASSERT_EQ(Upload("alice", "pw1", Music()).exitCode, 0);
+  EXPECT_EQ(Requests().count("upload"), 0u);
+}
+
+TEST_F(UploadCliTest, CutTransferCanBeResumedInTheSameRun) {
+  MakeTracks(2);
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "1000"}});
+  test::RecordingUi ui;
+  Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
+  engine.Startup();
+  engine.UserName = "bob";
+  engine.Password = "pw2";
+  ASSERT_TRUE(performLogin(engine));
+  DropFiles(engine, {(files() / "music").string()});
+  ASSERT_TRUE(AnalyzeAndUpload(engine));
+  engine.Upload.OnStartTimer();
+  ASSERT_EQ(engine.Upload.outcome(), RunOutcome::Failed);
+
+  engine.Upload.StopUpload();
+  engine.Upload.ResumeUpload();
+  EXPECT_EQ(engine.Upload.outcome(), RunOutcome::Finished);
+  EXPECT_TRUE(engine.Upload.queue().empty());
+  std::map<std::string, std::uintmax_t> expected;
+  for (const Track& track : tracks_) expected[track.hashId] = track.size;
+  EXPECT_EQ(StoredObjects(), expected);
+  EXPECT_EQ(Get("/_control/library", {{"user", "bob"}}).select_nodes("/library/item").size(), 2u);
+  engine.Shutdown();
+}
+
+TEST_F(UploadCliTest, MissingPathIsBadUsage) {
+  const auto result = Upload("alice", "pw1", test::ShellQuote((files() / "nothing-here").string()));
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(Requests(), Not(::testing::Contains(::testing::Key("user/checkaccess"))));
+}
+
+} // namespace
+} // namespace velmora
