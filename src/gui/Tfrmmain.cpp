@@ -324,6 +324,7 @@ QWidget* Tfrmmain::buildITunesTab() {
   progressLayout->setColumnStretch(2, 1);
   layout->addWidget(progress);
 
+  connect(cmp_lv_itunes_playlists, &QTreeWidget::itemChanged, this, &Tfrmmain::itunesPlaylistChecked);
   connect(cmp_btn_do_analyze_itunes_lib, &QPushButton::clicked, this, &Tfrmmain::cmp_btn_do_analyze_itunes_libClick);
   connect(cmp_btn_start_upload, &QPushButton::clicked, this, &Tfrmmain::cmp_btn_start_uploadClick);
   return page;
@@ -384,6 +385,8 @@ QWidget* Tfrmmain::buildDropTab() {
   filesLayout->addLayout(buttons);
   layout->addWidget(files, 1);
 
+  connect(cmp_manually_add_to_plist, &QComboBox::editTextChanged, this,
+          [this](const QString& text) { engine_->DroppedFileList.playlistBox = S(text); });
   connect(clear, &QPushButton::clicked, this, &Tfrmmain::Button4Click);
   connect(analyze, &QPushButton::clicked, this, &Tfrmmain::Button3Click);
   return page;
@@ -437,6 +440,7 @@ QWidget* Tfrmmain::buildWinampTab() {
   listsLayout->addLayout(startRow);
   layout->addWidget(lists, 1);
 
+  connect(cmp_lv_winamp_playlists, &QTreeWidget::itemChanged, this, &Tfrmmain::winampPlaylistChecked);
   connect(browse, &QToolButton::clicked, this, &Tfrmmain::cmp_btn_winamp_browseClick);
   connect(analyze, &QPushButton::clicked, this, &Tfrmmain::cmp_btn_analyze_winamp_dataClick);
   connect(start, &QPushButton::clicked, this, &Tfrmmain::cmp_btn_build_winamp_dbClick);
@@ -472,8 +476,8 @@ QWidget* Tfrmmain::buildStatusTab() {
   doneLayout->addWidget(closeLink);
   cmp_pnl_upload_done->hide();
   layout->addWidget(cmp_pnl_upload_done);
-  connect(switchLink, &LinkLabel::clicked, this, &Tfrmmain::GoToWebHostClick);
-  connect(closeLink, &LinkLabel::clicked, cmp_pnl_upload_done, &QWidget::hide);
+  connect(switchLink, &LinkLabel::clicked, this, &Tfrmmain::switchToServiceSite);
+  connect(closeLink, &LinkLabel::clicked, this, &Tfrmmain::uploadDoneBarClosed);
 
   auto* queue = Group(QStringLiteral(" Upload queue "));
   auto* queueLayout = new QVBoxLayout(queue);

@@ -124,6 +124,10 @@ private slots:
   void cmp_btn_cancel_downloadsClick();
   void cmp_btn_restore_browseClick();
   void restorePlaylistChecked(QTreeWidgetItem* item);
+  void itunesPlaylistChecked(QTreeWidgetItem* item);
+  void winampPlaylistChecked(QTreeWidgetItem* item);
+  void uploadDoneBarClosed();
+  void switchToServiceSite();
   // Menus and links
   void GoToWebHostClick();
   void LogoutUserClick();
@@ -150,6 +154,7 @@ private:
   void refreshCaption();
   void refreshSettings();
   void refreshRestorePlaylists();
+  void syncRestoreList();
   void refreshDroppedFiles();
   void refreshITunesPlaylists();
   void refreshWinampPlaylists();

@@ -11,8 +11,13 @@
 #include "gui/Tfrmupload_status.h"
 #include "restore/Restore.h"
 #include "restore/ServicePlaylists.h"
+#include "sources/DroppedFiles.h"
+#include "sources/ITunesSource.h"
+#include "sources/WinampSource.h"
+#include "upload/UploadPipeline.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -24,11 +29,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <climits>
 
 namespace velmora::gui {
 
 namespace {
+
+constexpr int kStatusTab = 3;
 
 void SetBar(QProgressBar* bar, std::int64_t position, std::int64_t maximum) {
   if (!bar) return;
@@ -43,14 +51,58 @@ void SetBar(QProgressBar* bar, std::int64_t position, std::int64_t maximum) {
   const auto max = static_cast<int>(maximum >> shift);
   const auto pos = static_cast<int>(std::clamp<std::int64_t>(position, 0, maximum) >> shift);
   if (bar->maximum() != max || bar->minimum() != 0) bar->setRange(0, max);
-  bar->setValue(pos);
+  if (bar->value() != pos) bar->setValue(pos);
 }
 
-QTreeWidgetItem* CheckedRow(const QStringList& columns, bool checked) {
-  auto* item = new QTreeWidgetItem(columns);
-  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-  item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-  return item;
+void SetText(QLabel* label, const std::string& text) {
+  const QString value = Q(text);
+  if (label->text() != value) label->setText(value);
+}
+
+struct ListRow {
+  QStringList columns;
+  bool checked = true;
+};
+
+// Brings a check-box list to the engine's rows, touching only what differs, so a repaint in the
+// middle of a long analysis keeps the user's scroll position and selection.
+void SyncCheckList(QTreeWidget* list, const std::vector<ListRow>& rows) {
+  QSignalBlocker block(list);
+  if (list->topLevelItemCount() != static_cast<int>(rows.size())) {
+    list->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const ListRow& row : rows) {
+      auto* item = new QTreeWidgetItem(row.columns);
+      item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+      item->setCheckState(0, row.checked ? Qt::Checked : Qt::Unchecked);
+      items << item;
+    }
+    list->addTopLevelItems(items);
+    return;
+  }
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list->topLevelItem(i);
+    const ListRow& row = rows[static_cast<std::size_t>(i)];
+    for (int c = 0; c < row.columns.size(); ++c) {
+      if (item->text(c) != row.columns[c]) item->setText(c, row.columns[c]);
+    }
+    const Qt::CheckState state = row.checked ? Qt::Checked : Qt::Unchecked;
+    if (item->checkState(0) != state) item->setCheckState(0, state);
+  }
+}
+
+void FillQueueRow(QTableWidget* grid, int row, const UploadQueueRecord& record) {
+  auto cell = [&](int column, const std::string& text, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* item = new QTableWidgetItem(Q(text));
+    item->setTextAlignment(align);
+    grid->setItem(row, column, item);
+  };
+  cell(0, record.artist);
+  cell(1, record.name);
+  cell(2, std::to_string(record.size), Qt::AlignRight | Qt::AlignVCenter);
+  cell(3, record.hashcheckresponse);
+  cell(4, record.album);
+  grid->item(row, 0)->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(record.id));
 }
 
 } // namespace
@@ -87,28 +139,58 @@ void Tfrmmain::AboutClick() {
   if (about_) presenter_.execDialog(*about_);
 }
 
-void Tfrmmain::requestEngineStop() {}
+void Tfrmmain::requestEngineStop() {
+  guarded([&] {
+    if (engine_->Upload.LoopActive() && !engine_->Upload.UploadStopped()) engine_->Upload.StopUpload();
+    // The same request as "Cancel Downloads", without asking the user to wait: the program is
+    // closing and says so by disappearing once the current file is in.
+    if (engine_->Restore.running) engine_->Restore.DownloadsCancelled = true;
+  });
+}
 
 // ---------------------------------------------------------------------------------------------
 // iTunes tab
 
-void Tfrmmain::cmp_btn_do_analyze_itunes_libClick() {}
-
-void Tfrmmain::cmp_rg_itunes_upload_whole_libClick() {
-  // Only the chosen playlists need the list; the whole library ignores it.
-  cmp_lv_itunes_playlists->setEnabled(cmp_rb_itunes_upload_playlists_only->isChecked());
+void Tfrmmain::cmp_btn_do_analyze_itunes_libClick() {
+  guarded([&] { AnalyzeITunesLibraryNow(*engine_); });
 }
 
-void Tfrmmain::cmp_btn_start_uploadClick() {}
+void Tfrmmain::cmp_rg_itunes_upload_whole_libClick() {
+  guarded([&] { SetITunesScope(*engine_, cmp_rb_itunes_upload_playlists_only->isChecked()); });
+}
+
+void Tfrmmain::cmp_btn_start_uploadClick() {
+  guarded([&] { StartITunesUpload(*engine_); });
+}
+
+void Tfrmmain::itunesPlaylistChecked(QTreeWidgetItem* item) {
+  const int row = cmp_lv_itunes_playlists->indexOfTopLevelItem(item);
+  auto& rows = engine_->ITunes.rows;
+  if (row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
+    rows[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Drag & Drop tab
 
-void Tfrmmain::JvDragDrop1Drop(const QStringList&) {}
+void Tfrmmain::JvDragDrop1Drop(const QStringList& paths) {
+  std::vector<std::string> dropped;
+  dropped.reserve(static_cast<std::size_t>(paths.size()));
+  for (const QString& path : paths) dropped.push_back(S(path));
+  guarded([&] { DropFiles(*engine_, dropped); });
+}
 
-void Tfrmmain::Button4Click() {}
+void Tfrmmain::Button4Click() {
+  guarded([&] { ClearDroppedFiles(*engine_); });
+}
 
-void Tfrmmain::Button3Click() {}
+void Tfrmmain::Button3Click() {
+  guarded([&] {
+    engine_->DroppedFileList.playlistBox = S(cmp_manually_add_to_plist->currentText());
+    AnalyzeAndUpload(*engine_);
+  });
+}
 
 // ---------------------------------------------------------------------------------------------
 // Winamp tab
@@ -121,36 +203,95 @@ void Tfrmmain::cmp_btn_winamp_browseClick() {
   engine_->winampLocationBox = S(file);
 }
 
-void Tfrmmain::cmp_btn_analyze_winamp_dataClick() {}
+void Tfrmmain::cmp_btn_analyze_winamp_dataClick() {
+  guarded([&] {
+    engine_->winampLocationBox = S(cmp_winamp_plist_location->text());
+    AnalyzeWinampData(*engine_);
+  });
+}
 
-void Tfrmmain::cmp_btn_build_winamp_dbClick() {}
+void Tfrmmain::cmp_btn_build_winamp_dbClick() {
+  guarded([&] { StartWinampUpload(*engine_); });
+}
+
+void Tfrmmain::winampPlaylistChecked(QTreeWidgetItem* item) {
+  const int row = cmp_lv_winamp_playlists->indexOfTopLevelItem(item);
+  auto& rows = engine_->Winamp.rows;
+  if (row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
+    rows[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Status tab and the upload run
 
-void Tfrmmain::cmp_btn_abort_uploadClick() {}
+void Tfrmmain::cmp_btn_abort_uploadClick() {
+  guarded([&] { engine_->Upload.StopUpload(); });
+}
 
-void Tfrmmain::cmp_btn_resume_uploadClick() {}
+void Tfrmmain::cmp_btn_resume_uploadClick() {
+  guarded([&] { engine_->Upload.ResumeUpload(); });
+}
 
-void Tfrmmain::cmp_btn_clear_upload_queueClick() {}
+void Tfrmmain::cmp_btn_clear_upload_queueClick() {
+  guarded([&] { engine_->Upload.StopAndClearUploadQueue(); });
+}
 
-void Tfrmmain::cmp_btn_remove_upload_itemClick() {}
+void Tfrmmain::cmp_btn_remove_upload_itemClick() {
+  const int row = cmp_grid_upload_queue->currentRow();
+  if (row < 0 || !cmp_grid_upload_queue->item(row, 0)) return;
+  const auto id = cmp_grid_upload_queue->item(row, 0)->data(Qt::UserRole).toULongLong();
+  guarded([&] { engine_->Upload.RemoveQueueItem(id); });
+}
 
-void Tfrmmain::cmp_tmr_Start_uploadTimer() {}
+void Tfrmmain::cmp_tmr_Start_uploadTimer() {
+  guarded([&] { engine_->Upload.OnStartTimer(); });
+}
 
-void Tfrmmain::cmp_tmr_countTimer() {}
+void Tfrmmain::cmp_tmr_countTimer() {
+  guarded([&] { engine_->Upload.OnDurationTimer(); });
+}
 
-void Tfrmmain::statusTick() {}
+void Tfrmmain::statusTick() {
+  guarded([&] { engine_->Upload.OnStatusTimer(); });
+}
 
-void Tfrmmain::openInvitation() {}
+void Tfrmmain::openInvitation() {
+  guarded([&] { engine_->Upload.ShowInvitation(); });
+}
 
-void Tfrmmain::sendInvitation(const QString&) {}
+void Tfrmmain::sendInvitation(const QString& email) {
+  guarded([&] { engine_->Upload.SendInvitation(S(email)); });
+}
 
-void Tfrmmain::setPlayCurrentTrack(bool) {}
+void Tfrmmain::setPlayCurrentTrack(bool play) {
+  guarded([&] { engine_->Upload.SetPlayCurrentTrack(play); });
+}
 
-void Tfrmmain::uploadStatusWindowClosed() { showUploader(); }
+void Tfrmmain::uploadStatusWindowClosed() {
+  guarded([&] { engine_->Upload.CloseStatusWindow(); });
+}
 
-void Tfrmmain::syncTimers() {}
+void Tfrmmain::uploadDoneBarClosed() {
+  guarded([&] { engine_->Upload.CloseUploadDoneBar(); });
+}
+
+void Tfrmmain::switchToServiceSite() {
+  guarded([&] { engine_->Upload.OpenServiceSite(); });
+}
+
+// The three timers run exactly when the engine says they are enabled.
+void Tfrmmain::syncTimers() {
+  const UploadWindows& w = engine_->Upload.windows();
+  if (w.startTimerEnabled && !cmp_tmr_Start_upload->isActive()) cmp_tmr_Start_upload->start();
+  if (!w.startTimerEnabled && cmp_tmr_Start_upload->isActive()) cmp_tmr_Start_upload->stop();
+  if (w.durationTimerEnabled != cmp_tmr_count->isActive()) {
+    if (w.durationTimerEnabled) cmp_tmr_count->start(); else cmp_tmr_count->stop();
+  }
+  if (statusWindow_ && w.statusTimerEnabled != statusWindow_->timer()->isActive()) {
+    if (w.statusTimerEnabled) statusWindow_->timer()->start(); else statusWindow_->timer()->stop();
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Restore tab
@@ -171,19 +312,19 @@ void Tfrmmain::cmp_btn_cancel_downloadsClick() {
   guarded([&] { CancelDownloads(*engine_); });
 }
 
-void Tfrmmain::restorePlaylistChecked(QTreeWidgetItem* item) {
-  const int row = cmp_lb_restore_plists->indexOfTopLevelItem(item);
-  if (row >= 0 && static_cast<std::size_t>(row) < engine_->RestorePlaylists.size()) {
-    engine_->RestorePlaylists[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
-  }
-}
-
 void Tfrmmain::cmp_btn_restore_browseClick() {
   const QString folder = presenter_.chooseFolder(this, QStringLiteral("Target path for files"),
                                                  edit_restore_path->text());
   if (folder.isEmpty()) return;
   edit_restore_path->setText(folder);
   engine_->restorePathBox = S(folder);
+}
+
+void Tfrmmain::restorePlaylistChecked(QTreeWidgetItem* item) {
+  const int row = cmp_lb_restore_plists->indexOfTopLevelItem(item);
+  if (row >= 0 && static_cast<std::size_t>(row) < engine_->RestorePlaylists.size()) {
+    engine_->RestorePlaylists[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -218,6 +359,8 @@ void Tfrmmain::refreshView(View view) {
   case View::WinampPlaylists: refreshWinampPlaylists(); break;
   case View::UploadQueue: refreshUploadQueue(); break;
   case View::UploadStatus:
+    if (statusWindow_) statusWindow_->paintState(engine_->Upload.statusWindow());
+    break;
   case View::UploadWindows: refreshUploadWindows(); break;
   case View::RestoreLog: refreshRestoreLog(); break;
   case View::Settings: refreshSettings(); break;
@@ -227,18 +370,24 @@ void Tfrmmain::refreshView(View view) {
 void Tfrmmain::refreshCaption() { setWindowTitle(Q(engine_->Caption())); }
 
 void Tfrmmain::refreshSettings() {
-  cmp_winamp_plist_location->setText(Q(engine_->winampLocationBox));
-  edit_restore_path->setText(Q(engine_->restorePathBox));
+  if (cmp_winamp_plist_location->text() != Q(engine_->winampLocationBox)) {
+    cmp_winamp_plist_location->setText(Q(engine_->winampLocationBox));
+  }
+  if (edit_restore_path->text() != Q(engine_->restorePathBox)) edit_restore_path->setText(Q(engine_->restorePathBox));
+}
+
+void Tfrmmain::syncRestoreList() {
+  std::vector<ListRow> rows;
+  for (const ServicePlaylistRow& row : engine_->RestorePlaylists) {
+    rows.push_back({{Q(row.caption), Q(row.entryKey), Q(row.items)}, row.checked});
+  }
+  SyncCheckList(cmp_lb_restore_plists, rows);
 }
 
 void Tfrmmain::refreshRestorePlaylists() {
-  QSignalBlocker block(cmp_lb_restore_plists);
-  cmp_lb_restore_plists->clear();
-  for (const ServicePlaylistRow& row : engine_->RestorePlaylists) {
-    cmp_lb_restore_plists->addTopLevelItem(
-        CheckedRow({Q(row.caption), Q(row.entryKey), Q(row.items)}, row.checked));
-  }
+  syncRestoreList();
   // The box keeps what the user typed; only its drop-down list is the service's.
+  QSignalBlocker block(cmp_manually_add_to_plist);
   const QString typed = cmp_manually_add_to_plist->currentText();
   cmp_manually_add_to_plist->clear();
   for (const std::string& name : engine_->DropPlaylistNames) cmp_manually_add_to_plist->addItem(Q(name));
@@ -246,21 +395,122 @@ void Tfrmmain::refreshRestorePlaylists() {
   cmp_manually_add_to_plist->setEditText(typed);
 }
 
-void Tfrmmain::refreshDroppedFiles() {}
+void Tfrmmain::refreshDroppedFiles() {
+  const auto& rows = engine_->DroppedFileList.rows();
+  const int shown = cmp_lv_manual_select->topLevelItemCount();
+  // Drops only append; anything else (Clear list) repaints the whole list.
+  bool prefix = static_cast<std::size_t>(shown) <= rows.size();
+  for (int i = 0; prefix && i < shown; ++i) {
+    prefix = cmp_lv_manual_select->topLevelItem(i)->text(0) == Q(rows[static_cast<std::size_t>(i)]);
+  }
+  if (!prefix) cmp_lv_manual_select->clear();
+  QList<QTreeWidgetItem*> added;
+  for (std::size_t i = static_cast<std::size_t>(cmp_lv_manual_select->topLevelItemCount()); i < rows.size(); ++i) {
+    added << new QTreeWidgetItem(QStringList{Q(rows[i])});
+  }
+  cmp_lv_manual_select->addTopLevelItems(added);
+}
 
-void Tfrmmain::refreshITunesPlaylists() {}
+void Tfrmmain::refreshITunesPlaylists() {
+  const ITunesTab& tab = engine_->ITunes;
+  SetText(cmp_lbl_itunes_analyze_items_found, tab.itemsFound.empty() ? "0" : tab.itemsFound);
+  SetText(cmp_lbl_itunes_items_analyzed, tab.itemsAnalyzed.empty() ? "0" : tab.itemsAnalyzed);
+  cmp_btn_do_analyze_itunes_lib->setEnabled(tab.analyzeEnabled);
+  cmp_lv_itunes_playlists->setEnabled(tab.playlistListEnabled);
+  if (cmp_rb_itunes_upload_playlists_only->isChecked() != tab.selectedPlaylistsOnly) {
+    (tab.selectedPlaylistsOnly ? cmp_rb_itunes_upload_playlists_only : cmp_rg_itunes_upload_whole_lib)->setChecked(true);
+  }
+  std::vector<ListRow> rows;
+  for (const ITunesPlaylistRow& row : tab.rows) rows.push_back({{Q(row.caption), Q(row.items), QString()}, row.checked});
+  SyncCheckList(cmp_lv_itunes_playlists, rows);
+  cmp_lbl_itunes_items_analyzed->repaint();
+}
 
-void Tfrmmain::refreshWinampPlaylists() {}
+void Tfrmmain::refreshWinampPlaylists() {
+  const WinampTab& tab = engine_->Winamp;
+  SetText(cmp_lbl_media_items_winamp_found, tab.itemsFound);
+  std::vector<ListRow> rows;
+  for (const WinampPlaylistRow& row : tab.rows) {
+    rows.push_back({{Q(row.caption), Q(row.items), Q(row.hashValues)}, row.checked});
+  }
+  SyncCheckList(cmp_lv_winamp_playlists, rows);
+  refreshSettings();
+}
 
-void Tfrmmain::refreshUploadQueue() {}
+void Tfrmmain::refreshUploadQueue() {
+  const UploadQueueControls& c = engine_->Upload.controls();
+  cmp_btn_abort_upload->setEnabled(c.stopEnabled);
+  cmp_btn_resume_upload->setEnabled(c.resumeEnabled);
+  cmp_btn_clear_upload_queue->setEnabled(c.clearEnabled);
+  cmp_btn_remove_upload_item->setEnabled(c.removeEnabled);
+  SetText(cmp_lbl_items_to_upload, c.itemsToUpload);
+  SetText(cmp_lbl_last_uploaded_file, c.lastUploadedFile);
+  SetText(cmp_lbl_duration, std::to_string(c.DurationSeconds));
+  SetBar(cmp_pg_global, c.globalPosition, c.globalMaximum);
 
-void Tfrmmain::refreshUploadWindows() {}
+  // The grid follows the queue. Records are appended with rising ids and leave from anywhere, so
+  // the common change (the first record sent) is recognised without walking the whole queue.
+  const auto& records = engine_->Upload.queue().records();
+  const int shown = cmp_grid_upload_queue->rowCount();
+  auto idAt = [&](int row) { return cmp_grid_upload_queue->item(row, 0)->data(Qt::UserRole).toULongLong(); };
+  const auto count = static_cast<int>(records.size());
+  if (count == shown && (count == 0 || (idAt(0) == records.front().id && idAt(shown - 1) == records.back().id))) {
+    return;
+  }
+  if (count == shown - 1 && count > 0 && idAt(1) == records.front().id && idAt(shown - 1) == records.back().id) {
+    cmp_grid_upload_queue->removeRow(0);
+    return;
+  }
+  // Otherwise walk both lists: rows whose record is gone leave, new records are appended.
+  int row = 0;
+  std::size_t index = 0;
+  while (row < cmp_grid_upload_queue->rowCount()) {
+    if (index < records.size() && idAt(row) == records[index].id) {
+      ++row;
+      ++index;
+    } else {
+      cmp_grid_upload_queue->removeRow(row);
+    }
+  }
+  cmp_grid_upload_queue->setUpdatesEnabled(false);
+  for (; index < records.size(); ++index) {
+    const int at = cmp_grid_upload_queue->rowCount();
+    cmp_grid_upload_queue->insertRow(at);
+    FillQueueRow(cmp_grid_upload_queue, at, records[index]);
+  }
+  cmp_grid_upload_queue->setUpdatesEnabled(true);
+}
+
+void Tfrmmain::refreshUploadWindows() {
+  const UploadWindows& w = engine_->Upload.windows();
+  syncTimers();
+  cmp_pnl_upload_done->setVisible(w.uploadDoneBarVisible);
+  if (w.statusTabRequested) {
+    cmp_pc_main->setCurrentIndex(kStatusTab);
+    engine_->Upload.StatusTabShown();
+  }
+  if (statusWindow_) {
+    if (w.statusWindowVisible && !statusWindow_->isVisible()) {
+      statusWindow_->paintState(engine_->Upload.statusWindow());
+      statusWindow_->show();
+      statusWindow_->raise();
+    } else if (!w.statusWindowVisible && statusWindow_->isVisible()) {
+      statusWindow_->hide();
+    }
+  }
+  // A window that is closing does not come back.
+  if (w.mainWindowVisible && !isVisible() && !closePending_ && !putAway_) {
+    showUploader();
+  } else if (!w.mainWindowVisible && isVisible()) {
+    hide();
+  }
+}
 
 void Tfrmmain::refreshRestoreLog() {
   const RestoreState& state = engine_->Restore;
   btn_restore_analyze->setEnabled(state.analyzeEnabled);
-  cmp_lbl_dl_items_found->setText(Q(state.itemsFoundCaption));
-  lbl_current_dl_file->setText(Q(state.currentFile));
+  SetText(cmp_lbl_dl_items_found, state.itemsFoundCaption);
+  SetText(lbl_current_dl_file, state.currentFile);
   SetBar(cmp_pb_dl_total, state.totalPosition, state.totalMaximum);
   // The log only grows during a run; append what is new instead of repainting it all.
   if (state.log.size() < memoLinesShown_) {
@@ -271,11 +521,7 @@ void Tfrmmain::refreshRestoreLog() {
     Memo1->appendPlainText(Q(state.log[memoLinesShown_]));
   }
   // The "Items" column is filled in as each playlist is listed.
-  const auto& rows = engine_->RestorePlaylists;
-  QSignalBlocker block(cmp_lb_restore_plists);
-  for (int i = 0; i < cmp_lb_restore_plists->topLevelItemCount() && static_cast<std::size_t>(i) < rows.size(); ++i) {
-    cmp_lb_restore_plists->topLevelItem(i)->setText(2, Q(rows[static_cast<std::size_t>(i)].items));
-  }
+  syncRestoreList();
 }
 
 } // namespace velmora::gui

@@ -1,0 +1,323 @@
+// Files dropped anywhere on the main window are listed; "Analyze and upload" swaps the main window
+// for the status window, sends the files, and brings the main window back with "Upload done!";
+// "Stop upload" and "Resume upload" hold and continue a run while the window keeps answering.
+
+#include "GuiTestRegistry.h"
+#include "GuiTestSupport.h"
+
+#include "app/Settings.h"
+#include "gui/Tfrmmain.h"
+#include "gui/Tfrmupload_status.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace velmora::gui::test {
+
+namespace {
+
+template <class T>
+T* Find(QWidget& window, const char* name) {
+  T* widget = window.findChild<T*>(QString::fromLatin1(name));
+  if (!widget) qFatal("no widget %s", name);
+  return widget;
+}
+
+// What a file manager does: enter with the URLs, then drop them on the widget under the pointer.
+void DropOn(QWidget* target, const QStringList& paths) {
+  QMimeData mime;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  mime.setUrls(urls);
+  const QPoint pos = target->rect().center();
+  QDragEnterEvent enter(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(QPointF(pos), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  QVERIFY(drop.isAccepted());
+}
+
+QStringList ListedFiles(Tfrmmain& main) {
+  auto* list = Find<QTreeWidget>(main, "cmp_lv_manual_select");
+  QStringList rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(0);
+  return rows;
+}
+
+// The title MusicFolder gave the file at this path ("07.mp3" is "Track 7"). The folder search
+// lists files in the file system's order, so tests name records through the list, not a number.
+QString TitleOf(const QString& path) {
+  return QStringLiteral("Track %1").arg(QFileInfo(path).completeBaseName().toInt());
+}
+
+// A folder of `count` distinct MP3 files.
+QString MusicFolder(TempHome& home, int count, int seedBase = 0) {
+  const QString folder = home.path(QStringLiteral("music"));
+  for (int i = 0; i < count; ++i) {
+    const QString title = QStringLiteral("Track %1").arg(i + 1);
+    WriteBytes(QStringLiteral("%1/%2.mp3").arg(folder).arg(i + 1, 2, 10, QLatin1Char('0')),
+               Mp3Bytes(title, QStringLiteral("Dropper"), QStringLiteral("Demo"), seedBase + i));
+  }
+  return folder;
+}
+
+struct LoggedIn {
+  TempHome home;
+  TestLocker locker;
+  TestPresenter presenter;
+  std::unique_ptr<UploaderProgram> program;
+  Tfrmmain& main() { return program->mainWindow(); }
+
+  LoggedIn() {
+    SaveSettings({"alice", "secret", "", ""});
+    program = StartProgram(presenter, locker);
+    program->mainWindow().show();
+    if (!WaitFor([&] { return program->mainWindow().engine().IsLoggedIn(); })) qFatal("login failed");
+  }
+};
+
+void Stall(TestLocker& locker, const std::string& target, int ms) {
+  locker::Fault stall;
+  stall.target = target;
+  stall.kind = locker::FaultKind::Stall;
+  stall.delayMs = ms;
+  stall.remaining = -1;
+  locker.locker().faults().Add(stall);
+}
+
+} // namespace
+
+class DropUploadTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void dropsOnEveryTabListEachFileOnce() {
+    TempHome home;
+    TestLocker locker;
+    TestPresenter presenter;
+    auto program = StartProgram(presenter, locker);
+    Tfrmmain& main = program->mainWindow();
+    main.show();
+    QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
+
+    const QString folder = home.path(QStringLiteral("drop"));
+    WriteBytes(folder + QStringLiteral("/a.mp3"), Mp3Bytes("A", "X", "Y", 1));
+    WriteBytes(folder + QStringLiteral("/deeper/b.MP3"), Mp3Bytes("B", "X", "Y", 2));
+    WriteBytes(folder + QStringLiteral("/notes.txt"), "not music");
+    const QString loose = home.path(QStringLiteral("loose/c.mp3"));
+    WriteBytes(loose, Mp3Bytes("C", "X", "Y", 3));
+    const QString listed = home.path(QStringLiteral("loose/d.mp3"));
+    WriteBytes(listed, Mp3Bytes("D", "X", "Y", 4));
+    const QString m3u = home.path(QStringLiteral("loose/list.m3u"));
+    WriteBytes(m3u, "#EXTM3U\r\n#EXTINF:1,D\r\nd.mp3\r\n");
+
+    auto* tabs = Find<QTabWidget>(main, "cmp_pc_main");
+    tabs->setCurrentIndex(0);
+    DropOn(Find<QTreeWidget>(main, "cmp_lv_itunes_playlists")->viewport(), {folder});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 2; }));
+    QCOMPARE(ListedFiles(main), (QStringList{folder + "/a.mp3", folder + "/deeper/b.MP3"}));
+
+    tabs->setCurrentIndex(2);
+    DropOn(Find<QLineEdit>(main, "cmp_winamp_plist_location"), {loose, folder + "/a.mp3"});
+    tabs->setCurrentIndex(4);
+    DropOn(tabs->currentWidget(), {m3u});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 4; }));
+    QCOMPARE(ListedFiles(main), (QStringList{folder + "/a.mp3", folder + "/deeper/b.MP3", loose, listed}));
+    // A drop leaves the tab the user is on.
+    QCOMPARE(tabs->currentIndex(), 4);
+
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_clear_list"), Qt::LeftButton);
+    QVERIFY(ListedFiles(main).isEmpty());
+  }
+
+  void analyzeAndUploadSendsTheFilesAndShowsUploadDone() {
+    LoggedIn run;
+    Tfrmmain& main = run.main();
+    Tfrmupload_status& status = run.program->uploadStatusWindow();
+    const QString folder = MusicFolder(run.home, 3);
+    DropOn(&main, {folder});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
+    auto* box = Find<QComboBox>(main, "cmp_manually_add_to_plist");
+    QTest::keyClicks(box->lineEdit(), QStringLiteral("Dropped songs"));
+
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    QVERIFY(!main.isVisible());
+    QVERIFY(status.isVisible());
+    QCOMPARE(status.windowTitle(), QStringLiteral("Uploading"));
+    QCOMPARE(Find<QTabWidget>(main, "cmp_pc_main")->currentIndex(), 3);
+
+    QVERIFY(WaitFor([&] { return Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible(); }));
+    QVERIFY(main.isVisible());
+    QVERIFY(!status.isVisible());
+    QCOMPARE(run.locker.itemCount(), 3);
+    std::size_t inPlaylist = 0;
+    for (const auto& playlist : run.locker.locker().library().Playlists("alice")) {
+      if (playlist.name == "Dropped songs") inPlaylist = playlist.hashIds.size();
+    }
+    QCOMPARE(inPlaylist, std::size_t{3});
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_items_to_upload")->text(), QStringLiteral("0"));
+    QCOMPARE(Find<QTableWidget>(main, "cmp_grid_upload_queue")->rowCount(), 0);
+    const QString last = TitleOf(ListedFiles(main).last());
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_last_uploaded_file")->text(), QStringLiteral("Dropper ") + last);
+    QCOMPARE(Find<QLabel>(status, "cmp_lbl_name")->text(), QStringLiteral("Dropper: ") + last);
+    QVERIFY(!Find<QPushButton>(main, "cmp_btn_abort_upload")->isEnabled());
+    QVERIFY(!Find<QPushButton>(main, "cmp_btn_resume_upload")->isEnabled());
+    QVERIFY(run.presenter.errorDisplays.isEmpty());
+    // The list stays for another round; the second round sends nothing new.
+    QCOMPARE(ListedFiles(main).size(), 3);
+
+    QTest::mouseClick(Find<QLabel>(main, "cmp_lbl_close_done_bar"), Qt::LeftButton);
+    QVERIFY(!Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible());
+    QTest::mouseClick(Find<QLabel>(main, "cmp_lbl_switch_to_web"), Qt::LeftButton);
+    QCOMPARE(run.presenter.urls.last(), QUrl(QStringLiteral("http://localhost:8480")));
+  }
+
+  void stopThenResumeGoesOnWithTheNextRecordWhileTheWindowAnswers() {
+    LoggedIn run;
+    Tfrmmain& main = run.main();
+    // Each file transfer takes over a second: long enough for clicks and timer ticks to arrive.
+    Stall(run.locker, "upload", 1800);
+    DropOn(&main, {MusicFolder(run.home, 3)});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
+    auto* stop = Find<QPushButton>(main, "cmp_btn_abort_upload");
+    auto* resume = Find<QPushButton>(main, "cmp_btn_resume_upload");
+    auto* grid = Find<QTableWidget>(main, "cmp_grid_upload_queue");
+
+    // Presses "Stop upload" while the first file is in transfer, and notes whether the
+    // one-second timers got through meanwhile.
+    bool stoppedDuringTransfer = false;
+    QString durationDuringTransfer;
+    QTimer clicker;
+    clicker.setInterval(20);
+    connect(&clicker, &QTimer::timeout, this, [&] {
+      if (!main.engine().Upload.LoopActive() || main.engine().Upload.statusWindow().ItemsStarted < 1) return;
+      if (Find<QLabel>(main, "cmp_lbl_duration")->text() == QStringLiteral("0")) return;
+      clicker.stop();
+      durationDuringTransfer = Find<QLabel>(main, "cmp_lbl_duration")->text();
+      QTest::mouseClick(stop, Qt::LeftButton);
+      stoppedDuringTransfer = main.engine().Upload.LoopActive();
+    });
+    clicker.start();
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    QVERIFY(WaitFor([&] { return stoppedDuringTransfer && !main.engine().Upload.LoopActive(); }));
+    QVERIFY(durationDuringTransfer.toInt() >= 1);
+
+    // The file in transfer completed and left the queue; the other two wait.
+    QCOMPARE(run.locker.itemCount(), 1);
+    QCOMPARE(grid->rowCount(), 2);
+    QCOMPARE(grid->item(0, 1)->text(), TitleOf(ListedFiles(main).at(1)));
+    QVERIFY(!stop->isEnabled());
+    QVERIFY(resume->isEnabled());
+    QCOMPARE(main.statusPanelText(), QStringLiteral("     Upload has been aborted"));
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_duration")->text(), QStringLiteral("0"));
+
+    run.locker.locker().faults().Reset();
+    QTest::mouseClick(resume, Qt::LeftButton);
+    QVERIFY(WaitFor([&] { return Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible(); }));
+    QCOMPARE(run.locker.itemCount(), 3);
+    QCOMPARE(grid->rowCount(), 0);
+    QVERIFY(!resume->isEnabled());
+    QVERIFY(run.presenter.errorDisplays.isEmpty());
+  }
+
+  void removeSelectedItemTakesThatRecordOut() {
+    LoggedIn run;
+    Tfrmmain& main = run.main();
+    Stall(run.locker, "upload", 800);
+    DropOn(&main, {MusicFolder(run.home, 3)});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
+    auto* grid = Find<QTableWidget>(main, "cmp_grid_upload_queue");
+    bool removed = false;
+    QTimer clicker;
+    clicker.setInterval(20);
+    connect(&clicker, &QTimer::timeout, this, [&] {
+      if (!main.engine().Upload.LoopActive() || grid->rowCount() != 3) return;
+      clicker.stop();
+      QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_abort_upload"), Qt::LeftButton);
+      grid->selectRow(2);
+      QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_remove_upload_item"), Qt::LeftButton);
+      removed = true;
+    });
+    clicker.start();
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    QVERIFY(WaitFor([&] { return removed && !main.engine().Upload.LoopActive(); }));
+    QCOMPARE(grid->rowCount(), 1);
+    QCOMPARE(grid->item(0, 1)->text(), TitleOf(ListedFiles(main).at(1)));
+  }
+
+  void statusWindowClosesToTheMainWindowAndSendsInvitations() {
+    LoggedIn run;
+    Tfrmmain& main = run.main();
+    Tfrmupload_status& status = run.program->uploadStatusWindow();
+    Stall(run.locker, "upload", 700);
+    DropOn(&main, {MusicFolder(run.home, 2)});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 2; }));
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    QVERIFY(status.isVisible());
+
+    QTest::mouseClick(Find<QLabel>(status, "cmp_lbl_share"), Qt::LeftButton);
+    QVERIFY(Find<QLineEdit>(status, "edit_email_invite")->isVisible());
+    QVERIFY(status.height() >= 330);
+    QTest::keyClicks(Find<QLineEdit>(status, "edit_email_invite"), QStringLiteral("friend@example.org"));
+    QTest::mouseClick(Find<QPushButton>(status, "cmp_btn_send_invitation"), Qt::LeftButton);
+    QVERIFY(WaitFor([&] {
+      return Find<QLabel>(status, "cmp_lbl_invitation")->text() == QStringLiteral("DONE! You can enter a further address now.");
+    }));
+    QCOMPARE(Find<QLineEdit>(status, "edit_email_invite")->text(), QStringLiteral("friend@example.org"));
+    const auto invitations = run.locker.locker().library().Invitations();
+    QCOMPARE(invitations.size(), std::size_t{1});
+    QCOMPARE(invitations.front().email, std::string("friend@example.org"));
+
+    // "Show more details ..." brings the main window back; the run carries on to its end.
+    QTest::mouseClick(Find<QLabel>(status, "cmp_lbl_show_details"), Qt::LeftButton);
+    QVERIFY(!status.isVisible());
+    QVERIFY(main.isVisible());
+    QVERIFY(WaitFor([&] { return Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible(); }));
+    QCOMPARE(run.locker.itemCount(), 2);
+  }
+
+  void closingTheWindowDuringAnUploadWaitsForTheCurrentFile() {
+    LoggedIn run;
+    Tfrmmain& main = run.main();
+    Stall(run.locker, "upload", 800);
+    DropOn(&main, {MusicFolder(run.home, 3)});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
+    QSignalSpy closed(&main, &Tfrmmain::closed);
+    bool closeRequested = false;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+      if (!main.engine().Upload.LoopActive() || main.engine().Upload.statusWindow().ItemsStarted < 1) return;
+      closer.stop();
+      main.close();
+      closeRequested = true;
+    });
+    closer.start();
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    QVERIFY(WaitFor([&] { return closed.count() == 1; }));
+    QVERIFY(closeRequested);
+    QVERIFY(!main.engine().Upload.LoopActive());
+    QCOMPARE(run.locker.itemCount(), 1);
+    QVERIFY(!main.isVisible());
+    QVERIFY(!run.program->uploadStatusWindow().isVisible());
+  }
+};
+
+VELMORA_GUI_TEST(DropUploadTest);
+
+} // namespace velmora::gui::test
+
+#include "DropUploadTest.moc"
