@@ -9,6 +9,7 @@
 #include "gui/Tfrmmain.h"
 #include "gui/Tfrmupload_status.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -268,6 +269,10 @@ private slots:
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
     QVERIFY(status.isVisible());
 
+    // Without a sound device the player stays silent; the run is not disturbed either way.
+    auto* play = Find<QCheckBox>(status, "cb_play_cur_track");
+    QTest::mouseClick(play, Qt::LeftButton, {}, QPoint(8, play->height() / 2));
+    QVERIFY(run.main().engine().Upload.statusWindow().playCurrentTrack);
     QTest::mouseClick(Find<QLabel>(status, "cmp_lbl_share"), Qt::LeftButton);
     QVERIFY(Find<QLineEdit>(status, "edit_email_invite")->isVisible());
     QVERIFY(status.height() >= 330);

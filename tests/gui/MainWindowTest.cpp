@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace velmora::gui::test {
@@ -227,6 +228,47 @@ private slots:
         "http://localhost:8480", "http://localhost:8480/rd/terms/", "http://localhost:8480/feedback",
         "http://localhost:8480/rd/requestpassword/?source=uploader",
         "http://localhost:8480/rd/signup/?source=uploaderwin32&version=", "http://localhost:8480"}));
+  }
+
+  void trayBringsTheMinimisedWindowBack() {
+    TempHome home;
+    TestLocker locker;
+    TestPresenter presenter;
+    auto program = StartProgram(presenter, locker);
+    Tfrmmain& main = program->mainWindow();
+    main.show();
+    QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
+    main.showMinimized();
+    QVERIFY(WaitFor([&] { return main.isMinimized() || !main.isVisible(); }));
+    MenuAction(main, "cmp_mi_show_uploader")->trigger();
+    QVERIFY(main.isVisible());
+    QVERIFY(!main.isMinimized());
+    QCOMPARE(presenter.dialogs.size(), 1);
+  }
+
+  void deepAnalysisBadgeShowsWhileAFileIsHashed() {
+    TempHome home;
+    TestLocker locker;
+    TestPresenter presenter;
+    auto program = StartProgram(presenter, locker);
+    Tfrmmain& main = program->mainWindow();
+    main.show();
+    QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
+    auto* badge = main.findChild<QLabel*>(QStringLiteral("cmp_lbl_Deep_analysis"));
+    QCOMPARE(badge->text(), QStringLiteral("Deep analysis"));
+    const QString file = home.path(QStringLiteral("big.mp3"));
+    WriteBytes(file, Mp3Bytes(QStringLiteral("Big"), QStringLiteral("X"), QStringLiteral("Y"), 9, 2000));
+
+    // Notes the badge whenever the hashing lets events through.
+    bool seen = false;
+    QTimer watcher;
+    watcher.setInterval(0);
+    connect(&watcher, &QTimer::timeout, this, [&] { seen = seen || badge->isVisible(); });
+    watcher.start();
+    main.engine().FileFingerprint(file.toStdString());
+    watcher.stop();
+    QVERIFY(seen);
+    QVERIFY(badge->isHidden());
   }
 
   void logoutForgetsTheAccountAndEndsTheProgram() {
