@@ -173,6 +173,9 @@ private:
   bool closePending_ = false;
   bool putAway_ = false;
   int firstShowMarker_ = 0; // the form's tag: 1 once the first show has run
+  // What the engine last asked of the two windows during an upload run.
+  bool shownMainWindow_ = true;
+  bool shownStatusWindow_ = false;
 
   // Window-wide parts
   QTabWidget* cmp_pc_main = nullptr;

@@ -489,20 +489,27 @@ void Tfrmmain::refreshUploadWindows() {
     cmp_pc_main->setCurrentIndex(kStatusTab);
     engine_->Upload.StatusTabShown();
   }
-  if (statusWindow_) {
-    if (w.statusWindowVisible && !statusWindow_->isVisible()) {
+  // Windows follow the engine's changes of mind, not its state at every signal: a user who
+  // minimised the main window or closed the status window in the middle of a run is not
+  // overruled by the next progress signal.
+  if (statusWindow_ && w.statusWindowVisible != shownStatusWindow_) {
+    shownStatusWindow_ = w.statusWindowVisible;
+    if (w.statusWindowVisible) {
       statusWindow_->paintState(engine_->Upload.statusWindow());
       statusWindow_->show();
       statusWindow_->raise();
-    } else if (!w.statusWindowVisible && statusWindow_->isVisible()) {
+    } else {
       statusWindow_->hide();
     }
   }
-  // A window that is closing does not come back.
-  if (w.mainWindowVisible && !isVisible() && !closePending_ && !putAway_) {
-    showUploader();
-  } else if (!w.mainWindowVisible && isVisible()) {
-    hide();
+  if (w.mainWindowVisible != shownMainWindow_) {
+    shownMainWindow_ = w.mainWindowVisible;
+    // A window that is closing does not come back.
+    if (w.mainWindowVisible && !closePending_ && !putAway_) {
+      showUploader();
+    } else if (!w.mainWindowVisible) {
+      hide();
+    }
   }
 }
 
