@@ -74,6 +74,8 @@ const RegisterCommand kRestore{"restore", "Restore your library from the service
         const bool ran = RestoreNow(engine);
         std::signal(SIGINT, SIG_DFL);
         if (!ran) return kExitFailed;
+        // A refused listing was shown, but what it would have listed was never restored.
+        if (engine.Restore.listingFailed) return kExitFailed;
         const int left = UnhandledRestoreRows(engine);
         if (left > 0) {
           session.ui().ShowMessage(std::to_string(left) + " item(s) not restored");

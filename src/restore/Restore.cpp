@@ -4,6 +4,7 @@
 #include "app/SystemFacts.h"
 #include "service/CallService.h"
 #include "service/DownloadClient.h"
+#include "restore/RestoreAnswers.h"
 #include "restore/ServicePlaylists.h"
 #include "store/Statements.h"
 
@@ -23,37 +24,6 @@ namespace {
 
 // Room for ".mp3" and more within the 255 bytes a file name may have here.
 constexpr std::size_t kMaxNameBytes = 200;
-
-struct ListedItem {
-  std::string entryKey, name, artist, album;
-  std::string DisplayName() const {
-    std::string display = artist + " - " + name;
-    if (!album.empty()) display += " (" + album + ")";
-    return display;
-  }
-};
-
-bool HasText(const pugi::xml_node& element) { return element.first_child(); }
-std::string Text(const pugi::xml_node& element) { return element.first_child().value(); }
-
-ListedItem ReadItem(const pugi::xml_node& item) {
-  ListedItem listed;
-  for (pugi::xml_node child = item.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const std::string name = child.name();
-    if (name == "entrykey") {
-      if (!HasText(child)) throw std::runtime_error("The service listed an item without an entry key");
-      listed.entryKey = Text(child);
-    } else if (name == "name") {
-      listed.name = HasText(child) ? Text(child) : listed.entryKey;
-    } else if (name == "artist") {
-      listed.artist = HasText(child) ? Text(child) : "unknown artist";
-    } else if (name == "album") {
-      listed.album = HasText(child) ? Text(child) : "unknown";
-    }
-  }
-  return listed;
-}
 
 void InsertWorkRow(Engine& engine, const ListedItem& item, const std::string& playlistKey,
                    const std::string& playlistName) {
@@ -119,11 +89,9 @@ std::optional<std::string> DeliveryAddress(Engine& engine, const std::string& en
   }
   pugi::xml_document answer;
   LoadAnswerDocument(answer, "download-deliver-item-", result.ResponseText);
-  const pugi::xml_node location = answer.select_node("//result/location").node();
-  if (!location || !HasText(location) || Text(location).empty()) {
-    throw std::runtime_error("The service named no download address for the item " + entryKey);
-  }
-  return Text(location);
+  std::optional<std::string> location = ReadDeliveryLocation(answer);
+  if (!location) throw std::runtime_error("The service named no download address for the item " + entryKey);
+  return location;
 }
 
 // Downloads into a hidden file beside the target and renames it when complete, so the target
@@ -193,6 +161,7 @@ void ListPlaylistItems(Engine& engine, const std::string& playlistName, const st
   form.AddText("setkey", playlistKey).AddText("options", "ownitemsonly");
   const TWSReturnData result = CallService(engine, "sets/set/getitems/", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
+    state.listingFailed = true;
     ShowServiceError(engine, "Login failed", "Could not load data from server - error ", result);
     return;
   }
@@ -204,7 +173,7 @@ void ListPlaylistItems(Engine& engine, const std::string& playlistName, const st
   }
   engine.ui().ViewChanged(View::RestorePlaylists);
   for (const auto& node : items) {
-    const ListedItem item = ReadItem(node.node());
+    const ListedItem item = ReadListedItem(node.node());
     if (item.entryKey.empty()) continue;
     AddLogLine(engine, "Item found | Name: " + item.name + "; Artist: " + item.artist + "; Album:" + item.album);
     ++state.itemsFound;
@@ -220,6 +189,7 @@ void ListLibraryItems(Engine& engine) {
   form.AddText("_instancename", InstanceName()).AddText("fields", "artist,name,album,entrykey");
   const TWSReturnData result = CallService(engine, "items/get", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
+    state.listingFailed = true;
     ShowServiceError(engine, "Operation failed", "Could not connect to server - error ", result);
     return;
   }
@@ -232,7 +202,7 @@ void ListLibraryItems(Engine& engine) {
   engine.ui().ViewChanged(View::RestoreLog);
   std::size_t index = 0;
   for (const auto& node : items) {
-    const ListedItem item = ReadItem(node.node());
+    const ListedItem item = ReadListedItem(node.node());
     if (index++ % 10 == 0) engine.ShowStatus("Item found: " + item.DisplayName());
     InsertWorkRow(engine, item, "", "All items");
   }
@@ -284,6 +254,7 @@ bool RestoreNow(Engine& engine) {
   RunningGuard running(state);
   // A cancel belongs to the restore it was clicked in, not to the next one.
   state.DownloadsCancelled = false;
+  state.listingFailed = false;
   state.totalPosition = 0;
   if (state.wholeLibrary) {
     ListLibraryItems(engine);

@@ -23,6 +23,9 @@ struct RestoreState {
   std::vector<std::string> log;
   // Display name of the file being downloaded.
   std::string currentFile;
+  // A listing of this restore was refused or not understood (already shown): what was listed is
+  // restored, but the restore is not complete.
+  bool listingFailed = false;
   // The total bar: one step per pass.
   std::int64_t totalPosition = 0;
   std::int64_t totalMaximum = 100;

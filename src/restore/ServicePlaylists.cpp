@@ -72,23 +72,28 @@ TWSReturnData LoadPlaylists(Engine& engine) {
 
   pugi::xml_document document;
   LoadAnswerDocument(document, "playlists", data.ResponseText);
-  const std::string owner = UpperAscii(engine.UserName);
-  for (const pugi::xpath_node& found : document.select_nodes("//result/items/item")) {
-    std::string name, entryKey, dynamic, userName;
+  ReadPlaylistsAnswer(document, engine.UserName, engine.RestorePlaylists, engine.DropPlaylistNames);
+  return data;
+}
+
+void ReadPlaylistsAnswer(const pugi::xml_document& answer, const std::string& userName,
+                         std::vector<ServicePlaylistRow>& rows, std::vector<std::string>& names) {
+  const std::string owner = UpperAscii(userName);
+  for (const pugi::xpath_node& found : answer.select_nodes("//result/items/item")) {
+    std::string name, entryKey, dynamic, itemUser;
     for (const pugi::xml_node child : found.node().children()) {
       if (child.type() != pugi::node_element) continue;
       const std::string tag = Trimmed(child.name());
       if (tag == "name") name = ChildText(child, false);
       else if (tag == "entrykey") entryKey = ChildText(child, true);
       else if (tag == "dynamic") dynamic = ChildText(child, true);
-      else if (tag == "username") userName = ChildText(child, true);
+      else if (tag == "username") itemUser = ChildText(child, true);
     }
-    if (!name.empty() && dynamic == "0" && UpperAscii(userName) == owner) {
-      engine.RestorePlaylists.push_back({SafeFileName(name), entryKey, {}, true, name});
-      engine.DropPlaylistNames.push_back(name);
+    if (!name.empty() && dynamic == "0" && UpperAscii(itemUser) == owner) {
+      rows.push_back({SafeFileName(name), entryKey, {}, true, name});
+      names.push_back(name);
     }
   }
-  return data;
 }
 
 } // namespace velmora

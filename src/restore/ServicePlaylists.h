@@ -4,6 +4,11 @@
 #include "service/ApiResult.h"
 
 #include <string>
+#include <vector>
+
+namespace pugi {
+class xml_document;
+}
 
 namespace velmora {
 
@@ -27,5 +32,11 @@ std::string SafeFileName(const std::string& text);
 // after a failed call) or an item's "entrykey", "dynamic" or "username" has no text; the rows
 // listed before that stay.
 TWSReturnData LoadPlaylists(Engine& engine);
+
+// The walk of a "sets/get" answer that LoadPlaylists does: appends a row and a name for each of
+// `userName`'s own (any letter case of a to z), non-dynamic playlists with a name. Throws ApiError
+// when an item's "entrykey", "dynamic" or "username" has no text; what was appended before stays.
+void ReadPlaylistsAnswer(const pugi::xml_document& answer, const std::string& userName,
+                         std::vector<ServicePlaylistRow>& rows, std::vector<std::string>& names);
 
 } // namespace velmora
