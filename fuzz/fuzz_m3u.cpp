@@ -1,0 +1,26 @@
+// Fuzzes the M3U reader: any bytes give whole lines without line ends or comments, and every
+// entry resolves to a path without backslashes or to nothing.
+
+#include "FuzzHome.h"
+#include "sources/M3uPlaylist.h"
+
+using namespace velmora;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string path = fuzz::WriteInput("list.m3u", data, size);
+  const M3uPlaylist reader;
+  const std::vector<std::string> entries = reader.Entries(path);
+  std::size_t lineEnds = 1;
+  for (std::size_t i = 0; i < size; ++i) lineEnds += data[i] == '\n' || data[i] == '\r';
+  fuzz::Check(entries.size() <= lineEnds);
+  const std::string folder = PlaylistReader::PlaylistFolder(path);
+  for (const std::string& entry : entries) {
+    fuzz::Check(!entry.empty() && entry[0] != '#');
+    fuzz::Check(entry.find_first_of("\r\n") == std::string::npos);
+    if (const auto resolved = PlaylistReader::ResolveEntry(folder, entry)) {
+      fuzz::Check(!resolved->empty() && resolved->find('\\') == std::string::npos);
+    }
+  }
+  for (const std::string& file : reader.ExistingFiles(path)) fuzz::Check(!file.empty());
+  return 0;
+}
