@@ -601,6 +601,7 @@ QWidget* Tfrmmain::buildRestoreTab() {
   opLayout->setHorizontalSpacing(10);
   opLayout->setVerticalSpacing(6);
   auto* opButtons = new QHBoxLayout;
+  opButtons->setSpacing(6);
   cmp_btn_restore = Button(QStringLiteral("Restore now"), "cmp_btn_restore", true);
   cmp_btn_restore->setMinimumWidth(130);
   opButtons->addWidget(cmp_btn_restore);
