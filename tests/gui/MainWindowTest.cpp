@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -243,6 +244,12 @@ private slots:
     MenuAction(main, "cmp_mi_show_uploader")->trigger();
     QVERIFY(main.isVisible());
     QVERIFY(!main.isMinimized());
+    // A double-click on the icon does the same.
+    main.hide();
+    auto* tray = main.findChild<QSystemTrayIcon*>(QStringLiteral("cmp_tray"));
+    QCOMPARE(tray->toolTip(), QStringLiteral("Velmora Uploader"));
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(main.isVisible());
     QCOMPARE(presenter.dialogs.size(), 1);
   }
 
