@@ -23,6 +23,9 @@ UploaderProgram::UploaderProgram(Presenter& presenter, EngineOptions options) {
 }
 
 UploaderProgram::~UploaderProgram() {
+  // The engine's shutdown may still repaint; it must not reach a window that is gone.
+  main_->setUploadStatusWindow(nullptr);
+  main_->setAboutBox(nullptr);
   // The about box is a child of the main window; let the main window delete it.
   about_.release();
   status_.reset();

@@ -80,6 +80,12 @@ private slots:
     QCOMPARE(MenuAction(main, "cmp_mi_about")->text(), QStringLiteral("&About"));
   }
 
+  void stageArgumentIsTakenAsTheCommandLineTakesIt() {
+    QCOMPARE(FirstArgument({"velmora-uploader"}), std::string());
+    QCOMPARE(FirstArgument({"velmora-uploader", " /stage 127.0.0.1:9 "}), std::string("/stage 127.0.0.1:9"));
+    QCOMPARE(FirstArgument({"velmora-uploader", "/stage", "127.0.0.1:9"}), std::string("/stage 127.0.0.1:9"));
+  }
+
   void storedCredentialsLogInAtFirstShow() {
     TempHome home;
     TestLocker locker;
