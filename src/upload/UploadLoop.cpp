@@ -7,6 +7,7 @@
 #include "service/CallApi.h"
 #include "service/CallService.h"
 #include "upload/PlaylistFile.h"
+#include "upload/UploadAnswers.h"
 
 #include <pugixml.hpp>
 
@@ -23,13 +24,6 @@ int RecordCode(const std::string& text) {
   int code = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
   return error == std::errc() && end == text.data() + text.size() ? code : 0;
-}
-
-// The first "//result/location" of a registration answer; empty when there is none.
-std::string UploadLocation(const std::string& answer) {
-  pugi::xml_document document;
-  if (!document.load_buffer(answer.data(), answer.size())) return {};
-  return document.select_node("//result/location").node().text().get();
 }
 
 // Resets the loop's running mark however the loop is left.
@@ -127,7 +121,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
 
   std::string location;
   if (result.Success) {
-    location = UploadLocation(result.ResponseText);
+    location = ReadUploadLocation(result.ResponseText);
     // Without an address the file cannot be sent; treated like a refusal rather than posting to
     // the API base.
     if (location.empty()) SetApiError(result, kNoAnswerCode, "The service named no upload location");
