@@ -81,7 +81,8 @@ protected:
   // hash id -> size of the content the service holds.
   std::map<std::string, std::uintmax_t> StoredObjects() {
     std::map<std::string, std::uintmax_t> objects;
-    for (const auto& object : locker_->Document("/_control/objects").select_nodes("/objects/object")) {
+    const pugi::xml_document list = locker_->Document("/_control/objects");
+    for (const auto& object : list.select_nodes("/objects/object")) {
       objects[object.node().attribute("hashid").value()] = object.node().attribute("size").as_ullong();
     }
     return objects;
@@ -89,7 +90,8 @@ protected:
 
   std::set<std::string> LibraryHashes() {
     std::set<std::string> hashes;
-    for (const auto& item : locker_->Document("/_control/library", {{"user", "alice"}}).select_nodes("/library/item")) {
+    const pugi::xml_document library = locker_->Document("/_control/library", {{"user", "alice"}});
+    for (const auto& item : library.select_nodes("/library/item")) {
       hashes.insert(item.node().attribute("hashid").value());
     }
     return hashes;

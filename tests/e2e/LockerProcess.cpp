@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,8 @@ LockerProcess::LockerProcess(const std::vector<std::string>& arguments) {
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    // A test that crashes must not leave its service running (and holding the test's output open).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::dup2(out[1], STDOUT_FILENO);
     ::execv(argv[0], argv.data());
     ::_exit(127);

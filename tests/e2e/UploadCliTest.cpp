@@ -104,7 +104,8 @@ protected:
   // hash id -> size of the content the service holds.
   std::map<std::string, std::uintmax_t> StoredObjects() {
     std::map<std::string, std::uintmax_t> objects;
-    for (const auto& object : Get("/_control/objects").select_nodes("/objects/object")) {
+    const pugi::xml_document list = Get("/_control/objects"); // must outlive the loop over its nodes
+    for (const auto& object : list.select_nodes("/objects/object")) {
       objects[object.node().attribute("hashid").value()] = object.node().attribute("size").as_ullong();
     }
     return objects;
