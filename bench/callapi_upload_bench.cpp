@@ -6,6 +6,7 @@
 // beside this program's build folder (../tools/locker/velmora-locker).
 
 #include "app/Engine.h"
+#include "BenchSupport.h"
 #include "service/CallApi.h"
 #include "service/CallService.h"
 
@@ -35,17 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 constexpr std::int64_t kFileSize = 19 * 1024 * 1024;
 
-class NullUi : public velmora::Ui {
-public:
-  void SetStatusText(const std::string&) override {}
-  void ShowMessage(const std::string&) override {}
-  void ShowErrorMessage(const std::string&) override {}
-  void ShowErrorDisplay(const std::string&) override {}
-  void SetProgress(velmora::ProgressBar, std::int64_t, std::int64_t) override {}
-  void ProcessMessages() override {}
-  void OpenUrl(const std::string&) override {}
-  void ViewChanged(velmora::View) override {}
-};
+using velmora::bench::NullUi;
 
 struct Setup {
   fs::path root;

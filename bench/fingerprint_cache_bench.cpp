@@ -2,6 +2,7 @@
 // cache, so the cost is the existence check plus one indexed SELECT.
 
 #include "app/Engine.h"
+#include "BenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,17 +12,7 @@
 
 namespace {
 
-class NullUi : public velmora::Ui {
-public:
-  void SetStatusText(const std::string&) override {}
-  void ShowMessage(const std::string&) override {}
-  void ShowErrorMessage(const std::string&) override {}
-  void ShowErrorDisplay(const std::string&) override {}
-  void SetProgress(velmora::ProgressBar, std::int64_t, std::int64_t) override {}
-  void ProcessMessages() override {}
-  void OpenUrl(const std::string&) override {}
-  void ViewChanged(velmora::View) override {}
-};
+using velmora::bench::NullUi;
 
 std::filesystem::path BenchRoot() {
   return std::filesystem::temp_directory_path() / "velmora-bench-fingerprints";
