@@ -36,13 +36,15 @@ namespace {
 namespace fs = std::filesystem;
 constexpr std::int64_t kFileSize = 19 * 1024 * 1024;
 
+using velmora::bench::Locker;
 using velmora::bench::NullUi;
+using velmora::bench::Spawn;
+using velmora::bench::StatusKiB;
 
 struct Setup {
   fs::path root;
   fs::path file;
-  pid_t locker = -1;
-  std::string hostPort;
+  std::unique_ptr<Locker> locker;
   NullUi ui;
   std::unique_ptr<velmora::Engine> engine;
   double callApiBytesPerSecond = 0;
@@ -50,55 +52,6 @@ struct Setup {
   std::int64_t rssGrowthKiB = -1;
 };
 Setup* setup = nullptr;
-
-fs::path LockerPath(const char* argv0) {
-  if (const char* path = std::getenv("VELMORA_LOCKER"); path && *path) return path;
-  (void)argv0;
-  return fs::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "locker" / "velmora-locker";
-}
-
-std::int64_t StatusKiB(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::stoll(line.substr(std::string(field).size()));
-  }
-  return -1;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-  std::vector<char*> argv;
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) throw std::runtime_error("cannot start " + args[0]);
-  return pid;
-}
-
-void StartLocker(const fs::path& locker) {
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  setup->locker = Spawn({locker.string(), "--host", "127.0.0.1", "--port", "0", "--data",
-                         (setup->root / "locker").string(), "--user", "bench:pw"},
-                        out[1]);
-  ::close(out[1]);
-  std::string line;
-  char c;
-  while (line.find('\n') == std::string::npos) {
-    pollfd ready{out[0], POLLIN, 0};
-    if (::poll(&ready, 1, 20000) <= 0 || ::read(out[0], &c, 1) != 1) break;
-    line += c;
-  }
-  ::close(out[0]);
-  const std::size_t at = line.find("http://");
-  if (at == std::string::npos) throw std::runtime_error("velmora-locker did not start: " + line);
-  setup->hostPort = line.substr(at + 7, line.find_first_of("\r\n") - at - 7);
-}
 
 // A fresh one-use upload address, as the upload loop gets it.
 std::string UploadAddress() {
@@ -182,17 +135,10 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   try {
     state.file = state.root / "nineteen.mp3";
-    {
-      std::ofstream out(state.file, std::ios::binary);
-      std::mt19937_64 random(19);
-      std::vector<std::uint64_t> block(8192);
-      for (std::int64_t written = 0; written < kFileSize; written += sizeof(std::uint64_t) * block.size()) {
-        for (auto& word : block) word = random();
-        out.write(reinterpret_cast<const char*>(block.data()), sizeof(std::uint64_t) * block.size());
-      }
-    }
-    StartLocker(LockerPath(argv[0]));
-    state.engine = std::make_unique<velmora::Engine>(state.ui, velmora::EngineOptions{"/stage " + state.hostPort, {}});
+    velmora::bench::WriteRandomFile(state.file, kFileSize, 19);
+    state.locker = std::make_unique<Locker>(state.root / "locker");
+    state.engine = std::make_unique<velmora::Engine>(state.ui,
+                                                     velmora::EngineOptions{"/stage " + state.locker->hostPort(), {}});
     state.engine->UserName = "bench";
     state.engine->Password = "pw";
     state.engine->counters.TotalBytes = kFileSize;
@@ -212,10 +158,7 @@ int main(int argc, char** argv) {
     exitCode = 1;
   }
   state.engine.reset();
-  if (state.locker > 0) {
-    ::kill(state.locker, SIGTERM);
-    ::waitpid(state.locker, nullptr, 0);
-  }
+  state.locker.reset();
   std::error_code ignored;
   fs::remove_all(state.root, ignored);
   benchmark::Shutdown();
