@@ -43,6 +43,57 @@ void Engine::Shutdown() {
 
 void Engine::ShowStatus(const std::string& message) { velmora::ShowStatus(ui_, message); }
 
+Activity Engine::CurrentActivity() const {
+  if (activity_ != Activity::Idle) return activity_;
+  if (Upload.LoopActive() || Upload.windows().startTimerEnabled) return Activity::Uploading;
+  return Activity::Idle;
+}
+
+namespace {
+
+void SayBusy(Engine& engine, Activity current) {
+  if (current == Activity::Uploading) {
+    engine.ui().ShowMessage("An upload is in progress. Wait until the current file is sent, then try again.");
+    return;
+  }
+  engine.ShowStatus("Busy with " + DescribeActivity(current) + " - please try again when it is done");
+}
+
+} // namespace
+
+ActivityScope Engine::BeginActivity(Activity activity) {
+  const Activity current = CurrentActivity();
+  if (current != Activity::Idle) {
+    SayBusy(*this, current);
+    return {};
+  }
+  return ActivityScope(activity_, activity);
+}
+
+bool Engine::RefuseDuring(std::initializer_list<Activity> busy) {
+  const Activity current = CurrentActivity();
+  for (const Activity activity : busy) {
+    if (activity == current) {
+      SayBusy(*this, current);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DescribeActivity(Activity activity) {
+  switch (activity) {
+  case Activity::Idle: return "nothing";
+  case Activity::LoggingIn: return "the login";
+  case Activity::LoadingPlaylists: return "loading the playlists";
+  case Activity::Analysing: return "an analysis";
+  case Activity::BuildingQueue: return "building the upload queue";
+  case Activity::Uploading: return "an upload";
+  case Activity::Restoring: return "a restore";
+  }
+  return "another task";
+}
+
 void Engine::LoadSettings() {
   const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
   UserName = stored.userName;

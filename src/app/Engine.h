@@ -3,6 +3,7 @@
 // cache, tag readers, collections, queue, run counters) and runs the start-up and shutdown
 // sequences. The Qt window, the CLI and the tests all drive the program through it.
 
+#include "app/Activity.h"
 #include "app/Settings.h"
 #include "app/Ui.h"
 #include "restore/RestoreState.h"
@@ -17,6 +18,7 @@
 #include "upload/Fingerprinter.h"
 #include "upload/UploadPipeline.h"
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +49,15 @@ public:
 
   void ShowStatus(const std::string& message);
   Ui& ui() { return ui_; }
+
+  // One activity at a time. CurrentActivity: the one a request began, else Uploading while an
+  // upload run is live, else Idle. BeginActivity starts `activity` when the engine is idle;
+  // otherwise it says what is running and returns an empty scope, and the caller does nothing.
+  Activity CurrentActivity() const;
+  [[nodiscard]] ActivityScope BeginActivity(Activity activity);
+  // For requests that change data an activity works on (the drop list, the queue): true, after
+  // saying why, when the current activity is one of `busy`; the caller then does nothing.
+  bool RefuseDuring(std::initializer_list<Activity> busy);
   const EngineOptions& options() const { return options_; }
 
   // Credentials in use and the two text boxes whose values are kept between runs.
@@ -98,6 +109,7 @@ private:
   std::unique_ptr<Fingerprinter> fingerprinter_;
   std::unique_ptr<TagReaders> tagReaders_;
   bool loggedIn_ = false;
+  Activity activity_ = Activity::Idle;
   bool started_ = false;
   std::string caption_ = "Velmora Uploader";
   std::unique_ptr<DownloadClient> downloadClient_;

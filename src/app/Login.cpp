@@ -9,6 +9,8 @@
 namespace velmora {
 
 bool performLogin(Engine& engine) {
+  const ActivityScope activity = engine.BeginActivity(Activity::LoggingIn);
+  if (!activity) return engine.IsLoggedIn();
   engine.ShowStatus("Trying to connect to server ...");
   FormData form;
   form.AddText("_instancename", InstanceName());
@@ -34,11 +36,14 @@ bool performLogin(Engine& engine) {
   return engine.IsLoggedIn();
 }
 
-void Logout(Engine& engine) {
+bool Logout(Engine& engine) {
+  const ActivityScope activity = engine.BeginActivity(Activity::LoggingIn);
+  if (!activity) return false;
   engine.UserName.clear();
   engine.Password.clear();
   engine.SaveSettings();
   engine.ui().ShowMessage("Please restart the program.");
+  return true;
 }
 
 } // namespace velmora

@@ -10,9 +10,11 @@ class Engine;
 // 1300 shows the upgrade message and opens the download page, credentials kept. Any other failure
 // clears and saves the credentials, shows "Login failed" and the error box. Returns IsLoggedIn().
 // Errors of the playlist listing are not caught: they end the login before it is marked done.
+// Refused while another activity runs.
 bool performLogin(Engine& engine);
 
 // Forgets and saves the credentials and asks for a restart; the caller then closes the program.
-void Logout(Engine& engine);
+// Refused (false, nothing forgotten) while another activity runs.
+bool Logout(Engine& engine);
 
 } // namespace velmora

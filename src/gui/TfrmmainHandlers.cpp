@@ -130,7 +130,8 @@ void Tfrmmain::FormShow() {
 void Tfrmmain::GoToWebHostClick() { presenter_.openUrl(QUrl(Q(WebPageUrl(WebPage::Root)))); }
 
 void Tfrmmain::LogoutUserClick() {
-  if (guarded([&] { Logout(*engine_); })) close();
+  bool loggedOut = false;
+  if (guarded([&] { loggedOut = Logout(*engine_); }) && loggedOut) close();
 }
 
 void Tfrmmain::CloseClick() { close(); }

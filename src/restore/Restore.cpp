@@ -144,6 +144,8 @@ std::filesystem::path RestoreTargetFile(const std::string& target, const std::st
 }
 
 void LoadLibraryInformation(Engine& engine) {
+  const ActivityScope activity = engine.BeginActivity(Activity::LoadingPlaylists);
+  if (!activity) return;
   auto& state = engine.Restore;
   engine.ShowStatus("Loading playlists ...");
   state.DownloadsCancelled = false;
@@ -241,11 +243,9 @@ void DownloadNextItems(Engine& engine) {
 }
 
 bool RestoreNow(Engine& engine) {
+  const ActivityScope activity = engine.BeginActivity(Activity::Restoring);
+  if (!activity) return false;
   auto& state = engine.Restore;
-  if (state.running) {
-    engine.ShowStatus("A restore is already running");
-    return false;
-  }
   std::error_code error;
   if (engine.restorePathBox.empty() || !std::filesystem::is_directory(engine.restorePathBox, error)) {
     engine.ui().ShowMessage("Please select a valid directory where the files should be restored");

@@ -66,7 +66,11 @@ void DroppedFiles::Clear() {
   listed_.clear();
 }
 
+// The analysis walks the list; a drop or a clear then waits for the user to try again.
+constexpr std::initializer_list<Activity> kListInUse{Activity::Analysing, Activity::BuildingQueue};
+
 void DropFiles(Engine& engine, const std::vector<std::string>& paths) {
+  if (engine.RefuseDuring(kListInUse)) return;
   try {
     engine.DroppedFileList.Drop(paths);
   } catch (const std::exception& failure) {
@@ -78,6 +82,7 @@ void DropFiles(Engine& engine, const std::vector<std::string>& paths) {
 }
 
 void ClearDroppedFiles(Engine& engine) {
+  if (engine.RefuseDuring(kListInUse)) return;
   engine.DroppedFileList.Clear();
   engine.ui().ViewChanged(View::DroppedFiles);
 }
@@ -94,14 +99,18 @@ void AnalyzeDroppedFiles(Engine& engine) {
 
 bool AnalyzeAndUpload(Engine& engine) {
   UploadPipeline& upload = engine.Upload;
-  if (!upload.MayStartRun()) return false;
+  ActivityScope activity = engine.BeginActivity(Activity::Analysing);
+  if (!activity) return false;
+  // The box may be edited while the analysis runs; the run keeps the name it was started with.
+  const std::string playlistName = engine.DroppedFileList.playlistBox;
   try {
     AnalyzeDroppedFiles(engine);
     upload.ClearUploadQueue();
     upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(engine.MediaItems, kSourceDroppedFiles, engine.ui());
     upload.CurrentHashListFile = WriteHashListFile(engine.MediaItems, kSourceDroppedFiles);
     CheckDuplicatesOnline(engine, upload.CurrentHashListFile);
-    return upload.BuildUploadQueue(kSourceDroppedFiles, {}, engine.DroppedFileList.playlistBox);
+    activity.Become(Activity::BuildingQueue);
+    return upload.BuildUploadQueue(kSourceDroppedFiles, {}, playlistName);
   } catch (const std::exception& failure) {
     engine.ui().ShowErrorDisplay(failure.what());
     return false;

@@ -43,7 +43,8 @@ private:
 extern const std::vector<std::string> kDroppedFolderExtensions;
 
 // A drop on the window. An unreadable ".m3u" file ends the drop with the error on the central
-// error display. The front end re-reads the list on View::DroppedFiles.
+// error display. The front end re-reads the list on View::DroppedFiles. Drops and "Clear list"
+// are refused while an analysis or a queue build works on the list.
 void DropFiles(Engine& engine, const std::vector<std::string>& paths);
 // "Clear list".
 void ClearDroppedFiles(Engine& engine);
@@ -55,8 +56,8 @@ void AnalyzeDroppedFiles(Engine& engine);
 
 // "Analyze and upload": describe the listed files, write the media library and hash list files,
 // ask the service which files it has, queue the rest and start the run (the front end then drives
-// the start tick). Errors end it on the central error display. Refused while an upload loop is
-// running. Returns whether a run was started.
+// the start tick). Errors end it on the central error display. Refused while another activity
+// runs. Returns whether a run was started.
 bool AnalyzeAndUpload(Engine& engine);
 
 } // namespace velmora

@@ -105,6 +105,8 @@ void CollectWholeLibrary(Engine& engine, const itunes::Application& app) {
 } // namespace
 
 void AnalyzeITunesLibraryNow(Engine& engine) {
+  const ActivityScope activity = engine.BeginActivity(Activity::Analysing);
+  if (!activity) return;
   if (!engine.IsLoggedIn()) {
     engine.ui().ShowMessage("Please log in.");
     return;
@@ -184,7 +186,8 @@ void CollectITunesItems(Engine& engine) {
 
 bool StartITunesUpload(Engine& engine) {
   UploadPipeline& upload = engine.Upload;
-  if (!upload.MayStartRun()) return false;
+  ActivityScope activity = engine.BeginActivity(Activity::Analysing);
+  if (!activity) return false;
   if (!engine.ITunes.reference && !ObtainITunes(engine)) return false;
   try {
     upload.ClearUploadQueue();
@@ -199,6 +202,7 @@ bool StartITunesUpload(Engine& engine) {
   if (engine.ITunes.selectedPlaylistsOnly) {
     for (const auto& playlist : engine.Playlists) filter.push_back(JoinLines(playlist.HashValues));
   }
+  activity.Become(Activity::BuildingQueue);
   return upload.BuildUploadQueue(kSourceITunes, filter);
 }
 

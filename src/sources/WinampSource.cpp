@@ -144,7 +144,8 @@ void AnalyzeWinampData(Engine& engine) {
     return;
   }
   UploadPipeline& upload = engine.Upload;
-  if (!upload.MayStartRun()) return;
+  const ActivityScope activity = engine.BeginActivity(Activity::Analysing);
+  if (!activity) return;
   engine.Winamp.rows.clear();
   Changed(engine);
   const std::string path = engine.winampLocationBox;
@@ -163,6 +164,8 @@ void AnalyzeWinampData(Engine& engine) {
 }
 
 bool StartWinampUpload(Engine& engine) {
+  const ActivityScope activity = engine.BeginActivity(Activity::BuildingQueue);
+  if (!activity) return false;
   std::vector<std::string> filter;
   for (const auto& row : engine.Winamp.rows) {
     if (row.checked) filter.push_back(row.hashValues);

@@ -169,6 +169,11 @@ void UploadPipeline::FinishUploadRun() {
 
 void UploadPipeline::OnStartTimer() {
   if (!windows_.startTimerEnabled) return;
+  // Another activity still winding up: the timer stays armed and fires again.
+  if (engine_.CurrentActivity() != Activity::Uploading) {
+    Signal(View::UploadWindows);
+    return;
+  }
   windows_.startTimerEnabled = false;
   Signal(View::UploadWindows);
   TransmitPlaylists(engine_);
@@ -206,6 +211,10 @@ void UploadPipeline::StopUpload() {
 }
 
 void UploadPipeline::ResumeUpload() {
+  if (engine_.RefuseDuring({Activity::LoggingIn, Activity::LoadingPlaylists, Activity::Analysing,
+                            Activity::BuildingQueue, Activity::Restoring})) {
+    return;
+  }
   controls_.resumeEnabled = false;
   controls_.stopEnabled = true;
   uploadStopped_ = false;
@@ -221,11 +230,13 @@ void UploadPipeline::ClearUploadQueue() {
 }
 
 void UploadPipeline::StopAndClearUploadQueue() {
+  if (engine_.RefuseDuring({Activity::BuildingQueue})) return;
   StopUpload();
   ClearUploadQueue();
 }
 
 bool UploadPipeline::RemoveQueueItem(std::uint64_t recordId) {
+  if (engine_.RefuseDuring({Activity::BuildingQueue})) return false;
   const bool removed = queue_.Remove(recordId);
   if (removed) Signal(View::UploadQueue);
   return removed;

@@ -71,10 +71,6 @@ public:
 
   // --- Queue build and run --------------------------------------------------------------------
 
-  // Whether a new analysis or build may start now: not while the loop is sending (it would empty
-  // the queue under the loop). A refusal is shown as a message.
-  bool MayStartRun();
-
   // Copies the current media library file to UploadQueue.xml, queues the eligible items of
   // MediaItems and starts the run. `filter` holds hash ids, one per line in each entry (the iTunes
   // and Winamp sources' chosen playlists); empty queues everything eligible. `playlistName` goes
@@ -111,12 +107,14 @@ public:
 
   // "Stop upload": the file in transfer completes, no further one starts.
   void StopUpload();
-  // "Resume upload": goes on with the first record (the playlist file is not sent again).
+  // "Resume upload": goes on with the first record (the playlist file is not sent again). Refused
+  // while another activity than an upload runs.
   void ResumeUpload();
   void ClearUploadQueue();
   // "Clear upload queue": StopUpload, then ClearUploadQueue.
   void StopAndClearUploadQueue();
   // "Remove selected item": the record with this id leaves the queue; false when it is gone.
+  // Clearing and removing are refused while the queue is being built.
   bool RemoveQueueItem(std::uint64_t recordId);
   // "Close this bar" and "Switch to Velmora Online now ..." on the "Upload done!" bar.
   void CloseUploadDoneBar();
@@ -151,6 +149,9 @@ public:
   void StatusTabShown() { windows_.statusTabRequested = false; }
 
 private:
+  // Whether a build may start now: not while the loop is sending (it would empty the queue under
+  // the loop). A refusal is shown as a message.
+  bool MayStartRun();
   // One pass of the loop for one record; the queue may change meanwhile.
   void SendRecord(const UploadQueueRecord& record);
   void SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
