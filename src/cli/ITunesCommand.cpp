@@ -6,6 +6,7 @@
 #include "sources/ITunesSource.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 namespace velmora::cli {
@@ -20,14 +21,15 @@ struct ITunesOptions {
 const RegisterCommand kITunes{"itunes", "Upload your iTunes library: chosen playlists, or everything with --all",
   [](CLI::App& command) -> CommandRunner {
     auto options = std::make_shared<ITunesOptions>();
-    command.add_option("--library", options->library, "The iTunes library XML file")->check(CLI::ExistingFile);
+    // A missing or unreadable library gets the program's own "Unable to start iTunes ..." message.
+    command.add_option("--library", options->library, "The iTunes library XML file");
     auto* all = command.add_flag("--all", options->all, "All media - items and playlists");
     command.add_option("--playlist", options->playlists, "Upload only these playlists (all listed ones otherwise)")
         ->excludes(all);
     return [options](const GlobalOptions& global) {
       return RunLoggedIn(global, [&](Session& session) {
         Engine& engine = session.engine();
-        if (!options->library.empty()) engine.ITunes.libraryFile = options->library;
+        if (!options->library.empty()) engine.ITunes.libraryFile = std::filesystem::absolute(options->library);
         AnalyzeITunesLibraryNow(engine);
         if (!engine.ITunes.reference) return kExitFailed;
         for (const std::string& name : options->playlists) {

@@ -49,7 +49,8 @@ bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
 const RegisterCommand kRestore{"restore", "Restore your library from the service into a folder",
   [](CLI::App& command) -> CommandRunner {
     auto options = std::make_shared<RestoreOptions>();
-    command.add_option("--target", options->target, "Folder to restore into")->required()->check(CLI::ExistingDirectory);
+    // Whether the folder exists is the restore's own check, with its own message.
+    command.add_option("--target", options->target, "Folder to restore into")->required();
     auto* all = command.add_flag("--all", options->all, "Restore the whole media library");
     command.add_option("--playlist", options->playlists, "Restore these playlists (all your playlists otherwise)")
         ->excludes(all);

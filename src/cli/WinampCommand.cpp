@@ -33,12 +33,18 @@ const RegisterCommand kWinamp{"winamp", "Upload Winamp's media library playlists
         std::error_code error;
         if (!std::filesystem::is_regular_file(engine.winampLocationBox, error)) return kExitFailed;
         if (!options->only.empty()) {
+          // With no row checked every playlist would go: a title that matches nothing is an error,
+          // never an empty choice.
+          std::string unmatched;
           for (const std::string& title : options->only) {
             const auto& rows = engine.Winamp.rows;
             if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == title; })) {
-              session.ui().ShowErrorMessage("No Winamp playlist titled \"" + title + "\"");
-              return kExitFailed;
+              unmatched += (unmatched.empty() ? "\"" : ", \"") + title + "\"";
             }
+          }
+          if (!unmatched.empty()) {
+            session.ui().ShowErrorMessage("No Winamp playlist titled " + unmatched);
+            return kExitFailed;
           }
           for (auto& row : engine.Winamp.rows) {
             row.checked = std::count(options->only.begin(), options->only.end(), row.caption) > 0;

@@ -19,7 +19,7 @@ void Box(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QS
 } // namespace
 
 void Presenter::showMessage(QWidget* parent, const QString& text) {
-  Box(parent, QMessageBox::NoIcon, QApplication::applicationDisplayName(), text);
+  Box(parent, QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), text);
 }
 
 void Presenter::showErrorMessage(QWidget* parent, const QString& text) {
@@ -27,7 +27,7 @@ void Presenter::showErrorMessage(QWidget* parent, const QString& text) {
 }
 
 void Presenter::showErrorDisplay(QWidget* parent, const QString& text) {
-  Box(parent, QMessageBox::Critical, QApplication::applicationDisplayName(), text);
+  Box(parent, QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), text);
 }
 
 int Presenter::execDialog(QDialog& dialog) { return dialog.exec(); }

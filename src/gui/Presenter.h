@@ -10,6 +10,9 @@ class QWidget;
 
 namespace velmora::gui {
 
+// The application title: the caption of the program's plain message boxes and error display.
+inline constexpr const char* kApplicationTitle = "Velmora Uploader";
+
 class Presenter {
 public:
   virtual ~Presenter() = default;

@@ -21,7 +21,7 @@ namespace {
 QLineEdit* Edit(const char* name) {
   auto* edit = new QLineEdit;
   edit->setObjectName(QString::fromLatin1(name));
-  edit->setFixedWidth(150); // room for about 18 characters, like the original 120 pixels of a smaller font
+  edit->setFixedWidth(150); // room for about 18 characters of the dialog's font
   edit->setStyleSheet(QStringLiteral(
       "QLineEdit { background-color: #f0f0f0; border: 1px solid #a9afb8; border-radius: 2px;"
       " padding: 2px 4px; color: black; }"

@@ -446,7 +446,7 @@ void Tfrmmain::refreshUploadQueue() {
   cmp_btn_remove_upload_item->setEnabled(c.removeEnabled);
   SetText(cmp_lbl_items_to_upload, c.itemsToUpload);
   SetText(cmp_lbl_last_uploaded_file, c.lastUploadedFile);
-  SetText(cmp_lbl_duration, std::to_string(c.DurationSeconds));
+  SetText(cmp_lbl_duration, c.durationLabel);
   SetBar(cmp_pg_global, c.globalPosition, c.globalMaximum);
 
   // The grid follows the queue. Records are appended with rising ids and leave from anywhere, so

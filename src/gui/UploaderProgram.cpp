@@ -44,7 +44,9 @@ std::string FirstArgument(const QStringList& arguments) {
 void SetUpApplication() {
   InitResources();
   QApplication::setApplicationName(QStringLiteral("velmora-uploader"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Velmora Uploader"));
+  // No application display name: on X11 and Wayland Qt appends it to every window title
+  // ("Login — Velmora Uploader"), and each window's title must be exactly its caption. Message
+  // boxes take the application title from kApplicationTitle instead.
   QApplication::setOrganizationName(QStringLiteral("Velmora Online"));
   QApplication::setDesktopFileName(QStringLiteral("velmora-uploader"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora-uploader.svg")));

@@ -6,6 +6,7 @@
 #include "service/DownloadClient.h"
 #include "restore/RestoreAnswers.h"
 #include "restore/ServicePlaylists.h"
+#include "store/LocalDatabases.h"
 #include "store/Statements.h"
 
 #include <SQLiteCpp/Statement.h>
@@ -27,13 +28,14 @@ constexpr std::size_t kMaxNameBytes = 200;
 
 void InsertWorkRow(Engine& engine, const ListedItem& item, const std::string& playlistKey,
                    const std::string& playlistName) {
-  SQLite::Statement insert(*engine.databases().temporary, sql::kInsertDownloadMetaInfo);
-  insert.bind(":handled", 0);
-  insert.bind(":entrykey", item.entryKey);
-  insert.bind(":displayname", item.DisplayName());
-  insert.bind(":playlistkey", playlistKey);
-  insert.bind(":playlistname", playlistName);
-  insert.exec();
+  RunStatement(*engine.databases().temporary, sql::kInsertDownloadMetaInfo, [&](SQLite::Statement& insert) {
+    insert.bind(":handled", 0);
+    insert.bind(":entrykey", item.entryKey);
+    insert.bind(":displayname", item.DisplayName());
+    insert.bind(":playlistkey", playlistKey);
+    insert.bind(":playlistname", playlistName);
+    insert.exec();
+  });
 }
 
 void AddLogLine(Engine& engine, const std::string& line) {
@@ -66,16 +68,20 @@ struct Row {
 };
 
 std::optional<Row> NextUnhandledRow(Engine& engine) {
-  SQLite::Statement select(*engine.databases().temporary, sql::kSelectUnhandledDownloads);
-  if (!select.executeStep()) return std::nullopt;
-  return Row{select.getColumn("entrykey").getString(), select.getColumn("playlistname").getString(),
-             select.getColumn("displayname").getString()};
+  return RunStatement(*engine.databases().temporary, sql::kSelectUnhandledDownloads,
+                      [](SQLite::Statement& select) -> std::optional<Row> {
+                        if (!select.executeStep()) return std::nullopt;
+                        return Row{select.getColumn("entrykey").getString(),
+                                   select.getColumn("playlistname").getString(),
+                                   select.getColumn("displayname").getString()};
+                      });
 }
 
 void MarkHandled(Engine& engine, const std::string& entryKey) {
-  SQLite::Statement update(*engine.databases().temporary, sql::kMarkDownloadHandled);
-  update.bind(":entrykey", entryKey);
-  update.exec();
+  RunStatement(*engine.databases().temporary, sql::kMarkDownloadHandled, [&](SQLite::Statement& update) {
+    update.bind(":entrykey", entryKey);
+    update.exec();
+  });
 }
 
 // The download address of an item, or nothing when the service refused (already reported).
@@ -278,7 +284,10 @@ void CancelDownloads(Engine& engine) {
 }
 
 int UnhandledRestoreRows(Engine& engine) {
-  return engine.databases().temporary->execAndGet("SELECT count(*) FROM downloadmetainfo WHERE handled = 0").getInt();
+  return RunStatement(*engine.databases().temporary, sql::kCountUnhandledDownloads, [](SQLite::Statement& count) {
+    count.executeStep();
+    return count.getColumn(0).getInt();
+  });
 }
 
 } // namespace velmora

@@ -43,16 +43,6 @@ void Check(CURLcode code, const char* what) {
   if (code != CURLE_OK) throw ApiError(std::string(what) + ": " + curl_easy_strerror(code));
 }
 
-// curl streams the file itself; opening it here only gives a clear message before any byte is sent.
-void CheckReadableFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw ApiError("Cannot open the file " + path);
-  struct stat info {};
-  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  ::close(fd);
-  if (!regular) throw ApiError("Not a regular file: " + path);
-}
-
 struct Transfer {
   std::string body;
   RequestProgress* progress = nullptr;
@@ -96,6 +86,16 @@ curl::Mime BuildBody(CURL* handle, const FormData& form) {
 }
 
 } // namespace
+
+// curl streams the file itself; opening it first only gives a clear message before any byte is sent.
+void CheckReadableFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ApiError("Cannot open the file " + path);
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!regular) throw ApiError("Not a regular file: " + path);
+}
 
 std::string AppKey() { return "3F7A19B2-6C4E-81D0-9B2E5F07A6C4D318"; }
 

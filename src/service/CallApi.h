@@ -15,6 +15,10 @@ struct TRESTApiResponse {
   std::string Body;
 };
 
+// Throws ApiError unless `path` is a regular file that can be opened for reading; CallApi checks
+// every file field this way before it sends anything.
+void CheckReadableFile(const std::string& path);
+
 // The application key sent with every request.
 std::string AppKey();
 // MD5 of the bytes, 32 hex digits with upper-case letters.

@@ -31,13 +31,13 @@ bool IsRegularFile(const std::string& path) {
 
 const std::vector<std::string> kDroppedFolderExtensions{".mp3", ".m4a", ".wma", ".ogg"};
 
-void DroppedFiles::Drop(const std::vector<std::string>& paths) {
+void DroppedFiles::Drop(const std::vector<std::string>& paths, const std::filesystem::path& winePrefix) {
   for (const std::string& path : paths) {
     // Each test stands alone: a folder named like a playlist is searched as a folder too.
     if (IsRegularFile(path) && IsSupportedAudioExt(path)) AddDroppedFile(path);
     const std::string ext = LowerExtension(path);
-    if (ext == ".m3u") ReadM3uPlaylist(path);
-    if (ext == ".pls") ReadPlsPlaylist(path);
+    if (ext == ".m3u") ReadM3uPlaylist(path, winePrefix);
+    if (ext == ".pls") ReadPlsPlaylist(path, winePrefix);
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) AddFolderFiles(path);
   }
@@ -53,12 +53,12 @@ void DroppedFiles::AddFolderFiles(const std::string& folder) {
   for (const std::string& file : SearchFolder(folder, kDroppedFolderExtensions)) AddDroppedFile(file);
 }
 
-void DroppedFiles::ReadM3uPlaylist(const std::string& path) {
-  for (const std::string& file : M3uPlaylist().ExistingFiles(path)) AddDroppedFile(file);
+void DroppedFiles::ReadM3uPlaylist(const std::string& path, const std::filesystem::path& winePrefix) {
+  for (const std::string& file : M3uPlaylist(winePrefix).ExistingFiles(path)) AddDroppedFile(file);
 }
 
-void DroppedFiles::ReadPlsPlaylist(const std::string& path) {
-  for (const std::string& file : PlsPlaylist().ExistingFiles(path)) AddDroppedFile(file);
+void DroppedFiles::ReadPlsPlaylist(const std::string& path, const std::filesystem::path& winePrefix) {
+  for (const std::string& file : PlsPlaylist(winePrefix).ExistingFiles(path)) AddDroppedFile(file);
 }
 
 void DroppedFiles::Clear() {
@@ -72,7 +72,8 @@ constexpr std::initializer_list<Activity> kListInUse{Activity::Analysing, Activi
 void DropFiles(Engine& engine, const std::vector<std::string>& paths) {
   if (engine.RefuseDuring(kListInUse)) return;
   try {
-    engine.DroppedFileList.Drop(paths);
+    // Winamp under Wine writes playlists with drive letters; they lead where its own do.
+    engine.DroppedFileList.Drop(paths, engine.Winamp.winePrefix);
   } catch (const std::exception& failure) {
     engine.ui().ViewChanged(View::DroppedFiles);
     engine.ui().ShowErrorDisplay(failure.what());

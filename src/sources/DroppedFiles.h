@@ -2,6 +2,7 @@
 // The dropped-files source: the drop tab's file list, filled by drops of files, folders and
 // ".m3u"/".pls" playlists, and "Analyze and upload", which sends the listed files.
 
+#include <filesystem>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -17,15 +18,16 @@ public:
   // One drop: for every path in order, each of these that applies: an existing supported audio
   // file is listed; an ".m3u" or ".pls" file has its entries listed; a folder has its audio files
   // listed. Anything else is ignored. Throws when an ".m3u" file cannot be read; the paths before
-  // it stay listed and the paths after it are not looked at.
-  void Drop(const std::vector<std::string>& paths);
+  // it stay listed and the paths after it are not looked at. Drive-letter entries of playlists
+  // lead through `winePrefix` (the default Wine prefix when empty).
+  void Drop(const std::vector<std::string>& paths, const std::filesystem::path& winePrefix = {});
 
   // Lists the path if its extension is a supported one and it is not listed yet; does not look at
   // the disk.
   void AddDroppedFile(const std::string& path);
   void AddFolderFiles(const std::string& folder);
-  void ReadM3uPlaylist(const std::string& path);
-  void ReadPlsPlaylist(const std::string& path);
+  void ReadM3uPlaylist(const std::string& path, const std::filesystem::path& winePrefix = {});
+  void ReadPlsPlaylist(const std::string& path, const std::filesystem::path& winePrefix = {});
   void Clear();
 
   const std::vector<std::string>& rows() const { return rows_; }

@@ -112,6 +112,7 @@ void AnalyzeITunesLibraryNow(Engine& engine) {
     return;
   }
   if (!ObtainITunes(engine)) return;
+  engine.Upload.ShowMainWindow();
   engine.ITunes.analyzeEnabled = false;
   Changed(engine);
   engine.ShowStatus("Analyzing iTunes library");

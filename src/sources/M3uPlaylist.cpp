@@ -25,14 +25,8 @@ std::vector<std::string> M3uPlaylist::Entries(const std::string& playlistPath) c
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
 
   std::vector<std::string> entries;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t stop = text.find_first_of("\r\n", i);
-    const std::size_t end = stop == std::string::npos ? text.size() : stop;
-    std::string line = text.substr(i, end - i);
-    if (!line.empty() && line[0] != '#') entries.push_back(std::move(line));
-    if (stop == std::string::npos) break;
-    i = stop + ((text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1);
+  for (std::string& line : SplitLines(text)) {
+    if (!line.empty()) entries.push_back(std::move(line));
   }
   return entries;
 }

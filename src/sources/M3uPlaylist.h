@@ -1,6 +1,7 @@
 #pragma once
-// ".m3u" playlists: one entry per line; "#" lines are comments (the extended-M3U header and
-// track information).
+// ".m3u" playlists: one entry per line, every line taken as it stands. Header and track
+// information lines ("#EXTM3U", "#EXTINF:...") name no file and so add nothing, while a file
+// whose name begins with "#" is found like any other.
 
 #include "sources/PlaylistReader.h"
 
@@ -8,8 +9,11 @@ namespace velmora {
 
 class M3uPlaylist : public PlaylistReader {
 public:
-  // Lines end at CR, LF or CR LF and are not trimmed: a file name may end in blanks. Throws
-  // std::runtime_error naming the file when it exists but cannot be read.
+  using PlaylistReader::PlaylistReader;
+
+  // Lines end at CR, LF or CR LF and are not trimmed: a file name may end in blanks. A UTF-8
+  // byte-order mark at the start is dropped; empty lines are left out. Throws std::runtime_error
+  // naming the file when it exists but cannot be read.
   std::vector<std::string> Entries(const std::string& playlistPath) const override;
 };
 

@@ -1,7 +1,8 @@
 #include "sources/PlaylistReader.h"
 
+#include "platform/WinePrefix.h"
+
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace velmora {
@@ -9,23 +10,37 @@ namespace {
 
 bool IsUrl(const std::string& entry) { return entry.find("://") != std::string::npos; }
 
-bool IsDriveLetterPath(const std::string& entry) {
-  return entry.size() >= 2 && std::isalpha(static_cast<unsigned char>(entry[0])) && entry[1] == ':';
-}
-
 } // namespace
 
 std::string PlaylistReader::PlaylistFolder(const std::string& playlistPath) {
   return std::filesystem::path(playlistPath).parent_path().string();
 }
 
-std::optional<std::string> PlaylistReader::ResolveEntry(const std::string& playlistFolder,
-                                                        const std::string& entry) {
-  if (entry.empty() || IsUrl(entry) || IsDriveLetterPath(entry)) return std::nullopt;
-  std::string path = entry;
-  std::replace(path.begin(), path.end(), '\\', '/');
-  std::filesystem::path resolved(path);
-  if (resolved.is_relative()) resolved = std::filesystem::path(playlistFolder) / resolved;
+std::vector<std::string> PlaylistReader::SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t stop = text.find_first_of("\r\n", i);
+    const std::size_t end = stop == std::string::npos ? text.size() : stop;
+    lines.push_back(text.substr(i, end - i));
+    if (stop == std::string::npos) break;
+    i = stop + ((text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1);
+  }
+  return lines;
+}
+
+std::optional<std::string> PlaylistReader::ResolveEntry(const std::string& playlistFolder, const std::string& entry,
+                                                        const std::filesystem::path& winePrefix) {
+  if (entry.empty() || IsUrl(entry)) return std::nullopt;
+  std::filesystem::path resolved;
+  if (wine::IsWindowsDrivePath(entry)) {
+    resolved = wine::ToLocalPath(winePrefix.empty() ? wine::DefaultPrefix() : winePrefix, entry);
+  } else {
+    std::string path = entry;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    resolved = path;
+    if (resolved.is_relative()) resolved = std::filesystem::path(playlistFolder) / resolved;
+  }
   // "./" and "../" parts would make the same file look like two rows of the file list.
   return resolved.lexically_normal().string();
 }
@@ -34,7 +49,7 @@ std::vector<std::string> PlaylistReader::ExistingFiles(const std::string& playli
   std::vector<std::string> files;
   const std::string folder = PlaylistFolder(playlistPath);
   for (const std::string& entry : Entries(playlistPath)) {
-    const auto path = ResolveEntry(folder, entry);
+    const auto path = ResolveEntry(folder, entry, winePrefix_);
     std::error_code error;
     if (path && std::filesystem::is_regular_file(*path, error)) files.push_back(*path);
   }

@@ -2,6 +2,7 @@
 // Playlist files dropped on the window: each format has a reader that lists its entries in file
 // order; the shared base turns entries into local paths the way every format needs.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@ namespace velmora {
 
 class PlaylistReader {
 public:
+  // `winePrefix`: where drive-letter entries lead (the default Wine prefix when empty).
+  explicit PlaylistReader(std::filesystem::path winePrefix = {}) : winePrefix_(std::move(winePrefix)) {}
   virtual ~PlaylistReader() = default;
 
   // The entries of the playlist file as written, in file order. A missing file has none.
@@ -20,12 +23,21 @@ public:
 
   // The local path an entry stands for. Playlists written elsewhere use "\" as the separator, and
   // an entry without a leading "/" is relative to the playlist's own folder (never to the current
-  // directory, which has nothing to do with where the playlist lives). URLs and drive-letter
-  // paths name no local file: nothing.
-  static std::optional<std::string> ResolveEntry(const std::string& playlistFolder, const std::string& entry);
+  // directory, which has nothing to do with where the playlist lives). A drive-letter path
+  // ("C:\Music\a.mp3", as Winamp under Wine writes them) maps through the Wine prefix's
+  // dosdevices. URLs name no local file: nothing.
+  static std::optional<std::string> ResolveEntry(const std::string& playlistFolder, const std::string& entry,
+                                                 const std::filesystem::path& winePrefix = {});
 
   // The folder that relative entries of this playlist file are resolved against.
   static std::string PlaylistFolder(const std::string& playlistPath);
+
+  // The lines of a text, each ending at CR, LF or CR LF (the last one may have no end), without
+  // their line ends and otherwise as they stand.
+  static std::vector<std::string> SplitLines(const std::string& text);
+
+private:
+  std::filesystem::path winePrefix_;
 };
 
 } // namespace velmora

@@ -8,6 +8,8 @@ namespace velmora {
 
 class PlsPlaylist : public PlaylistReader {
 public:
+  using PlaylistReader::PlaylistReader;
+
   // A missing or unreadable file has no entries. Values are taken whole: a long path is not cut,
   // an indented line is its own key, and ";" inside a value is part of it.
   std::vector<std::string> Entries(const std::string& playlistPath) const override;

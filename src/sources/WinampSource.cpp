@@ -4,6 +4,7 @@
 #include "platform/WinePrefix.h"
 #include "sources/FileMetadata.h"
 #include "sources/MediaLibraryFile.h"
+#include "sources/PlaylistReader.h"
 #include "tags/TextCodec.h"
 #include "upload/DuplicateCheck.h"
 #include "upload/PlaylistFile.h"
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace velmora {
@@ -64,16 +66,15 @@ std::int32_t SongCount(const std::string& songs, const std::string& title) {
   return static_cast<std::int32_t>(value);
 }
 
+// Lines end at CR, LF or CR LF alike.
 std::vector<std::string> ReadLines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("Cannot read the playlist file " + path + ": " + std::strerror(errno));
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(AsUtf8(line));
-  }
+  std::ostringstream content;
+  content << in.rdbuf();
   if (in.bad()) throw std::runtime_error("Cannot read the playlist file " + path);
+  std::vector<std::string> lines = PlaylistReader::SplitLines(content.str());
+  for (std::string& line : lines) line = AsUtf8(line);
   return lines;
 }
 
@@ -170,8 +171,7 @@ bool StartWinampUpload(Engine& engine) {
   for (const auto& row : engine.Winamp.rows) {
     if (row.checked) filter.push_back(row.hashValues);
   }
-  // With every row unchecked the choice is "none", not "everything".
-  if (filter.empty()) filter.push_back("");
+  // With no row checked the filter stays empty and every eligible item is queued.
   return engine.Upload.BuildUploadQueue(kSourceWinamp, filter);
 }
 

@@ -33,7 +33,8 @@ struct WinampTab {
 void DetectWinampPlaylistsFile(Engine& engine);
 // "Analyze data ...": reads the playlists, writes the exchange files and checks online.
 void AnalyzeWinampData(Engine& engine);
-// "Start upload": queues the new items of the checked playlists and starts the run.
+// "Start upload": queues the new items of the checked playlists (of every playlist when no row is
+// checked) and starts the run.
 bool StartWinampUpload(Engine& engine);
 // Reads the playlists file and every playlist file it names into Playlists, MediaItems, the
 // playlist rows and the location table. Throws on a file that is not well-formed or cannot be read.

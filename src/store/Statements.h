@@ -34,5 +34,7 @@ inline constexpr const char* kSelectUnhandledDownloads =
     "SELECT * FROM downloadmetainfo WHERE handled = 0 LIMIT 10";
 inline constexpr const char* kMarkDownloadHandled =
     "UPDATE downloadmetainfo SET handled = 1 WHERE entrykey = :entrykey;";
+// What a restore left undone (the command line's exit code).
+inline constexpr const char* kCountUnhandledDownloads = "SELECT count(*) FROM downloadmetainfo WHERE handled = 0;";
 
 } // namespace velmora::sql

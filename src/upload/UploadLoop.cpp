@@ -95,6 +95,9 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
     if (!record.autoadd2plist.empty()) form.AddText("playlistname", record.autoadd2plist);
     form.AddFile("metainfo", metadataFile, "audio/info");
     form.AddText("hashvalue", record.hashid);
+    // A metadata file that cannot be opened is not an answer of the service: it ends the run
+    // with the error, and the record stays first.
+    CheckReadableFile(metadataFile);
     // Whatever the answer, the record is done: the service can be asked again by a new analysis.
     CallService(engine_, "transmitfile", std::move(form), true, "");
   } else if (code == kCodeContentMissing) {

@@ -31,6 +31,10 @@ std::string FirstCharacters(const std::string& text, std::size_t count) {
   return text;
 }
 
+// Widths of the queue's text columns, in characters.
+constexpr std::size_t kNameColumnWidth = 255;     // name, artist, album
+constexpr std::size_t kPlaylistColumnWidth = 100; // autoadd2plist
+
 std::string FileNamePart(const std::string& location) {
   const std::size_t slash = location.find_last_of('/');
   return slash == std::string::npos ? location : location.substr(slash + 1);
@@ -113,11 +117,14 @@ int UploadPipeline::FillUploadQueue(const TMediaItems& items, SourceNumber sourc
     record.xml = MediaItemXml(item, engine_.ui());
     record.location = item.Location;
     record.hashid = item.HashValue;
-    record.name = item.Name.empty() ? FirstCharacters(FileNamePart(item.Location), 100) : item.Name;
-    record.artist = item.Artist;
-    record.album = item.Album;
+    // Texts are cut to their column widths (the path is kept whole); the cut playlist name is
+    // the one sent with the record.
+    record.name = FirstCharacters(item.Name.empty() ? FirstCharacters(FileNamePart(item.Location), 100) : item.Name,
+                                  kNameColumnWidth);
+    record.artist = FirstCharacters(item.Artist, kNameColumnWidth);
+    record.album = FirstCharacters(item.Album, kNameColumnWidth);
     record.size = size;
-    if (source == kSourceDroppedFiles) record.autoadd2plist = playlistName;
+    if (source == kSourceDroppedFiles) record.autoadd2plist = FirstCharacters(playlistName, kPlaylistColumnWidth);
     record.hashcheckresponse = std::to_string(item.HashCheckResponse);
     queue_.Append(std::move(record));
     ++added;
@@ -183,6 +190,7 @@ void UploadPipeline::OnStartTimer() {
 void UploadPipeline::OnDurationTimer() {
   if (!windows_.durationTimerEnabled) return;
   ++controls_.DurationSeconds;
+  controls_.durationLabel = std::to_string(controls_.DurationSeconds);
   Signal(View::UploadQueue);
 }
 
@@ -251,6 +259,11 @@ void UploadPipeline::OpenServiceSite() { engine_.ui().OpenUrl(WebPageUrl(WebPage
 
 void UploadPipeline::CloseStatusWindow() {
   windows_.statusWindowVisible = false;
+  windows_.mainWindowVisible = true;
+  Signal(View::UploadWindows);
+}
+
+void UploadPipeline::ShowMainWindow() {
   windows_.mainWindowVisible = true;
   Signal(View::UploadWindows);
 }

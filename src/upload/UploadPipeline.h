@@ -41,7 +41,12 @@ struct UploadQueueControls {
   bool removeEnabled = true;
   std::string itemsToUpload = "0";
   std::string lastUploadedFile;
+  // Seconds of the running upload, counted by the duration timer; set to 0 when a run starts
+  // and by "Stop upload".
   std::int64_t DurationSeconds = 0;
+  // The duration label: only the timer writes it, so it keeps its last value after "Stop upload"
+  // and at the start of the next run until the first tick.
+  std::string durationLabel = "0";
   // "Global progress:": records processed in this run of those the build added.
   std::int64_t globalPosition = 0;
   std::int64_t globalMaximum = 0;
@@ -129,6 +134,8 @@ public:
   // Closing it ("Show more details ...", its close button) brings back the main window; the run
   // goes on and the window returns with the next run.
   void CloseStatusWindow();
+  // Shows the main window ("Analyze library now" does, once iTunes is reached).
+  void ShowMainWindow();
   // "Share this track with a friend": shows the invitation area.
   void ShowInvitation();
   // "Play the current track" ticked or not; the front end's player follows.

@@ -16,6 +16,8 @@ struct UploadQueueRecord {
   // that shifts under them.
   std::uint64_t id = 0;
   std::string hashid;
+  // name, artist and album hold at most 255 characters, autoadd2plist at most 100; longer texts
+  // are cut when the record is stored.
   std::string artist;
   std::string album;
   // The full path, never cut: a cut path could not be opened by the loop.

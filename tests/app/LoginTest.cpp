@@ -1,4 +1,5 @@
-// performLogin and Logout move between the login states with the exact texts, settings and web pages described.
+// performLogin and Logout move between the login states with their exact message texts, stored
+// settings and opened web pages.
 
 #include "app/Engine.h"
 #include "app/Login.h"

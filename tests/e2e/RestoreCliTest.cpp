@@ -117,6 +117,12 @@ TEST_F(RestoreCliTest, WholeLibraryAndChosenPlaylists) {
   const auto unknown = Velmora("restore --playlist Nowhere --target " + test::ShellQuote(chosen.string()));
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_THAT(unknown.err, HasSubstr("Nowhere"));
+
+  // A target that is no folder gets the restore's own message.
+  const auto missing = Velmora("restore --all --target " + test::ShellQuote((files() / "missing").string()));
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_THAT(missing.err, HasSubstr("Please select a valid directory where the files should be restored"));
+  EXPECT_FALSE(std::filesystem::exists(files() / "missing"));
 }
 
 TEST_F(RestoreCliTest, CutOrRefusedDownloadLeavesNoFileAndTheNextRunCompletes) {

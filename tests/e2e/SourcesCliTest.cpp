@@ -146,6 +146,9 @@ TEST_F(SourcesCliTest, ITunesWithoutALibraryGivesTheStartMessage) {
   const auto broken = files() / "broken.xml";
   test::WriteFile(broken, "<plist><dict><key>Tracks</key><dict>");
   EXPECT_EQ(Velmora("alice", "itunes --library " + test::ShellQuote(broken.string())).exitCode, 1);
+  const auto missing = Velmora("alice", "itunes --library " + test::ShellQuote((files() / "none.xml").string()));
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_THAT(missing.err, HasSubstr("Unable to start iTunes - please retry"));
 }
 
 class WinampCliTest : public SourcesCliTest {
@@ -176,6 +179,13 @@ TEST_F(WinampCliTest, UploadsTheCheckedPlaylistsFoundThroughTheWinePrefix) {
                                         "<playlist filename=\"plf2.m3u8\" title=\"Morning\" songs=\"1\"/></playlists>");
   test::WriteFile(ml / "plf1.m3u8", "#EXTM3U\r\n#EXTINF:1,A\r\nC:\\Music\\a.mp3\r\nC:\\Music\\d.wma\r\nC:\\music\\B.MP3\r\n");
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\c.mp3\r\n");
+
+  // A title that matches no playlist is an error, not an empty choice (which would send all).
+  const auto typo = Velmora("alice", "winamp --only Evening --only Evenign --only Nite", Env());
+  EXPECT_EQ(typo.exitCode, 1);
+  EXPECT_THAT(typo.err, HasSubstr("No Winamp playlist titled \"Evenign\", \"Nite\""));
+  EXPECT_TRUE(StoredHashIds().empty());
+  EXPECT_TRUE(ServicePlaylists("alice").empty());
 
   const auto result = Velmora("alice", "winamp --only Evening", Env());
   ASSERT_EQ(result.exitCode, 0) << result.err;

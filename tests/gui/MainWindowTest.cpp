@@ -1,4 +1,4 @@
-// The main window comes up as described (tabs, controls, menus, hidden parts), logs in once at its
+// The main window comes up with its tabs, controls, menus and hidden parts, logs in once at its
 // first show with stored or typed credentials, and keeps running when an operation fails.
 
 #include "GuiTestRegistry.h"
@@ -46,7 +46,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void windowHasTheDescribedParts() {
+  void windowHasItsTabsControlsMenusAndHiddenParts() {
     TempHome home;
     TestLocker locker;
     TestPresenter presenter;

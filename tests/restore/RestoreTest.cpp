@@ -5,6 +5,7 @@
 #include "app/Engine.h"
 #include "restore/Restore.h"
 #include "restore/ServicePlaylists.h"
+#include "store/Statements.h"
 #include "upload/Sha1.h"
 
 #include "RawHttpServer.h"
@@ -222,6 +223,35 @@ TEST_F(RestoreTest, HostileNamesStayInsideTheTarget) {
   EXPECT_TRUE(std::filesystem::exists(target / "_" / "A - In empty.mp3"));
   EXPECT_TRUE(std::filesystem::exists(target / "_." / "A - In dot.mp3"));
   EXPECT_TRUE(std::filesystem::exists(target / "_.." / "x - abcdefghij.mp3"));
+}
+
+TEST_F(RestoreTest, FailingWorkListStatementsReportSqliteMessageAndStatementText) {
+  const auto failure = [](auto&& run) -> std::string {
+    try {
+      run();
+    } catch (const std::runtime_error& error) {
+      return error.what();
+    }
+    return "(no error)";
+  };
+  SQLite::Database& db = *engine->databases().temporary;
+  playlistItems["p"] = Item("a", "One", "A", "");
+  ChoosePlaylists({{"P", "p"}});
+
+  db.exec("CREATE TEMP TRIGGER refuse BEFORE INSERT ON downloadmetainfo BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  EXPECT_EQ(failure([&] { RestoreNow(*engine); }), std::string("refused\n\n") + sql::kInsertDownloadMetaInfo);
+  db.exec("DROP TRIGGER refuse");
+  db.exec("CREATE TEMP TRIGGER refuse BEFORE UPDATE ON downloadmetainfo BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  EXPECT_EQ(failure([&] { RestoreNow(*engine); }), std::string("refused\n\n") + sql::kMarkDownloadHandled);
+  EXPECT_FALSE(engine->Restore.running);
+
+  db.exec("DROP TRIGGER refuse");
+  db.exec("DROP TABLE downloadmetainfo");
+  engine->Restore.wholeLibrary = true;
+  EXPECT_EQ(failure([&] { RestoreNow(*engine); }),
+            std::string("no such table: downloadmetainfo\n\n") + sql::kSelectUnhandledDownloads);
+  EXPECT_EQ(failure([&] { UnhandledRestoreRows(*engine); }),
+            std::string("no such table: downloadmetainfo\n\n") + sql::kCountUnhandledDownloads);
 }
 
 TEST(RestorePaths, NamesAreCleanedAndCutWithoutSplittingCharacters) {

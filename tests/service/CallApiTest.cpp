@@ -1,4 +1,5 @@
-// CallApi puts exactly the described request on the wire and fails on every transport or HTTP error.
+// CallApi puts exactly the service's multipart request on the wire (caller fields, then the standard
+// fields) and fails on every transport or HTTP error.
 
 #include "app/Engine.h"
 #include "app/BuildInfo.h"

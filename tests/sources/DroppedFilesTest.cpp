@@ -58,8 +58,14 @@ TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
   Touch("c.m3u8", "a.mp3\n");
   Touch("d.mp");
   Touch("e.a");
-  Touch("list.m3u", "#EXTM3U\nin-list.mp3\n");
+  // Lines are taken as they stand; a drive letter leads through the Wine prefix.
+  Touch("list.m3u", "#EXTM3U\nin-list.mp3\n#1 Hit.mp3\nC:\\Music\\win.mp3\n");
   Touch("in-list.mp3");
+  Touch("#1 Hit.mp3");
+  Touch("drive_c/Music/win.mp3");
+  std::filesystem::create_directories(files() / "wine/dosdevices");
+  std::filesystem::create_directory_symlink(files() / "drive_c", files() / "wine/dosdevices/c:");
+  ::setenv("WINEPREFIX", F("wine").c_str(), 1);
   Touch("list.pls", "[playlist]\nFile1=from-pls.ogg\n");
   Touch("from-pls.ogg");
   Touch("dir.m3u/inside.MP3");  // a folder named like a playlist is still searched
@@ -69,8 +75,8 @@ TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
   ui_.viewChanges.clear();
   DropFiles(*engine_, {F("a.mp3"), F("b.wav"), F("c.m3u8"), F("d.mp"), F("e.a"), F("list.m3u"), F("list.pls"),
                        F("dir.m3u"), F("missing.mp3")});
-  EXPECT_THAT(Rows(), ElementsAre(F("a.mp3"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("from-pls.ogg"),
-                                  F("dir.m3u/inside.MP3")));
+  EXPECT_THAT(Rows(), ElementsAre(F("a.mp3"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("#1 Hit.mp3"),
+                                  F("wine/dosdevices/c:/Music/win.mp3"), F("from-pls.ogg"), F("dir.m3u/inside.MP3")));
   EXPECT_THAT(ui_.viewChanges, ElementsAre(View::DroppedFiles));
   EXPECT_THAT(ui_.errorDisplays, IsEmpty());
 }

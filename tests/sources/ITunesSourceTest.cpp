@@ -163,7 +163,7 @@ protected:
   std::unique_ptr<Engine> engine;
 };
 
-TEST_F(ITunesSourceTest, AnalysisListsPlainPlaylistsWithTracksOnlyAfterLogin) {
+TEST_F(ITunesSourceTest, AnalysisShowsTheMainWindowAndListsPlainPlaylistsWithTracksOnlyAfterLogin) {
   UseLibrary({"Library", kPlaylistKindLibrary, {Song("a"), Song("b")}},
              {{"Library", kPlaylistKindLibrary, {Song("a"), Song("b")}},
               {"Mine", kPlaylistKindUser, {Song("a")}},
@@ -173,7 +173,10 @@ TEST_F(ITunesSourceTest, AnalysisListsPlainPlaylistsWithTracksOnlyAfterLogin) {
   AnalyzeITunesLibraryNow(loggedOut);
   EXPECT_EQ(ui.messages.back(), "Please log in.");
 
+  engine->Upload.StartUploadRun(); // a run hides the main window; the analysis brings it back
+  ASSERT_FALSE(engine->Upload.windows().mainWindowVisible);
   AnalyzeITunesLibraryNow(*engine);
+  EXPECT_TRUE(engine->Upload.windows().mainWindowVisible);
   EXPECT_EQ(engine->ITunes.itemsFound, "2");
   ASSERT_EQ(engine->ITunes.rows.size(), 2u);
   EXPECT_EQ(engine->ITunes.rows[0].caption, "Library");

@@ -1,5 +1,6 @@
 // Dropped ".m3u" and ".pls" playlists yield the existing files they name, in file order, with
-// relative entries resolved against the playlist's own folder and "\" accepted as a separator.
+// relative entries resolved against the playlist's own folder, "\" accepted as a separator and
+// drive-letter entries mapped through the Wine prefix; M3U lines are taken as they stand.
 
 #include "TempHome.h"
 #include "sources/FolderSearch.h"
@@ -25,6 +26,13 @@ using ::testing::IsEmpty;
 class PlaylistReaderTest : public ::testing::Test {
 protected:
   std::string P(const std::string& relative) const { return (dir_ / relative).string(); }
+  // A Wine prefix whose drive C: is the folder "drive_c"; returns the prefix.
+  std::filesystem::path WinePrefix() {
+    std::filesystem::create_directories(dir_ / "wine/dosdevices");
+    std::filesystem::create_directories(dir_ / "drive_c");
+    std::filesystem::create_directory_symlink(dir_ / "drive_c", dir_ / "wine/dosdevices/c:");
+    return dir_ / "wine";
+  }
   void Touch(const std::string& relative) { WriteFile(dir_ / relative, "x"); }
   TempDir dir_;
 };
@@ -37,21 +45,26 @@ TEST_F(PlaylistReaderTest, ResolvesEntriesAgainstThePlaylistFolder) {
   EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "/abs/song.mp3"), "/abs/song.mp3");
   EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "\\abs\\song.mp3"), "/abs/song.mp3");
   EXPECT_FALSE(PlaylistReader::ResolveEntry(folder, "http://radio.example/stream"));
-  EXPECT_FALSE(PlaylistReader::ResolveEntry(folder, "C:\\Music\\song.mp3"));
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "C:\\Music\\song.mp3", "/wine"), "/wine/dosdevices/c:/Music/song.mp3");
+  EXPECT_EQ(PlaylistReader::ResolveEntry(folder, "d:/x.mp3", "/wine"), "/wine/dosdevices/d:/x.mp3");
   EXPECT_FALSE(PlaylistReader::ResolveEntry(folder, ""));
 }
 
-TEST_F(PlaylistReaderTest, M3uAddsOnlyExistingFilesInFileOrder) {
+TEST_F(PlaylistReaderTest, M3uTakesEveryLineAsItStandsAndAddsOnlyExistingFilesInFileOrder) {
+  const auto prefix = WinePrefix();
   Touch("lists/b.mp3");
   Touch("lists/sub/c.mp3");
   Touch("music/a.mp3");
   Touch("lists/song with blank .mp3");
+  Touch("lists/#1 Hit.mp3");
+  Touch("drive_c/Music/d.mp3");
   WriteFile(dir_ / "lists/mix.m3u",
             "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:123,Artist - B\r\nb.mp3\r\n"
             "missing.mp3\n" + P("music/a.mp3") + "\rsub\\c.mp3\n\n../music/a.mp3\n"
-            "http://example.invalid/x.mp3\nsong with blank .mp3");
-  EXPECT_THAT(M3uPlaylist().ExistingFiles(P("lists/mix.m3u")),
-              ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"), P("music/a.mp3"),
+            "http://example.invalid/x.mp3\n#1 Hit.mp3\rC:\\MUSIC\\d.mp3\nsong with blank .mp3");
+  EXPECT_THAT(M3uPlaylist(prefix).ExistingFiles(P("lists/mix.m3u")),
+              ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"),
+                          P("music/a.mp3"), P("lists/#1 Hit.mp3"), P("wine/dosdevices/c:/Music/d.mp3"),
                           P("lists/song with blank .mp3")));
 }
 
@@ -65,6 +78,8 @@ TEST_F(PlaylistReaderTest, M3uMissingIsEmptyUnreadableIsAnError) {
 }
 
 TEST_F(PlaylistReaderTest, PlsTakesEveryKeyOfThePlaylistSectionInFileOrder) {
+  const auto prefix = WinePrefix();
+  Touch("drive_c/Music/win.mp3");
   Touch("lists/one.mp3");
   Touch("lists/two ;part.mp3");
   const std::string longFolder = "music/" + std::string(120, 'f') + "/" + std::string(120, 'g');
@@ -73,9 +88,10 @@ TEST_F(PlaylistReaderTest, PlsTakesEveryKeyOfThePlaylistSectionInFileOrder) {
             "[other]\nFile1=one.mp3\n"
             "[PlayList]\nNumberOfEntries=3\nFile1=one.mp3\nTitle1=One\nLength1=-1\n"
             "  File2=two ;part.mp3\n"
-            "File3=" + P(longFolder + "/three.mp3") + "\nFile4=nothing.mp3\nVersion=2\n");
-  EXPECT_THAT(PlsPlaylist().ExistingFiles(P("lists/set.pls")),
-              ElementsAre(P("lists/one.mp3"), P("lists/two ;part.mp3"), P(longFolder + "/three.mp3")));
+            "File3=" + P(longFolder + "/three.mp3") + "\nFile4=nothing.mp3\nFile5=c:\\music\\WIN.mp3\nVersion=2\n");
+  EXPECT_THAT(PlsPlaylist(prefix).ExistingFiles(P("lists/set.pls")),
+              ElementsAre(P("lists/one.mp3"), P("lists/two ;part.mp3"), P(longFolder + "/three.mp3"),
+                          P("wine/dosdevices/c:/Music/win.mp3")));
 }
 
 TEST_F(PlaylistReaderTest, PlsMissingOrNotAPlaylistAddsNothing) {

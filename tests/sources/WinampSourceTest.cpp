@@ -1,6 +1,7 @@
 // The Winamp source finds Winamp in the Wine prefix, reads its playlists file and playlist files
 // (Windows paths mapped through dosdevices), takes existing MP3 entries only, and queues the
-// files of the checked playlists; broken input ends the analysis with a clear error.
+// files of the checked playlists (of all when none is checked); broken input ends the analysis
+// with a clear error.
 
 #include "app/Engine.h"
 #include "sources/WinampSource.h"
@@ -76,7 +77,7 @@ TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylis
   test::WriteFile(ml / "plf1.m3u8", "#EXTM3U\r\n#EXTINF:200,One\r\nC:\\Music\\one.mp3\r\nC:\\Music\\tune.wma\r\n"
                                     "c:\\MUSIC\\TWO.mp3\r\n\r\nhttp://radio/stream.mp3\r\nC:\\Music\\nothere.mp3\r\n");
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\four.mp3\r\n");
-  test::WriteFile(ml / "plf3.m3u8", "C:\\Music\\three.mp3\r\nC:\\Music\\one.mp3\r\n");
+  test::WriteFile(ml / "plf3.m3u8", "C:\\Music\\three.mp3\rC:\\Music\\one.mp3\r"); // CR alone ends a line too
   Start();
   AnalyzeWinampData(*engine);
   ASSERT_TRUE(ui.errorDisplays.empty()) << ui.errorDisplays.front();
@@ -103,14 +104,16 @@ TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylis
   EXPECT_EQ(QueuedNames(), (std::vector<std::string>{"one.mp3", "two.mp3"}));
 }
 
-TEST_F(WinampSourceTest, NothingCheckedQueuesNothing) {
-  WritePlaylists("<playlist filename=\"plf1.m3u8\" title=\"Road\" songs=\"1\"/>");
+TEST_F(WinampSourceTest, NoRowCheckedQueuesEveryEligibleItem) {
+  WritePlaylists("<playlist filename=\"plf1.m3u8\" title=\"Road\" songs=\"1\"/>"
+                 "<playlist filename=\"plf2.m3u8\" title=\"Home\" songs=\"1\"/>");
   test::WriteFile(ml / "plf1.m3u8", "C:\\Music\\one.mp3\n");
+  test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\two.mp3\n");
   Start();
   AnalyzeWinampData(*engine);
-  engine->Winamp.rows[0].checked = false;
-  StartWinampUpload(*engine);
-  EXPECT_TRUE(QueuedNames().empty());
+  for (auto& row : engine->Winamp.rows) row.checked = false;
+  ASSERT_TRUE(StartWinampUpload(*engine));
+  EXPECT_EQ(QueuedNames(), (std::vector<std::string>{"one.mp3", "two.mp3"}));
 }
 
 TEST_F(WinampSourceTest, RefusalsAndBrokenFiles) {

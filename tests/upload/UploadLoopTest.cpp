@@ -224,6 +224,32 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
 
+TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) {
+  const TMediaItem known = Item("known.mp3", 204);
+  // The metadata file vanishes between being written and being sent.
+  ui_.onProcessMessages = [&] {
+    if (ui_.status() != "     Upload of " + known.Location) return;
+    for (const auto& entry : std::filesystem::directory_iterator(workFolder())) {
+      if (entry.path().filename().string().rfind("tmp_{", 0) == 0) std::filesystem::remove(entry.path());
+    }
+  };
+  Run({known, Item("other.mp3", 204)});
+  ui_.onProcessMessages = nullptr;
+
+  const UploadPipeline& upload = engine_->Upload;
+  EXPECT_TRUE(Methods().empty());
+  EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
+  ASSERT_EQ(ui_.errorDisplays.size(), 1u);
+  EXPECT_THAT(ui_.errorDisplays[0], HasSubstr("Cannot open the file " + workFolder().string() + "/tmp_{"));
+  ASSERT_EQ(upload.queue().QueueCount(), 2);
+  EXPECT_EQ(upload.queue().First()->location, known.Location);
+
+  engine_->Upload.StopUpload();
+  engine_->Upload.ResumeUpload();
+  EXPECT_THAT(Methods(), ElementsAre("transmitfile", "transmitfile"));
+  EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
+}
+
 TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
   const TMediaItem first = Item("first.mp3", 404);
   const TMediaItem second = Item("second.mp3", 404);

@@ -105,15 +105,21 @@ TEST_F(UploadQueueTest, FilterKeepsOnlyHashIdsOfTheChosenPlaylists) {
   EXPECT_EQ(engine_->Upload.FillUploadQueue({a, b, c}, kSourceWinamp, {"\n\n"}, ""), 0);
 }
 
-TEST_F(UploadQueueTest, RecordsCarryFullPathMetadataAndNameFallback) {
+TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
   // A path far beyond 255 characters and a 120-character file name with multi-byte characters.
   const std::string deep = std::string(150, 'd') + "/" + std::string(150, 'e') + "/";
   const std::string fileName = std::string(98, 'n') + "\xC3\xA4\xC3\xB6" + std::string(16, 'x') + ".mp3";
   TMediaItem item = Item(deep + fileName, 123, 204);
   item.Name.clear();
+  // Texts beyond their columns, with a two-byte character across each width.
+  const std::string umlaut = "\xC3\xBC";
   TMediaItem titled = Item("t.mp3", 7, 404);
+  titled.Name = std::string(254, 't') + umlaut + "cut";
+  titled.Artist = std::string(255, 'a') + umlaut;
+  titled.Album = std::string(300, 'b');
+  const std::string playlist = std::string(99, 'p') + umlaut + umlaut + "cut";
 
-  ASSERT_EQ(engine_->Upload.FillUploadQueue({item, titled}, kSourceDroppedFiles, {}, "Road trip"), 2);
+  ASSERT_EQ(engine_->Upload.FillUploadQueue({item, titled}, kSourceDroppedFiles, {}, playlist), 2);
   const auto& record = engine_->Upload.queue().records().front();
   EXPECT_EQ(record.location, item.Location);
   EXPECT_GT(record.location.size(), 255u);
@@ -121,9 +127,14 @@ TEST_F(UploadQueueTest, RecordsCarryFullPathMetadataAndNameFallback) {
   EXPECT_EQ(record.hashid, item.HashValue);
   EXPECT_EQ(record.size, 123);
   EXPECT_EQ(record.hashcheckresponse, "204");
-  EXPECT_EQ(record.autoadd2plist, "Road trip");
-  EXPECT_EQ(record.xml, MediaItemXml(item, ui_));
-  EXPECT_EQ(engine_->Upload.queue().records().back().name, "Title of t.mp3");
+  EXPECT_EQ(record.autoadd2plist, std::string(99, 'p') + umlaut);
+  EXPECT_EQ(record.xml, MediaItemXml(item, ui_)); // the metadata document keeps the whole texts
+
+  const auto& cut = engine_->Upload.queue().records().back();
+  EXPECT_EQ(cut.name, std::string(254, 't') + umlaut);
+  EXPECT_EQ(cut.artist, std::string(255, 'a'));
+  EXPECT_EQ(cut.album, std::string(255, 'b'));
+  EXPECT_EQ(cut.autoadd2plist, std::string(99, 'p') + umlaut);
 }
 
 TEST_F(UploadQueueTest, BuildCopiesTheLibraryFileAndStartsTheRun) {
@@ -152,7 +163,7 @@ TEST_F(UploadQueueTest, BuildCopiesTheLibraryFileAndStartsTheRun) {
   EXPECT_THAT(ui_.viewChanges, ::testing::IsSupersetOf({View::UploadQueue, View::UploadStatus, View::UploadWindows}));
 }
 
-TEST_F(UploadQueueTest, StatusTickCountsSecondsAndKeepsTextWhileTooSlow) {
+TEST_F(UploadQueueTest, StatusTickKeepsTextWhileTooSlowAndOnlyTheTimerWritesTheDuration) {
   engine_->MediaItems = {Item("a.mp3", 5, 404)};
   ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles));
   engine_->Upload.OnStatusTimer();
@@ -165,11 +176,18 @@ TEST_F(UploadQueueTest, StatusTickCountsSecondsAndKeepsTextWhileTooSlow) {
             "     Speed: 2 kb/sec  |  Uploaded: 0 / 1  |  Time left: 0 min 4 sec");
   engine_->Upload.OnDurationTimer();
   engine_->Upload.OnDurationTimer();
-  EXPECT_EQ(engine_->Upload.controls().DurationSeconds, 2);
+  EXPECT_EQ(engine_->Upload.controls().durationLabel, "2");
+  // "Stop upload" resets the count, but only the timer writes the label.
   engine_->Upload.StopUpload();
   EXPECT_EQ(engine_->Upload.controls().DurationSeconds, 0);
+  EXPECT_EQ(engine_->Upload.controls().durationLabel, "2");
   EXPECT_FALSE(engine_->Upload.windows().durationTimerEnabled);
   EXPECT_TRUE(ui_.sawStatus("     Upload has been aborted"));
+  // A new run counts from 0 again; the label follows at its first tick.
+  ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles));
+  EXPECT_EQ(engine_->Upload.controls().durationLabel, "2");
+  engine_->Upload.OnDurationTimer();
+  EXPECT_EQ(engine_->Upload.controls().durationLabel, "1");
 }
 
 } // namespace
