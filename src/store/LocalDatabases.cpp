@@ -2,17 +2,32 @@
 
 #include "store/Statements.h"
 
-#include <SQLiteCpp/Exception.h>
-
+#include <set>
 #include <stdexcept>
 
 namespace velmora {
+namespace {
+
+std::set<std::string> ColumnsOf(SQLite::Database& db, const char* table) {
+  std::set<std::string> columns;
+  RunStatement(db, sql::kKnownHashColumns, [&](SQLite::Statement& query) {
+    query.bind(1, table);
+    while (query.executeStep()) columns.insert(query.getColumn(0).getString());
+  });
+  return columns;
+}
+
+} // namespace
+
+void ThrowStatementError(const SQLite::Exception& error, const std::string& sql) {
+  throw std::runtime_error(std::string(error.what()) + "\n\n" + sql);
+}
 
 void ExecStatement(SQLite::Database& db, const std::string& sql) {
   try {
     db.exec(sql);
   } catch (const SQLite::Exception& error) {
-    throw std::runtime_error(std::string(error.what()) + "\n\n" + sql);
+    ThrowStatementError(error, sql);
   }
 }
 
@@ -34,9 +49,17 @@ LocalDatabases OpenLocalDatabases(const std::string& folder) {
 
   SQLite::Database& meta = *dbs.meta;
   ExecStatement(meta, "begin transaction");
-  ExecStatement(meta, sql::kCreateKnownFileHashValues);
-  ExecStatement(meta, sql::kCreateTrimmedLocationIndex);
-  ExecStatement(meta, "commit transaction");
+  try {
+    ExecStatement(meta, sql::kCreateKnownFileHashValues);
+    ExecStatement(meta, sql::kCreateTrimmedLocationIndex);
+    const std::set<std::string> columns = ColumnsOf(meta, "knownfilehashvalues");
+    if (!columns.count("filesize")) ExecStatement(meta, sql::kAddKnownHashFileSize);
+    if (!columns.count("filemtime")) ExecStatement(meta, sql::kAddKnownHashFileTime);
+    ExecStatement(meta, "commit transaction");
+  } catch (...) {
+    try { meta.exec("rollback transaction"); } catch (...) {}
+    throw;
+  }
   return dbs;
 }
 

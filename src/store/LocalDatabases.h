@@ -3,9 +3,12 @@
 // and the persistent metadata database (fingerprint cache).
 
 #include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Exception.h>
+#include <SQLiteCpp/Statement.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace velmora {
 
@@ -14,12 +17,28 @@ struct LocalDatabases {
   std::unique_ptr<SQLite::Database> meta;      // "meta_Velmora.db"
 };
 
-// Opens (creating when missing) both files in `folder` (with trailing separator), creates their
-// tables and indexes, empties the restore work list and leaves the temporary database inside an
-// open transaction. Errors carry SQLite's message, two line breaks and the statement text.
+// Opens (creating when missing) both files in `folder` (with trailing separator), creates their tables and indexes, adds the file
+// facts to a fingerprint cache of an earlier version, empties the restore work list and leaves
+// the temporary database inside an open transaction. Errors carry SQLite's message, two line
+// breaks and the statement text.
 LocalDatabases OpenLocalDatabases(const std::string& folder);
 
-// Runs `sql` on `db`, turning a failure into the error text described above.
+// The error of a failed statement: SQLite's message, two line breaks and the statement text.
+[[noreturn]] void ThrowStatementError(const SQLite::Exception& error, const std::string& sql);
+
+// Runs `sql` on `db` (every statement in it), turning a failure into the error text above.
 void ExecStatement(SQLite::Database& db, const std::string& sql);
+
+// Prepares `sql` and hands the statement to `use`, which binds and runs it; whatever SQLite
+// reports on the way becomes the error text above. Returns what `use` returns.
+template <typename Use>
+decltype(auto) RunStatement(SQLite::Database& db, const char* sql, Use&& use) {
+  try {
+    SQLite::Statement statement(db, sql);
+    return std::forward<Use>(use)(statement);
+  } catch (const SQLite::Exception& error) {
+    ThrowStatementError(error, sql);
+  }
+}
 
 } // namespace velmora

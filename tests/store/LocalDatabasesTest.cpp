@@ -38,7 +38,7 @@ TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {
   std::filesystem::create_directories(workFolder());
   {
     auto dbs = OpenLocalDatabases(folder());
-    dbs.meta->exec("INSERT INTO knownfilehashvalues VALUES ('/a.mp3', 'abc')");
+    dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/a.mp3', 'abc')");
     SQLite::Statement insert(*dbs.temporary, sql::kInsertDownloadMetaInfo);
     insert.bind(":handled", 0);
     insert.bind(":entrykey", "k1");
@@ -56,8 +56,8 @@ TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {
 TEST_F(LocalDatabasesTest, CacheLookUpMatchesTrimmedStoredLocationsThroughTheIndex) {
   std::filesystem::create_directories(workFolder());
   auto dbs = OpenLocalDatabases(folder());
-  dbs.meta->exec("INSERT INTO knownfilehashvalues VALUES ('/music/a.mp3  ', 'aaa')");
-  dbs.meta->exec("INSERT INTO knownfilehashvalues VALUES ('/music/b.mp3', 'bbb')");
+  dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/music/a.mp3  ', 'aaa')");
+  dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/music/b.mp3', 'bbb')");
 
   auto lookUp = [&](const std::string& key) {
     SQLite::Statement query(*dbs.meta, sql::kSelectKnownHash);
@@ -68,11 +68,13 @@ TEST_F(LocalDatabasesTest, CacheLookUpMatchesTrimmedStoredLocationsThroughTheInd
   EXPECT_EQ(lookUp(" /music/b.mp3"), "(none)"); // the key itself is never trimmed
   EXPECT_EQ(lookUp("/Music/b.mp3"), "(none)");  // nor lowered
 
-  SQLite::Statement plan(*dbs.meta, std::string("EXPLAIN QUERY PLAN ") + sql::kSelectKnownHash);
-  plan.bind(":location", "/music/a.mp3");
-  ASSERT_TRUE(plan.executeStep());
-  EXPECT_NE(plan.getColumn("detail").getString().find("location_trim_index"), std::string::npos)
-      << plan.getColumn("detail").getString();
+  for (const char* statement : {sql::kSelectKnownHash, sql::kDeleteKnownHash}) {
+    SQLite::Statement plan(*dbs.meta, std::string("EXPLAIN QUERY PLAN ") + statement);
+    plan.bind(":location", "/music/a.mp3");
+    ASSERT_TRUE(plan.executeStep());
+    EXPECT_NE(plan.getColumn("detail").getString().find("location_trim_index"), std::string::npos)
+        << statement << ": " << plan.getColumn("detail").getString();
+  }
 }
 
 TEST_F(LocalDatabasesTest, FailingStatementReportsMessageAndText) {
