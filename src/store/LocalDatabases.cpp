@@ -31,11 +31,12 @@ void ExecStatement(SQLite::Database& db, const std::string& sql) {
   }
 }
 
-LocalDatabases OpenLocalDatabases(const std::string& folder) {
+LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::string& runFolder) {
   const int flags = SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE;
   LocalDatabases dbs;
-  dbs.temporary = std::make_unique<SQLite::Database>(folder + "tmp_Velmora.db", flags);
-  dbs.meta = std::make_unique<SQLite::Database>(folder + "meta_Velmora.db", flags);
+  dbs.temporary = std::make_unique<SQLite::Database>(runFolder + "tmp_Velmora.db", flags);
+  dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags,
+                                                kSharedDatabaseBusyTimeoutMs);
 
   SQLite::Database& temporary = *dbs.temporary;
   ExecStatement(temporary, "begin transaction");
@@ -48,7 +49,10 @@ LocalDatabases OpenLocalDatabases(const std::string& folder) {
   // The temporary database stays inside this last transaction for the rest of the run.
 
   SQLite::Database& meta = *dbs.meta;
-  ExecStatement(meta, "begin transaction");
+  // Other programs may set the shared file up at the same moment: the write lock is taken first
+  // (waiting for theirs), so no transaction has to upgrade a read lock, which SQLite refuses
+  // without waiting when another writer is ahead.
+  ExecStatement(meta, "begin immediate transaction");
   try {
     ExecStatement(meta, sql::kCreateKnownFileHashValues);
     ExecStatement(meta, sql::kCreateTrimmedLocationIndex);

@@ -26,7 +26,7 @@ std::set<std::string> SchemaNames(SQLite::Database& db) {
 
 TEST_F(LocalDatabasesTest, FirstRunCreatesFolderFilesTablesAndIndexes) {
   std::filesystem::create_directories(workFolder());
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "tmp_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "meta_Velmora.db"));
   EXPECT_EQ(SchemaNames(*dbs.temporary), (std::set<std::string>{"winamplookup", "downloadmetainfo"}));
@@ -37,7 +37,7 @@ TEST_F(LocalDatabasesTest, FirstRunCreatesFolderFilesTablesAndIndexes) {
 TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {
   std::filesystem::create_directories(workFolder());
   {
-    auto dbs = OpenLocalDatabases(folder());
+    auto dbs = OpenLocalDatabases(folder(), folder());
     dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/a.mp3', 'abc')");
     SQLite::Statement insert(*dbs.temporary, sql::kInsertDownloadMetaInfo);
     insert.bind(":handled", 0);
@@ -48,14 +48,14 @@ TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {
     insert.exec();
     dbs.temporary->exec("commit transaction"); // even a committed row must not survive
   }
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   EXPECT_EQ(dbs.meta->execAndGet("SELECT count(*) FROM knownfilehashvalues").getInt(), 1);
   EXPECT_EQ(dbs.temporary->execAndGet("SELECT count(*) FROM downloadmetainfo").getInt(), 0);
 }
 
 TEST_F(LocalDatabasesTest, CacheLookUpMatchesTrimmedStoredLocationsThroughTheIndex) {
   std::filesystem::create_directories(workFolder());
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/music/a.mp3  ', 'aaa')");
   dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/music/b.mp3', 'bbb')");
 
@@ -79,7 +79,7 @@ TEST_F(LocalDatabasesTest, CacheLookUpMatchesTrimmedStoredLocationsThroughTheInd
 
 TEST_F(LocalDatabasesTest, FailingStatementReportsMessageAndText) {
   std::filesystem::create_directories(workFolder());
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   try {
     ExecStatement(*dbs.meta, "SELECT nonsense FROM nowhere");
     FAIL();
