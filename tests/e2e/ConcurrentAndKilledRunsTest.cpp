@@ -223,5 +223,94 @@ TEST_F(ConcurrentAndKilledRunsTest, TwoUploadsAndAHashLoopAtOnceStoreEverythingO
   EXPECT_TRUE(RunFolders().empty());
 }
 
+TEST_F(ConcurrentAndKilledRunsTest, AnalysisKilledAtTenPointsLeavesNoWrongCacheRow) {
+  auto made = MakeFiles("library", 24, 512 * 1024);
+  for (int kill = 0; kill < 10; ++kill) {
+    // One file gets new content of the same size; every file a new modification time, so the run
+    // hashes them all again.
+    const auto edited = std::next(made.begin(), kill * 2);
+    edited->second = Rewrite(edited->first, 512 * 1024, 100 + kill);
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000 + kill, 0}};
+    for (const auto& entry : made) ::utimensat(AT_FDCWD, entry.first.c_str(), times, 0);
+
+    Child run(Cli(HashArgs(made)));
+    ASSERT_TRUE(run.WaitFor("Deep analysis of", 1 + 2 * kill)) << run.output();
+    std::this_thread::sleep_for(std::chrono::microseconds(300 * kill));
+    run.Kill();
+  }
+
+  const auto last = test::RunCommand(CliLine(HashArgs(made)));
+  EXPECT_EQ(last.exitCode, 0) << last.err;
+  EXPECT_EQ(last.out, HashLines(made));
+  SQLite::Database cache((workFolder() / "meta_Velmora.db").string());
+  EXPECT_EQ(cache.execAndGet("PRAGMA integrity_check").getString(), "ok");
+  SQLite::Statement rows(cache, "SELECT location, hashid FROM knownfilehashvalues");
+  int count = 0;
+  while (rows.executeStep()) {
+    ++count;
+    EXPECT_EQ(rows.getColumn(1).getString(), made.at(rows.getColumn(0).getString()));
+  }
+  EXPECT_EQ(count, 24);
+  EXPECT_TRUE(RunFolders().empty());
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, UploadKilledAtTenPointsIsCompletedByTheNextRun) {
+  const auto made = MakeFiles("music", 12, 256 * 1024);
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "stall"}, {"ms", "150"}, {"times", "always"}});
+  for (int kill = 0; kill < 10; ++kill) {
+    Child run(Cli({"upload", (files() / "music").string()}));
+    ASSERT_TRUE(run.WaitFor("Upload of ", 1)) << run.output();
+    // From the registration through the transfer and its answer into the next file.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 * kill));
+    run.Kill();
+  }
+  EXPECT_LT(StoredObjects().size(), made.size()) << "the kills came too late to interrupt anything";
+
+  Child last(Cli({"upload", (files() / "music").string()}));
+  EXPECT_EQ(last.Wait(), 0) << last.output();
+  EXPECT_EQ(StoredObjects(), Sizes(made));
+  EXPECT_EQ(LibraryItems(), Once(made));
+  EXPECT_TRUE(RunFolders().empty());
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, RestoreKilledAtTenPointsLeavesNoPartialFileAndTheNextRunCompletes) {
+  const auto made = MakeFiles("music", 12, 256 * 1024);
+  ASSERT_EQ(test::RunCommand(CliLine({"upload", (files() / "music").string()})).exitCode, 0);
+  locker_->Control("/_control/faults", {{"target", "download"}, {"kind", "stall"}, {"ms", "100"}, {"times", "always"}});
+  const fs::path target = files() / "restored";
+  fs::create_directories(target);
+  auto partialFiles = [&] {
+    std::set<fs::path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(target))
+      if (entry.path().extension() == ".part") found.insert(entry.path());
+    return found;
+  };
+
+  for (int kill = 0; kill < 10; ++kill) {
+    const std::set<fs::path> before = partialFiles(); // what killed runs left
+    Child run(Cli({"restore", "--target", target.string(), "--all"}));
+    auto downloading = [&] {
+      for (const fs::path& partial : partialFiles())
+        if (!before.count(partial)) return true;
+      return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!downloading() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(downloading()) << run.output();
+    // In the wait for the answer, in the transfer, or after the rename.
+    std::this_thread::sleep_for(std::chrono::milliseconds(15 * kill));
+    run.Kill();
+  }
+
+  Child last(Cli({"restore", "--target", target.string(), "--all"}));
+  EXPECT_EQ(last.Wait(), 0) << last.output();
+  std::map<std::string, int> restored;
+  for (const auto& entry : fs::recursive_directory_iterator(target))
+    if (entry.is_regular_file()) ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+  EXPECT_EQ(restored, Once(made)); // nothing missing, nothing twice, no partial file
+  EXPECT_TRUE(RunFolders().empty());
+}
+
 } // namespace
 } // namespace velmora
