@@ -1,14 +1,16 @@
 // Cache look-ups of FileFingerprint at growing cache sizes: every path is answered from the
-// cache, so the cost is the existence check plus one indexed SELECT.
+// cache, so the cost is the file's stat plus one indexed SELECT.
 
 #include "app/Engine.h"
 #include "BenchSupport.h"
+#include "upload/Sha1.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,7 +20,7 @@ std::filesystem::path BenchRoot() {
   return std::filesystem::temp_directory_path() / "velmora-bench-fingerprints";
 }
 
-// Makes `rows` empty files and a cache that knows all of them.
+// Makes `rows` empty files and a cache that knows all of them as they are (size and time).
 std::vector<std::string> PrepareCache(velmora::Engine& engine, int rows) {
   const auto folder = BenchRoot() / ("files" + std::to_string(rows));
   std::filesystem::create_directories(folder);
@@ -26,12 +28,18 @@ std::vector<std::string> PrepareCache(velmora::Engine& engine, int rows) {
   auto& db = *engine.databases().meta;
   db.exec("DELETE FROM knownfilehashvalues");
   db.exec("begin transaction");
-  SQLite::Statement insert(db, "INSERT INTO knownfilehashvalues (hashid,location) VALUES (?,?)");
+  SQLite::Statement insert(
+      db, "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES (?,?,?,?)");
   for (int i = 0; i < rows; ++i) {
     const auto path = (folder / ("Artist " + std::to_string(i % 97) + " - Track " + std::to_string(i) + ".mp3")).string();
     if (!std::filesystem::exists(path)) std::ofstream{path};
     insert.bind(1, "0123456789abcdef0123456789abcdef" + std::to_string(10000000 + i));
     insert.bind(2, path);
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    const velmora::FileFacts facts = velmora::FileFacts::Of(info);
+    insert.bind(3, facts.size);
+    insert.bind(4, facts.modifiedNs);
     insert.exec();
     insert.reset();
     paths.push_back(path);

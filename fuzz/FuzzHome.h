@@ -66,7 +66,7 @@ inline std::string WriteInput(const std::string& name, const std::uint8_t* data,
   return path;
 }
 
-// Answers land as "tmp_" files in the work folder; without a clean-up now and then a long run
+// Answers land as "tmp_" files in the run folder; without a clean-up now and then a long run
 // would fill the folder with hundreds of thousands of them.
 inline void CleanWorkFolderNowAndThen() {
   static unsigned runs = 0;

@@ -24,7 +24,7 @@ Engine::~Engine() {
 void Engine::Startup() {
   CleanWorkFolder();
   DetectWinampPlaylistsFile(*this);
-  databases_ = OpenLocalDatabases(WorkFolder());
+  databases_ = OpenLocalDatabases(WorkFolder(), RunFolder());
   fingerprinter_ = std::make_unique<Fingerprinter>(*databases_.meta, ui_);
   tagReaders_ = std::make_unique<TagReaders>();
   LoadSettings();

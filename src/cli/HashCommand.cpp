@@ -21,6 +21,7 @@ const RegisterCommand kHash{"hash", "Print \"HASHID  PATH\" for each file, throu
       engine.Startup();
       int exitCode = kExitOk;
       for (const auto& file : *files) {
+        // Cached under the file's absolute path; printed as given, like sha1sum.
         const std::string hash = engine.FileFingerprint(file);
         if (hash == kInvalidHashValue) exitCode = kExitFailed;
         std::cout << hash << "  " << file << "\n" << std::flush;

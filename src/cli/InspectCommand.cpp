@@ -34,8 +34,10 @@ const RegisterCommand kInspect{"inspect",
           continue;
         }
         try {
-          TMediaItem item = ReadFileMetadata(file, engine.tagReaders(), ui);
-          item.HashValue = engine.FileFingerprint(file);
+          // The engine sees full paths, as a drop on the window gives them.
+          const std::string path = Fingerprinter::LookupKey(file);
+          TMediaItem item = ReadFileMetadata(path, engine.tagReaders(), ui);
+          item.HashValue = engine.FileFingerprint(path);
           items.push_back(std::move(item));
         } catch (const std::exception& failure) {
           ui.ShowErrorMessage(failure.what());

@@ -1,6 +1,7 @@
 #include "restore/Restore.h"
 
 #include "app/Engine.h"
+#include "app/FileLock.h"
 #include "app/SystemFacts.h"
 #include "service/CallService.h"
 #include "service/DownloadClient.h"
@@ -15,10 +16,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velmora {
 namespace {
@@ -100,20 +103,63 @@ std::optional<std::string> DeliveryAddress(Engine& engine, const std::string& en
   return location;
 }
 
-// Downloads into a hidden file beside the target and renames it when complete, so the target
-// name only ever holds a whole file. Throws what the download threw; nothing is left behind.
-void DownloadInto(Engine& engine, const std::string& url, const std::filesystem::path& target) {
-  std::string pattern = (target.parent_path() / ".velmora-download-XXXXXX.part").string();
-  const int fd = ::mkstemps(pattern.data(), 5);
-  if (fd < 0) {
-    throw std::runtime_error("Cannot create a file in " + target.parent_path().string() + ": " +
-                             std::strerror(errno));
+constexpr const char* kPartialPrefix = ".velmora-download-";
+constexpr const char* kPartialSuffix = ".part";
+
+// A new hidden file for a download beside its target, locked while this program writes it so
+// that another program's clean-up leaves it alone.
+std::pair<std::filesystem::path, FileLock> NewPartialFile(const std::filesystem::path& folder) {
+  for (int attempt = 0;; ++attempt) {
+    std::string pattern = (folder / (std::string(kPartialPrefix) + "XXXXXX" + kPartialSuffix)).string();
+    const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
+    if (fd < 0) {
+      throw std::runtime_error("Cannot create a file in " + folder.string() + ": " + std::strerror(errno));
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    // Removed by a clean-up before it was locked: take another name.
+    if (std::optional<FileLock> lock = FileLock::TakeNew(fd, pattern)) return {pattern, std::move(*lock)};
+    if (attempt >= 100) throw std::runtime_error("Cannot create a file in " + folder.string());
   }
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  const std::filesystem::path partial = pattern;
+}
+
+// Removes what downloads of programs that were killed left in the target folder and the
+// playlist folders in it: partial files that no running program holds.
+void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> folders{target};
+  std::error_code error;
+  for (fs::directory_iterator it(target, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+    std::error_code typeError;
+    if (it->is_directory(typeError) && !it->is_symlink(typeError)) folders.push_back(it->path());
+  }
+  for (const fs::path& folder : folders) {
+    std::vector<fs::path> leftovers;
+    std::error_code listError;
+    for (fs::directory_iterator it(folder, listError); !listError && it != fs::directory_iterator();
+         it.increment(listError)) {
+      const std::string name = it->path().filename().string();
+      std::error_code typeError;
+      if (name.starts_with(kPartialPrefix) && name.ends_with(kPartialSuffix) && !it->is_symlink(typeError) &&
+          it->is_regular_file(typeError)) {
+        leftovers.push_back(it->path());
+      }
+    }
+    for (const fs::path& leftover : leftovers) {
+      FileLock::RemoveUnlessHeld(leftover, [](const fs::path& path) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+      });
+    }
+  }
+}
+
+// Downloads into a hidden file beside the target and renames it when complete, so the target
+// name only ever holds a whole file. Throws what the download threw; nothing is left behind (a
+// program killed meanwhile leaves the partial file to the next restore's clean-up).
+void DownloadInto(Engine& engine, const std::string& url, const std::filesystem::path& target) {
+  auto [partial, lock] = NewPartialFile(target.parent_path());
   try {
     engine.downloadClient().Get(url, partial);
   } catch (...) {
@@ -258,6 +304,7 @@ bool RestoreNow(Engine& engine) {
     return false;
   }
   RunningGuard running(state);
+  RemoveLeftoverPartialFiles(engine.restorePathBox);
   // A cancel belongs to the restore it was clicked in, not to the next one.
   state.DownloadsCancelled = false;
   state.listingFailed = false;

@@ -55,7 +55,7 @@ std::string WithCrLfLines(const std::string& text) {
 }
 
 std::string SaveResponseFile(const std::string& text) {
-  const std::string path = WorkFolder() + "tmp_" + NewGuidString() + ".xml";
+  const std::string path = RunFolder() + "tmp_" + NewGuidString() + ".xml";
   const std::string lines = WithCrLfLines(text);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(path.c_str(), "wbx"), &std::fclose};
   if (!file || std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size() ||

@@ -23,8 +23,8 @@ struct TWSReturnData {
 // error text is not a 32-bit integer.
 TWSReturnData ParseApiResult(const std::string& body);
 
-// Writes the text into a new "tmp_{GUID}.xml" file in the work folder, each line ended by CR LF,
-// and returns the file's full path. Throws std::runtime_error when it cannot be written.
+// Writes the text into a new "tmp_{GUID}.xml" file in the program's run folder, each line ended
+// by CR LF, and returns the file's full path. Throws std::runtime_error when it cannot be written.
 std::string SaveResponseFile(const std::string& text);
 
 // The same line conversion, for answers that callers keep under names of their own.

@@ -27,7 +27,7 @@ TWSReturnData CallService(Engine& engine, const std::string& method, FormData fo
 }
 
 void LoadAnswerDocument(pugi::xml_document& document, const std::string& purpose, const std::string& text) {
-  const std::string path = WorkFolder() + "tmp_" + purpose + NewGuidString() + ".xml";
+  const std::string path = RunFolder() + "tmp_" + purpose + NewGuidString() + ".xml";
   {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(path.c_str(), "wbx"), &std::fclose};
     const std::string content = text + "\r\n";

@@ -23,9 +23,9 @@ inline constexpr const char* kCouldNotConnect = "Could not connect to server";
 TWSReturnData CallService(Engine& engine, const std::string& method, FormData form, bool progress,
                           const std::string& failureMessage);
 
-// Keeps an answer under a purpose-named work file ("tmp_" + purpose + GUID + ".xml", the text
-// followed by CR LF) and loads it into `document`. Throws ApiError when the text is not XML (an
-// empty text included), std::runtime_error when the file cannot be written.
+// Keeps an answer under a purpose-named file in the run folder ("tmp_" + purpose + GUID + ".xml",
+// the text followed by CR LF) and loads it into `document`. Throws ApiError when the text is not
+// XML (an empty text included), std::runtime_error when the file cannot be written.
 void LoadAnswerDocument(pugi::xml_document& document, const std::string& purpose, const std::string& text);
 
 } // namespace velmora

@@ -1,6 +1,5 @@
 #include "sources/MediaLibraryFile.h"
 
-#include "app/AtomicFile.h"
 #include "app/ShowStatus.h"
 #include "app/WorkFolder.h"
 #include "tags/TextCodec.h"
@@ -110,12 +109,9 @@ void BuildMediaLibraryDocument(const TMediaItems& items, Ui& ui, pugi::xml_docum
 std::string WriteMediaLibraryFile(const TMediaItems& items, SourceNumber source, Ui& ui) {
   pugi::xml_document document;
   BuildMediaLibraryDocument(items, ui, document);
-  const std::string path = WorkFolder() + "mediaitems_" + std::to_string(source) + ".xml";
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
   // Written whole under a temporary name and renamed, so no reader ever sees half a file.
-  WriteFileAtomically(path, Serialize(document, pugi::format_indent), 0600, 0700);
-  return path;
+  return WriteExchangeFile("mediaitems_" + std::to_string(source) + ".xml",
+                           Serialize(document, pugi::format_indent));
 }
 
 std::string MediaItemXml(const TMediaItem& item, Ui& ui) {

@@ -16,8 +16,9 @@ namespace velmora {
 // per item, in collection order) into `document`, showing the status lines and the file bar.
 void BuildMediaLibraryDocument(const TMediaItems& items, Ui& ui, pugi::xml_document& document);
 
-// Writes the media library document as WorkFolder() + "mediaitems_" + source + ".xml" and returns
-// that path. Throws std::runtime_error naming the file when it cannot be written.
+// Writes the media library document as the exchange file "mediaitems_" + source + ".xml" (see
+// WriteExchangeFile) and returns the path of the program's own copy. Throws std::runtime_error
+// naming the file when it cannot be written.
 std::string WriteMediaLibraryFile(const TMediaItems& items, SourceNumber source, Ui& ui);
 
 // The item metadata document: "data" with 21 children (the item's children without "bpm").

@@ -1,6 +1,7 @@
 #pragma once
-// The two SQLite files in the work folder: the per-run temporary database (restore work list)
-// and the persistent metadata database (fingerprint cache).
+// The two SQLite files of the program: the per-run temporary database (restore work list) in the
+// program's own run folder, and the persistent metadata database (fingerprint cache) in the work
+// folder, shared by every program of the user that runs at the same time.
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace velmora {
 
@@ -17,23 +19,32 @@ struct LocalDatabases {
   std::unique_ptr<SQLite::Database> meta;      // "meta_Velmora.db"
 };
 
-// Opens (creating when missing) both files in `folder` (with trailing separator), creates their
-// tables and indexes, empties the restore work list and leaves the temporary database inside an
-// open transaction. Errors carry SQLite's message, two line breaks and the statement text.
-LocalDatabases OpenLocalDatabases(const std::string& folder);
+// How long a statement on the shared metadata database waits for another program's lock before
+// it fails.
+inline constexpr int kSharedDatabaseBusyTimeoutMs = 10000;
 
-// Runs `sql` on `db`; a failure carries SQLite's message, two line breaks and the statement text.
+// Opens (creating when missing) "meta_Velmora.db" in `sharedFolder` and "tmp_Velmora.db" in
+// `runFolder` (both with trailing separator), creates their tables and indexes, adds the file
+// facts to a fingerprint cache of an earlier version, empties the restore work list and leaves
+// the temporary database inside an open transaction. Errors carry SQLite's message, two line
+// breaks and the statement text.
+LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::string& runFolder);
+
+// The error of a failed statement: SQLite's message, two line breaks and the statement text.
+[[noreturn]] void ThrowStatementError(const SQLite::Exception& error, const std::string& sql);
+
+// Runs `sql` on `db` (every statement in it), turning a failure into the error text above.
 void ExecStatement(SQLite::Database& db, const std::string& sql);
 
-// Prepares the catalogue statement `sql` on `db` and hands it to `use` (bind, step, read); a
-// failure of SQLite anywhere in it carries SQLite's message, two line breaks and the statement text.
+// Prepares `sql` and hands the statement to `use`, which binds and runs it; whatever SQLite
+// reports on the way becomes the error text above. Returns what `use` returns.
 template <typename Use>
-auto RunStatement(SQLite::Database& db, const char* sql, Use&& use) {
+decltype(auto) RunStatement(SQLite::Database& db, const char* sql, Use&& use) {
   try {
     SQLite::Statement statement(db, sql);
-    return use(statement);
+    return std::forward<Use>(use)(statement);
   } catch (const SQLite::Exception& error) {
-    throw std::runtime_error(std::string(error.what()) + "\n\n" + sql);
+    ThrowStatementError(error, sql);
   }
 }
 

@@ -20,11 +20,24 @@ inline constexpr const char* kCreateKnownFileHashValues =
 inline constexpr const char* kCreateTrimmedLocationIndex =
     "CREATE INDEX IF NOT EXISTS location_trim_index ON knownfilehashvalues (trim(location));";
 
-// Fingerprint cache.
+// The size and modification time (nanoseconds) of the file when its hash id was taken. A cache
+// written by an earlier version gets these columns at set-up; its rows hold NULL there and are
+// taken as misses, so each such file is hashed once more and its row replaced.
+inline constexpr const char* kKnownHashColumns = "SELECT name FROM pragma_table_info(?);";
+inline constexpr const char* kAddKnownHashFileSize =
+    "ALTER TABLE knownfilehashvalues ADD COLUMN filesize integer;";
+inline constexpr const char* kAddKnownHashFileTime =
+    "ALTER TABLE knownfilehashvalues ADD COLUMN filemtime integer;";
+
+// Fingerprint cache. A location's row is replaced by deleting every row for it, then inserting,
+// in one transaction.
 inline constexpr const char* kSelectKnownHash =
-    "SELECT hashid,location FROM knownfilehashvalues WHERE trim(location) = :location ;";
+    "SELECT hashid,location,filesize,filemtime FROM knownfilehashvalues WHERE trim(location) = :location ;";
+inline constexpr const char* kDeleteKnownHash =
+    "DELETE FROM knownfilehashvalues WHERE trim(location) = :location ;";
 inline constexpr const char* kInsertKnownHash =
-    "INSERT INTO knownfilehashvalues (hashid,location) VALUES (:hashid,:location);";
+    "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES "
+    "(:hashid,:location,:filesize,:filemtime);";
 
 // Restore work list.
 inline constexpr const char* kInsertDownloadMetaInfo =

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -28,10 +29,6 @@ bool ParseCode(const std::string& text, std::int32_t& code) {
 } // namespace
 
 std::string WriteHashListFile(const TMediaItems& items, SourceNumber source) {
-  const std::string path = WorkFolder() + "mediaitems_hash_" + std::to_string(source) + ".xml";
-  std::error_code error;
-  std::filesystem::remove(path, error);
-
   pugi::xml_document document;
   pugi::xml_node declaration = document.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
@@ -40,10 +37,9 @@ std::string WriteHashListFile(const TMediaItems& items, SourceNumber source) {
   for (const TMediaItem& item : items) {
     root.append_child("item").append_child("hashvalue").text().set(item.HashValue.c_str());
   }
-  if (!document.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8)) {
-    throw std::runtime_error("Cannot write the hash list file " + path);
-  }
-  return path;
+  std::ostringstream text;
+  document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
+  return WriteExchangeFile("mediaitems_hash_" + std::to_string(source) + ".xml", text.str());
 }
 
 std::vector<std::pair<std::string, std::int32_t>> ReadCheckAnswer(const std::string& answer) {

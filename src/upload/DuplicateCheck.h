@@ -13,9 +13,9 @@ namespace velmora {
 
 class Engine;
 
-// Writes WorkFolder() + "mediaitems_hash_" + source + ".xml": "items" with one "item"/"hashvalue"
-// per media item, in order, unfiltered. Returns the path. Throws std::runtime_error naming the
-// file when it cannot be written.
+// Writes the exchange file "mediaitems_hash_" + source + ".xml" (see WriteExchangeFile): "items"
+// with one "item"/"hashvalue" per media item, in order, unfiltered. Returns the path of the
+// program's own copy. Throws std::runtime_error naming the file when it cannot be written.
 std::string WriteHashListFile(const TMediaItems& items, SourceNumber source);
 
 // Sends the hash list file to "items/checkhashvalues" and marks engine.MediaItems with the

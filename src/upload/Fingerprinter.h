@@ -1,10 +1,12 @@
 #pragma once
-// Hash ids of audio files, cached by path in the metadata database so a file is read only once.
+// Hash ids of audio files, cached in the metadata database by absolute path together with the
+// file's size and modification time, so a file is read again only when it changed.
 
 #include "app/Ui.h"
 
 #include <SQLiteCpp/Database.h>
 
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -13,16 +15,22 @@ class Fingerprinter {
 public:
   Fingerprinter(SQLite::Database& meta, Ui& ui) : meta_(meta), ui_(ui) {}
 
-  // The file's hash id, from the cache when its path was hashed before (even if the file has
-  // changed since), else by reading it; "invalidhashvalue" when it is missing or unreadable.
+  // The hash id of the file's present content: from the cache when the row for its path still
+  // names the file's size and modification time, else by reading it (the row is then replaced).
+  // "invalidhashvalue" when the file is missing, unreadable, or changed while it was read; no row
+  // is written then.
   std::string FileFingerprint(const std::string& path);
 
   // Whether the "Deep analysis" badge is showing (a file is being read for hashing).
   bool DeepAnalysisVisible() const { return deepAnalysis_; }
 
-  // The key under which a path is cached. Paths keep their letter case: on this file system
-  // two paths that differ in case are two files.
-  static std::string LookupKey(const std::string& path) { return path; }
+  // The key under which a path is cached: the absolute, lexically normal path (relative paths
+  // resolve against the current folder). Letter case is kept: on this file system two paths
+  // that differ in case are two files.
+  static std::string LookupKey(const std::string& path);
+
+  // Runs after every block read while a file is hashed (tests change the file there).
+  void SetAfterEachBlock(std::function<void()> hook) { afterEachBlock_ = std::move(hook); }
 
 private:
   void SetDeepAnalysis(bool visible);
@@ -30,6 +38,7 @@ private:
   SQLite::Database& meta_;
   Ui& ui_;
   bool deepAnalysis_ = false;
+  std::function<void()> afterEachBlock_;
 };
 
 } // namespace velmora

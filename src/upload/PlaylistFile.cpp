@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -47,11 +48,9 @@ std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Engine
     for (std::size_t i = 0; i < count; ++i) items.append_child("item").text().set(playlist.HashValues[i].c_str());
   }
 
-  const std::string path = WorkFolder() + "playlists_" + std::to_string(source) + ".xml";
-  if (!document.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8)) {
-    throw std::runtime_error("Cannot write the playlist file " + path);
-  }
-  return path;
+  std::ostringstream text;
+  document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
+  return WriteExchangeFile("playlists_" + std::to_string(source) + ".xml", text.str());
 }
 
 void TransmitPlaylists(Engine& engine) {

@@ -16,13 +16,14 @@ class Engine;
 // passes its location table; nothing when the location is unknown.
 using LocationHashLookup = std::function<std::optional<std::string>(const std::string& location)>;
 
-// Writes WorkFolder() + "playlists_" + source + ".xml": "playlists"/"playlist" with one "item"
-// ("Name", "items") per playlist whose ItemCount is above 0, listing its first ItemCount hash ids
-// of those it held on entry (fewer when it held fewer). With `lookupLocation` (the Winamp source),
-// every playlist's Locations are looked up first and the hash ids found appended to its
-// HashValues; those copies are never listed. Shows
-// "Transmitting playlist information". Returns the path; the caller makes it the current playlist
-// file. Throws std::runtime_error naming the file when it cannot be written.
+// Writes the exchange file "playlists_" + source + ".xml" (see WriteExchangeFile):
+// "playlists"/"playlist" with one "item" ("Name", "items") per playlist whose ItemCount is above
+// 0, listing its first ItemCount hash ids of those it held on entry (fewer when it held fewer).
+// With `lookupLocation` (the Winamp source), every playlist's Locations are looked up first and
+// the hash ids found appended to its HashValues; those copies are never listed. Shows
+// "Transmitting playlist information". Returns the path of the program's own copy; the caller
+// makes it the current playlist file. Throws std::runtime_error naming the file when it cannot be
+// written.
 std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Engine& engine,
                               const LocationHashLookup& lookupLocation = {});
 

@@ -42,12 +42,19 @@ struct FileHandle {
 
 } // namespace
 
-std::optional<std::string> Sha1OfFile(const std::string& path) {
+FileFacts FileFacts::Of(const struct stat& info) {
+  return {static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock) {
+  FileDigest result;
   // O_NONBLOCK keeps a named pipe from hanging the open; only regular files are hashed.
   FileHandle file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (file.fd < 0) return std::nullopt;
+  if (file.fd < 0) return result;
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return result;
+  result.facts = FileFacts::Of(info);
   ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   DigestContext digest;
@@ -57,11 +64,27 @@ std::optional<std::string> Sha1OfFile(const std::string& path) {
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::nullopt;
+      return result;
     }
     digest.Update(block.data(), static_cast<std::size_t>(n));
+    if (afterEachBlock) afterEachBlock();
   }
-  return digest.FinishHex();
+  // A writer (a copy or an encoder still at work) moved the file while it was read: the digest
+  // may mix old and new content.
+  if (::fstat(file.fd, &info) != 0) return result;
+  if (!(FileFacts::Of(info) == result.facts)) {
+    result.outcome = FileDigest::Outcome::Changed;
+    return result;
+  }
+  result.hashId = digest.FinishHex();
+  result.outcome = FileDigest::Outcome::Hashed;
+  return result;
+}
+
+std::optional<std::string> Sha1OfFile(const std::string& path) {
+  FileDigest digest = Sha1OfFileChecked(path);
+  if (digest.outcome != FileDigest::Outcome::Hashed) return std::nullopt;
+  return std::move(digest.hashId);
 }
 
 std::string Sha1Hex(const std::string& data) {

@@ -1,14 +1,43 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+
+struct stat;
 
 namespace velmora {
 
 inline constexpr const char* kInvalidHashValue = "invalidhashvalue";
 
-// The SHA-1 digest of the whole file as 40 lower-case hex digits, read in bounded blocks.
-// Nothing when the path is not a regular file or cannot be read to its end.
+// The facts by which a cached hash id is known to still describe a file: its size and its
+// modification time in nanoseconds.
+struct FileFacts {
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  static FileFacts Of(const struct stat& info);
+  bool operator==(const FileFacts&) const = default;
+};
+
+// What reading a whole file for its digest found.
+struct FileDigest {
+  enum class Outcome {
+    Hashed,     // `hashId` is the digest of the content that `facts` describe
+    Unreadable, // not a regular file, or it could not be opened or read to its end
+    Changed,    // its size or modification time moved while it was read: no digest
+  };
+  Outcome outcome = Outcome::Unreadable;
+  std::string hashId;
+  FileFacts facts;
+};
+
+// The SHA-1 digest of the whole file as 40 lower-case hex digits, read in bounded blocks, with the
+// file's facts taken before and after reading (they must agree). `afterEachBlock` runs after every
+// block read.
+FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock = {});
+// The digest alone; nothing when the path is not a regular file, cannot be read to its end or
+// changed while it was read.
 std::optional<std::string> Sha1OfFile(const std::string& path);
 // The SHA-1 digest of a text, same form.
 std::string Sha1Hex(const std::string& data);

@@ -76,12 +76,18 @@ bool UploadPipeline::MayStartRun() {
 bool UploadPipeline::BuildUploadQueue(SourceNumber source, const std::vector<std::string>& filter,
                                       const std::string& playlistName) {
   if (!MayStartRun()) return false;
-  const std::filesystem::path snapshot = WorkFolder() + "UploadQueue.xml";
-  std::error_code error;
-  std::filesystem::remove(snapshot, error);
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
+  bool copied = false;
   if (!CurrentMediaLibraryFile.empty()) {
-    std::filesystem::copy_file(CurrentMediaLibraryFile, snapshot, std::filesystem::copy_options::skip_existing, error);
+    try {
+      PublishExchangeFile(CurrentMediaLibraryFile, "UploadQueue.xml");
+      copied = true;
+    } catch (const std::exception&) {
+    }
+  }
+  if (!copied) {
+    std::error_code ignored;
+    std::filesystem::remove(WorkFolder() + "UploadQueue.xml", ignored);
   }
   FillUploadQueue(engine_.MediaItems, source, filter, playlistName);
   engine_.ui().ProcessMessages();

@@ -67,9 +67,11 @@ public:
   UploadPipeline(const UploadPipeline&) = delete;
   UploadPipeline& operator=(const UploadPipeline&) = delete;
 
-  // Exchange files last written by a source: the media library file (copied to UploadQueue.xml
-  // when a queue is built), the hash list file, and the playlist file (sent at each run start; set
-  // by the iTunes and Winamp sources, never cleared).
+  // Exchange files last written by a source, as this program's own copies in its run folder (see
+  // WriteExchangeFile), so another program writing the same names never changes what this run
+  // sends: the media library file (copied to UploadQueue.xml when a queue is built), the hash
+  // list file, and the playlist file (sent at each run start; set by the iTunes and Winamp
+  // sources, never cleared).
   std::string CurrentMediaLibraryFile;
   std::string CurrentHashListFile;
   std::string CurrentPlaylistFile;

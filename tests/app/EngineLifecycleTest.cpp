@@ -25,7 +25,7 @@ TEST_F(EngineLifecycleTest, StartupCleansLoadsAndGreets) {
   engine.Startup();
   EXPECT_FALSE(std::filesystem::exists(root / "tmp_{OLD}.xml"));
   EXPECT_FALSE(std::filesystem::exists(root / "sub" / "tmp_x"));
-  EXPECT_TRUE(std::filesystem::exists(root / "tmp_Velmora.db"));
+  EXPECT_TRUE(std::filesystem::exists(RunFolder() + "tmp_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(root / "meta_Velmora.db"));
   EXPECT_EQ(engine.UserName, "alice");
   EXPECT_EQ(engine.Password, "pw");

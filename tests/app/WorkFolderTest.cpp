@@ -1,5 +1,6 @@
 // The work folder is private, created on demand, and cleaning it removes exactly the "tmp_" files.
 
+#include "app/FileLock.h"
 #include "app/SystemFacts.h"
 #include "app/WorkFolder.h"
 
@@ -39,6 +40,51 @@ TEST_F(WorkFolderTest, CleaningRemovesTmpFilesAtAnyDepthAndKeepsTheRest) {
   EXPECT_TRUE(std::filesystem::exists(root / "meta_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(root / "mediaitems_3.xml"));
   EXPECT_TRUE(std::filesystem::exists(root / "deeper" / "not_tmp_file"));
+}
+
+TEST_F(WorkFolderTest, CleaningSparesRunningProgramsAndRemovesWhatEndedProgramsLeft) {
+  const auto root = std::filesystem::path(WorkFolder());
+  const auto own = std::filesystem::path(RunFolder());
+  EXPECT_EQ(own.parent_path().parent_path(), root.parent_path());
+  EXPECT_EQ(own.parent_path().filename().string().rfind("tmp_run-", 0), 0u);
+  test::WriteFile(own / "tmp_{A}.xml", "x");
+  test::WriteFile(own / "mediaitems_3.xml", "the run's own copy");
+  // Another program that runs: it holds the lock on its folder.
+  const auto running = root / "tmp_run-1-{RUNNING}";
+  test::WriteFile(running / "tmp_Velmora.db", "in use");
+  test::WriteFile(running / "tmp_{B}.xml", "in use");
+  auto lock = FileLock::TakeNew(running);
+  ASSERT_TRUE(lock);
+  // A program that was killed: nobody holds its folder.
+  const auto ended = root / "tmp_run-2-{ENDED}";
+  test::WriteFile(ended / "tmp_Velmora.db", "left behind");
+  test::WriteFile(ended / "playlists_0.xml", "left behind");
+
+  CleanWorkFolder();
+
+  EXPECT_FALSE(std::filesystem::exists(own / "tmp_{A}.xml"));
+  EXPECT_TRUE(std::filesystem::exists(own / "mediaitems_3.xml"));
+  EXPECT_EQ(test::ReadFile(running / "tmp_Velmora.db"), "in use");
+  EXPECT_EQ(test::ReadFile(running / "tmp_{B}.xml"), "in use");
+  EXPECT_FALSE(std::filesystem::exists(ended));
+
+  lock.reset(); // that program ends without cleaning up
+  CleanWorkFolder();
+  EXPECT_FALSE(std::filesystem::exists(running));
+  EXPECT_TRUE(std::filesystem::exists(own));
+}
+
+TEST_F(WorkFolderTest, ExchangeFilesAreSharedWholeAndTheRunKeepsItsOwnCopy) {
+  const std::string own = WriteExchangeFile("mediaitems_hash_3.xml", "<items>mine</items>");
+  EXPECT_EQ(own, RunFolder() + "mediaitems_hash_3.xml");
+  EXPECT_EQ(test::ReadFile(workFolder() / "mediaitems_hash_3.xml"), "<items>mine</items>");
+  // Another program writes the same exchange file: the shared copy is its, the own copy stays.
+  test::WriteFile(workFolder() / "mediaitems_hash_3.xml.new", "<items>theirs</items>");
+  std::filesystem::rename(workFolder() / "mediaitems_hash_3.xml.new", workFolder() / "mediaitems_hash_3.xml");
+  EXPECT_EQ(test::ReadFile(own), "<items>mine</items>");
+  struct stat info {};
+  ASSERT_EQ(::stat(own.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST_F(WorkFolderTest, UnusableLocationGivesAClearError) {

@@ -39,6 +39,22 @@ TEST_F(HashCommandTest, MatchesSha1sumForEmptyNonAsciiAndLargeFiles) {
   EXPECT_EQ(second.err.find("Deep analysis"), std::string::npos) << second.err;
 }
 
+TEST_F(HashCommandTest, ARelativePathNamesTheFileInTheCurrentFolder) {
+  test::WriteFile(files() / "one" / "song.mp3", "first song");
+  test::WriteFile(files() / "two" / "song.mp3", "second song");
+  auto hashIn = [&](const char* folder) {
+    return test::RunCommand("cd " + test::ShellQuote((files() / folder).string()) + " && " +
+                            test::ShellQuote(VELMORA_CLI_PATH) + " hash song.mp3");
+  };
+  EXPECT_EQ(hashIn("one").out, test::RunCommand("cd " + test::ShellQuote((files() / "one").string()) +
+                                                " && sha1sum song.mp3").out);
+  const auto second = hashIn("two");
+  EXPECT_EQ(second.out, test::RunCommand("cd " + test::ShellQuote((files() / "two").string()) +
+                                         " && sha1sum song.mp3").out);
+  EXPECT_NE(second.err.find("Deep analysis of " + (files() / "two" / "song.mp3").string()), std::string::npos)
+      << second.err;
+}
+
 TEST_F(HashCommandTest, UnreadableFilesPrintInvalidHashValueAndFail) {
   const auto missing = files() / "missing.mp3";
   const auto result = Velmora("hash " + test::ShellQuote(missing.string()) + " " +
@@ -56,8 +72,11 @@ TEST_F(HashCommandTest, RemovesTmpFilesAndKeepsTheCache) {
   ASSERT_EQ(Velmora("hash " + test::ShellQuote((files() / "a.mp3").string())).exitCode, 0);
   EXPECT_FALSE(std::filesystem::exists(work / "tmp_left_over.xml"));
   EXPECT_FALSE(std::filesystem::exists(work / "nested" / "tmp_more"));
-  EXPECT_FALSE(std::filesystem::exists(work / "tmp_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(work / "meta_Velmora.db"));
+  // The program's own folder (temporary database, answers) goes when it ends.
+  for (const auto& entry : std::filesystem::directory_iterator(work)) {
+    EXPECT_NE(entry.path().filename().string().rfind("tmp_", 0), 0u) << entry.path();
+  }
 }
 
 TEST_F(HashCommandTest, VersionAndUsage) {

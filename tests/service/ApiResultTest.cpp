@@ -1,6 +1,7 @@
 // Every answer body ends as a TWSReturnData: a readable envelope as the service said, anything else as code 500.
 
 #include "app/Engine.h"
+#include "app/WorkFolder.h"
 #include "service/ApiError.h"
 #include "service/ApiResult.h"
 #include "service/CallService.h"
@@ -82,7 +83,7 @@ TEST_F(ApiResultTest, ResponseFilesHaveCrLfLinesAndUniqueNames) {
   std::set<std::string> names;
   for (int i = 0; i < 5; ++i) {
     const std::filesystem::path path = SaveResponseFile("<x>\n</x>");
-    EXPECT_EQ(path.parent_path(), workFolder());
+    EXPECT_EQ(path.string(), RunFolder() + path.filename().string());
     const std::string name = path.filename().string();
     EXPECT_EQ(name.rfind("tmp_{", 0), 0u);
     EXPECT_EQ(name.size(), 4 + 38 + 4u);
@@ -152,7 +153,7 @@ TEST_F(ApiResultTest, AnswerDocumentsKeepTheirPurposeInTheName) {
   EXPECT_STREQ(document.child("a").child_value("b"), "1");
   EXPECT_THROW(LoadAnswerDocument(document, "playlists", ""), ApiError);
   int found = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(workFolder())) {
+  for (const auto& entry : std::filesystem::directory_iterator(RunFolder())) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("tmp_playlists{", 0) == 0) {
       ++found;

@@ -4,6 +4,7 @@
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/WorkFolder.h"
 #include "app/Engine.h"
 #include "sources/DroppedFiles.h"
 #include "upload/Sha1.h"
@@ -133,8 +134,8 @@ TEST_F(DroppedFilesTest, AnalyzeAndUploadQueuesTheListedFilesWithThePlaylistName
 
   ASSERT_TRUE(AnalyzeAndUpload(*engine_));
   EXPECT_EQ(engine_->MediaItems.size(), 3u);
-  EXPECT_EQ(engine_->Upload.CurrentMediaLibraryFile, (workFolder() / "mediaitems_3.xml").string());
-  EXPECT_EQ(engine_->Upload.CurrentHashListFile, (workFolder() / "mediaitems_hash_3.xml").string());
+  EXPECT_EQ(engine_->Upload.CurrentMediaLibraryFile, RunFolder() + "mediaitems_3.xml");
+  EXPECT_EQ(engine_->Upload.CurrentHashListFile, RunFolder() + "mediaitems_hash_3.xml");
   const auto& records = engine_->Upload.queue().records();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].location, F("song.mp3"));

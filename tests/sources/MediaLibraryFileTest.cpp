@@ -2,6 +2,7 @@
 
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/WorkFolder.h"
 #include "sources/MediaLibraryFile.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,8 @@ protected:
 TEST_F(MediaLibraryFileTest, EveryItemIsWrittenWithItsChildrenInOrder) {
   const TMediaItems items = {TaggedItem("/music/a.mp3"), TaggedItem("/music/a.mp3"), TaggedItem("/music/b.ogg")};
   const std::string path = WriteMediaLibraryFile(items, kSourceDroppedFiles, ui);
-  EXPECT_EQ(path, (workFolder() / "mediaitems_3.xml").string());
+  EXPECT_EQ(path, RunFolder() + "mediaitems_3.xml");
+  EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "mediaitems_3.xml"));
 
   pugi::xml_document document;
   ASSERT_TRUE(document.load_file(path.c_str(), pugi::parse_default | pugi::parse_declaration));

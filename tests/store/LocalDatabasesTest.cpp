@@ -26,7 +26,7 @@ std::set<std::string> SchemaNames(SQLite::Database& db) {
 
 TEST_F(LocalDatabasesTest, FirstRunCreatesFolderFilesTablesAndIndexes) {
   std::filesystem::create_directories(workFolder());
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "tmp_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "meta_Velmora.db"));
   EXPECT_EQ(SchemaNames(*dbs.temporary), (std::set<std::string>{"winamplookup", "downloadmetainfo"}));
@@ -37,8 +37,8 @@ TEST_F(LocalDatabasesTest, FirstRunCreatesFolderFilesTablesAndIndexes) {
 TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {
   std::filesystem::create_directories(workFolder());
   {
-    auto dbs = OpenLocalDatabases(folder());
-    dbs.meta->exec("INSERT INTO knownfilehashvalues VALUES ('/a.mp3', 'abc')");
+    auto dbs = OpenLocalDatabases(folder(), folder());
+    dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/a.mp3', 'abc')");
     SQLite::Statement insert(*dbs.temporary, sql::kInsertDownloadMetaInfo);
     insert.bind(":handled", 0);
     insert.bind(":entrykey", "k1");
@@ -48,16 +48,16 @@ TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {
     insert.exec();
     dbs.temporary->exec("commit transaction"); // even a committed row must not survive
   }
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   EXPECT_EQ(dbs.meta->execAndGet("SELECT count(*) FROM knownfilehashvalues").getInt(), 1);
   EXPECT_EQ(dbs.temporary->execAndGet("SELECT count(*) FROM downloadmetainfo").getInt(), 0);
 }
 
 TEST_F(LocalDatabasesTest, CacheLookUpMatchesTrimmedStoredLocationsThroughTheIndex) {
   std::filesystem::create_directories(workFolder());
-  auto dbs = OpenLocalDatabases(folder());
-  dbs.meta->exec("INSERT INTO knownfilehashvalues VALUES ('/music/a.mp3  ', 'aaa')");
-  dbs.meta->exec("INSERT INTO knownfilehashvalues VALUES ('/music/b.mp3', 'bbb')");
+  auto dbs = OpenLocalDatabases(folder(), folder());
+  dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/music/a.mp3  ', 'aaa')");
+  dbs.meta->exec("INSERT INTO knownfilehashvalues (location, hashid) VALUES ('/music/b.mp3', 'bbb')");
 
   auto lookUp = [&](const std::string& key) {
     SQLite::Statement query(*dbs.meta, sql::kSelectKnownHash);
@@ -68,16 +68,18 @@ TEST_F(LocalDatabasesTest, CacheLookUpMatchesTrimmedStoredLocationsThroughTheInd
   EXPECT_EQ(lookUp(" /music/b.mp3"), "(none)"); // the key itself is never trimmed
   EXPECT_EQ(lookUp("/Music/b.mp3"), "(none)");  // nor lowered
 
-  SQLite::Statement plan(*dbs.meta, std::string("EXPLAIN QUERY PLAN ") + sql::kSelectKnownHash);
-  plan.bind(":location", "/music/a.mp3");
-  ASSERT_TRUE(plan.executeStep());
-  EXPECT_NE(plan.getColumn("detail").getString().find("location_trim_index"), std::string::npos)
-      << plan.getColumn("detail").getString();
+  for (const char* statement : {sql::kSelectKnownHash, sql::kDeleteKnownHash}) {
+    SQLite::Statement plan(*dbs.meta, std::string("EXPLAIN QUERY PLAN ") + statement);
+    plan.bind(":location", "/music/a.mp3");
+    ASSERT_TRUE(plan.executeStep());
+    EXPECT_NE(plan.getColumn("detail").getString().find("location_trim_index"), std::string::npos)
+        << statement << ": " << plan.getColumn("detail").getString();
+  }
 }
 
 TEST_F(LocalDatabasesTest, FailingStatementReportsMessageAndText) {
   std::filesystem::create_directories(workFolder());
-  auto dbs = OpenLocalDatabases(folder());
+  auto dbs = OpenLocalDatabases(folder(), folder());
   try {
     ExecStatement(*dbs.meta, "SELECT nonsense FROM nowhere");
     FAIL();

@@ -5,6 +5,7 @@
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/WorkFolder.h"
 #include "app/Engine.h"
 #include "upload/DuplicateCheck.h"
 #include "upload/PlaylistFile.h"
@@ -81,7 +82,8 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
   });
   engine_->MediaItems = {WithHash(kA), WithHash(kB), WithHash(kA)};
   const std::string path = WriteHashListFile(engine_->MediaItems, kSourceDroppedFiles);
-  EXPECT_EQ(path, (workFolder() / "mediaitems_hash_3.xml").string());
+  EXPECT_EQ(path, RunFolder() + "mediaitems_hash_3.xml");
+  EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "mediaitems_hash_3.xml"));
   pugi::xml_document listed;
   ASSERT_TRUE(listed.load_file(path.c_str()));
   EXPECT_EQ(listed.select_nodes("/items/item/hashvalue").size(), 3u);
@@ -118,7 +120,8 @@ TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
       {"Claims more <than> it has", "", 5, {kB}, {}},
   };
   const std::string path = WritePlaylistFile(playlists, kSourceITunes, *engine_);
-  EXPECT_EQ(path, (workFolder() / "playlists_0.xml").string());
+  EXPECT_EQ(path, RunFolder() + "playlists_0.xml");
+  EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "playlists_0.xml"));
   EXPECT_EQ(ui_.status(), "     Transmitting playlist information");
   pugi::xml_document document;
   ASSERT_TRUE(document.load_file(path.c_str()));

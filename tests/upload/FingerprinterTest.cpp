@@ -1,7 +1,9 @@
-// A file's hash id is the SHA-1 of its bytes, computed once per path and answered from the cache
-// afterwards; files that cannot be read get "invalidhashvalue" and leave no cache row.
+// A file's hash id is the SHA-1 of its bytes, computed once per absolute path and answered from the
+// cache while the file keeps its size and modification time; files that cannot be read, or change
+// while they are read, get "invalidhashvalue" and leave no cache row.
 
 #include "app/Engine.h"
+#include "store/Statements.h"
 #include "upload/Sha1.h"
 
 #include "RecordingUi.h"
@@ -9,6 +11,8 @@
 
 #include <SQLiteCpp/Statement.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +34,10 @@ protected:
   void TearDown() override {
     engine.reset();
     TempHomeTest::TearDown();
+  }
+  static void SetModified(const std::filesystem::path& file, time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
   }
   int CacheRows() {
     return engine->databases().meta->execAndGet("SELECT count(*) FROM knownfilehashvalues").getInt();
@@ -65,14 +73,26 @@ TEST_F(FingerprinterTest, EmptyFileAndBlockBoundariesHashCorrectly) {
   }
 }
 
-TEST_F(FingerprinterTest, SecondCallIsAnsweredFromTheCacheEvenAfterTheFileChanged) {
+TEST_F(FingerprinterTest, EditedFileGetsTheIdOfItsNewContentAndItsRowIsReplaced) {
   const auto file = files() / "song.mp3";
   test::WriteFile(file, "abc");
   ASSERT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
-  test::WriteFile(file, "new tags written into the file");
   ui.statusTexts.clear();
   EXPECT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
   EXPECT_TRUE(ui.statusTexts.empty()); // nothing shown on a cache hit
+
+  // Re-tagged in place: same size, only the modification time tells.
+  test::WriteFile(file, "xyz");
+  SetModified(file, 1700000000, 5);
+  EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex("xyz"));
+  SetModified(file, 1700000000, 6); // a nanosecond later: touched again
+  ui.statusTexts.clear();
+  EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex("xyz"));
+  EXPECT_TRUE(ui.sawStatus("     Deep analysis of " + file.string()));
+  // A new size with the same time.
+  test::WriteFile(file, "new tags written into the file");
+  SetModified(file, 1700000000, 6);
+  EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex("new tags written into the file"));
   EXPECT_EQ(CacheRows(), 1);
 }
 
@@ -81,10 +101,84 @@ TEST_F(FingerprinterTest, CacheSurvivesARestart) {
   test::WriteFile(file, "abc");
   ASSERT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
   engine.reset();
-  test::WriteFile(file, "changed");
+  ui.statusTexts.clear();
   engine = std::make_unique<Engine>(ui);
   engine->Startup();
   EXPECT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
+  EXPECT_FALSE(ui.sawStatus("     Deep analysis of " + file.string()));
+}
+
+TEST_F(FingerprinterTest, RowsOfAnEarlierCacheCountAsMissesOnceThenAreReplaced) {
+  const auto file = files() / "song.mp3";
+  test::WriteFile(file, "abc");
+  engine.reset();
+  std::filesystem::remove(workFolder() / "meta_Velmora.db");
+  {
+    SQLite::Database earlier((workFolder() / "meta_Velmora.db").string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    earlier.exec(sql::kCreateKnownFileHashValues);
+    earlier.exec("INSERT INTO knownfilehashvalues (hashid,location) VALUES ('" + std::string(kEmptySha1) +
+                 "', '" + file.string() + "')");
+  }
+  engine = std::make_unique<Engine>(ui);
+  engine->Startup();
+  EXPECT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
+  EXPECT_EQ(CacheRows(), 1);
+  ui.statusTexts.clear();
+  EXPECT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
+  EXPECT_TRUE(ui.statusTexts.empty());
+}
+
+TEST_F(FingerprinterTest, RelativeAndUnnormalisedPathsShareTheAbsolutePathsRow) {
+  test::WriteFile(files() / "song.mp3", "abc");
+  const auto oldFolder = std::filesystem::current_path();
+  std::filesystem::current_path(files());
+  const std::string relative = engine->FileFingerprint("song.mp3");
+  std::filesystem::current_path(oldFolder);
+  EXPECT_EQ(relative, kAbcSha1);
+  EXPECT_TRUE(ui.sawStatus("     Deep analysis of " + (files() / "song.mp3").string()));
+  ui.statusTexts.clear();
+  EXPECT_EQ(engine->FileFingerprint((files() / "." / "x" / ".." / "song.mp3").string()), kAbcSha1);
+  EXPECT_TRUE(ui.statusTexts.empty());
+  EXPECT_EQ(CacheRows(), 1);
+}
+
+TEST_F(FingerprinterTest, FileThatChangesWhileItIsReadGetsNoIdAndNoRow) {
+  const auto file = files() / "growing.mp3";
+  test::WriteFile(file, std::string(600 * 1024, 'a')); // several read blocks
+  int blocks = 0;
+  engine->fingerprinter().SetAfterEachBlock([&] {
+    if (++blocks == 1) {
+      std::ofstream more(file, std::ios::binary | std::ios::app);
+      more << "more audio";
+    }
+  });
+  EXPECT_EQ(engine->FileFingerprint(file.string()), kInvalidHashValue);
+  EXPECT_FALSE(engine->fingerprinter().DeepAnalysisVisible());
+  EXPECT_EQ(CacheRows(), 0);
+
+  engine->fingerprinter().SetAfterEachBlock({});
+  EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex(std::string(600 * 1024, 'a') + "more audio"));
+  EXPECT_EQ(CacheRows(), 1);
+}
+
+TEST_F(FingerprinterTest, CacheFailuresCarrySqliteMessageAndStatement) {
+  const auto file = files() / "song.mp3";
+  test::WriteFile(file, "abc");
+  engine->databases().meta->exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON knownfilehashvalues BEGIN SELECT RAISE(ABORT, 'cache refused'); END;");
+  try {
+    engine->FileFingerprint(file.string());
+    FAIL() << "the failed insert must reach the caller";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), std::string("cache refused\n\n") + sql::kInsertKnownHash);
+  }
+  EXPECT_FALSE(engine->fingerprinter().DeepAnalysisVisible());
+
+  engine->databases().meta->exec("DROP TABLE knownfilehashvalues");
+  EXPECT_EQ(engine->FileFingerprint(file.string()), kInvalidHashValue);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"error with " + file.string()});
+  ASSERT_EQ(ui.errorDisplays.size(), 1u);
+  EXPECT_EQ(ui.errorDisplays[0], std::string("no such table: knownfilehashvalues\n\n") + sql::kSelectKnownHash);
 }
 
 TEST_F(FingerprinterTest, PathsDifferingOnlyInCaseAreDifferentFiles) {
@@ -98,8 +192,10 @@ TEST_F(FingerprinterTest, PathsDifferingOnlyInCaseAreDifferentFiles) {
 TEST_F(FingerprinterTest, StoredLocationWithBlanksStillMatches) {
   const auto file = files() / "blank.mp3";
   test::WriteFile(file, "not what the cache says");
-  engine->databases().meta->exec("INSERT INTO knownfilehashvalues (hashid,location) VALUES ('" +
-                                 std::string(kAbcSha1) + "', '" + file.string() + "   ')");
+  SetModified(file, 1700000000, 0);
+  engine->databases().meta->exec(
+      "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES ('" + std::string(kAbcSha1) +
+      "', '" + file.string() + "   ', " + std::to_string(std::filesystem::file_size(file)) + ", 1700000000000000000)");
   EXPECT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
 }
 

@@ -1,0 +1,316 @@
+// Several `velmora` programs at once share one work folder and one fingerprint cache without
+// disturbing each other; a program killed (SIGKILL) while it hashes, uploads or restores leaves
+// the next run able to finish the work: no cache row naming other content, no partial download
+// left behind, no damaged database.
+
+#include "LockerProcess.h"
+#include "TempHome.h"
+#include "upload/Sha1.h"
+
+#include <SQLiteCpp/Database.h>
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <map>
+#include <poll.h>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// `velmora` as a child whose standard output and error are read line by line, so a test can kill
+// it at a chosen moment.
+class Child {
+public:
+  explicit Child(std::vector<std::string> args) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.emplace_back("VELMORA_PASSWORD=pw");
+    std::vector<char*> argv, envp;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(out[1], STDERR_FILENO);
+      const int devNull = ::open("/dev/null", O_RDONLY);
+      ::dup2(devNull, STDIN_FILENO);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    fd_ = out[0];
+  }
+  ~Child() {
+    if (pid_ > 0) Kill();
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Reads until `text` has appeared in `count` lines; false when the program ended first.
+  bool WaitFor(const std::string& text, int count) {
+    for (;;) {
+      int seen = 0;
+      for (std::size_t at = output_.find(text); at != std::string::npos; at = output_.find(text, at + 1)) ++seen;
+      if (seen >= count) return true;
+      if (!ReadSome(10000)) return false;
+    }
+  }
+  void Kill() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  int Wait() {
+    while (ReadSome(60000)) {
+    }
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& output() const { return output_; }
+
+private:
+  bool ReadSome(int timeoutMs) {
+    pollfd ready{fd_, POLLIN, 0};
+    if (::poll(&ready, 1, timeoutMs) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string output_;
+};
+
+class ConcurrentAndKilledRunsTest : public test::TempHomeTest {
+protected:
+  void SetUp() override {
+    if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
+    test::TempHomeTest::SetUp();
+    locker_ = std::make_unique<test::LockerProcess>(std::vector<std::string>{"--user", "alice:pw"});
+  }
+
+  // `count` files of their own bytes, named like MP3 files, in a new folder; path -> SHA-1.
+  std::map<std::string, std::string> MakeFiles(const std::string& folder, int count, std::size_t size) {
+    std::map<std::string, std::string> made;
+    for (int i = 0; i < count; ++i) {
+      const fs::path path = files() / folder / (folder + " track " + std::to_string(i) + ".mp3");
+      made[path.string()] = Rewrite(path, size, i);
+    }
+    return made;
+  }
+  static std::string Rewrite(const fs::path& path, std::size_t size, int seed) {
+    std::string bytes(size, '\0');
+    const std::string salt = path.string() + std::to_string(seed);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13 ^ salt[i % salt.size()]);
+    test::WriteFile(path, bytes);
+    return Sha1Hex(bytes);
+  }
+
+  std::vector<std::string> Cli(std::vector<std::string> args) const {
+    args.insert(args.begin(), {VELMORA_CLI_PATH, "--stage", locker_->hostPort(), "--user", "alice"});
+    return args;
+  }
+  std::string CliLine(const std::vector<std::string>& args) const {
+    std::string line = "VELMORA_PASSWORD=pw";
+    for (const std::string& arg : Cli(args)) line += " " + test::ShellQuote(arg);
+    return line;
+  }
+  // What `velmora hash` prints for the files: "HASHID  PATH" lines.
+  static std::string HashLines(const std::map<std::string, std::string>& made) {
+    std::string lines;
+    for (const auto& [path, hashId] : made) lines += hashId + "  " + path + "\n";
+    return lines;
+  }
+  static std::vector<std::string> HashArgs(const std::map<std::string, std::string>& made) {
+    std::vector<std::string> args{"hash"};
+    for (const auto& entry : made) args.push_back(entry.first);
+    return args;
+  }
+
+  // SHA-1 -> size of the content the service holds; library items of alice by SHA-1.
+  std::map<std::string, std::uintmax_t> StoredObjects() const {
+    std::map<std::string, std::uintmax_t> objects;
+    const pugi::xml_document list = locker_->Document("/_control/objects");
+    for (const auto& object : list.select_nodes("/objects/object"))
+      objects[object.node().attribute("hashid").value()] = object.node().attribute("size").as_ullong();
+    return objects;
+  }
+  std::map<std::string, int> LibraryItems() const {
+    std::map<std::string, int> items;
+    const pugi::xml_document library = locker_->Document("/_control/library", {{"user", "alice"}});
+    for (const auto& item : library.select_nodes("/library/item")) ++items[item.node().attribute("hashid").value()];
+    return items;
+  }
+  static std::map<std::string, std::uintmax_t> Sizes(const std::map<std::string, std::string>& made) {
+    std::map<std::string, std::uintmax_t> sizes;
+    for (const auto& [path, hashId] : made) sizes[hashId] = fs::file_size(path);
+    return sizes;
+  }
+  static std::map<std::string, int> Once(const std::map<std::string, std::string>& made) {
+    std::map<std::string, int> once;
+    for (const auto& entry : made) once[entry.second] = 1;
+    return once;
+  }
+
+  // The work folder holds no program's run folder (every program ended or was cleaned up after).
+  std::vector<std::string> RunFolders() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(workFolder()))
+      if (entry.path().filename().string().rfind("tmp_run-", 0) == 0) found.push_back(entry.path().string());
+    return found;
+  }
+
+  std::unique_ptr<test::LockerProcess> locker_;
+};
+
+TEST_F(ConcurrentAndKilledRunsTest, TwoUploadsAndAHashLoopAtOnceStoreEverythingOnce) {
+  auto first = MakeFiles("first", 12, 200000);
+  const auto second = MakeFiles("second", 12, 200000);
+  const auto hashed = MakeFiles("hashed", 6, 100000);
+  // Slow answers keep the uploads running while the loop starts and ends programs.
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "stall"}, {"ms", "40"}, {"times", "always"}});
+
+  std::atomic<bool> uploading{true};
+  std::vector<std::string> loopFailures;
+  int loops = 0;
+  std::thread hashLoop([&] {
+    while (uploading) {
+      // A new modification time for every file: each pass writes to the shared cache.
+      for (const auto& entry : hashed) ::utimensat(AT_FDCWD, entry.first.c_str(), nullptr, 0);
+      const auto result = test::RunCommand(CliLine(HashArgs(hashed)));
+      if (result.exitCode != 0 || result.out != HashLines(hashed)) loopFailures.push_back(result.out + result.err);
+      ++loops;
+    }
+  });
+  auto upload = [&](const char* folder) {
+    return std::async(std::launch::async, [this, folder] {
+      return test::RunCommand(CliLine({"upload", (files() / folder).string()}));
+    });
+  };
+  auto runA = upload("first"), runB = upload("second");
+  const auto resultA = runA.get(), resultB = runB.get();
+  uploading = false;
+  hashLoop.join();
+
+  EXPECT_EQ(resultA.exitCode, 0) << resultA.err;
+  EXPECT_EQ(resultB.exitCode, 0) << resultB.err;
+  EXPECT_GT(loops, 1);
+  EXPECT_TRUE(loopFailures.empty()) << loopFailures.front();
+  first.insert(second.begin(), second.end());
+  EXPECT_EQ(StoredObjects(), Sizes(first));
+  EXPECT_EQ(LibraryItems(), Once(first));
+  EXPECT_TRUE(RunFolders().empty());
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, AnalysisKilledAtTenPointsLeavesNoWrongCacheRow) {
+  auto made = MakeFiles("library", 24, 512 * 1024);
+  for (int kill = 0; kill < 10; ++kill) {
+    // One file gets new content of the same size; every file a new modification time, so the run
+    // hashes them all again.
+    const auto edited = std::next(made.begin(), kill * 2);
+    edited->second = Rewrite(edited->first, 512 * 1024, 100 + kill);
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000 + kill, 0}};
+    for (const auto& entry : made) ::utimensat(AT_FDCWD, entry.first.c_str(), times, 0);
+
+    Child run(Cli(HashArgs(made)));
+    ASSERT_TRUE(run.WaitFor("Deep analysis of", 1 + 2 * kill)) << run.output();
+    std::this_thread::sleep_for(std::chrono::microseconds(300 * kill));
+    run.Kill();
+  }
+
+  const auto last = test::RunCommand(CliLine(HashArgs(made)));
+  EXPECT_EQ(last.exitCode, 0) << last.err;
+  EXPECT_EQ(last.out, HashLines(made));
+  SQLite::Database cache((workFolder() / "meta_Velmora.db").string());
+  EXPECT_EQ(cache.execAndGet("PRAGMA integrity_check").getString(), "ok");
+  SQLite::Statement rows(cache, "SELECT location, hashid FROM knownfilehashvalues");
+  int count = 0;
+  while (rows.executeStep()) {
+    ++count;
+    EXPECT_EQ(rows.getColumn(1).getString(), made.at(rows.getColumn(0).getString()));
+  }
+  EXPECT_EQ(count, 24);
+  EXPECT_TRUE(RunFolders().empty());
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, UploadKilledAtTenPointsIsCompletedByTheNextRun) {
+  const auto made = MakeFiles("music", 12, 256 * 1024);
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "stall"}, {"ms", "150"}, {"times", "always"}});
+  for (int kill = 0; kill < 10; ++kill) {
+    Child run(Cli({"upload", (files() / "music").string()}));
+    ASSERT_TRUE(run.WaitFor("Upload of ", 1)) << run.output();
+    // From the registration through the transfer and its answer into the next file.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 * kill));
+    run.Kill();
+  }
+  EXPECT_LT(StoredObjects().size(), made.size()) << "the kills came too late to interrupt anything";
+
+  Child last(Cli({"upload", (files() / "music").string()}));
+  EXPECT_EQ(last.Wait(), 0) << last.output();
+  EXPECT_EQ(StoredObjects(), Sizes(made));
+  EXPECT_EQ(LibraryItems(), Once(made));
+  EXPECT_TRUE(RunFolders().empty());
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, RestoreKilledAtTenPointsLeavesNoPartialFileAndTheNextRunCompletes) {
+  const auto made = MakeFiles("music", 12, 256 * 1024);
+  ASSERT_EQ(test::RunCommand(CliLine({"upload", (files() / "music").string()})).exitCode, 0);
+  locker_->Control("/_control/faults", {{"target", "download"}, {"kind", "stall"}, {"ms", "100"}, {"times", "always"}});
+  const fs::path target = files() / "restored";
+  fs::create_directories(target);
+  auto partialFiles = [&] {
+    std::set<fs::path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(target))
+      if (entry.path().extension() == ".part") found.insert(entry.path());
+    return found;
+  };
+
+  for (int kill = 0; kill < 10; ++kill) {
+    const std::set<fs::path> before = partialFiles(); // what killed runs left
+    Child run(Cli({"restore", "--target", target.string(), "--all"}));
+    auto downloading = [&] {
+      for (const fs::path& partial : partialFiles())
+        if (!before.count(partial)) return true;
+      return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!downloading() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(downloading()) << run.output();
+    // In the wait for the answer, in the transfer, or after the rename.
+    std::this_thread::sleep_for(std::chrono::milliseconds(15 * kill));
+    run.Kill();
+  }
+
+  Child last(Cli({"restore", "--target", target.string(), "--all"}));
+  EXPECT_EQ(last.Wait(), 0) << last.output();
+  std::map<std::string, int> restored;
+  for (const auto& entry : fs::recursive_directory_iterator(target))
+    if (entry.is_regular_file()) ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+  EXPECT_EQ(restored, Once(made)); // nothing missing, nothing twice, no partial file
+  EXPECT_TRUE(RunFolders().empty());
+}
+
+} // namespace
+} // namespace velmora
