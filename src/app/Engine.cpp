@@ -96,8 +96,8 @@ std::string DescribeActivity(Activity activity) {
 
 void Engine::LoadSettings() {
   const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
-  UserName = stored.userName;
-  Password = stored.password;
+  UserName = storedUserName_ = stored.userName;
+  Password = storedPassword_ = stored.password;
   // A Winamp installation found at start-up shows until a stored location replaces it.
   if (!stored.winampLocation.empty() || winampLocationBox.empty()) winampLocationBox = stored.winampLocation;
   restorePathBox = stored.restorePath;
@@ -106,6 +106,24 @@ void Engine::LoadSettings() {
 
 void Engine::SaveSettings() {
   velmora::SaveSettings({UserName, Password, winampLocationBox, restorePathBox}, options_.settingsFile);
+  storedUserName_ = UserName;
+  storedPassword_ = Password;
+}
+
+void Engine::ForgetRefusedCredentials() {
+  const bool storedAccountTried = UserName == storedUserName_ || (storedUserName_.empty() && storedPassword_.empty());
+  if (storedAccountTried) {
+    UserName.clear();
+    Password.clear();
+    SaveSettings();
+  } else {
+    UseStoredCredentials();
+  }
+}
+
+void Engine::UseStoredCredentials() {
+  UserName = storedUserName_;
+  Password = storedPassword_;
 }
 
 void Engine::SetCaption(std::string caption) {

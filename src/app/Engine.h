@@ -70,6 +70,13 @@ public:
 
   void LoadSettings();
   void SaveSettings();
+  // After a refused login: forgets the credentials that were tried. When they belong to the
+  // account the settings hold (or none is held) the stored credentials are erased at once. The
+  // stored credentials of another account are not touched and are the ones in use again, so the
+  // shutdown keeps them.
+  void ForgetRefusedCredentials();
+  // The credentials in use become those the settings hold again (a run that tried no other).
+  void UseStoredCredentials();
 
   std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
   Fingerprinter& fingerprinter();
@@ -112,6 +119,8 @@ private:
   Activity activity_ = Activity::Idle;
   bool started_ = false;
   std::string caption_ = "Velmora Uploader";
+  // The credentials the settings file holds, as last loaded or saved.
+  std::string storedUserName_, storedPassword_;
   std::unique_ptr<DownloadClient> downloadClient_;
 };
 

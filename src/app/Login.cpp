@@ -26,9 +26,7 @@ bool performLogin(Engine& engine) {
                             "You will now be redirected to the download page.");
     engine.ui().OpenUrl(WebPageUrl(WebPage::UpgradeDownload));
   } else {
-    engine.UserName.clear();
-    engine.Password.clear();
-    engine.SaveSettings();
+    engine.ForgetRefusedCredentials();
     engine.ShowStatus("Login failed");
     engine.ui().ShowErrorMessage("Could not connect to server - error " + std::to_string(data.ErrorCode) +
                                  " (details: " + data.ErrorMessage + ")");

@@ -1,8 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/AtomicFile.h"
-
-#include <ini.h>
+#include "sources/IniFile.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -79,11 +78,8 @@ std::string UnescapeIniValue(const std::string& value) {
 
 StoredSettings LoadSettings(const std::filesystem::path& file) {
   StoredSettings settings;
-  std::FILE* f = std::fopen(file.c_str(), "r");
-  if (!f) return settings;
-  const int result = ini_parse_file(f, OnIniValue, &settings);
-  std::fclose(f);
-  if (result != 0) return {}; // a damaged file counts as no settings at all
+  // A missing file reads as empty values; an unreadable line costs only its own value.
+  ParseIniFile(file, OnIniValue, &settings);
   return settings;
 }
 

@@ -17,7 +17,8 @@ struct StoredSettings {
 // $XDG_CONFIG_HOME/velmora-online/settings.ini, with ~/.config when the variable is unset.
 std::filesystem::path SettingsFilePath();
 
-// A missing file, a missing value or a file that cannot be parsed reads as empty text.
+// A missing file or a missing value reads as empty text. Values of any length are read whole; a
+// line that cannot be parsed is skipped and the other values still count.
 StoredSettings LoadSettings(const std::filesystem::path& file = SettingsFilePath());
 // Writes all four values atomically with mode 0600; throws std::runtime_error on failure.
 void SaveSettings(const StoredSettings& settings,

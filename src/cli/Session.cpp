@@ -54,16 +54,30 @@ void Session::Finish() { engine_->Shutdown(); }
 
 int Session::Login(PasswordPrompt prompt) {
   Engine& engine = *engine_;
+  // The stored password counts as given for the stored account; an empty VELMORA_PASSWORD or an
+  // empty line typed at the prompt is given too.
+  bool passwordGiven = storedAccount_;
   if (const char* password = std::getenv("VELMORA_PASSWORD")) {
     engine.Password = password;
+    passwordGiven = true;
   } else if (prompt == PasswordPrompt::Always || !storedAccount_) {
     std::string typed;
     if (engine.UserName.empty() && ReadSecretFromTerminal("Username: ", typed, true)) engine.UserName = typed;
-    if (!engine.UserName.empty() && ReadSecretFromTerminal("Password: ", typed)) engine.Password = typed;
+    if (!engine.UserName.empty() && ReadSecretFromTerminal("Password: ", typed)) {
+      engine.Password = typed;
+      passwordGiven = true;
+    }
   }
   if (engine.UserName.empty() && engine.Password.empty()) {
     // The window would show its login dialog here; a script has to name the account.
     ui_.ShowErrorMessage("No account to log in with: give --user NAME and the password in VELMORA_PASSWORD");
+    return kExitUsage;
+  }
+  if (!passwordGiven) {
+    // Trying an empty password nobody gave would only earn a refusal.
+    ui_.ShowErrorMessage("A password is needed for " + engine.UserName +
+                         ": give it in VELMORA_PASSWORD or run the command on a terminal");
+    engine.UseStoredCredentials(); // the shutdown keeps the stored account, not an untried one
     return kExitUsage;
   }
   return performLogin(engine) ? kExitOk : kExitFailed;

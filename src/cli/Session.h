@@ -29,7 +29,9 @@ public:
 
   // Takes the password from VELMORA_PASSWORD, else from a prompt on a terminal, else the stored
   // one, and runs the window's login. Returns the exit code: 0 logged in, 1 refused or failed,
-  // 2 when no account is known at all.
+  // 2 when no account is known at all or no password was given for another account than the
+  // stored one (nothing is sent then). A refused login of another account leaves the stored
+  // credentials as they are.
   int Login(PasswordPrompt prompt = PasswordPrompt::WhenNotStored);
 
   // The window's shutdown; afterwards the settings file holds what the run leaves behind.

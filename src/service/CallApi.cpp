@@ -24,6 +24,13 @@ void Append(List& list, const char* line) {
   (void)list.release();
   list.reset(longer);
 }
+
+void AllowHttpOnly(CURL* handle) {
+  if (curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https") != CURLE_OK ||
+      curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") != CURLE_OK) {
+    throw ApiError("Cannot limit the HTTP client to http and https");
+  }
+}
 } // namespace curl
 
 namespace {
@@ -154,6 +161,7 @@ void CallApi(Engine& engine, const std::string& method, FormData form, TRESTApiR
   const std::string url = RequestUrl(ServerBaseUrl(engine.options().firstArgument), method);
   const std::string userAgent = ApiUserAgent();
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "Bad address");
+  curl::AllowHttpOnly(h);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_PROXY, "");

@@ -19,9 +19,12 @@ TWSReturnData CallService(Engine& engine, const std::string& method, FormData fo
     TRESTApiResponse response;
     CallApi(engine, method, std::move(form), response, progress);
     data = ParseApiResult(response.Body);
+  } catch (const std::exception& failure) {
+    // Any failure of the exchange means "no usable answer". The caller's message is shown when it
+    // has one; otherwise the cause is, so "(details: ...)" never stays empty.
+    SetApiError(data, kNoAnswerCode, failureMessage.empty() ? failure.what() : failureMessage);
   } catch (...) {
-    // Any failure of the exchange means "no usable answer"; callers decide how to show it.
-    SetApiError(data, kNoAnswerCode, failureMessage);
+    SetApiError(data, kNoAnswerCode, failureMessage.empty() ? "Unknown failure" : failureMessage);
   }
   return data;
 }

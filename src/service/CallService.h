@@ -18,8 +18,9 @@ class Engine;
 inline constexpr const char* kCouldNotConnect = "Could not connect to server";
 
 // CallApi, then ParseApiResult of the body. When either fails, the result is not successful,
-// carries code 500 and `failureMessage` ("Could not connect to server" on the login and restore
-// paths, empty on the upload paths) and an empty ResponseText; nothing is thrown.
+// carries code 500 and an empty ResponseText, and its ErrorMessage is `failureMessage` ("Could not
+// connect to server" on the login and restore paths) or, when that is empty (the upload paths),
+// the cause of the failure. Nothing is thrown.
 TWSReturnData CallService(Engine& engine, const std::string& method, FormData form, bool progress,
                           const std::string& failureMessage);
 

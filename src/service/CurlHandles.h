@@ -18,6 +18,11 @@ using List = std::unique_ptr<curl_slist, ListDeleter>;
 // Adds a header line; throws std::bad_alloc when curl cannot.
 void Append(List& list, const char* line);
 
+// Lets the handle speak http and https only, for the first address and every redirect, so no
+// address from a service answer can reach a local file or another protocol. Throws ApiError when
+// curl refuses the setting.
+void AllowHttpOnly(CURL* handle);
+
 // Runs `body` inside a C callback: an exception is kept for after the transfer and the callback
 // answers `failed`, which makes curl abort.
 template <class Result, class Body>

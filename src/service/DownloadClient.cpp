@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace velmora {
 namespace {
@@ -40,9 +41,10 @@ int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_of
 
 } // namespace
 
-DownloadClient::DownloadClient(Ui& ui) : ui_(ui), handle_(curl_easy_init()) {
-  if (!handle_) throw ApiError("Cannot start an HTTP client");
-  CURL* h = static_cast<CURL*>(handle_);
+DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
+  curl::Easy handle{curl_easy_init()};
+  if (!handle) throw ApiError("Cannot start an HTTP client");
+  CURL* h = handle.get();
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_PROXY, "");
@@ -50,24 +52,26 @@ DownloadClient::DownloadClient(Ui& ui) : ui_(ui), handle_(curl_easy_init()) {
   curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // the cookie store lives as long as the handle
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl::AllowHttpOnly(h);
   curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L); // an error page must never land in the file
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  handle_ = handle.release();
 }
 
 DownloadClient::~DownloadClient() { curl_easy_cleanup(static_cast<CURL*>(handle_)); }
 
 void DownloadClient::Get(const std::string& url, const std::filesystem::path& target) {
   CURL* h = static_cast<CURL*>(handle_);
-  std::FILE* file = std::fopen(target.c_str(), "wb");
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(target.c_str(), "wb"), &std::fclose};
   if (!file) {
     throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(errno));
   }
 
   DownloadProgress progress(ui_);
-  Download download{file, &progress, nullptr, false};
+  Download download{file.get(), &progress, nullptr, false};
   curl::List headers;
   curl::Append(headers, (std::string("Accept: ") + kAccept).c_str());
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -78,7 +82,7 @@ void DownloadClient::Get(const std::string& url, const std::filesystem::path& ta
 
   const CURLcode result = curl_easy_perform(h);
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr); // the list dies with this call
-  const bool closed = std::fclose(file) == 0;
+  const bool closed = std::fclose(file.release()) == 0;
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
 

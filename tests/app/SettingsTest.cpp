@@ -1,5 +1,5 @@
-// Settings survive a save and load unchanged, are private to their owner, and a damaged or
-// missing file reads as empty values.
+// Settings survive a save and load unchanged whatever their length, are private to their owner,
+// a missing file reads as empty values and an unreadable line costs only itself.
 
 #include "app/Settings.h"
 
@@ -9,6 +9,11 @@
 #include <sys/stat.h>
 
 namespace velmora {
+
+void PrintTo(const StoredSettings& s, std::ostream* out) {
+  *out << "{" << s.userName << " | " << s.password << " | " << s.winampLocation << " | " << s.restorePath << "}";
+}
+
 namespace {
 
 using test::TempHomeTest;
@@ -39,9 +44,20 @@ TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
   EXPECT_EQ(LoadSettings(), cleared);
 }
 
-TEST_F(SettingsTest, DamagedFileReadsAsEmptyValues) {
-  test::WriteFile(SettingsFilePath(), "[Velmora Online]\nusername=bob\nthis line is garbage\n");
-  EXPECT_EQ(LoadSettings(), StoredSettings{});
+TEST_F(SettingsTest, LongValuesRoundTripWhole) {
+  const std::string folder = "/home/me/" + std::string(240, 'r') + "/restore";
+  const std::string playlists = "/home/me/.wine/drive_c/" + std::string(240, 'w') + "/playlists.xml";
+  std::string password;
+  for (int i = 0; i < 40; ++i) password += "%;#=[] \t";
+  const StoredSettings written{"alice", password, playlists, folder};
+  SaveSettings(written);
+  EXPECT_EQ(LoadSettings(), written);
+}
+
+TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
+  test::WriteFile(SettingsFilePath(), "[Velmora Online]\nusername=bob\nthis line is garbage\n"
+                                      "  password=pw\nRestorePath=/r;x #y\n");
+  EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y"}));
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));
   EXPECT_EQ(LoadSettings(), StoredSettings{});
 }

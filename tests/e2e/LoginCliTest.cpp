@@ -92,6 +92,25 @@ TEST_F(LoginCliTest, PlaylistsListsOwnNonDynamicPlaylistsOnly) {
   EXPECT_EQ(refused.out, "");
 }
 
+TEST_F(LoginCliTest, AnotherAccountNeedsAGivenPasswordAndItsRefusalKeepsTheStoredAccount) {
+  test::LockerProcess locker({"--user", "alice:s3cret", "--user", "bob:pw"});
+  const StoredSettings stored{"alice", "s3cret", "/w.xml", "/r"};
+  SaveSettings(stored, settings());
+
+  const auto unasked = Velmora("--stage " + locker.hostPort() + " --user bob playlists");
+  EXPECT_EQ(unasked.exitCode, 2);
+  EXPECT_THAT(unasked.err, HasSubstr("A password is needed for bob"));
+  EXPECT_EQ(locker.RequestCounts()["user/checkaccess"], 0);
+  EXPECT_EQ(LoadSettings(settings()), stored);
+
+  // An empty VELMORA_PASSWORD is a given password: it is tried, and its refusal forgets only bob.
+  const auto refused = Velmora("--stage " + locker.hostPort() + " --user bob playlists", "");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_THAT(refused.err, HasSubstr("Login failed\n"));
+  EXPECT_EQ(locker.RequestCounts()["user/checkaccess"], 1);
+  EXPECT_EQ(LoadSettings(settings()), stored);
+}
+
 TEST_F(LoginCliTest, LogoutForgetsTheStoredCredentialsWithoutAskingTheService) {
   SaveSettings({"alice", "s3cret", "/w.xml", "/r"}, settings());
   const auto result = Velmora("logout");

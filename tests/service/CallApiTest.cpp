@@ -9,6 +9,7 @@
 #include "RecordingUi.h"
 #include "TempHome.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -165,6 +166,33 @@ TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseA
   }
   Engine offline = MakeEngine("/stage 127.0.0.1:" + std::to_string(closedPort));
   EXPECT_THROW(CallApi(offline, "user/checkaccess", FormData(), response, true), ApiError);
+}
+
+TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
+  const std::string local = (files() / "http-answer.xml").string();
+  test::WriteFile(local, "<result/>");
+  int closedPort;
+  {
+    RawHttpServer gone([](const CapturedRequest&) { return std::string(); });
+    closedPort = gone.port();
+  }
+  RawHttpServer server([&](const CapturedRequest& request) {
+    if (request.target.find("to-ftp") != std::string::npos) {
+      return HttpAnswer(302, "", "Location: ftp://127.0.0.1:" + std::to_string(closedPort) + "/x\r\n");
+    }
+    return HttpAnswer(302, "", "Location: file://" + local + "\r\n");
+  });
+  Engine engine = MakeEngine("/stage " + server.hostPort());
+  for (const std::string& method : {std::string("to-ftp"), std::string("to-file"), "file://" + local}) {
+    TRESTApiResponse response;
+    try {
+      CallApi(engine, method, FormData(), response, false);
+      ADD_FAILURE() << method << " was followed";
+    } catch (const ApiError& error) {
+      EXPECT_THAT(error.what(), ::testing::HasSubstr("Unsupported protocol")) << method;
+    }
+    EXPECT_EQ(response.Body, "") << method;
+  }
 }
 
 TEST_F(CallApiTest, UnreadableFileFailsBeforeAnythingIsSent) {

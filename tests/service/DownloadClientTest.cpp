@@ -6,6 +6,7 @@
 #include "RecordingUi.h"
 #include "TempHome.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -63,6 +64,39 @@ TEST_F(DownloadClientTest, FailedDownloadsThrowAndRemoveThePartialFile) {
   EXPECT_THROW(client.Get("http://" + server.hostPort() + "/ok", files() / "no" / "such" / "dir.mp3"),
                std::runtime_error);
   EXPECT_EQ(server.requests().size(), 2u);
+
+  // A write that fails (a full device) throws, removes the file and keeps no descriptor open.
+  const auto full = files() / "full.mp3";
+  std::filesystem::create_symlink("/dev/full", full);
+  const auto openFiles = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = openFiles();
+  EXPECT_THROW(client.Get("http://" + server.hostPort() + "/cut", full), std::runtime_error);
+  EXPECT_EQ(openFiles(), before);
+  EXPECT_FALSE(std::filesystem::is_symlink(full));
+}
+
+TEST_F(DownloadClientTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
+  const auto local = files() / "secret.txt";
+  test::WriteFile(local, "local bytes");
+  int closedPort;
+  {
+    test::RawHttpServer gone([](const CapturedRequest&) { return std::string(); });
+    closedPort = gone.port();
+  }
+  test::RawHttpServer server([closedPort](const CapturedRequest&) {
+    return HttpAnswer(302, "", "Location: ftp://127.0.0.1:" + std::to_string(closedPort) + "/x\r\n");
+  });
+  DownloadClient client(ui);
+  const auto target = files() / "x.mp3";
+  for (const std::string& url : {"http://" + server.hostPort() + "/to-ftp", "file://" + local.string()}) {
+    try {
+      client.Get(url, target);
+      ADD_FAILURE() << url << " was fetched";
+    } catch (const ApiError& error) {
+      EXPECT_THAT(error.what(), ::testing::HasSubstr("Unsupported protocol")) << url;
+    }
+    EXPECT_FALSE(std::filesystem::exists(target)) << url;
+  }
 }
 
 } // namespace
