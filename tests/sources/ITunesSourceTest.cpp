@@ -174,6 +174,8 @@ TEST_F(ITunesSourceTest, AnalysisShowsTheMainWindowAndListsPlainPlaylistsWithTra
   EXPECT_EQ(ui.messages.back(), "Please log in.");
 
   engine->Upload.StartUploadRun(); // a run hides the main window; the analysis brings it back
+  engine->Upload.StopUpload();      // the run ends stopped, its window still hidden
+  engine->Upload.OnStartTimer();
   ASSERT_FALSE(engine->Upload.windows().mainWindowVisible);
   AnalyzeITunesLibraryNow(*engine);
   EXPECT_TRUE(engine->Upload.windows().mainWindowVisible);

@@ -229,7 +229,7 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
   // The metadata file vanishes between being written and being sent.
   ui_.onProcessMessages = [&] {
     if (ui_.status() != "     Upload of " + known.Location) return;
-    for (const auto& entry : std::filesystem::directory_iterator(workFolder())) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(workFolder())) {
       if (entry.path().filename().string().rfind("tmp_{", 0) == 0) std::filesystem::remove(entry.path());
     }
   };
@@ -240,7 +240,7 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
   EXPECT_TRUE(Methods().empty());
   EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
   ASSERT_EQ(ui_.errorDisplays.size(), 1u);
-  EXPECT_THAT(ui_.errorDisplays[0], HasSubstr("Cannot open the file " + workFolder().string() + "/tmp_{"));
+  EXPECT_THAT(ui_.errorDisplays[0], HasSubstr("Cannot open the file " + workFolder().string() + "/tmp_run-"));
   ASSERT_EQ(upload.queue().QueueCount(), 2);
   EXPECT_EQ(upload.queue().First()->location, known.Location);
 
