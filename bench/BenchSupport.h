@@ -3,7 +3,7 @@
 // memory figures of this process, files of random bytes, and velmora-locker as a child process.
 
 #include "app/Engine.h"
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <fcntl.h>
 #include <poll.h>

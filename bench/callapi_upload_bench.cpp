@@ -56,7 +56,7 @@ Setup* setup = nullptr;
 // A fresh one-use upload address, as the upload loop gets it.
 std::string UploadAddress() {
   const velmora::TWSReturnData data =
-      velmora::CallService(*setup->engine, "items/add", velmora::FormData().AddText("checkhashresponse", "404"),
+      setup->engine->service().Call("items/add", velmora::FormData().AddText("checkhashresponse", "404"),
                            false, "");
   pugi::xml_document answer;
   if (!data.Success || !answer.load_string(data.ResponseText.c_str())) {
@@ -78,7 +78,7 @@ void BM_CallApiUpload(benchmark::State& state) {
     velmora::TRESTApiResponse response;
     velmora::FormData form;
     form.AddFile("filedata", setup->file.string(), "audio/unknown");
-    velmora::CallApi(*setup->engine, address, std::move(form), response, true);
+    setup->engine->service().Post(address, std::move(form), response, true);
   }
   const std::int64_t peak = StatusKiB("VmHWM:");
   setup->rssGrowthKiB = std::max(setup->rssGrowthKiB, peak - before);
@@ -139,9 +139,9 @@ int main(int argc, char** argv) {
     state.locker = std::make_unique<Locker>(state.root / "locker");
     state.engine = std::make_unique<velmora::Engine>(state.ui,
                                                      velmora::EngineOptions{"/stage " + state.locker->hostPort(), {}});
-    state.engine->UserName = "bench";
-    state.engine->Password = "pw";
-    state.engine->counters.TotalBytes = kFileSize;
+    state.engine->SetCredentials("bench", state.engine->password());
+    state.engine->SetCredentials(state.engine->userName(), "pw");
+    state.engine->service().counters().TotalBytes = kFileSize;
 
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -9,7 +9,7 @@
 #include "service/CallApi.h"
 #include "service/CallService.h"
 #include "service/DownloadClient.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>
@@ -47,16 +47,16 @@ std::string AnswerText(const std::string& answer, const char* path) {
 // Stores the file on the service as the upload loop does and asks for its download address.
 void StoreAndAddress() {
   const TWSReturnData added =
-      CallService(*setup->engine, "items/add", FormData().AddText("checkhashresponse", "404"), false, "");
+      setup->engine->service().Call("items/add", FormData().AddText("checkhashresponse", "404"), false, "");
   const std::string location = AnswerText(added.ResponseText, "//result/location");
   if (!added.Success || location.empty()) throw std::runtime_error("items/add failed: " + added.ErrorMessage);
   TRESTApiResponse stored;
   FormData form;
   form.AddFile("filedata", setup->file.string(), "audio/unknown");
-  CallApi(*setup->engine, location, std::move(form), stored, false);
+  setup->engine->service().Post(location, std::move(form), stored, false);
   const std::string entryKey = AnswerText(stored.Body, "//result/entrykey");
   if (entryKey.empty()) throw std::runtime_error("the upload stored nothing: " + stored.Body);
-  const TWSReturnData delivered = CallService(*setup->engine, "items/get/deliver",
+  const TWSReturnData delivered = setup->engine->service().Call("items/get/deliver",
                                               FormData().AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", ""),
                                               false, "");
   setup->url = AnswerText(delivered.ResponseText, "//result/location");
@@ -66,10 +66,10 @@ void StoreAndAddress() {
 void BM_DownloadClient(benchmark::State& state) {
   const fs::path target = setup->home / "by-client.mp3";
   // One download first, so that the one-time set-up of libcurl is not counted as growth.
-  setup->engine->downloadClient().Get(setup->url, target);
+  setup->engine->restorer().downloadClient().Get(setup->url, target);
   bench::ResetPeakMemory();
   const std::int64_t before = bench::StatusKiB("VmRSS:");
-  for (auto _ : state) setup->engine->downloadClient().Get(setup->url, target);
+  for (auto _ : state) setup->engine->restorer().downloadClient().Get(setup->url, target);
   const std::int64_t peak = bench::StatusKiB("VmHWM:");
   setup->rssGrowthKiB = std::max(setup->rssGrowthKiB, peak - before);
   if (Sha1OfFile(target.string()).value_or("") != setup->hashId) setup->wrongBytes = true;
@@ -119,8 +119,8 @@ int main(int argc, char** argv) {
     state.hashId = Sha1OfFile(state.file.string()).value();
     state.locker = std::make_unique<bench::Locker>(state.home / "locker");
     state.engine = std::make_unique<Engine>(state.ui, EngineOptions{"/stage " + state.locker->hostPort(), {}});
-    state.engine->UserName = "bench";
-    state.engine->Password = "pw";
+    state.engine->SetCredentials("bench", state.engine->password());
+    state.engine->SetCredentials(state.engine->userName(), "pw");
     StoreAndAddress();
 
     Collector reporter;

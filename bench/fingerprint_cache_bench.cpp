@@ -3,7 +3,7 @@
 
 #include "app/Engine.h"
 #include "BenchSupport.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <benchmark/benchmark.h>
 

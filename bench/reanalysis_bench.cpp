@@ -3,6 +3,7 @@
 // every file. The bytes read per file show that the warm pass reads tags only, never whole files.
 
 #include "BenchSupport.h"
+#include "../tests/support/EngineInternals.h"
 #include "sources/DroppedFiles.h"
 
 #include <benchmark/benchmark.h>
@@ -77,9 +78,9 @@ fs::path tree;
 double coldMsPerFile = 0, warmMsPerFile = 0, coldBytesPerFile = 0, warmBytesPerFile = 0;
 
 void Analyse() {
-  ClearDroppedFiles(*engine);
-  DropFiles(*engine, {tree.string()});
-  AnalyzeDroppedFiles(*engine);
+  engine->ClearDroppedFiles();
+  engine->DropFiles({tree.string()});
+  engine->AnalyzeDroppedFiles();
 }
 
 void BM_FirstAnalysis(benchmark::State& state) {
@@ -93,7 +94,7 @@ void BM_FirstAnalysis(benchmark::State& state) {
     coldBytesPerFile = static_cast<double>(BytesRead() - before) / kFiles;
     state.ResumeTiming();
   }
-  if (engine->MediaItems.size() != kFiles) state.SkipWithError("not every file was analysed");
+  if (EngineInternals::collection(*engine).items.size() != kFiles) state.SkipWithError("not every file was analysed");
   state.SetItemsProcessed(state.iterations() * kFiles);
 }
 
@@ -102,7 +103,7 @@ void BM_WarmReanalysis(benchmark::State& state) {
   const std::int64_t before = BytesRead();
   for (auto _ : state) Analyse();
   warmBytesPerFile = static_cast<double>(BytesRead() - before) / kFiles / static_cast<double>(state.iterations());
-  if (engine->MediaItems.size() != kFiles) state.SkipWithError("not every file was analysed");
+  if (EngineInternals::collection(*engine).items.size() != kFiles) state.SkipWithError("not every file was analysed");
   state.SetItemsProcessed(state.iterations() * kFiles);
 }
 

@@ -6,7 +6,7 @@
 // ID3v2 tag (2.3 or 2.4, Latin-1 / UTF-16 / UTF-8 texts, a 40 KB cover picture on every other
 // file) and an ID3v1 tag.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 #include "sources/FileMetadata.h"
 
 #include <benchmark/benchmark.h>

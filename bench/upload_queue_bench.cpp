@@ -3,7 +3,8 @@
 // of the chosen playlists). Every item names a real file, because the build checks each on disk.
 
 #include "BenchSupport.h"
-#include "sources/MediaLibraryFile.h"
+#include "../tests/support/EngineInternals.h"
+#include "model/MediaLibraryFile.h"
 
 #include <benchmark/benchmark.h>
 
@@ -80,12 +81,12 @@ Prepared& Prepare(int count) {
   if (p.engine) return p;
   p.engine = std::make_unique<Engine>(ui);
   p.engine->Startup();
-  p.engine->MediaItems = MakeItems(MakeFiles(count));
-  p.engine->Upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(p.engine->MediaItems, kSourceDroppedFiles, ui);
+  EngineInternals::collection(*p.engine).items = MakeItems(MakeFiles(count));
+  p.engine->upload().CurrentMediaLibraryFile = WriteMediaLibraryFile(EngineInternals::collection(*p.engine).items, kSourceDroppedFiles, ui);
   // Playlists of 100 items, each row's hash ids one per line, as the Winamp tab keeps them.
   std::string row;
-  for (std::size_t i = 0; i < p.engine->MediaItems.size(); ++i) {
-    row += p.engine->MediaItems[i].HashValue + "\r\n";
+  for (std::size_t i = 0; i < EngineInternals::collection(*p.engine).items.size(); ++i) {
+    row += EngineInternals::collection(*p.engine).items[i].HashValue + "\r\n";
     if (i % 100 == 99) p.filter.push_back(std::move(row)), row.clear();
   }
   if (!row.empty()) p.filter.push_back(row);
@@ -98,11 +99,11 @@ void Build(benchmark::State& state, bool filtered) {
   int queued = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    p.engine->Upload.ClearUploadQueue();
+    p.engine->upload().ClearUploadQueue();
     state.ResumeTiming();
-    p.engine->Upload.BuildUploadQueue(filtered ? kSourceWinamp : kSourceDroppedFiles,
+    p.engine->upload().BuildUploadQueue(EngineInternals::collection(*p.engine).items, filtered ? kSourceWinamp : kSourceDroppedFiles,
                                       filtered ? p.filter : std::vector<std::string>{}, "");
-    queued = p.engine->Upload.queue().QueueCount();
+    queued = p.engine->upload().queue().QueueCount();
   }
   if (queued != count) state.SkipWithError("not every item was queued");
   state.counters["queued"] = queued;

@@ -5,8 +5,8 @@
 
 #include "FuzzInput.h"
 #include "app/Engine.h"
-#include "app/Ui.h"
-#include "app/WorkFolder.h"
+#include "base/Ui.h"
+#include "base/WorkFolder.h"
 
 #include <cstdlib>
 #include <filesystem>

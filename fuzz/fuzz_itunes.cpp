@@ -3,7 +3,7 @@
 // ITunesError.
 
 #include "FuzzHome.h"
-#include "platform/ITunesXmlLibrary.h"
+#include "sources/ITunesXmlLibrary.h"
 
 using namespace velmora;
 using namespace velmora::itunes;

@@ -4,7 +4,7 @@
 
 #include "FuzzHome.h"
 #include "restore/Restore.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 #include "service/ApiError.h"
 
 #include <pugixml.hpp>

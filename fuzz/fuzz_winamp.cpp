@@ -43,24 +43,24 @@ bool IsHashId(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::filesystem::path& folder = Folder();
   Engine& engine = fuzz::StartedEngine();
-  engine.Winamp.winePrefix = fuzz::Home() / "wine";
+  engine.SetWinampPrefix(fuzz::Home() / "wine");
   const auto* zero = static_cast<const std::uint8_t*>(std::memchr(data, 0, size));
   const std::size_t xmlSize = zero ? static_cast<std::size_t>(zero - data) : size;
   const std::string xml = fuzz::WriteInput("winamp/playlists.xml", data, xmlSize);
   fuzz::WriteInput("winamp/a.m3u", zero ? zero + 1 : data + size, zero ? size - xmlSize - 1 : 0);
   try {
-    ScanWinampPlaylists(engine, xml, folder.string());
+    engine.ScanWinampPlaylists(xml, folder.string());
   } catch (const std::runtime_error&) {
     return 0; // a clear error about the file: what the user sees
   }
-  fuzz::Check(engine.Winamp.rows.size() == engine.Playlists.size());
+  fuzz::Check(engine.winamp().rows.size() == engine.collection().playlists.size());
   std::size_t taken = 0;
-  for (const TPlaylist& playlist : engine.Playlists) {
+  for (const TPlaylist& playlist : engine.collection().playlists) {
     fuzz::Check(playlist.HashValues.size() == playlist.Locations.size());
     taken += playlist.HashValues.size();
   }
-  fuzz::Check(taken == engine.MediaItems.size());
-  fuzz::Check(engine.Winamp.itemsFound == std::to_string(engine.MediaItems.size()));
-  for (const TMediaItem& item : engine.MediaItems) fuzz::Check(IsHashId(item.HashValue));
+  fuzz::Check(taken == engine.collection().items.size());
+  fuzz::Check(engine.winamp().itemsFound == std::to_string(engine.collection().items.size()));
+  for (const TMediaItem& item : engine.collection().items) fuzz::Check(IsHashId(item.HashValue));
   return 0;
 }

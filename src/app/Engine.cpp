@@ -1,15 +1,16 @@
 #include "app/Engine.h"
 
-#include "app/ShowStatus.h"
-#include "app/WorkFolder.h"
-#include "service/DownloadClient.h"
-#include "sources/WinampSource.h"
+#include "base/ShowStatus.h"
+#include "base/WorkFolder.h"
+#include "service/CallApi.h"
+
 
 #include <stdexcept>
 
 namespace velmora {
 
-Engine::Engine(Ui& ui, EngineOptions options) : ui_(ui), options_(std::move(options)) {
+Engine::Engine(Ui& ui, EngineOptions options)
+    : ui_(ui), options_(std::move(options)), service_(ui, ServerBaseUrl(options_.firstArgument)) {
   if (options_.settingsFile.empty()) options_.settingsFile = SettingsFilePath();
 }
 
@@ -23,7 +24,10 @@ Engine::~Engine() {
 
 void Engine::Startup() {
   CleanWorkFolder();
-  DetectWinampPlaylistsFile(*this);
+  if (const auto file = DetectWinampPlaylistsFile(winamp_)) {
+    winampLocation_ = *file;
+    ui_.ViewChanged(View::Settings);
+  }
   databases_ = OpenLocalDatabases(WorkFolder(), RunFolder());
   fingerprinter_ = std::make_unique<Fingerprinter>(*databases_.meta, ui_);
   tagReaders_ = std::make_unique<TagReaders>();
@@ -38,14 +42,14 @@ void Engine::Shutdown() {
   CleanWorkFolder();
   SaveSettings();
   tagReaders_.reset();
-  ITunes.reference.reset();
+  iTunes_.reference.reset();
 }
 
 void Engine::ShowStatus(const std::string& message) { velmora::ShowStatus(ui_, message); }
 
 Activity Engine::CurrentActivity() const {
   if (activity_ != Activity::Idle) return activity_;
-  if (Upload.LoopActive() || Upload.windows().startTimerEnabled) return Activity::Uploading;
+  if (upload_.LoopActive() || upload_.windows().startTimerEnabled) return Activity::Uploading;
   return Activity::Idle;
 }
 
@@ -96,25 +100,25 @@ std::string DescribeActivity(Activity activity) {
 
 void Engine::LoadSettings() {
   const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
-  UserName = storedUserName_ = stored.userName;
-  Password = storedPassword_ = stored.password;
+  storedUserName_ = stored.userName;
+  storedPassword_ = stored.password;
+  service_.setCredentials(stored.userName, stored.password);
   // A Winamp installation found at start-up shows until a stored location replaces it.
-  if (!stored.winampLocation.empty() || winampLocationBox.empty()) winampLocationBox = stored.winampLocation;
-  restorePathBox = stored.restorePath;
+  if (!stored.winampLocation.empty() || winampLocation_.empty()) winampLocation_ = stored.winampLocation;
+  restorer_.SetTarget(stored.restorePath);
   ui_.ViewChanged(View::Settings);
 }
 
 void Engine::SaveSettings() {
-  velmora::SaveSettings({UserName, Password, winampLocationBox, restorePathBox}, options_.settingsFile);
-  storedUserName_ = UserName;
-  storedPassword_ = Password;
+  velmora::SaveSettings({userName(), password(), winampLocation_, restoreTarget()}, options_.settingsFile);
+  storedUserName_ = userName();
+  storedPassword_ = password();
 }
 
 void Engine::ForgetRefusedCredentials() {
-  const bool storedAccountTried = UserName == storedUserName_ || (storedUserName_.empty() && storedPassword_.empty());
+  const bool storedAccountTried = userName() == storedUserName_ || (storedUserName_.empty() && storedPassword_.empty());
   if (storedAccountTried) {
-    UserName.clear();
-    Password.clear();
+    service_.setCredentials({}, {});
     SaveSettings();
   } else {
     UseStoredCredentials();
@@ -122,8 +126,7 @@ void Engine::ForgetRefusedCredentials() {
 }
 
 void Engine::UseStoredCredentials() {
-  UserName = storedUserName_;
-  Password = storedPassword_;
+  service_.setCredentials(storedUserName_, storedPassword_);
 }
 
 void Engine::SetCaption(std::string caption) {
@@ -131,10 +134,11 @@ void Engine::SetCaption(std::string caption) {
   ui_.ViewChanged(View::Caption);
 }
 
-DownloadClient& Engine::downloadClient() {
-  if (!downloadClient_) downloadClient_ = std::make_unique<DownloadClient>(ui_);
-  return *downloadClient_;
+void Engine::SetCredentials(std::string userName, std::string password) {
+  service_.setCredentials(std::move(userName), std::move(password));
 }
+
+TWSReturnData Engine::LoadServicePlaylists() { return LoadPlaylists(service_, servicePlaylists_); }
 
 Fingerprinter& Engine::fingerprinter() {
   if (!fingerprinter_) throw std::logic_error("the engine has not been started");

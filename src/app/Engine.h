@@ -1,31 +1,32 @@
 #pragma once
-// The engine object: owns what the main window owns (settings in use, databases, fingerprint
-// cache, tag readers, collections, queue, run counters) and runs the start-up and shutdown
-// sequences. The Qt window, the CLI and the tests all drive the program through it.
+// The engine: owner of the program's state (settings in use, databases, fingerprint cache, tag
+// readers, collections, queue, restore) and the one facade the Qt window, the CLI and the tests
+// drive. Every request from a front end is a method here; the state is read through const views
+// and announced through the Ui port. Long requests run inside the one activity guard.
 
 #include "app/Activity.h"
 #include "app/Settings.h"
-#include "app/Ui.h"
-#include "restore/RestoreState.h"
-#include "restore/ServicePlaylists.h"
-#include "service/RunCounters.h"
+#include "base/Ui.h"
+#include "model/MediaItem.h"
+#include "restore/Restore.h"
+#include "service/ServiceClient.h"
+#include "service/ServicePlaylists.h"
 #include "sources/DroppedFiles.h"
 #include "sources/ITunesSource.h"
-#include "sources/MediaItem.h"
+#include "sources/SourceTools.h"
 #include "sources/WinampSource.h"
+#include "store/Fingerprinter.h"
 #include "store/LocalDatabases.h"
 #include "tags/TagReaders.h"
-#include "upload/Fingerprinter.h"
 #include "upload/UploadPipeline.h"
 
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace velmora {
-
-class DownloadClient;
 
 struct EngineOptions {
   // The program's first command-line argument, which may redirect the service ("/stage HOST").
@@ -41,6 +42,7 @@ public:
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
+  // --- Life ------------------------------------------------------------------------------------
   // Clean the work folder, detect Winamp, open the databases, create the tag readers, load the
   // settings, greet in the status line.
   void Startup();
@@ -49,6 +51,7 @@ public:
 
   void ShowStatus(const std::string& message);
   Ui& ui() { return ui_; }
+  const EngineOptions& options() const { return options_; }
 
   // One activity at a time. CurrentActivity: the one a request began, else Uploading while an
   // upload run is live, else Idle. BeginActivity starts `activity` when the engine is idle;
@@ -58,16 +61,25 @@ public:
   // For requests that change data an activity works on (the drop list, the queue): true, after
   // saying why, when the current activity is one of `busy`; the caller then does nothing.
   bool RefuseDuring(std::initializer_list<Activity> busy);
-  const EngineOptions& options() const { return options_; }
 
-  // Credentials in use and the two text boxes whose values are kept between runs.
-  std::string UserName;
-  std::string Password;
-  std::string winampLocationBox;
-  std::string restorePathBox;
+  // --- Account and settings ----------------------------------------------------------------------
+  const std::string& userName() const { return service_.userName(); }
+  const std::string& password() const { return service_.password(); }
+  // The credentials the next login tries.
+  void SetCredentials(std::string userName, std::string password);
   bool IsLoggedIn() const { return loggedIn_; }
   void SetLoggedIn() { loggedIn_ = true; }
-
+  // Checks the credentials in use with the service ("user/checkaccess"). On success lists the
+  // service playlists, shows "Logged in successfully", marks the engine logged in and adds
+  // " (user)" to the caption. Code 1300 shows the upgrade message and opens the download page,
+  // credentials kept. Any other failure forgets the credentials that were tried
+  // (ForgetRefusedCredentials), shows "Login failed" and the error box. Returns IsLoggedIn().
+  // Errors of the playlist listing are not caught: they end the login before it is marked done.
+  // Refused while another activity runs.
+  bool Login();
+  // Forgets and saves the credentials and asks for a restart; the caller then closes the program.
+  // Refused (false, nothing forgotten) while another activity runs.
+  bool Logout();
   void LoadSettings();
   void SaveSettings();
   // After a refused login: forgets the credentials that were tried. When they belong to the
@@ -77,41 +89,129 @@ public:
   void ForgetRefusedCredentials();
   // The credentials in use become those the settings hold again (a run that tried no other).
   void UseStoredCredentials();
+  // Main window caption: "Velmora Uploader", followed by " (user)" after a successful login.
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string caption);
+  // The user's own playlists on the service (restore tab rows, drop tab box items); see
+  // LoadPlaylists. Returns the call's result.
+  TWSReturnData LoadServicePlaylists();
+  const AccountPlaylists& servicePlaylists() const { return servicePlaylists_; }
 
+  // --- Shared tools --------------------------------------------------------------------------------
   std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
   Fingerprinter& fingerprinter();
   LocalDatabases& databases() { return databases_; }
   // The ID3v1, ID3v2 and MPEG readers shared by every file read in the run (after Startup).
   TagReaders& tagReaders();
-
+  // The link to the service: credentials, address, run byte counters.
+  ServiceClient& service() { return service_; }
+  const RunCounters& counters() const { return service_.counters(); }
   // The last collection of any source, in the order found.
-  TMediaItems MediaItems;
-  TPlaylists Playlists;
-  // The drop tab's file list and playlist box.
-  DroppedFiles DroppedFileList;
-  // The upload queue, its run, the timers' handlers and the upload windows' state.
-  UploadPipeline Upload{*this};
+  const Collection& collection() const { return collection_; }
 
-  // Byte counters of the upload run; request progress events move them.
-  RunCounters counters;
-  // The user's own playlists on the service as LoadPlaylists last listed them: the restore tab's
-  // rows and the drop tab's playlist box items.
-  std::vector<ServicePlaylistRow> RestorePlaylists;
-  std::vector<std::string> DropPlaylistNames;
-  // Main window caption: "Velmora Uploader", followed by " (user)" after a successful login.
-  const std::string& Caption() const { return caption_; }
-  void SetCaption(std::string caption);
-  // The iTunes and Winamp tabs: their lists, counters and the user's choices.
-  ITunesTab ITunes;
-  WinampTab Winamp;
-  // The restore tab: the user's choice, the log, counters and the cancel request.
-  RestoreState Restore;
-  // The restore's plain-GET client, one for the run (cookies kept), created on first use.
-  DownloadClient& downloadClient();
+  // --- Drop tab ------------------------------------------------------------------------------------
+  const DroppedFiles& droppedFiles() const { return droppedFiles_; }
+  // A drop on the window. An unreadable ".m3u" file ends the drop with the error on the central
+  // error display. The front end re-reads the list on View::DroppedFiles. Drops and "Clear list"
+  // are refused while an analysis or a queue build works on the list.
+  void DropFiles(const std::vector<std::string>& paths);
+  // "Clear list".
+  void ClearDroppedFiles();
+  // The drop tab's "Add to a playlist" box: every file of the run goes into this playlist on the
+  // service; empty for none.
+  void SetDropPlaylist(std::string name) { droppedFiles_.playlistBox = std::move(name); }
+  // Describes the listed files into the collection (see AnalyzeDroppedFiles).
+  void AnalyzeDroppedFiles();
+  // "Analyze and upload": describe the listed files, write the media library and hash list files,
+  // ask the service which files it has, queue the rest and start the run (the front end then
+  // drives the start tick). Errors end it on the central error display. Refused while another
+  // activity runs. Returns whether a run was started.
+  bool AnalyzeAndUpload();
+
+  // --- iTunes tab ----------------------------------------------------------------------------------
+  const ITunesTab& iTunes() const { return iTunes_; }
+  // The library export to read; the default location when empty.
+  void SetITunesLibraryFile(std::filesystem::path file) { iTunes_.libraryFile = std::move(file); }
+  // How the automation layer is reached (tests put a fake here).
+  void SetITunesOpener(decltype(ITunesTab::open) open) { iTunes_.open = std::move(open); }
+  void SetITunesPlaylistChecked(std::size_t row, bool checked);
+  // "Analyze library now": refused with "Please log in." before login.
+  void AnalyzeITunesLibraryNow();
+  // The scope radio buttons.
+  void SetITunesScope(bool selectedPlaylistsOnly);
+  // "Start upload now": collects, writes the exchange files, checks online, queues and starts the
+  // run. Returns whether a run was started.
+  bool StartITunesUpload();
+  // Collects the chosen scope, writes the media library, playlist and hash list files and runs
+  // the duplicate check.
+  void CollectITunesItems();
+
+  // --- Winamp tab ----------------------------------------------------------------------------------
+  const WinampTab& winamp() const { return winamp_; }
+  // The location box: Winamp's playlists file.
+  const std::string& winampLocation() const { return winampLocation_; }
+  void SetWinampLocation(std::string path) { winampLocation_ = std::move(path); }
+  void SetWinampPrefix(std::filesystem::path prefix) { winamp_.winePrefix = std::move(prefix); }
+  void SetWinampPlaylistChecked(std::size_t row, bool checked);
+  // "Analyze data ...": reads the playlists, writes the exchange files and checks online.
+  void AnalyzeWinampData();
+  // "Start upload": queues the new items of the checked playlists (of every playlist when no row
+  // is checked) and starts the run.
+  bool StartWinampUpload();
+  // Reads the playlists file and the playlist files it names into the collection.
+  void ScanWinampPlaylists(const std::string& path, const std::string& folder);
+
+  // --- Upload run ----------------------------------------------------------------------------------
+  // The queue, its run and the upload windows' state. Front ends read it and act through the
+  // methods below; use cases and tests drive it directly.
+  UploadPipeline& upload() { return upload_; }
+  const UploadPipeline& upload() const { return upload_; }
+  void StopUpload() { upload_.StopUpload(); }
+  // Refused while another activity than an upload runs.
+  void ResumeUpload();
+  // "Clear upload queue" and "Remove selected item": refused while the queue is being built.
+  void ClearUploadQueue();
+  bool RemoveQueueItem(std::uint64_t recordId);
+  // The start timer: waits while another activity winds up.
+  void OnStartTimer();
+  void OnDurationTimer() { upload_.OnDurationTimer(); }
+  void OnStatusTimer() { upload_.OnStatusTimer(); }
+  void ShowInvitation() { upload_.ShowInvitation(); }
+  void SendInvitation(const std::string& email) { upload_.SendInvitation(email); }
+  void SetPlayCurrentTrack(bool play) { upload_.SetPlayCurrentTrack(play); }
+  void CloseStatusWindow() { upload_.CloseStatusWindow(); }
+  void CloseUploadDoneBar() { upload_.CloseUploadDoneBar(); }
+  void OpenServiceSite() { upload_.OpenServiceSite(); }
+  void StatusTabShown() { upload_.StatusTabShown(); }
+
+  // --- Restore tab ---------------------------------------------------------------------------------
+  const RestoreState& restoreState() const { return restorer_.state(); }
+  Restorer& restorer() { return restorer_; }
+  // The folder the library is restored into.
+  const std::string& restoreTarget() const { return restorer_.target(); }
+  void SetRestoreTarget(std::string folder) { restorer_.SetTarget(std::move(folder)); }
+  void SetRestoreWholeLibrary(bool whole) { restorer_.SetWholeLibrary(whole); }
+  void SetRestorePlaylistChecked(std::size_t row, bool checked);
+  // "Load information about your library". Refused while another activity runs.
+  void LoadLibraryInformation();
+  // "Restore now". Returns false when refused (another activity, bad target).
+  bool RestoreNow();
+  // "Cancel Downloads": always allowed; the current file completes, no further one starts.
+  void CancelDownloads() { restorer_.CancelDownloads(); }
+
+  // The program is closing while work runs: the file in transfer completes, nothing further
+  // starts, and nobody is asked to wait.
+  void StopForExit();
 
 private:
+  // Tests set up collections and service playlists through it.
+  friend struct EngineInternals;
+
+  SourceTools sourceTools() { return {ui_, tagReaders(), fingerprinter()}; }
+
   Ui& ui_;
   EngineOptions options_;
+  ServiceClient service_;
   LocalDatabases databases_;
   std::unique_ptr<Fingerprinter> fingerprinter_;
   std::unique_ptr<TagReaders> tagReaders_;
@@ -121,7 +221,14 @@ private:
   std::string caption_ = "Velmora Uploader";
   // The credentials the settings file holds, as last loaded or saved.
   std::string storedUserName_, storedPassword_;
-  std::unique_ptr<DownloadClient> downloadClient_;
+  std::string winampLocation_;
+  AccountPlaylists servicePlaylists_;
+  Collection collection_;
+  DroppedFiles droppedFiles_;
+  ITunesTab iTunes_;
+  WinampTab winamp_;
+  UploadPipeline upload_{service_};
+  Restorer restorer_{service_, databases_, servicePlaylists_};
 };
 
 } // namespace velmora

@@ -1,7 +1,7 @@
 #include "app/Settings.h"
 
-#include "app/AtomicFile.h"
-#include "sources/IniFile.h"
+#include "base/AtomicFile.h"
+#include "base/IniFile.h"
 
 #include <cstdlib>
 #include <cstring>

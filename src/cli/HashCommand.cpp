@@ -3,7 +3,7 @@
 #include "app/Engine.h"
 #include "cli/Command.h"
 #include "cli/TerminalUi.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <iostream>
 #include <memory>

@@ -29,23 +29,25 @@ const RegisterCommand kITunes{"itunes", "Upload your iTunes library: chosen play
     return [options](const GlobalOptions& global) {
       return RunLoggedIn(global, [&](Session& session) {
         Engine& engine = session.engine();
-        if (!options->library.empty()) engine.ITunes.libraryFile = std::filesystem::absolute(options->library);
-        AnalyzeITunesLibraryNow(engine);
-        if (!engine.ITunes.reference) return kExitFailed;
+        if (!options->library.empty()) engine.SetITunesLibraryFile(std::filesystem::absolute(options->library));
+        engine.AnalyzeITunesLibraryNow();
+        if (!engine.iTunes().reference) return kExitFailed;
         for (const std::string& name : options->playlists) {
-          const auto& rows = engine.ITunes.rows;
+          const auto& rows = engine.iTunes().rows;
           if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == name; })) {
             session.ui().ShowErrorMessage("No playlist named \"" + name + "\" in the iTunes library");
             return kExitFailed;
           }
         }
         if (!options->playlists.empty()) {
-          for (auto& row : engine.ITunes.rows) {
-            row.checked = std::count(options->playlists.begin(), options->playlists.end(), row.caption) > 0;
+          const auto& rows = engine.iTunes().rows;
+          for (std::size_t i = 0; i < rows.size(); ++i) {
+            engine.SetITunesPlaylistChecked(
+                i, std::count(options->playlists.begin(), options->playlists.end(), rows[i].caption) > 0);
           }
         }
-        SetITunesScope(engine, !options->all);
-        if (!StartITunesUpload(engine)) return kExitFailed;
+        engine.SetITunesScope(!options->all);
+        if (!engine.StartITunesUpload()) return kExitFailed;
         return RunUploadToEnd(session);
       });
     };

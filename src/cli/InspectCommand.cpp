@@ -5,7 +5,7 @@
 #include "cli/Command.h"
 #include "cli/TerminalUi.h"
 #include "sources/FileMetadata.h"
-#include "sources/MediaLibraryFile.h"
+#include "model/MediaLibraryFile.h"
 
 #include <filesystem>
 #include <iostream>

@@ -1,6 +1,5 @@
 // velmora logout: forgets the stored credentials, as "Logout user" in the window does.
 
-#include "app/Login.h"
 #include "cli/Session.h"
 
 namespace velmora::cli {
@@ -10,7 +9,7 @@ const RegisterCommand kLogout{"logout", "Forget the stored credentials",
   [](CLI::App&) -> CommandRunner {
     return [](const GlobalOptions& global) {
       Session session(global);
-      Logout(session.engine());
+      session.engine().Logout();
       session.Finish();
       return kExitOk;
     };

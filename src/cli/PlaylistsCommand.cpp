@@ -1,7 +1,7 @@
 // velmora playlists: the user's own playlists on the service, "name TAB entrykey" per line.
 
 #include "cli/Session.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 
 #include <iostream>
 
@@ -21,14 +21,14 @@ const RegisterCommand kPlaylists{"playlists", "List your playlists on the servic
     return [](const GlobalOptions& global) {
       return RunLoggedIn(global, [](Session& session) {
         // The login listed them already, but without telling whether the service refused.
-        const TWSReturnData listing = LoadPlaylists(session.engine());
+        const TWSReturnData listing = session.engine().LoadServicePlaylists();
         if (!listing.Success) {
           session.ui().ShowErrorMessage("Could not load data from server - error " +
                                         std::to_string(listing.ErrorCode) + " (details: " +
                                         listing.ErrorMessage + ")");
           return kExitFailed;
         }
-        for (const ServicePlaylistRow& row : session.engine().RestorePlaylists) {
+        for (const ServicePlaylistRow& row : session.engine().servicePlaylists().rows) {
           std::cout << OneField(row.name) << '\t' << OneField(row.entryKey) << '\n';
         }
         std::cout << std::flush;

@@ -4,7 +4,7 @@
 
 #include "cli/Session.h"
 #include "restore/Restore.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,17 +31,19 @@ struct RestoreOptions {
 
 // Chooses the rows: the named playlists (by name or by folder name), or every listed one.
 bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
-  auto& rows = session.engine().RestorePlaylists;
+  auto& rows = session.engine().servicePlaylists().rows;
   for (const std::string& name : names) {
     if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.name == name || row.caption == name; })) {
       session.ui().ShowErrorMessage("No playlist named \"" + name + "\" on the service");
       return false;
     }
   }
-  for (auto& row : rows) {
-    row.checked = names.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-      return row.name == name || row.caption == name;
-    });
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    session.engine().SetRestorePlaylistChecked(
+        i, names.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+             return row.name == name || row.caption == name;
+           }));
   }
   return true;
 }
@@ -61,23 +63,23 @@ const RegisterCommand kRestore{"restore", "Restore your library from the service
         session.ui().DrawBarFor(ProgressBar::DownloadFile);
         session.ui().onViewChanged = [&](View view) {
           if (view != View::RestoreLog) return;
-          for (; printed < engine.Restore.log.size(); ++printed) std::cout << engine.Restore.log[printed] << '\n';
+          for (; printed < engine.restoreState().log.size(); ++printed) std::cout << engine.restoreState().log[printed] << '\n';
           std::cout << std::flush;
         };
         session.ui().onProcessMessages = [&] {
-          if (interrupted.exchange(false) && engine.Restore.running) CancelDownloads(engine);
+          if (interrupted.exchange(false) && engine.restoreState().running) engine.CancelDownloads();
         };
         std::signal(SIGINT, OnInterrupt);
 
-        engine.restorePathBox = std::filesystem::absolute(options->target).lexically_normal().string();
-        engine.Restore.wholeLibrary = options->all;
+        engine.SetRestoreTarget(std::filesystem::absolute(options->target).lexically_normal().string());
+        engine.SetRestoreWholeLibrary(options->all);
         if (!options->all && !ChoosePlaylists(session, options->playlists)) return kExitFailed;
-        const bool ran = RestoreNow(engine);
+        const bool ran = engine.RestoreNow();
         std::signal(SIGINT, SIG_DFL);
         if (!ran) return kExitFailed;
         // A refused listing was shown, but what it would have listed was never restored.
-        if (engine.Restore.listingFailed) return kExitFailed;
-        const int left = UnhandledRestoreRows(engine);
+        if (engine.restoreState().listingFailed) return kExitFailed;
+        const int left = engine.restorer().UnhandledRows();
         if (left > 0) {
           session.ui().ShowMessage(std::to_string(left) + " item(s) not restored");
           return kExitFailed;

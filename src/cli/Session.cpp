@@ -1,6 +1,5 @@
 #include "cli/Session.h"
 
-#include "app/Login.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -34,10 +33,9 @@ bool ReadSecretFromTerminal(const std::string& prompt, std::string& secret, bool
 Session::Session(const GlobalOptions& global)
     : engine_(std::make_unique<Engine>(ui_, EngineOptions{global.firstArgument, {}})) {
   engine_->Startup();
-  storedAccount_ = !engine_->UserName.empty() || !engine_->Password.empty();
-  if (!global.user.empty() && global.user != engine_->UserName) {
-    engine_->UserName = global.user;
-    engine_->Password.clear();
+  storedAccount_ = !engine_->userName().empty() || !engine_->password().empty();
+  if (!global.user.empty() && global.user != engine_->userName()) {
+    engine_->SetCredentials(global.user, {});
     storedAccount_ = false;
   }
 }
@@ -58,29 +56,29 @@ int Session::Login(PasswordPrompt prompt) {
   // empty line typed at the prompt is given too.
   bool passwordGiven = storedAccount_;
   if (const char* password = std::getenv("VELMORA_PASSWORD")) {
-    engine.Password = password;
+    engine.SetCredentials(engine.userName(), password);
     passwordGiven = true;
   } else if (prompt == PasswordPrompt::Always || !storedAccount_) {
     std::string typed;
-    if (engine.UserName.empty() && ReadSecretFromTerminal("Username: ", typed, true)) engine.UserName = typed;
-    if (!engine.UserName.empty() && ReadSecretFromTerminal("Password: ", typed)) {
-      engine.Password = typed;
+    if (engine.userName().empty() && ReadSecretFromTerminal("Username: ", typed, true)) engine.SetCredentials(typed, engine.password());
+    if (!engine.userName().empty() && ReadSecretFromTerminal("Password: ", typed)) {
+      engine.SetCredentials(engine.userName(), typed);
       passwordGiven = true;
     }
   }
-  if (engine.UserName.empty() && engine.Password.empty()) {
+  if (engine.userName().empty() && engine.password().empty()) {
     // The window would show its login dialog here; a script has to name the account.
     ui_.ShowErrorMessage("No account to log in with: give --user NAME and the password in VELMORA_PASSWORD");
     return kExitUsage;
   }
   if (!passwordGiven) {
     // Trying an empty password nobody gave would only earn a refusal.
-    ui_.ShowErrorMessage("A password is needed for " + engine.UserName +
+    ui_.ShowErrorMessage("A password is needed for " + engine.userName() +
                          ": give it in VELMORA_PASSWORD or run the command on a terminal");
     engine.UseStoredCredentials(); // the shutdown keeps the stored account, not an untried one
     return kExitUsage;
   }
-  return performLogin(engine) ? kExitOk : kExitFailed;
+  return engine.Login() ? kExitOk : kExitFailed;
 }
 
 int RunLoggedIn(const GlobalOptions& global, const std::function<int(Session&)>& body, PasswordPrompt prompt) {

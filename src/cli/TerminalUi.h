@@ -1,7 +1,7 @@
 #pragma once
 // The engine's Ui on a terminal: status lines and messages on stderr, data stays on stdout.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <cstdint>
 #include <functional>

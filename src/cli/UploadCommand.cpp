@@ -31,9 +31,9 @@ const RegisterCommand kUpload{"upload", "Upload files, folders and .m3u/.pls pla
     return [paths, playlist](const GlobalOptions& global) {
       return RunLoggedIn(global, [&](Session& session) {
         Engine& engine = session.engine();
-        DropFiles(engine, DroppedPaths(*paths));
-        engine.DroppedFileList.playlistBox = *playlist;
-        if (!AnalyzeAndUpload(engine)) return kExitFailed;
+        engine.DropFiles(DroppedPaths(*paths));
+        engine.SetDropPlaylist(*playlist);
+        if (!engine.AnalyzeAndUpload()) return kExitFailed;
         return RunUploadToEnd(session);
       });
     };

@@ -5,10 +5,10 @@ namespace velmora::cli {
 int RunUploadToEnd(Session& session) {
   Engine& engine = session.engine();
   session.ui().DrawBarFor(ProgressBar::StatusGlobal);
-  engine.Upload.OnStartTimer();
-  if (engine.Upload.outcome() != RunOutcome::Finished) {
-    if (engine.Upload.outcome() == RunOutcome::Stopped) {
-      session.ui().ShowMessage("Upload stopped with " + std::to_string(engine.Upload.queue().QueueCount()) +
+  engine.OnStartTimer();
+  if (engine.upload().outcome() != RunOutcome::Finished) {
+    if (engine.upload().outcome() == RunOutcome::Stopped) {
+      session.ui().ShowMessage("Upload stopped with " + std::to_string(engine.upload().queue().QueueCount()) +
                                " file(s) left in the queue");
     }
     return kExitFailed;

@@ -27,17 +27,17 @@ const RegisterCommand kWinamp{"winamp", "Upload Winamp's media library playlists
       return RunLoggedIn(global, [&](Session& session) {
         Engine& engine = session.engine();
         if (!options->playlistsFile.empty()) {
-          engine.winampLocationBox = std::filesystem::absolute(options->playlistsFile).string();
+          engine.SetWinampLocation(std::filesystem::absolute(options->playlistsFile).string());
         }
-        AnalyzeWinampData(engine);
+        engine.AnalyzeWinampData();
         std::error_code error;
-        if (!std::filesystem::is_regular_file(engine.winampLocationBox, error)) return kExitFailed;
+        if (!std::filesystem::is_regular_file(engine.winampLocation(), error)) return kExitFailed;
         if (!options->only.empty()) {
           // With no row checked every playlist would go: a title that matches nothing is an error,
           // never an empty choice.
           std::string unmatched;
           for (const std::string& title : options->only) {
-            const auto& rows = engine.Winamp.rows;
+            const auto& rows = engine.winamp().rows;
             if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == title; })) {
               unmatched += (unmatched.empty() ? "\"" : ", \"") + title + "\"";
             }
@@ -46,11 +46,12 @@ const RegisterCommand kWinamp{"winamp", "Upload Winamp's media library playlists
             session.ui().ShowErrorMessage("No Winamp playlist titled " + unmatched);
             return kExitFailed;
           }
-          for (auto& row : engine.Winamp.rows) {
-            row.checked = std::count(options->only.begin(), options->only.end(), row.caption) > 0;
+          const auto& rows = engine.winamp().rows;
+          for (std::size_t i = 0; i < rows.size(); ++i) {
+            engine.SetWinampPlaylistChecked(i, std::count(options->only.begin(), options->only.end(), rows[i].caption) > 0);
           }
         }
-        if (!StartWinampUpload(engine)) return kExitFailed;
+        if (!engine.StartWinampUpload()) return kExitFailed;
         return RunUploadToEnd(session);
       });
     };

@@ -1,6 +1,6 @@
 // velmora: the uploader for scripts and headless machines.
 
-#include "app/SystemFacts.h"
+#include "base/SystemFacts.h"
 #include "cli/Command.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "gui/Tfrmabout.h"
 
-#include "app/SystemFacts.h"
-#include "app/WebPages.h"
+#include "base/SystemFacts.h"
+#include "service/WebPages.h"
 #include "gui/LinkLabel.h"
 #include "gui/Presenter.h"
 

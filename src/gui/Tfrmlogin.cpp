@@ -1,6 +1,6 @@
 #include "gui/Tfrmlogin.h"
 
-#include "app/WebPages.h"
+#include "service/WebPages.h"
 #include "gui/LinkLabel.h"
 #include "gui/Presenter.h"
 

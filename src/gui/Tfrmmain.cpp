@@ -3,7 +3,7 @@
 
 #include "gui/Tfrmmain.h"
 
-#include "app/WebPages.h"
+#include "service/WebPages.h"
 #include "gui/LinkLabel.h"
 #include "gui/Presenter.h"
 #include "gui/Tfrmabout.h"
@@ -386,7 +386,7 @@ QWidget* Tfrmmain::buildDropTab() {
   layout->addWidget(files, 1);
 
   connect(cmp_manually_add_to_plist, &QComboBox::editTextChanged, this,
-          [this](const QString& text) { engine_->DroppedFileList.playlistBox = S(text); });
+          [this](const QString& text) { engine_->SetDropPlaylist(S(text)); });
   connect(clear, &QPushButton::clicked, this, &Tfrmmain::Button4Click);
   connect(analyze, &QPushButton::clicked, this, &Tfrmmain::Button3Click);
   return page;
@@ -445,7 +445,7 @@ QWidget* Tfrmmain::buildWinampTab() {
   connect(analyze, &QPushButton::clicked, this, &Tfrmmain::cmp_btn_analyze_winamp_dataClick);
   connect(start, &QPushButton::clicked, this, &Tfrmmain::cmp_btn_build_winamp_dbClick);
   connect(cmp_winamp_plist_location, &QLineEdit::textEdited, this,
-          [this](const QString& text) { engine_->winampLocationBox = S(text); });
+          [this](const QString& text) { engine_->SetWinampLocation(S(text)); });
   return page;
 }
 
@@ -640,9 +640,9 @@ QWidget* Tfrmmain::buildRestoreTab() {
   connect(browse, &QToolButton::clicked, this, &Tfrmmain::cmp_btn_restore_browseClick);
   connect(cmp_lb_restore_plists, &QTreeWidget::itemChanged, this, &Tfrmmain::restorePlaylistChecked);
   connect(cmp_btn_restore_area_all, &QRadioButton::toggled, this,
-          [this](bool whole) { engine_->Restore.wholeLibrary = whole; });
+          [this](bool whole) { engine_->SetRestoreWholeLibrary(whole); });
   connect(edit_restore_path, &QLineEdit::textEdited, this,
-          [this](const QString& text) { engine_->restorePathBox = S(text); });
+          [this](const QString& text) { engine_->SetRestoreTarget(S(text)); });
   return page;
 }
 

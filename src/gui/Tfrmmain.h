@@ -4,7 +4,7 @@
 // every handler passes what the user set to the engine and shows whatever it throws.
 
 #include "app/Engine.h"
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <QMainWindow>
 #include <QPointer>

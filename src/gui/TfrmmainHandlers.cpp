@@ -3,14 +3,13 @@
 
 #include "gui/Tfrmmain.h"
 
-#include "app/Login.h"
-#include "app/WebPages.h"
+#include "service/WebPages.h"
 #include "gui/Presenter.h"
 #include "gui/Tfrmabout.h"
 #include "gui/Tfrmlogin.h"
 #include "gui/Tfrmupload_status.h"
 #include "restore/Restore.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 #include "sources/DroppedFiles.h"
 #include "sources/ITunesSource.h"
 #include "sources/WinampSource.h"
@@ -115,15 +114,15 @@ void Tfrmmain::FormShow() {
   firstShowMarker_ = 1;
   cmp_pc_main->setCurrentIndex(0);
   guarded([&] {
-    if (!engine_->UserName.empty() || !engine_->Password.empty()) {
-      performLogin(*engine_);
+    if (!engine_->userName().empty() || !engine_->password().empty()) {
+      engine_->Login();
       return;
     }
     Tfrmlogin dialog(presenter_, this);
     if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
-    engine_->UserName = S(dialog.userName());
-    engine_->Password = S(dialog.password());
-    performLogin(*engine_);
+    engine_->SetCredentials(S(dialog.userName()), engine_->password());
+    engine_->SetCredentials(engine_->userName(), S(dialog.password()));
+    engine_->Login();
   });
 }
 
@@ -131,7 +130,7 @@ void Tfrmmain::GoToWebHostClick() { presenter_.openUrl(QUrl(Q(WebPageUrl(WebPage
 
 void Tfrmmain::LogoutUserClick() {
   bool loggedOut = false;
-  if (guarded([&] { loggedOut = Logout(*engine_); }) && loggedOut) close();
+  if (guarded([&] { loggedOut = engine_->Logout(); }) && loggedOut) close();
 }
 
 void Tfrmmain::CloseClick() { close(); }
@@ -141,35 +140,27 @@ void Tfrmmain::AboutClick() {
 }
 
 void Tfrmmain::requestEngineStop() {
-  guarded([&] {
-    if (engine_->Upload.LoopActive() && !engine_->Upload.UploadStopped()) engine_->Upload.StopUpload();
-    // The same request as "Cancel Downloads", without asking the user to wait: the program is
-    // closing and says so by disappearing once the current file is in.
-    if (engine_->Restore.running) engine_->Restore.DownloadsCancelled = true;
-  });
+  guarded([&] { engine_->StopForExit(); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // iTunes tab
 
 void Tfrmmain::cmp_btn_do_analyze_itunes_libClick() {
-  guarded([&] { AnalyzeITunesLibraryNow(*engine_); });
+  guarded([&] { engine_->AnalyzeITunesLibraryNow(); });
 }
 
 void Tfrmmain::cmp_rg_itunes_upload_whole_libClick() {
-  guarded([&] { SetITunesScope(*engine_, cmp_rb_itunes_upload_playlists_only->isChecked()); });
+  guarded([&] { engine_->SetITunesScope(cmp_rb_itunes_upload_playlists_only->isChecked()); });
 }
 
 void Tfrmmain::cmp_btn_start_uploadClick() {
-  guarded([&] { StartITunesUpload(*engine_); });
+  guarded([&] { engine_->StartITunesUpload(); });
 }
 
 void Tfrmmain::itunesPlaylistChecked(QTreeWidgetItem* item) {
   const int row = cmp_lv_itunes_playlists->indexOfTopLevelItem(item);
-  auto& rows = engine_->ITunes.rows;
-  if (row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
-    rows[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
-  }
+  if (row >= 0) engine_->SetITunesPlaylistChecked(static_cast<std::size_t>(row), item->checkState(0) == Qt::Checked);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -179,17 +170,17 @@ void Tfrmmain::JvDragDrop1Drop(const QStringList& paths) {
   std::vector<std::string> dropped;
   dropped.reserve(static_cast<std::size_t>(paths.size()));
   for (const QString& path : paths) dropped.push_back(S(path));
-  guarded([&] { DropFiles(*engine_, dropped); });
+  guarded([&] { engine_->DropFiles(dropped); });
 }
 
 void Tfrmmain::Button4Click() {
-  guarded([&] { ClearDroppedFiles(*engine_); });
+  guarded([&] { engine_->ClearDroppedFiles(); });
 }
 
 void Tfrmmain::Button3Click() {
   guarded([&] {
-    engine_->DroppedFileList.playlistBox = S(cmp_manually_add_to_plist->currentText());
-    AnalyzeAndUpload(*engine_);
+    engine_->SetDropPlaylist(S(cmp_manually_add_to_plist->currentText()));
+    engine_->AnalyzeAndUpload();
   });
 }
 
@@ -201,89 +192,86 @@ void Tfrmmain::cmp_btn_winamp_browseClick() {
       cmp_winamp_plist_location->text(), QStringLiteral("Winamp playlists (playlists.xml *.xml);;All files (*)"));
   if (file.isEmpty()) return;
   cmp_winamp_plist_location->setText(file);
-  engine_->winampLocationBox = S(file);
+  engine_->SetWinampLocation(S(file));
 }
 
 void Tfrmmain::cmp_btn_analyze_winamp_dataClick() {
   guarded([&] {
-    engine_->winampLocationBox = S(cmp_winamp_plist_location->text());
-    AnalyzeWinampData(*engine_);
+    engine_->SetWinampLocation(S(cmp_winamp_plist_location->text()));
+    engine_->AnalyzeWinampData();
   });
 }
 
 void Tfrmmain::cmp_btn_build_winamp_dbClick() {
-  guarded([&] { StartWinampUpload(*engine_); });
+  guarded([&] { engine_->StartWinampUpload(); });
 }
 
 void Tfrmmain::winampPlaylistChecked(QTreeWidgetItem* item) {
   const int row = cmp_lv_winamp_playlists->indexOfTopLevelItem(item);
-  auto& rows = engine_->Winamp.rows;
-  if (row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
-    rows[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
-  }
+  if (row >= 0) engine_->SetWinampPlaylistChecked(static_cast<std::size_t>(row), item->checkState(0) == Qt::Checked);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Status tab and the upload run
 
 void Tfrmmain::cmp_btn_abort_uploadClick() {
-  guarded([&] { engine_->Upload.StopUpload(); });
+  guarded([&] { engine_->StopUpload(); });
 }
 
 void Tfrmmain::cmp_btn_resume_uploadClick() {
-  guarded([&] { engine_->Upload.ResumeUpload(); });
+  guarded([&] { engine_->ResumeUpload(); });
 }
 
 void Tfrmmain::cmp_btn_clear_upload_queueClick() {
-  guarded([&] { engine_->Upload.StopAndClearUploadQueue(); });
+  guarded([&] { engine_->ClearUploadQueue(); });
 }
 
 void Tfrmmain::cmp_btn_remove_upload_itemClick() {
   const int row = cmp_grid_upload_queue->currentRow();
   if (row < 0 || !cmp_grid_upload_queue->item(row, 0)) return;
   const auto id = cmp_grid_upload_queue->item(row, 0)->data(Qt::UserRole).toULongLong();
-  guarded([&] { engine_->Upload.RemoveQueueItem(id); });
+  guarded([&] { engine_->RemoveQueueItem(id); });
 }
 
 void Tfrmmain::cmp_tmr_Start_uploadTimer() {
-  guarded([&] { engine_->Upload.OnStartTimer(); });
+  guarded([&] { engine_->OnStartTimer(); });
 }
 
 void Tfrmmain::cmp_tmr_countTimer() {
-  guarded([&] { engine_->Upload.OnDurationTimer(); });
+  guarded([&] { engine_->OnDurationTimer(); });
 }
 
 void Tfrmmain::statusTick() {
-  guarded([&] { engine_->Upload.OnStatusTimer(); });
+  guarded([&] { engine_->OnStatusTimer(); });
 }
 
 void Tfrmmain::openInvitation() {
-  guarded([&] { engine_->Upload.ShowInvitation(); });
+  guarded([&] { engine_->ShowInvitation(); });
 }
 
 void Tfrmmain::sendInvitation(const QString& email) {
-  guarded([&] { engine_->Upload.SendInvitation(S(email)); });
+  guarded([&] { engine_->SendInvitation(S(email)); });
 }
 
 void Tfrmmain::setPlayCurrentTrack(bool play) {
-  guarded([&] { engine_->Upload.SetPlayCurrentTrack(play); });
+  guarded([&] { engine_->SetPlayCurrentTrack(play); });
 }
 
 void Tfrmmain::uploadStatusWindowClosed() {
-  guarded([&] { engine_->Upload.CloseStatusWindow(); });
+  guarded([&] { engine_->CloseStatusWindow(); });
 }
 
 void Tfrmmain::uploadDoneBarClosed() {
-  guarded([&] { engine_->Upload.CloseUploadDoneBar(); });
+  guarded([&] { engine_->CloseUploadDoneBar(); });
 }
 
 void Tfrmmain::switchToServiceSite() {
-  guarded([&] { engine_->Upload.OpenServiceSite(); });
+  guarded([&] { engine_->OpenServiceSite(); });
 }
 
 // The three timers run exactly when the engine says they are enabled.
 void Tfrmmain::syncTimers() {
-  const UploadWindows& w = engine_->Upload.windows();
+  const UploadWindows& w = engine_->upload().windows();
   if (w.startTimerEnabled && !cmp_tmr_Start_upload->isActive()) cmp_tmr_Start_upload->start();
   if (!w.startTimerEnabled && cmp_tmr_Start_upload->isActive()) cmp_tmr_Start_upload->stop();
   if (w.durationTimerEnabled != cmp_tmr_count->isActive()) {
@@ -298,19 +286,19 @@ void Tfrmmain::syncTimers() {
 // Restore tab
 
 void Tfrmmain::btn_restore_analyzeClick() {
-  guarded([&] { LoadLibraryInformation(*engine_); });
+  guarded([&] { engine_->LoadLibraryInformation(); });
 }
 
 void Tfrmmain::cmp_btn_restoreClick() {
   guarded([&] {
-    engine_->restorePathBox = S(edit_restore_path->text());
-    engine_->Restore.wholeLibrary = cmp_btn_restore_area_all->isChecked();
-    RestoreNow(*engine_);
+    engine_->SetRestoreTarget(S(edit_restore_path->text()));
+    engine_->SetRestoreWholeLibrary(cmp_btn_restore_area_all->isChecked());
+    engine_->RestoreNow();
   });
 }
 
 void Tfrmmain::cmp_btn_cancel_downloadsClick() {
-  guarded([&] { CancelDownloads(*engine_); });
+  guarded([&] { engine_->CancelDownloads(); });
 }
 
 void Tfrmmain::cmp_btn_restore_browseClick() {
@@ -318,14 +306,12 @@ void Tfrmmain::cmp_btn_restore_browseClick() {
                                                  edit_restore_path->text());
   if (folder.isEmpty()) return;
   edit_restore_path->setText(folder);
-  engine_->restorePathBox = S(folder);
+  engine_->SetRestoreTarget(S(folder));
 }
 
 void Tfrmmain::restorePlaylistChecked(QTreeWidgetItem* item) {
   const int row = cmp_lb_restore_plists->indexOfTopLevelItem(item);
-  if (row >= 0 && static_cast<std::size_t>(row) < engine_->RestorePlaylists.size()) {
-    engine_->RestorePlaylists[static_cast<std::size_t>(row)].checked = item->checkState(0) == Qt::Checked;
-  }
+  if (row >= 0) engine_->SetRestorePlaylistChecked(static_cast<std::size_t>(row), item->checkState(0) == Qt::Checked);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -360,7 +346,7 @@ void Tfrmmain::refreshView(View view) {
   case View::WinampPlaylists: refreshWinampPlaylists(); break;
   case View::UploadQueue: refreshUploadQueue(); break;
   case View::UploadStatus:
-    if (statusWindow_) statusWindow_->paintState(engine_->Upload.statusWindow());
+    if (statusWindow_) statusWindow_->paintState(engine_->upload().statusWindow());
     break;
   case View::UploadWindows: refreshUploadWindows(); break;
   case View::RestoreLog: refreshRestoreLog(); break;
@@ -371,15 +357,15 @@ void Tfrmmain::refreshView(View view) {
 void Tfrmmain::refreshCaption() { setWindowTitle(Q(engine_->Caption())); }
 
 void Tfrmmain::refreshSettings() {
-  if (cmp_winamp_plist_location->text() != Q(engine_->winampLocationBox)) {
-    cmp_winamp_plist_location->setText(Q(engine_->winampLocationBox));
+  if (cmp_winamp_plist_location->text() != Q(engine_->winampLocation())) {
+    cmp_winamp_plist_location->setText(Q(engine_->winampLocation()));
   }
-  if (edit_restore_path->text() != Q(engine_->restorePathBox)) edit_restore_path->setText(Q(engine_->restorePathBox));
+  if (edit_restore_path->text() != Q(engine_->restoreTarget())) edit_restore_path->setText(Q(engine_->restoreTarget()));
 }
 
 void Tfrmmain::syncRestoreList() {
   std::vector<ListRow> rows;
-  for (const ServicePlaylistRow& row : engine_->RestorePlaylists) {
+  for (const ServicePlaylistRow& row : engine_->servicePlaylists().rows) {
     rows.push_back({{Q(row.caption), Q(row.entryKey), Q(row.items)}, row.checked});
   }
   SyncCheckList(cmp_lb_restore_plists, rows);
@@ -391,13 +377,13 @@ void Tfrmmain::refreshRestorePlaylists() {
   QSignalBlocker block(cmp_manually_add_to_plist);
   const QString typed = cmp_manually_add_to_plist->currentText();
   cmp_manually_add_to_plist->clear();
-  for (const std::string& name : engine_->DropPlaylistNames) cmp_manually_add_to_plist->addItem(Q(name));
+  for (const std::string& name : engine_->servicePlaylists().names) cmp_manually_add_to_plist->addItem(Q(name));
   cmp_manually_add_to_plist->setCurrentIndex(-1);
   cmp_manually_add_to_plist->setEditText(typed);
 }
 
 void Tfrmmain::refreshDroppedFiles() {
-  const auto& rows = engine_->DroppedFileList.rows();
+  const auto& rows = engine_->droppedFiles().rows();
   const int shown = cmp_lv_manual_select->topLevelItemCount();
   // Drops only append; anything else (Clear list) repaints the whole list.
   bool prefix = static_cast<std::size_t>(shown) <= rows.size();
@@ -413,7 +399,7 @@ void Tfrmmain::refreshDroppedFiles() {
 }
 
 void Tfrmmain::refreshITunesPlaylists() {
-  const ITunesTab& tab = engine_->ITunes;
+  const ITunesTab& tab = engine_->iTunes();
   SetText(cmp_lbl_itunes_analyze_items_found, tab.itemsFound.empty() ? "0" : tab.itemsFound);
   SetText(cmp_lbl_itunes_items_analyzed, tab.itemsAnalyzed.empty() ? "0" : tab.itemsAnalyzed);
   cmp_btn_do_analyze_itunes_lib->setEnabled(tab.analyzeEnabled);
@@ -428,7 +414,7 @@ void Tfrmmain::refreshITunesPlaylists() {
 }
 
 void Tfrmmain::refreshWinampPlaylists() {
-  const WinampTab& tab = engine_->Winamp;
+  const WinampTab& tab = engine_->winamp();
   SetText(cmp_lbl_media_items_winamp_found, tab.itemsFound);
   std::vector<ListRow> rows;
   for (const WinampPlaylistRow& row : tab.rows) {
@@ -439,7 +425,7 @@ void Tfrmmain::refreshWinampPlaylists() {
 }
 
 void Tfrmmain::refreshUploadQueue() {
-  const UploadQueueControls& c = engine_->Upload.controls();
+  const UploadQueueControls& c = engine_->upload().controls();
   cmp_btn_abort_upload->setEnabled(c.stopEnabled);
   cmp_btn_resume_upload->setEnabled(c.resumeEnabled);
   cmp_btn_clear_upload_queue->setEnabled(c.clearEnabled);
@@ -451,7 +437,7 @@ void Tfrmmain::refreshUploadQueue() {
 
   // The grid follows the queue. Records are appended with rising ids and leave from anywhere, so
   // the common change (the first record sent) is recognised without walking the whole queue.
-  const auto& records = engine_->Upload.queue().records();
+  const auto& records = engine_->upload().queue().records();
   const int shown = cmp_grid_upload_queue->rowCount();
   auto idAt = [&](int row) { return cmp_grid_upload_queue->item(row, 0)->data(Qt::UserRole).toULongLong(); };
   const auto count = static_cast<int>(records.size());
@@ -483,12 +469,12 @@ void Tfrmmain::refreshUploadQueue() {
 }
 
 void Tfrmmain::refreshUploadWindows() {
-  const UploadWindows& w = engine_->Upload.windows();
+  const UploadWindows& w = engine_->upload().windows();
   syncTimers();
   cmp_pnl_upload_done->setVisible(w.uploadDoneBarVisible);
   if (w.statusTabRequested) {
     cmp_pc_main->setCurrentIndex(kStatusTab);
-    engine_->Upload.StatusTabShown();
+    engine_->StatusTabShown();
   }
   // Windows follow the engine's changes of mind, not its state at every signal: a user who
   // minimised the main window or closed the status window in the middle of a run is not
@@ -496,7 +482,7 @@ void Tfrmmain::refreshUploadWindows() {
   if (statusWindow_ && w.statusWindowVisible != shownStatusWindow_) {
     shownStatusWindow_ = w.statusWindowVisible;
     if (w.statusWindowVisible) {
-      statusWindow_->paintState(engine_->Upload.statusWindow());
+      statusWindow_->paintState(engine_->upload().statusWindow());
       statusWindow_->show();
       statusWindow_->raise();
     } else {
@@ -515,7 +501,7 @@ void Tfrmmain::refreshUploadWindows() {
 }
 
 void Tfrmmain::refreshRestoreLog() {
-  const RestoreState& state = engine_->Restore;
+  const RestoreState& state = engine_->restoreState();
   btn_restore_analyze->setEnabled(state.analyzeEnabled);
   SetText(cmp_lbl_dl_items_found, state.itemsFoundCaption);
   SetText(lbl_current_dl_file, state.currentFile);

@@ -2,7 +2,7 @@
 // The engine's Ui on the desktop: the status panel and bars of the windows, message boxes through
 // the presenter, a real event pump, and repaints of whatever part of the engine changed.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 namespace velmora::gui {
 

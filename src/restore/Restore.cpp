@@ -1,12 +1,12 @@
 #include "restore/Restore.h"
 
-#include "app/Engine.h"
-#include "app/FileLock.h"
-#include "app/SystemFacts.h"
+#include "base/ShowStatus.h"
+#include "base/FileLock.h"
+#include "base/SystemFacts.h"
 #include "service/CallService.h"
 #include "service/DownloadClient.h"
 #include "restore/RestoreAnswers.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 #include "store/LocalDatabases.h"
 #include "store/Statements.h"
 
@@ -24,14 +24,13 @@
 #include <vector>
 
 namespace velmora {
-namespace {
 
 // Room for ".mp3" and more within the 255 bytes a file name may have here.
 constexpr std::size_t kMaxNameBytes = 200;
 
-void InsertWorkRow(Engine& engine, const ListedItem& item, const std::string& playlistKey,
+void Restorer::InsertWorkRow(const ListedItem& item, const std::string& playlistKey,
                    const std::string& playlistName) {
-  RunStatement(*engine.databases().temporary, sql::kInsertDownloadMetaInfo, [&](SQLite::Statement& insert) {
+  RunStatement(*databases_.temporary, sql::kInsertDownloadMetaInfo, [&](SQLite::Statement& insert) {
     insert.bind(":handled", 0);
     insert.bind(":entrykey", item.entryKey);
     insert.bind(":displayname", item.DisplayName());
@@ -41,37 +40,33 @@ void InsertWorkRow(Engine& engine, const ListedItem& item, const std::string& pl
   });
 }
 
-void AddLogLine(Engine& engine, const std::string& line) {
-  engine.Restore.log.push_back(line);
-  engine.ui().ViewChanged(View::RestoreLog);
+void Restorer::AddLogLine(const std::string& line) {
+  state_.log.push_back(line);
+  ui().ViewChanged(View::RestoreLog);
 }
 
-void MoveTotalBar(Engine& engine) {
-  auto& state = engine.Restore;
-  engine.ui().SetProgress(ProgressBar::DownloadTotal, state.totalPosition, state.totalMaximum);
+void Restorer::MoveTotalBar() {
+  auto& state = state_;
+  ui().SetProgress(ProgressBar::DownloadTotal, state.totalPosition, state.totalMaximum);
 }
 
-void ShowServiceError(Engine& engine, const std::string& status, const std::string& prefix,
+void Restorer::ShowServiceError(const std::string& status, const std::string& prefix,
                       const TWSReturnData& result) {
-  engine.ShowStatus(status);
-  engine.ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " +
+  ShowStatus(ui(), status);
+  ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " +
                                result.ErrorMessage + ")");
 }
 
 // Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
-std::string CutUtf8(const std::string& text, std::size_t bytes) {
+static std::string CutUtf8(const std::string& text, std::size_t bytes) {
   if (text.size() <= bytes) return text;
   std::size_t end = bytes;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
 }
 
-struct Row {
-  std::string entryKey, playlistName, displayName;
-};
-
-std::optional<Row> NextUnhandledRow(Engine& engine) {
-  return RunStatement(*engine.databases().temporary, sql::kSelectUnhandledDownloads,
+std::optional<Restorer::Row> Restorer::NextUnhandledRow() {
+  return RunStatement(*databases_.temporary, sql::kSelectUnhandledDownloads,
                       [](SQLite::Statement& select) -> std::optional<Row> {
                         if (!select.executeStep()) return std::nullopt;
                         return Row{select.getColumn("entrykey").getString(),
@@ -80,20 +75,19 @@ std::optional<Row> NextUnhandledRow(Engine& engine) {
                       });
 }
 
-void MarkHandled(Engine& engine, const std::string& entryKey) {
-  RunStatement(*engine.databases().temporary, sql::kMarkDownloadHandled, [&](SQLite::Statement& update) {
+void Restorer::MarkHandled(const std::string& entryKey) {
+  RunStatement(*databases_.temporary, sql::kMarkDownloadHandled, [&](SQLite::Statement& update) {
     update.bind(":entrykey", entryKey);
     update.exec();
   });
 }
 
-// The download address of an item, or nothing when the service refused (already reported).
-std::optional<std::string> DeliveryAddress(Engine& engine, const std::string& entryKey) {
+std::optional<std::string> Restorer::DeliveryAddress(const std::string& entryKey) {
   FormData form;
   form.AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", "");
-  const TWSReturnData result = CallService(engine, "items/get/deliver", std::move(form), true, kCouldNotConnect);
+  const TWSReturnData result = service_.Call("items/get/deliver", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
-    ShowServiceError(engine, "Login failed", "Could not load data from server - error ", result);
+    ShowServiceError("Login failed", "Could not load data from server - error ", result);
     return std::nullopt;
   }
   pugi::xml_document answer;
@@ -108,7 +102,7 @@ constexpr const char* kPartialSuffix = ".part";
 
 // A new hidden file for a download beside its target, locked while this program writes it so
 // that another program's clean-up leaves it alone.
-std::pair<std::filesystem::path, FileLock> NewPartialFile(const std::filesystem::path& folder) {
+static std::pair<std::filesystem::path, FileLock> NewPartialFile(const std::filesystem::path& folder) {
   for (int attempt = 0;; ++attempt) {
     std::string pattern = (folder / (std::string(kPartialPrefix) + "XXXXXX" + kPartialSuffix)).string();
     const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
@@ -126,7 +120,7 @@ std::pair<std::filesystem::path, FileLock> NewPartialFile(const std::filesystem:
 
 // Removes what downloads of programs that were killed left in the target folder and the
 // playlist folders in it: partial files that no running program holds.
-void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
+static void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
   namespace fs = std::filesystem;
   std::vector<fs::path> folders{target};
   std::error_code error;
@@ -155,13 +149,10 @@ void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
   }
 }
 
-// Downloads into a hidden file beside the target and renames it when complete, so the target
-// name only ever holds a whole file. Throws what the download threw; nothing is left behind (a
-// program killed meanwhile leaves the partial file to the next restore's clean-up).
-void DownloadInto(Engine& engine, const std::string& url, const std::filesystem::path& target) {
+void Restorer::DownloadInto(const std::string& url, const std::filesystem::path& target) {
   auto [partial, lock] = NewPartialFile(target.parent_path());
   try {
-    engine.downloadClient().Get(url, partial);
+    downloadClient().Get(url, partial);
   } catch (...) {
     std::error_code ignored;
     std::filesystem::remove(partial, ignored);
@@ -174,6 +165,7 @@ void DownloadInto(Engine& engine, const std::string& url, const std::filesystem:
   }
 }
 
+namespace {
 // Clears the running flag however the restore ends.
 struct RunningGuard {
   RestoreState& state;
@@ -195,56 +187,54 @@ std::filesystem::path RestoreTargetFile(const std::string& target, const std::st
   return RestoreFolder(target, playlistName) / (CutUtf8(SafeFileName(displayName), kMaxNameBytes) + ".mp3");
 }
 
-void LoadLibraryInformation(Engine& engine) {
-  const ActivityScope activity = engine.BeginActivity(Activity::LoadingPlaylists);
-  if (!activity) return;
-  auto& state = engine.Restore;
-  engine.ShowStatus("Loading playlists ...");
+void Restorer::LoadLibraryInformation() {
+  auto& state = state_;
+  ShowStatus(ui(), "Loading playlists ...");
   state.DownloadsCancelled = false;
   state.itemsFound = 0;
-  LoadPlaylists(engine);
+  LoadPlaylists(service_, playlists_);
   state.analyzeEnabled = false;
-  engine.ui().ViewChanged(View::RestoreLog);
-  engine.ui().ShowMessage("Please select which playlists you want to restore (or the whole library) "
+  ui().ViewChanged(View::RestoreLog);
+  ui().ShowMessage("Please select which playlists you want to restore (or the whole library) "
                           "and click on \"Restore\"");
 }
 
-void ListPlaylistItems(Engine& engine, const std::string& playlistName, const std::string& playlistKey) {
-  auto& state = engine.Restore;
+void Restorer::ListPlaylistItems(const std::string& playlistName, const std::string& playlistKey) {
+  auto& state = state_;
   FormData form;
   form.AddText("setkey", playlistKey).AddText("options", "ownitemsonly");
-  const TWSReturnData result = CallService(engine, "sets/set/getitems/", std::move(form), true, kCouldNotConnect);
+  const TWSReturnData result = service_.Call("sets/set/getitems/", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
     state.listingFailed = true;
-    ShowServiceError(engine, "Login failed", "Could not load data from server - error ", result);
+    ShowServiceError("Login failed", "Could not load data from server - error ", result);
     return;
   }
   pugi::xml_document answer;
   LoadAnswerDocument(answer, "playlists-items-", result.ResponseText);
   const pugi::xpath_node_set items = answer.select_nodes("//result/items/item");
-  for (auto& row : engine.RestorePlaylists) {
+  for (auto& row : playlists_.rows) {
     if (row.entryKey == playlistKey) row.items = std::to_string(items.size());
   }
-  engine.ui().ViewChanged(View::RestorePlaylists);
+  ui().ViewChanged(View::RestorePlaylists);
   for (const auto& node : items) {
     const ListedItem item = ReadListedItem(node.node());
     if (item.entryKey.empty()) continue;
-    AddLogLine(engine, "Item found | Name: " + item.name + "; Artist: " + item.artist + "; Album:" + item.album);
+    AddLogLine("Item found | Name: " + item.name + "; Artist: " + item.artist + "; Album:" + item.album);
     ++state.itemsFound;
     state.itemsFoundCaption = std::to_string(state.itemsFound);
-    InsertWorkRow(engine, item, playlistKey, playlistName);
+    InsertWorkRow(item, playlistKey, playlistName);
   }
 }
 
-void ListLibraryItems(Engine& engine) {
-  auto& state = engine.Restore;
-  engine.ShowStatus("Loading meta data of all media items ...");
+void Restorer::ListLibraryItems() {
+  auto& state = state_;
+  ShowStatus(ui(), "Loading meta data of all media items ...");
   FormData form;
   form.AddText("_instancename", InstanceName()).AddText("fields", "artist,name,album,entrykey");
-  const TWSReturnData result = CallService(engine, "items/get", std::move(form), true, kCouldNotConnect);
+  const TWSReturnData result = service_.Call("items/get", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
     state.listingFailed = true;
-    ShowServiceError(engine, "Operation failed", "Could not connect to server - error ", result);
+    ShowServiceError("Operation failed", "Could not connect to server - error ", result);
     return;
   }
   pugi::xml_document answer;
@@ -253,85 +243,93 @@ void ListLibraryItems(Engine& engine) {
   state.itemsFoundCaption = std::to_string(items.size());
   // One pass per listed item and one that finds nothing left.
   state.totalMaximum = static_cast<std::int64_t>(items.size()) + 1;
-  engine.ui().ViewChanged(View::RestoreLog);
+  ui().ViewChanged(View::RestoreLog);
   std::size_t index = 0;
   for (const auto& node : items) {
     const ListedItem item = ReadListedItem(node.node());
-    if (index++ % 10 == 0) engine.ShowStatus("Item found: " + item.DisplayName());
-    InsertWorkRow(engine, item, "", "All items");
+    if (index++ % 10 == 0) ShowStatus(ui(), "Item found: " + item.DisplayName());
+    InsertWorkRow(item, "", "All items");
   }
 }
 
-void DownloadNextItems(Engine& engine) {
-  auto& state = engine.Restore;
-  const std::string target = engine.restorePathBox;
+void Restorer::DownloadNextItems() {
+  auto& state = state_;
+  const std::string target = target_;
   for (;;) {
     if (state.DownloadsCancelled) return;
-    const std::optional<Row> row = NextUnhandledRow(engine);
+    const std::optional<Row> row = NextUnhandledRow();
     ++state.totalPosition;
-    MoveTotalBar(engine);
+    MoveTotalBar();
     if (!row) return;
 
     const std::filesystem::path file = RestoreTargetFile(target, row->playlistName, row->displayName);
-    AddLogLine(engine, "Next file: " + file.string());
+    AddLogLine("Next file: " + file.string());
     std::filesystem::create_directories(file.parent_path());
     std::error_code error;
     if (!std::filesystem::exists(file, error)) {
-      const std::optional<std::string> url = DeliveryAddress(engine, row->entryKey);
+      const std::optional<std::string> url = DeliveryAddress(row->entryKey);
       if (!url) return;
       state.currentFile = row->displayName;
-      engine.ui().ViewChanged(View::RestoreLog);
+      ui().ViewChanged(View::RestoreLog);
       try {
-        DownloadInto(engine, *url, file);
+        DownloadInto(*url, file);
       } catch (const std::exception& failure) {
-        AddLogLine(engine, *url);
-        engine.ui().ShowErrorDisplay(failure.what());
+        AddLogLine(*url);
+        ui().ShowErrorDisplay(failure.what());
         return;
       }
     }
-    MarkHandled(engine, row->entryKey);
-    engine.ui().ProcessMessages();
+    MarkHandled(row->entryKey);
+    ui().ProcessMessages();
   }
 }
 
-bool RestoreNow(Engine& engine) {
-  const ActivityScope activity = engine.BeginActivity(Activity::Restoring);
-  if (!activity) return false;
-  auto& state = engine.Restore;
+bool Restorer::RestoreNow() {
+  auto& state = state_;
   std::error_code error;
-  if (engine.restorePathBox.empty() || !std::filesystem::is_directory(engine.restorePathBox, error)) {
-    engine.ui().ShowMessage("Please select a valid directory where the files should be restored");
+  if (target_.empty() || !std::filesystem::is_directory(target_, error)) {
+    ui().ShowMessage("Please select a valid directory where the files should be restored");
     return false;
   }
   RunningGuard running(state);
-  RemoveLeftoverPartialFiles(engine.restorePathBox);
+  RemoveLeftoverPartialFiles(target_);
   // A cancel belongs to the restore it was clicked in, not to the next one.
   state.DownloadsCancelled = false;
   state.listingFailed = false;
   state.totalPosition = 0;
   if (state.wholeLibrary) {
-    ListLibraryItems(engine);
+    ListLibraryItems();
   } else {
-    const auto rows = engine.RestorePlaylists; // a message pump may refill the list meanwhile
+    const auto rows = playlists_.rows; // a message pump may refill the list meanwhile
     for (const auto& row : rows) {
       if (!row.checked) continue;
-      std::filesystem::create_directories(RestoreFolder(engine.restorePathBox, row.caption));
-      ListPlaylistItems(engine, row.caption, row.entryKey);
+      std::filesystem::create_directories(RestoreFolder(target_, row.caption));
+      ListPlaylistItems(row.caption, row.entryKey);
     }
     state.totalMaximum = state.itemsFound;
   }
-  engine.ui().ViewChanged(View::RestoreLog);
-  DownloadNextItems(engine);
+  ui().ViewChanged(View::RestoreLog);
+  DownloadNextItems();
   return true;
 }
 
-void CancelDownloads(Engine& engine) {
-  engine.ui().ShowMessage("Done - please wait for the current file to be finished");
-  engine.Restore.DownloadsCancelled = true;
+void Restorer::CancelDownloads() {
+  ui().ShowMessage("Done - please wait for the current file to be finished");
+  state_.DownloadsCancelled = true;
 }
 
-int UnhandledRestoreRows(Engine& engine) {
-  return RunStatement(*engine.databases().temporary, sql::kCountUnhandledDownloads, [](SQLite::Statement& count) {
+Restorer::Restorer(ServiceClient& service, LocalDatabases& databases, AccountPlaylists& playlists)
+    : service_(service), databases_(databases), playlists_(playlists) {}
+
+Restorer::~Restorer() = default;
+
+DownloadClient& Restorer::downloadClient() {
+  if (!downloadClient_) downloadClient_ = std::make_unique<DownloadClient>(ui());
+  return *downloadClient_;
+}
+
+int Restorer::UnhandledRows() {
+  return RunStatement(*databases_.temporary, sql::kCountUnhandledDownloads, [](SQLite::Statement& count) {
     count.executeStep();
     return count.getColumn(0).getInt();
   });

@@ -2,33 +2,83 @@
 // Restoring the user's library from the service into a folder: listing what to fetch into the
 // restore work list, then downloading it one file after the other.
 
+#include "restore/RestoreAnswers.h"
+#include "restore/RestoreState.h"
+#include "service/DownloadClient.h"
+#include "service/ServiceClient.h"
+#include "service/ServicePlaylists.h"
+#include "store/LocalDatabases.h"
+
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace velmora {
 
-class Engine;
+// The restore tab's work: the service's playlists it lists, the state it shows, the target folder
+// and the run's plain-GET client. The engine starts its steps inside the one activity guard.
+class Restorer {
+public:
+  Restorer(ServiceClient& service, LocalDatabases& databases, AccountPlaylists& playlists);
+  ~Restorer();
+  Restorer(const Restorer&) = delete;
+  Restorer& operator=(const Restorer&) = delete;
 
-// "Load information about your library": clears a cancel request and the counter, lists the
-// service playlists again, disables itself and tells the user what to do next.
-void LoadLibraryInformation(Engine& engine);
+  const RestoreState& state() const { return state_; }
+  // "Restore the whole media library" (true) or "Select playlists to restore" (false).
+  void SetWholeLibrary(bool whole) { state_.wholeLibrary = whole; }
+  // The folder the library is restored into.
+  const std::string& target() const { return target_; }
+  void SetTarget(std::string folder) { target_ = std::move(folder); }
 
-// "Restore now": checks the target folder (Engine::restorePathBox), lists the whole library or the
-// checked playlist rows, then downloads. Returns false when refused (bad target, already running).
-bool RestoreNow(Engine& engine);
+  // "Load information about your library": clears a cancel request and the counter, lists the
+  // service playlists again, disables itself and tells the user what to do next.
+  void LoadLibraryInformation();
+  // "Restore now": checks the target folder, lists the whole library or the checked playlist
+  // rows, then downloads. Returns false when refused (bad target).
+  bool RestoreNow();
+  // Lists one playlist's items into the work list and the log.
+  void ListPlaylistItems(const std::string& playlistName, const std::string& playlistKey);
+  // Lists every item of the library into the work list.
+  void ListLibraryItems();
+  // Downloads unhandled rows until none is left, the service refuses, a download fails or a
+  // cancel request is seen.
+  void DownloadNextItems();
+  // "Cancel Downloads": the current file completes, no further one starts.
+  void CancelDownloads();
+  // The same request without the message (the program is closing).
+  void CancelQuietly() { state_.DownloadsCancelled = true; }
+  // Number of rows of the work list still to do.
+  int UnhandledRows();
+  // The restore's plain-GET client, one for the run (cookies kept), created on first use.
+  DownloadClient& downloadClient();
 
-// Lists one playlist's items into the work list and the log.
-void ListPlaylistItems(Engine& engine, const std::string& playlistName, const std::string& playlistKey);
-// Lists every item of the library into the work list.
-void ListLibraryItems(Engine& engine);
-// Downloads unhandled rows until none is left, the service refuses, a download fails or a cancel
-// request is seen.
-void DownloadNextItems(Engine& engine);
-// "Cancel Downloads": the current file completes, no further one starts.
-void CancelDownloads(Engine& engine);
+private:
+  struct Row {
+    std::string entryKey, playlistName, displayName;
+  };
+  Ui& ui() { return service_.ui(); }
+  void InsertWorkRow(const ListedItem& item, const std::string& playlistKey, const std::string& playlistName);
+  void AddLogLine(const std::string& line);
+  void MoveTotalBar();
+  void ShowServiceError(const std::string& status, const std::string& prefix, const TWSReturnData& result);
+  std::optional<Row> NextUnhandledRow();
+  void MarkHandled(const std::string& entryKey);
+  // The download address of an item, or nothing when the service refused (already reported).
+  std::optional<std::string> DeliveryAddress(const std::string& entryKey);
+  // Downloads into a hidden file beside the target and renames it when complete, so the target
+  // name only ever holds a whole file. Throws what the download threw; nothing is left behind (a
+  // program killed meanwhile leaves the partial file to the next restore's clean-up).
+  void DownloadInto(const std::string& url, const std::filesystem::path& target);
 
-// Number of rows of the work list still to do.
-int UnhandledRestoreRows(Engine& engine);
+  ServiceClient& service_;
+  LocalDatabases& databases_;
+  AccountPlaylists& playlists_;
+  RestoreState state_;
+  std::string target_;
+  std::unique_ptr<DownloadClient> downloadClient_;
+};
 
 // The folder of a playlist (or "All items") below the target. Names that would climb out of the
 // target or cannot be a folder name ("", ".", "..", too long) are made safe.

@@ -1,7 +1,7 @@
 #include "service/ApiResult.h"
 
-#include "app/SystemFacts.h"
-#include "app/WorkFolder.h"
+#include "base/SystemFacts.h"
+#include "base/WorkFolder.h"
 #include "service/ApiError.h"
 
 #include <pugixml.hpp>

@@ -1,10 +1,10 @@
 #include "service/CallApi.h"
 
-#include "app/BuildInfo.h"
-#include "app/Engine.h"
-#include "app/SystemFacts.h"
+#include "base/BuildInfo.h"
+#include "base/SystemFacts.h"
 #include "service/ApiError.h"
 #include "service/CurlHandles.h"
+#include "service/ServiceClient.h"
 #include "service/TransferProgress.h"
 
 #include <openssl/evp.h>
@@ -137,18 +137,17 @@ std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
   return baseUrl + "/api/rest/" + method;
 }
 
-void CallApi(Engine& engine, const std::string& method, FormData form, TRESTApiResponse& response,
-             bool progress) {
+void ServiceClient::Post(const std::string& method, FormData form, TRESTApiResponse& response, bool progress) {
   curl::Easy handle{curl_easy_init()};
   if (!handle) throw ApiError("Cannot start an HTTP client");
   CURL* h = handle.get();
 
   Transfer transfer;
-  RequestProgress requestProgress(engine.ui(), engine.counters);
+  RequestProgress requestProgress(ui_, counters_);
   if (progress) transfer.progress = &requestProgress;
 
-  form.AddText("username", engine.UserName)
-      .AddText("hashpassword", MD5Hex(engine.Password))
+  form.AddText("username", userName_)
+      .AddText("hashpassword", MD5Hex(password_))
       .AddText("format", "xml")
       .AddText("appkey", AppKey())
       .AddText("_programversion", ProgramVersion());
@@ -158,7 +157,7 @@ void CallApi(Engine& engine, const std::string& method, FormData form, TRESTApiR
   // Waiting for "100 Continue" would cost a round trip per request and nothing is gained.
   curl::Append(headers, "Expect:");
 
-  const std::string url = RequestUrl(ServerBaseUrl(engine.options().firstArgument), method);
+  const std::string url = RequestUrl(baseUrl_, method);
   const std::string userAgent = ApiUserAgent();
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "Bad address");
   curl::AllowHttpOnly(h);

@@ -1,9 +1,10 @@
 #include "service/CallService.h"
 
-#include "app/SystemFacts.h"
-#include "app/WorkFolder.h"
+#include "base/SystemFacts.h"
+#include "base/WorkFolder.h"
 #include "service/ApiError.h"
 #include "service/CallApi.h"
+#include "service/ServiceClient.h"
 
 #include <pugixml.hpp>
 
@@ -12,12 +13,12 @@
 
 namespace velmora {
 
-TWSReturnData CallService(Engine& engine, const std::string& method, FormData form, bool progress,
-                          const std::string& failureMessage) {
+TWSReturnData ServiceClient::Call(const std::string& method, FormData form, bool progress,
+                                  const std::string& failureMessage) {
   TWSReturnData data;
   try {
     TRESTApiResponse response;
-    CallApi(engine, method, std::move(form), response, progress);
+    Post(method, std::move(form), response, progress);
     data = ParseApiResult(response.Body);
   } catch (const std::exception& failure) {
     // Any failure of the exchange means "no usable answer". The caller's message is shown when it

@@ -1,7 +1,7 @@
 #pragma once
 // The plain-GET client of the restore: one connection and cookie store for the whole run.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <filesystem>
 #include <string>

@@ -2,7 +2,7 @@
 // Turns the byte counts of a running transfer into progress bar moves, run counters and message
 // pumps. Kept apart from the HTTP code so the arithmetic can be driven directly.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 #include "service/RunCounters.h"
 
 #include <cstdint>

@@ -1,12 +1,10 @@
 #include "sources/DroppedFiles.h"
 
-#include "app/Engine.h"
+#include "model/MediaLibraryFile.h"
 #include "sources/FileMetadata.h"
 #include "sources/FolderSearch.h"
 #include "sources/M3uPlaylist.h"
-#include "sources/MediaLibraryFile.h"
 #include "sources/PlsPlaylist.h"
-#include "upload/DuplicateCheck.h"
 
 #include <algorithm>
 #include <cctype>
@@ -66,55 +64,12 @@ void DroppedFiles::Clear() {
   listed_.clear();
 }
 
-// The analysis walks the list; a drop or a clear then waits for the user to try again.
-constexpr std::initializer_list<Activity> kListInUse{Activity::Analysing, Activity::BuildingQueue};
-
-void DropFiles(Engine& engine, const std::vector<std::string>& paths) {
-  if (engine.RefuseDuring(kListInUse)) return;
-  try {
-    // Winamp under Wine writes playlists with drive letters; they lead where its own do.
-    engine.DroppedFileList.Drop(paths, engine.Winamp.winePrefix);
-  } catch (const std::exception& failure) {
-    engine.ui().ViewChanged(View::DroppedFiles);
-    engine.ui().ShowErrorDisplay(failure.what());
-    return;
-  }
-  engine.ui().ViewChanged(View::DroppedFiles);
-}
-
-void ClearDroppedFiles(Engine& engine) {
-  if (engine.RefuseDuring(kListInUse)) return;
-  engine.DroppedFileList.Clear();
-  engine.ui().ViewChanged(View::DroppedFiles);
-}
-
-void AnalyzeDroppedFiles(Engine& engine) {
-  engine.MediaItems.clear();
-  engine.Playlists.clear();
-  for (const std::string& row : engine.DroppedFileList.rows()) {
+void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools) {
+  found.Clear();
+  for (const std::string& row : list.rows()) {
     if (!IsRegularFile(row)) continue;
-    engine.MediaItems.push_back(ReadFileMetadata(row, engine.tagReaders(), engine.ui()));
-    engine.MediaItems.back().HashValue = engine.FileFingerprint(row);
-  }
-}
-
-bool AnalyzeAndUpload(Engine& engine) {
-  UploadPipeline& upload = engine.Upload;
-  ActivityScope activity = engine.BeginActivity(Activity::Analysing);
-  if (!activity) return false;
-  // The box may be edited while the analysis runs; the run keeps the name it was started with.
-  const std::string playlistName = engine.DroppedFileList.playlistBox;
-  try {
-    AnalyzeDroppedFiles(engine);
-    upload.ClearUploadQueue();
-    upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(engine.MediaItems, kSourceDroppedFiles, engine.ui());
-    upload.CurrentHashListFile = WriteHashListFile(engine.MediaItems, kSourceDroppedFiles);
-    CheckDuplicatesOnline(engine, upload.CurrentHashListFile);
-    activity.Become(Activity::BuildingQueue);
-    return upload.BuildUploadQueue(kSourceDroppedFiles, {}, playlistName);
-  } catch (const std::exception& failure) {
-    engine.ui().ShowErrorDisplay(failure.what());
-    return false;
+    found.items.push_back(ReadFileMetadata(row, tools.tagReaders, tools.ui));
+    found.items.back().HashValue = tools.fingerprinter.FileFingerprint(row);
   }
 }
 

@@ -2,14 +2,15 @@
 // The dropped-files source: the drop tab's file list, filled by drops of files, folders and
 // ".m3u"/".pls" playlists, and "Analyze and upload", which sends the listed files.
 
+#include "model/MediaItem.h"
+#include "sources/SourceTools.h"
+
 #include <filesystem>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 namespace velmora {
-
-class Engine;
 
 // The drop tab's file list: full paths, each at most once (compared exactly, letter case
 // included), in the order they arrived.
@@ -44,22 +45,9 @@ private:
 // The folder search masks of a dropped folder.
 extern const std::vector<std::string> kDroppedFolderExtensions;
 
-// A drop on the window. An unreadable ".m3u" file ends the drop with the error on the central
-// error display. The front end re-reads the list on View::DroppedFiles. Drops and "Clear list"
-// are refused while an analysis or a queue build works on the list.
-void DropFiles(Engine& engine, const std::vector<std::string>& paths);
-// "Clear list".
-void ClearDroppedFiles(Engine& engine);
-
-// Empties MediaItems and Playlists and describes every listed file that still exists, with its
-// hash id. Rows whose file has gone are skipped and stay listed. Throws when a listed file cannot
-// be opened; MediaItems keeps the items read before it.
-void AnalyzeDroppedFiles(Engine& engine);
-
-// "Analyze and upload": describe the listed files, write the media library and hash list files,
-// ask the service which files it has, queue the rest and start the run (the front end then drives
-// the start tick). Errors end it on the central error display. Refused while another activity
-// runs. Returns whether a run was started.
-bool AnalyzeAndUpload(Engine& engine);
+// Describes every listed file that still exists, with its hash id, into `found` (emptied first).
+// Rows whose file has gone are skipped and stay listed. Throws when a listed file cannot be opened;
+// `found` keeps the items read before it.
+void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools);
 
 } // namespace velmora

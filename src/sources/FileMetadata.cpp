@@ -1,6 +1,6 @@
 #include "sources/FileMetadata.h"
 
-#include "sources/MediaLibraryFile.h"
+#include "model/MediaLibraryFile.h"
 
 namespace velmora {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Describes one audio file as a media item from its ID3 tags and MPEG frames.
 
-#include "app/Ui.h"
-#include "sources/MediaItem.h"
+#include "base/Ui.h"
+#include "model/MediaItem.h"
 #include "tags/TagReaders.h"
 
 #include <string>

@@ -1,10 +1,9 @@
 #include "sources/ITunesSource.h"
 
-#include "app/Engine.h"
-#include "platform/ITunesXmlLibrary.h"
-#include "sources/MediaLibraryFile.h"
-#include "upload/DuplicateCheck.h"
-#include "upload/PlaylistFile.h"
+#include "base/ShowStatus.h"
+#include "model/MediaLibraryFile.h"
+#include "sources/FileMetadata.h"
+#include "sources/ITunesXmlLibrary.h"
 
 namespace velmora {
 namespace {
@@ -14,9 +13,9 @@ bool FileExists(const std::string& path) {
   return !path.empty() && std::filesystem::is_regular_file(path, error);
 }
 
-// Reaches the automation layer; false (and the message) when it cannot be had.
-bool ObtainITunes(Engine& engine) {
-  ITunesTab& tab = engine.ITunes;
+} // namespace
+
+bool ObtainITunes(ITunesTab& tab, Ui& ui) {
   try {
     const auto file = tab.libraryFile.empty() ? itunes::DefaultLibraryFile() : tab.libraryFile;
     auto reference = tab.open ? tab.open(file) : itunes::OpenXmlLibrary(file);
@@ -24,37 +23,34 @@ bool ObtainITunes(Engine& engine) {
     tab.reference = std::move(reference);
     return true;
   } catch (const std::exception&) {
-    engine.ui().ShowMessage(kUnableToStartITunes);
+    ui.ShowMessage(kUnableToStartITunes);
     return false;
   }
 }
 
-void Changed(Engine& engine) { engine.ui().ViewChanged(View::ITunesPlaylists); }
+namespace {
+
+void Changed(Ui& ui) { ui.ViewChanged(View::ITunesPlaylists); }
 
 bool IsListedKind(int kind) {
   return kind == itunes::kPlaylistKindLibrary || kind == itunes::kPlaylistKindUser;
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\r\n";
-  return text;
-}
-
-void CollectSelectedPlaylists(Engine& engine, const itunes::Application& app) {
+void CollectSelectedPlaylists(ITunesTab& tab, Collection& found, const SourceTools& tools,
+                              const itunes::Application& app) {
   const auto playlists = app.LibrarySource()->Playlists();
   for (int i = 1; i <= playlists->Count(); ++i) {
     const auto playlist = playlists->Item(i);
     const std::string name = playlist->Name();
-    if (!IsPlaylistChecked(engine, name)) continue;
+    if (!IsPlaylistChecked(tab, name)) continue;
     const auto tracks = playlist->Tracks();
     const int count = tracks->Count();
     if (!IsListedKind(playlist->Kind()) || count < 1) continue;
 
-    engine.Playlists.push_back(TPlaylist{name, {}, 0, {}, {}});
-    engine.ui().SetProgress(ProgressBar::ITunesAnalyze, 0, count);
+    found.playlists.push_back(TPlaylist{name, {}, 0, {}, {}});
+    tools.ui.SetProgress(ProgressBar::ITunesAnalyze, 0, count);
     for (int j = 1; j <= count; ++j) {
-      engine.ui().SetProgress(ProgressBar::ITunesAnalyze, j, count);
+      tools.ui.SetProgress(ProgressBar::ITunesAnalyze, j, count);
       std::shared_ptr<const itunes::Track> track;
       std::shared_ptr<const itunes::FileTrack> file;
       try {
@@ -66,14 +62,14 @@ void CollectSelectedPlaylists(Engine& engine, const itunes::Application& app) {
       if (track && track->Kind() == itunes::kTrackKindFile) {
         const std::string location = file->Location();
         if (FileExists(location) && IsSupportedAudioExt(location)) {
-          const std::string hash = engine.FileFingerprint(location);
-          engine.ITunes.itemsAnalyzed = std::to_string(j) + " (Max. 200 items / playlist)";
-          Changed(engine);
-          engine.ui().ProcessMessages();
-          TPlaylist& collected = engine.Playlists.back();
+          const std::string hash = tools.fingerprinter.FileFingerprint(location);
+          tab.itemsAnalyzed = std::to_string(j) + " (Max. 200 items / playlist)";
+          Changed(tools.ui);
+          tools.ui.ProcessMessages();
+          TPlaylist& collected = found.playlists.back();
           collected.HashValues.push_back(hash);
           ++collected.ItemCount;
-          AddITunesTrack(engine, *track, *file);
+          AddITunesTrack(found, tools.fingerprinter, *track, *file);
         }
       }
       if (j >= kITunesPlaylistLimit) break;
@@ -81,46 +77,31 @@ void CollectSelectedPlaylists(Engine& engine, const itunes::Application& app) {
   }
 }
 
-void CollectWholeLibrary(Engine& engine, const itunes::Application& app) {
+void CollectWholeLibrary(ITunesTab& tab, Collection& found, const SourceTools& tools,
+                         const itunes::Application& app) {
   const auto tracks = app.LibraryPlaylist()->Tracks();
   const int count = tracks->Count();
-  engine.ui().SetProgress(ProgressBar::ITunesAnalyze, 0, count);
+  tools.ui.SetProgress(ProgressBar::ITunesAnalyze, 0, count);
   for (int i = 1; i <= count; ++i) {
-    engine.ui().SetProgress(ProgressBar::ITunesAnalyze, i, count);
+    tools.ui.SetProgress(ProgressBar::ITunesAnalyze, i, count);
     const auto track = tracks->Item(i);
     if (track->Kind() != itunes::kTrackKindFile) continue;
     const auto file = track->AsFileTrack();
     const std::string location = file->Location();
     if (!FileExists(location) || !IsSupportedAudioExt(location)) continue;
-    AddITunesTrack(engine, *track, *file);
-    engine.ITunes.itemsAnalyzed = std::to_string(engine.MediaItems.size());
-    Changed(engine);
+    AddITunesTrack(found, tools.fingerprinter, *track, *file);
+    tab.itemsAnalyzed = std::to_string(found.items.size());
+    Changed(tools.ui);
     if (i % 5 == 0) {
-      engine.ui().SetStatusText(track->Artist() + " - " + track->Name());
-      engine.ui().ProcessMessages();
+      tools.ui.SetStatusText(track->Artist() + " - " + track->Name());
+      tools.ui.ProcessMessages();
     }
   }
 }
 
 } // namespace
 
-void AnalyzeITunesLibraryNow(Engine& engine) {
-  const ActivityScope activity = engine.BeginActivity(Activity::Analysing);
-  if (!activity) return;
-  if (!engine.IsLoggedIn()) {
-    engine.ui().ShowMessage("Please log in.");
-    return;
-  }
-  if (!ObtainITunes(engine)) return;
-  engine.Upload.ShowMainWindow();
-  engine.ITunes.analyzeEnabled = false;
-  Changed(engine);
-  engine.ShowStatus("Analyzing iTunes library");
-  AnalyzeITunesLibrary(engine);
-}
-
-void AnalyzeITunesLibrary(Engine& engine) {
-  ITunesTab& tab = engine.ITunes;
+void AnalyzeITunesLibrary(ITunesTab& tab, Ui& ui) {
   const itunes::Application& app = *tab.reference;
   tab.itemsFound = std::to_string(app.LibraryPlaylist()->Tracks()->Count());
   tab.rows.clear();
@@ -132,23 +113,24 @@ void AnalyzeITunesLibrary(Engine& engine) {
     if (count < 1) continue;
     tab.rows.push_back({playlist->Name(), std::to_string(count), true});
   }
-  Changed(engine);
+  Changed(ui);
 }
 
-void SetITunesScope(Engine& engine, bool selectedPlaylistsOnly) {
-  engine.ITunes.selectedPlaylistsOnly = selectedPlaylistsOnly;
-  engine.ITunes.playlistListEnabled = selectedPlaylistsOnly;
-  Changed(engine);
+void SetITunesScope(ITunesTab& tab, Ui& ui, bool selectedPlaylistsOnly) {
+  tab.selectedPlaylistsOnly = selectedPlaylistsOnly;
+  tab.playlistListEnabled = selectedPlaylistsOnly;
+  Changed(ui);
 }
 
-bool IsPlaylistChecked(const Engine& engine, const std::string& name) {
-  for (const auto& row : engine.ITunes.rows) {
+bool IsPlaylistChecked(const ITunesTab& tab, const std::string& name) {
+  for (const auto& row : tab.rows) {
     if (row.caption == name) return row.checked;
   }
   return false;
 }
 
-void AddITunesTrack(Engine& engine, const itunes::Track& track, const itunes::FileTrack& file) {
+void AddITunesTrack(Collection& found, Fingerprinter& fingerprinter, const itunes::Track& track,
+                    const itunes::FileTrack& file) {
   TMediaItem item;
   item.Location = file.Location();
   item.Artist = track.Artist();
@@ -167,44 +149,15 @@ void AddITunesTrack(Engine& engine, const itunes::Track& track, const itunes::Fi
   item.Bpm = track.BPM();
   item.iTunesTrackID = std::to_string(track.TrackID());
   item.iTunesPersistentID = track.DatabaseID();
-  item.HashValue = engine.FileFingerprint(item.Location);
-  engine.MediaItems.push_back(std::move(item));
+  item.HashValue = fingerprinter.FileFingerprint(item.Location);
+  found.items.push_back(std::move(item));
 }
 
-void CollectITunesItems(Engine& engine) {
-  engine.MediaItems.clear();
-  engine.Playlists.clear();
-  const itunes::Application& app = *engine.ITunes.reference;
-  if (engine.ITunes.selectedPlaylistsOnly) CollectSelectedPlaylists(engine, app);
-  else CollectWholeLibrary(engine, app);
-
-  UploadPipeline& upload = engine.Upload;
-  upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(engine.MediaItems, kSourceITunes, engine.ui());
-  upload.CurrentPlaylistFile = WritePlaylistFile(engine.Playlists, kSourceITunes, engine);
-  upload.CurrentHashListFile = WriteHashListFile(engine.MediaItems, kSourceITunes);
-  CheckDuplicatesOnline(engine, upload.CurrentHashListFile);
-}
-
-bool StartITunesUpload(Engine& engine) {
-  UploadPipeline& upload = engine.Upload;
-  ActivityScope activity = engine.BeginActivity(Activity::Analysing);
-  if (!activity) return false;
-  if (!engine.ITunes.reference && !ObtainITunes(engine)) return false;
-  try {
-    upload.ClearUploadQueue();
-    CollectITunesItems(engine);
-  } catch (...) {
-    engine.ITunes.reference.reset();
-    throw;
-  }
-  engine.ITunes.reference.reset();
-
-  std::vector<std::string> filter;
-  if (engine.ITunes.selectedPlaylistsOnly) {
-    for (const auto& playlist : engine.Playlists) filter.push_back(JoinLines(playlist.HashValues));
-  }
-  activity.Become(Activity::BuildingQueue);
-  return upload.BuildUploadQueue(kSourceITunes, filter);
+void CollectITunesTracks(ITunesTab& tab, Collection& found, const SourceTools& tools) {
+  found.Clear();
+  const itunes::Application& app = *tab.reference;
+  if (tab.selectedPlaylistsOnly) CollectSelectedPlaylists(tab, found, tools, app);
+  else CollectWholeLibrary(tab, found, tools, app);
 }
 
 } // namespace velmora

@@ -2,7 +2,9 @@
 // The iTunes tab: analysing the iTunes library, choosing playlists or the whole library, and
 // collecting the chosen tracks into MediaItems and Playlists for an upload run.
 
-#include "platform/ITunes.h"
+#include "model/MediaItem.h"
+#include "sources/ITunes.h"
+#include "sources/SourceTools.h"
 
 #include <filesystem>
 #include <functional>
@@ -11,8 +13,6 @@
 #include <vector>
 
 namespace velmora {
-
-class Engine;
 
 struct ITunesPlaylistRow {
   std::string caption; // the playlist's name
@@ -43,21 +43,19 @@ inline constexpr const char* kUnableToStartITunes =
 // Positions of a selected playlist that are looked at.
 inline constexpr int kITunesPlaylistLimit = 200;
 
-// "Analyze library now": refused with "Please log in." before login.
-void AnalyzeITunesLibraryNow(Engine& engine);
+// Reaches the automation layer into tab.reference; false (and the message) when it cannot be had.
+bool ObtainITunes(ITunesTab& tab, Ui& ui);
 // Counts the library's tracks and lists the plain playlists with tracks, checked.
-void AnalyzeITunesLibrary(Engine& engine);
+void AnalyzeITunesLibrary(ITunesTab& tab, Ui& ui);
 // The scope radio buttons.
-void SetITunesScope(Engine& engine, bool selectedPlaylistsOnly);
-// "Start upload now": collects, writes the exchange files, checks online, queues and starts the
-// run. Returns whether a run was started.
-bool StartITunesUpload(Engine& engine);
-// Fills MediaItems and Playlists for the chosen scope, then writes the media library, playlist
-// and hash list files and runs the duplicate check.
-void CollectITunesItems(Engine& engine);
+void SetITunesScope(ITunesTab& tab, Ui& ui, bool selectedPlaylistsOnly);
+// Collects into `found` the tracks of the chosen scope: the checked playlists' first 200 positions
+// (with the playlists) or the whole library.
+void CollectITunesTracks(ITunesTab& tab, Collection& found, const SourceTools& tools);
 // The check state of the first row with exactly this caption; false when there is none.
-bool IsPlaylistChecked(const Engine& engine, const std::string& name);
+bool IsPlaylistChecked(const ITunesTab& tab, const std::string& name);
 // Appends one media item described by the track.
-void AddITunesTrack(Engine& engine, const itunes::Track& track, const itunes::FileTrack& file);
+void AddITunesTrack(Collection& found, Fingerprinter& fingerprinter, const itunes::Track& track,
+                    const itunes::FileTrack& file);
 
 } // namespace velmora

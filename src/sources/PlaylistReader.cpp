@@ -1,6 +1,6 @@
 #include "sources/PlaylistReader.h"
 
-#include "platform/WinePrefix.h"
+#include "base/WinePrefix.h"
 
 #include <algorithm>
 #include <filesystem>

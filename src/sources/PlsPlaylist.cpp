@@ -1,6 +1,6 @@
 #include "sources/PlsPlaylist.h"
 
-#include "sources/IniFile.h"
+#include "base/IniFile.h"
 
 #include <strings.h>
 

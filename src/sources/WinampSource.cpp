@@ -1,13 +1,10 @@
 #include "sources/WinampSource.h"
 
-#include "app/Engine.h"
-#include "platform/WinePrefix.h"
+#include "base/ShowStatus.h"
+#include "base/WinePrefix.h"
 #include "sources/FileMetadata.h"
-#include "sources/MediaLibraryFile.h"
 #include "sources/PlaylistReader.h"
 #include "tags/TextCodec.h"
-#include "upload/DuplicateCheck.h"
-#include "upload/PlaylistFile.h"
 
 #include <pugixml.hpp>
 
@@ -21,8 +18,8 @@
 namespace velmora {
 namespace {
 
-std::filesystem::path Prefix(const Engine& engine) {
-  return engine.Winamp.winePrefix.empty() ? wine::DefaultPrefix() : engine.Winamp.winePrefix;
+std::filesystem::path Prefix(const WinampTab& tab) {
+  return tab.winePrefix.empty() ? wine::DefaultPrefix() : tab.winePrefix;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -44,8 +41,8 @@ std::string AsUtf8(const std::string& line) {
 
 // Where an entry names a file on this machine: Windows paths through the Wine prefix, relative
 // paths against the folder of the playlist file that lists them.
-std::string LocalEntryPath(const Engine& engine, const std::string& entry, const std::filesystem::path& listFolder) {
-  if (wine::IsWindowsDrivePath(entry)) return wine::ToLocalPath(Prefix(engine), entry);
+std::string LocalEntryPath(const WinampTab& tab, const std::string& entry, const std::filesystem::path& listFolder) {
+  if (wine::IsWindowsDrivePath(entry)) return wine::ToLocalPath(Prefix(tab), entry);
   std::string path = entry;
   std::replace(path.begin(), path.end(), '\\', '/');
   if (!path.empty() && path[0] != '/') path = (listFolder / path).string();
@@ -78,21 +75,17 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-void Changed(Engine& engine) { engine.ui().ViewChanged(View::WinampPlaylists); }
+void Changed(Ui& ui) { ui.ViewChanged(View::WinampPlaylists); }
 
 } // namespace
 
-void DetectWinampPlaylistsFile(Engine& engine) {
-  if (const auto file = wine::DetectWinampPlaylistsFile(Prefix(engine))) {
-    engine.winampLocationBox = *file;
-    engine.ui().ViewChanged(View::Settings);
-  }
+std::optional<std::string> DetectWinampPlaylistsFile(const WinampTab& tab) {
+  return wine::DetectWinampPlaylistsFile(Prefix(tab));
 }
 
-void ScanWinampPlaylists(Engine& engine, const std::string& path, const std::string& folder) {
-  WinampTab& tab = engine.Winamp;
-  engine.MediaItems.clear();
-  engine.Playlists.clear();
+void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& tools, const std::string& path,
+                         const std::string& folder) {
+  found.Clear();
   tab.locations.Clear();
 
   pugi::xml_document document;
@@ -108,71 +101,35 @@ void ScanWinampPlaylists(Engine& engine, const std::string& path, const std::str
     const pugi::xml_attribute songs = node.attribute("songs");
     if (!filename || !title || !songs) continue; // an incomplete entry names no playlist
     if (std::string(songs.value()) == "0") continue;
-    const std::string file = LocalEntryPath(engine, filename.value(), folder);
+    const std::string file = LocalEntryPath(tab, filename.value(), folder);
     if (!IsRegularFile(file)) continue;
-    engine.Playlists.push_back(TPlaylist{title.value(), file, SongCount(songs.value(), title.value()), {}, {}});
+    found.playlists.push_back(TPlaylist{title.value(), file, SongCount(songs.value(), title.value()), {}, {}});
   }
 
   tab.rows.clear();
-  Changed(engine);
-  for (TPlaylist& playlist : engine.Playlists) {
-    engine.ShowStatus("Scanning playlist " + playlist.Name);
+  Changed(tools.ui);
+  for (TPlaylist& playlist : found.playlists) {
+    ShowStatus(tools.ui, "Scanning playlist " + playlist.Name);
     playlist.Locations.clear();
     tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), "", true});
     const std::filesystem::path listFolder = std::filesystem::path(playlist.FilePath).parent_path();
     for (const std::string& line : ReadLines(playlist.FilePath)) {
-      const std::string local = LocalEntryPath(engine, line, listFolder);
+      const std::string local = LocalEntryPath(tab, line, listFolder);
       if (!IsRegularFile(local) || Lower(std::filesystem::path(local).extension().string()) != ".mp3") continue;
       playlist.Locations.push_back(line);
-      TMediaItem item = ReadFileMetadata(local, engine.tagReaders(), engine.ui());
-      item.HashValue = engine.FileFingerprint(local);
+      TMediaItem item = ReadFileMetadata(local, tools.tagReaders, tools.ui);
+      item.HashValue = tools.fingerprinter.FileFingerprint(local);
       tab.locations.Append(line, item.HashValue);
       playlist.HashValues.push_back(item.HashValue);
-      engine.MediaItems.push_back(std::move(item));
+      found.items.push_back(std::move(item));
     }
     std::string text;
     for (const auto& hash : playlist.HashValues) text += hash + "\r\n";
     tab.rows.back().hashValues = text;
-    Changed(engine);
+    Changed(tools.ui);
   }
-  tab.itemsFound = std::to_string(engine.MediaItems.size());
-  Changed(engine);
-}
-
-void AnalyzeWinampData(Engine& engine) {
-  if (!engine.IsLoggedIn()) {
-    engine.ui().ShowMessage("Please log in.");
-    return;
-  }
-  UploadPipeline& upload = engine.Upload;
-  const ActivityScope activity = engine.BeginActivity(Activity::Analysing);
-  if (!activity) return;
-  engine.Winamp.rows.clear();
-  Changed(engine);
-  const std::string path = engine.winampLocationBox;
-  if (!IsRegularFile(path)) {
-    engine.ui().ShowMessage("Please select a valid playlist.xml file");
-    return;
-  }
-  upload.ClearUploadQueue();
-  ScanWinampPlaylists(engine, path, std::filesystem::path(path).parent_path().string());
-  upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(engine.MediaItems, kSourceWinamp, engine.ui());
-  const LocationTable& table = engine.Winamp.locations;
-  upload.CurrentPlaylistFile = WritePlaylistFile(engine.Playlists, kSourceWinamp, engine,
-                                                 [&table](const std::string& location) { return table.HashIdOf(location); });
-  upload.CurrentHashListFile = WriteHashListFile(engine.MediaItems, kSourceWinamp);
-  CheckDuplicatesOnline(engine, upload.CurrentHashListFile);
-}
-
-bool StartWinampUpload(Engine& engine) {
-  const ActivityScope activity = engine.BeginActivity(Activity::BuildingQueue);
-  if (!activity) return false;
-  std::vector<std::string> filter;
-  for (const auto& row : engine.Winamp.rows) {
-    if (row.checked) filter.push_back(row.hashValues);
-  }
-  // With no row checked the filter stays empty and every eligible item is queued.
-  return engine.Upload.BuildUploadQueue(kSourceWinamp, filter);
+  tab.itemsFound = std::to_string(found.items.size());
+  Changed(tools.ui);
 }
 
 } // namespace velmora

@@ -2,15 +2,16 @@
 // The Winamp tab: Winamp's media library playlists, read from its playlists file and the playlist
 // files it names, uploaded with their playlists.
 
+#include "model/MediaItem.h"
+#include "sources/SourceTools.h"
 #include "store/LocationTable.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velmora {
-
-class Engine;
 
 struct WinampPlaylistRow {
   std::string caption;    // the playlist's title
@@ -19,7 +20,7 @@ struct WinampPlaylistRow {
   bool checked = true;
 };
 
-// What the Winamp tab shows (View::WinampPlaylists); the location box is Engine::winampLocationBox.
+// What the Winamp tab shows (View::WinampPlaylists); the location box is the engine's Winamp location.
 struct WinampTab {
   std::vector<WinampPlaylistRow> rows;
   std::string itemsFound = "0";
@@ -29,15 +30,12 @@ struct WinampTab {
   std::filesystem::path winePrefix;
 };
 
-// Fills the location box when the Wine prefix holds a Winamp installation; leaves it otherwise.
-void DetectWinampPlaylistsFile(Engine& engine);
-// "Analyze data ...": reads the playlists, writes the exchange files and checks online.
-void AnalyzeWinampData(Engine& engine);
-// "Start upload": queues the new items of the checked playlists (of every playlist when no row is
-// checked) and starts the run.
-bool StartWinampUpload(Engine& engine);
-// Reads the playlists file and every playlist file it names into Playlists, MediaItems, the
-// playlist rows and the location table. Throws on a file that is not well-formed or cannot be read.
-void ScanWinampPlaylists(Engine& engine, const std::string& path, const std::string& folder);
+// The playlists file of a Winamp installation in the tab's Wine prefix, if there is one.
+std::optional<std::string> DetectWinampPlaylistsFile(const WinampTab& tab);
+
+// Reads the playlists file and every playlist file it names into `found`, the playlist rows and
+// the location table. Throws on a file that is not well-formed or cannot be read.
+void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& tools, const std::string& path,
+                         const std::string& folder);
 
 } // namespace velmora

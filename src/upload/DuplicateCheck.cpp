@@ -1,7 +1,8 @@
 #include "upload/DuplicateCheck.h"
 
-#include "app/Engine.h"
-#include "app/WorkFolder.h"
+#include "base/ShowStatus.h"
+#include "upload/UploadPipeline.h"
+#include "base/WorkFolder.h"
 #include "service/CallService.h"
 
 #include <pugixml.hpp>
@@ -77,19 +78,19 @@ void MarkCheckResponses(TMediaItems& items, const std::vector<std::pair<std::str
   }
 }
 
-void CheckDuplicatesOnline(Engine& engine, const std::string& hashListPath) {
-  engine.ShowStatus("Starting Online Duplicate check ... ");
+void UploadPipeline::CheckDuplicatesOnline(TMediaItems& items, const std::string& hashListPath) {
+  ShowStatus(ui(), "Starting Online Duplicate check ... ");
   FormData form;
   form.AddFile("filedata", hashListPath, "text/xml");
-  const TWSReturnData result = CallService(engine, "items/checkhashvalues", std::move(form), true, "");
+  const TWSReturnData result = service_.Call("items/checkhashvalues", std::move(form), true, "");
   if (result.Success) {
-    MarkCheckResponses(engine.MediaItems, ReadCheckAnswer(result.ResponseText));
-    engine.ShowStatus("Online duplicate check done.");
+    MarkCheckResponses(items, ReadCheckAnswer(result.ResponseText));
+    ShowStatus(ui(), "Online duplicate check done.");
     return;
   }
-  engine.ui().ShowErrorMessage("Did not receive meta data properly - error " + std::to_string(result.ErrorCode) +
-                               " (details: " + result.ErrorMessage + ")");
-  engine.Upload.SetUploadStopped();
+  ui().ShowErrorMessage("Did not receive meta data properly - error " + std::to_string(result.ErrorCode) +
+                        " (details: " + result.ErrorMessage + ")");
+  SetUploadStopped();
 }
 
 } // namespace velmora

@@ -2,7 +2,7 @@
 // Asking the service which collected files it already holds: every hash id goes out in one hash
 // list file, and each answered code lands on the media items with that hash id.
 
-#include "sources/MediaItem.h"
+#include "model/MediaItem.h"
 
 #include <cstdint>
 #include <string>
@@ -11,17 +11,10 @@
 
 namespace velmora {
 
-class Engine;
-
 // Writes the exchange file "mediaitems_hash_" + source + ".xml" (see WriteExchangeFile): "items"
 // with one "item"/"hashvalue" per media item, in order, unfiltered. Returns the path of the
 // program's own copy. Throws std::runtime_error naming the file when it cannot be written.
 std::string WriteHashListFile(const TMediaItems& items, SourceNumber source);
-
-// Sends the hash list file to "items/checkhashvalues" and marks engine.MediaItems with the
-// answered codes ("Online duplicate check done."). A failed check shows "Did not receive meta data
-// properly - error N (details: M)" and sets UploadStopped, so nothing is sent until a resume.
-void CheckDuplicatesOnline(Engine& engine, const std::string& hashListPath);
 
 // Sets the code on every item whose HashValue equals the hash id exactly.
 void MarkCheckResponse(TMediaItems& items, std::int32_t code, const std::string& hashId);

@@ -2,11 +2,10 @@
 
 #include "upload/UploadPipeline.h"
 
-#include "app/Engine.h"
+#include "base/ShowStatus.h"
 #include "service/ApiResult.h"
 #include "service/CallApi.h"
 #include "service/CallService.h"
-#include "upload/PlaylistFile.h"
 #include "upload/UploadAnswers.h"
 
 #include <pugixml.hpp>
@@ -69,12 +68,12 @@ void UploadPipeline::UploadNext() {
       // Only the record just processed leaves, whatever happened to the queue meanwhile.
       queue_.Remove(record.id);
       Signal(View::UploadQueue);
-      engine_.ui().ProcessMessages();
+      ui().ProcessMessages();
     }
   } catch (const std::exception& failure) {
     // Not handled here: the record stays first, and "Stop upload" then "Resume upload" retries it.
     outcome_ = RunOutcome::Failed;
-    engine_.ui().ShowErrorDisplay(failure.what());
+    ui().ShowErrorDisplay(failure.what());
   }
 }
 
@@ -86,7 +85,7 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
   RefreshUploadStatus();
 
   const std::string metadataFile = SaveResponseFile(record.xml);
-  engine_.ShowStatus("Upload of " + record.location);
+  ShowStatus(ui(), "Upload of " + record.location);
 
   const int code = RecordCode(record.hashcheckresponse);
   if (code == kCodeMetadataOnly) {
@@ -99,7 +98,7 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
     // with the error, and the record stays first.
     CheckReadableFile(metadataFile);
     // Whatever the answer, the record is done: the service can be asked again by a new analysis.
-    CallService(engine_, "transmitfile", std::move(form), true, "");
+    service_.Call("transmitfile", std::move(form), true, "");
   } else if (code == kCodeContentMissing) {
     SendNewFile(record, metadataFile);
   }
@@ -115,10 +114,10 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
   TWSReturnData result;
   try {
     TRESTApiResponse response;
-    CallApi(engine_, "items/add", std::move(registration), response, true);
+    service_.Post("items/add", std::move(registration), response, true);
     result = ParseApiResult(response.Body);
   } catch (const std::exception& failure) {
-    engine_.ui().ShowErrorDisplay(failure.what());
+    ui().ShowErrorDisplay(failure.what());
     SetApiError(result, kNoAnswerCode, "");
   }
 
@@ -130,7 +129,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
     if (location.empty()) SetApiError(result, kNoAnswerCode, "The service named no upload location");
   }
   if (!result.Success || location.empty()) {
-    engine_.ui().ShowMessage(result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode));
+    ui().ShowMessage(result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode));
     StopUpload();
     return;
   }
@@ -141,7 +140,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
   std::error_code error;
   if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
   TRESTApiResponse ignored;
-  CallApi(engine_, location, std::move(transfer), ignored, true);
+  service_.Post(location, std::move(transfer), ignored, true);
 }
 
 } // namespace velmora

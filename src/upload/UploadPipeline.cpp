@@ -1,11 +1,10 @@
 #include "upload/UploadPipeline.h"
 
-#include "app/Engine.h"
-#include "app/WebPages.h"
-#include "app/WorkFolder.h"
+#include "service/WebPages.h"
+#include "base/WorkFolder.h"
 #include "service/CallApi.h"
-#include "sources/MediaLibraryFile.h"
-#include "upload/PlaylistFile.h"
+#include "base/ShowStatus.h"
+#include "model/MediaLibraryFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -59,21 +58,21 @@ std::unordered_set<std::string> FilterHashIds(const std::vector<std::string>& fi
 
 } // namespace
 
-void UploadPipeline::Signal(View view) { engine_.ui().ViewChanged(view); }
+void UploadPipeline::Signal(View view) { ui().ViewChanged(view); }
 
 void UploadPipeline::SetGlobalProgress(std::int64_t position, std::int64_t maximum) {
   controls_.globalPosition = position;
   controls_.globalMaximum = maximum;
-  engine_.ui().SetProgress(ProgressBar::QueueGlobal, position, maximum);
+  ui().SetProgress(ProgressBar::QueueGlobal, position, maximum);
 }
 
 bool UploadPipeline::MayStartRun() {
   if (!loopActive_) return true;
-  engine_.ui().ShowMessage("An upload is in progress. Wait until the current file is sent, then try again.");
+  ui().ShowMessage("An upload is in progress. Wait until the current file is sent, then try again.");
   return false;
 }
 
-bool UploadPipeline::BuildUploadQueue(SourceNumber source, const std::vector<std::string>& filter,
+bool UploadPipeline::BuildUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
                                       const std::string& playlistName) {
   if (!MayStartRun()) return false;
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
@@ -89,8 +88,8 @@ bool UploadPipeline::BuildUploadQueue(SourceNumber source, const std::vector<std
     std::error_code ignored;
     std::filesystem::remove(WorkFolder() + "UploadQueue.xml", ignored);
   }
-  FillUploadQueue(engine_.MediaItems, source, filter, playlistName);
-  engine_.ui().ProcessMessages();
+  FillUploadQueue(items, source, filter, playlistName);
+  ui().ProcessMessages();
   if (!MayStartRun()) return false;
   StartUploadRun();
   return true;
@@ -99,7 +98,7 @@ bool UploadPipeline::BuildUploadQueue(SourceNumber source, const std::vector<std
 int UploadPipeline::FillUploadQueue(const TMediaItems& items, SourceNumber source,
                                     const std::vector<std::string>& filter, const std::string& playlistName) {
   SetGlobalProgress(controls_.globalPosition, 0);
-  engine_.counters.TotalBytes = 0;
+  service_.counters().TotalBytes = 0;
   const bool filtered = !filter.empty();
   const std::unordered_set<std::string> filterIds = FilterHashIds(filter);
   std::unordered_set<std::string> queuedIds;
@@ -118,9 +117,9 @@ int UploadPipeline::FillUploadQueue(const TMediaItems& items, SourceNumber sourc
     if (size < 1 || size >= kMaxUploadFileSize) continue;
 
     queuedIds.insert(std::move(lowerId));
-    engine_.counters.TotalBytes += size;
+    service_.counters().TotalBytes += size;
     UploadQueueRecord record;
-    record.xml = MediaItemXml(item, engine_.ui());
+    record.xml = MediaItemXml(item, ui());
     record.location = item.Location;
     record.hashid = item.HashValue;
     // Texts are cut to their column widths (the path is kept whole); the cut playlist name is
@@ -149,9 +148,9 @@ void UploadPipeline::StartUploadRun() {
   controls_.removeEnabled = true;
 
   queueCountAtStart_ = queue_.QueueCount();
-  engine_.counters.UploadedBytes = 0;
-  engine_.counters.ShownUploadedBytes = 0;
-  engine_.counters.BytesLeft = 0;
+  service_.counters().UploadedBytes = 0;
+  service_.counters().ShownUploadedBytes = 0;
+  service_.counters().BytesLeft = 0;
   controls_.DurationSeconds = 0;
   statusWindow_.ElapsedSeconds = 0;
   statusWindow_.ItemsStarted = 0;
@@ -180,16 +179,15 @@ void UploadPipeline::FinishUploadRun() {
   Signal(View::UploadWindows);
 }
 
-void UploadPipeline::OnStartTimer() {
+void UploadPipeline::OnStartTimer(bool anotherActivityRuns) {
   if (!windows_.startTimerEnabled) return;
-  // Another activity still winding up: the timer stays armed and fires again.
-  if (engine_.CurrentActivity() != Activity::Uploading) {
+  if (anotherActivityRuns) {
     Signal(View::UploadWindows);
     return;
   }
   windows_.startTimerEnabled = false;
   Signal(View::UploadWindows);
-  TransmitPlaylists(engine_);
+  TransmitPlaylists();
   UploadNext();
 }
 
@@ -203,13 +201,13 @@ void UploadPipeline::OnDurationTimer() {
 void UploadPipeline::OnStatusTimer() {
   if (!windows_.statusTimerEnabled) return;
   ++statusWindow_.ElapsedSeconds;
-  const RunCounters& counters = engine_.counters;
+  const RunCounters& counters = service_.counters();
   if (const auto text = StatusTickText(counters.ShownUploadedBytes, counters.BytesLeft, statusWindow_.ElapsedSeconds,
                                        statusWindow_.ItemsStarted, queueCountAtStart_)) {
     statusWindow_.statusText = *text;
   }
   Signal(View::UploadStatus);
-  engine_.ui().ProcessMessages();
+  ui().ProcessMessages();
 }
 
 void UploadPipeline::StopUpload() {
@@ -221,14 +219,10 @@ void UploadPipeline::StopUpload() {
   if (outcome_ == RunOutcome::Running && !loopActive_) outcome_ = RunOutcome::Stopped;
   Signal(View::UploadQueue);
   Signal(View::UploadWindows);
-  engine_.ShowStatus("Upload has been aborted");
+  ShowStatus(ui(), "Upload has been aborted");
 }
 
 void UploadPipeline::ResumeUpload() {
-  if (engine_.RefuseDuring({Activity::LoggingIn, Activity::LoadingPlaylists, Activity::Analysing,
-                            Activity::BuildingQueue, Activity::Restoring})) {
-    return;
-  }
   controls_.resumeEnabled = false;
   controls_.stopEnabled = true;
   uploadStopped_ = false;
@@ -244,13 +238,11 @@ void UploadPipeline::ClearUploadQueue() {
 }
 
 void UploadPipeline::StopAndClearUploadQueue() {
-  if (engine_.RefuseDuring({Activity::BuildingQueue})) return;
   StopUpload();
   ClearUploadQueue();
 }
 
 bool UploadPipeline::RemoveQueueItem(std::uint64_t recordId) {
-  if (engine_.RefuseDuring({Activity::BuildingQueue})) return false;
   const bool removed = queue_.Remove(recordId);
   if (removed) Signal(View::UploadQueue);
   return removed;
@@ -261,7 +253,7 @@ void UploadPipeline::CloseUploadDoneBar() {
   Signal(View::UploadWindows);
 }
 
-void UploadPipeline::OpenServiceSite() { engine_.ui().OpenUrl(WebPageUrl(WebPage::Root)); }
+void UploadPipeline::OpenServiceSite() { ui().OpenUrl(WebPageUrl(WebPage::Root)); }
 
 void UploadPipeline::CloseStatusWindow() {
   windows_.statusWindowVisible = false;
@@ -290,9 +282,9 @@ void UploadPipeline::SendInvitation(const std::string& email) {
   form.AddText("email", email);
   try {
     TRESTApiResponse response;
-    CallApi(engine_, "misc/sendinvitation", std::move(form), response, false);
+    service_.Post("misc/sendinvitation", std::move(form), response, false);
   } catch (const std::exception& failure) {
-    engine_.ui().ShowErrorDisplay(failure.what());
+    ui().ShowErrorDisplay(failure.what());
     return;
   }
   statusWindow_.invitationText = kInvitationDone;
@@ -300,8 +292,16 @@ void UploadPipeline::SendInvitation(const std::string& email) {
 }
 
 void UploadPipeline::RefreshUploadStatus() {
-  const RunCounters& counters = engine_.counters;
-  engine_.ui().SetProgress(ProgressBar::StatusGlobal, counters.ShownUploadedBytes / 1024, counters.TotalBytes / 1024);
+  const RunCounters& counters = service_.counters();
+  ui().SetProgress(ProgressBar::StatusGlobal, counters.ShownUploadedBytes / 1024, counters.TotalBytes / 1024);
+}
+
+void UploadPipeline::TransmitPlaylists() {
+  std::error_code error;
+  if (CurrentPlaylistFile.empty() || !std::filesystem::is_regular_file(CurrentPlaylistFile, error)) return;
+  FormData form;
+  form.AddFile("filedata", CurrentPlaylistFile, "text/xml");
+  service_.Call("set/prefill", std::move(form), true, "");
 }
 
 } // namespace velmora

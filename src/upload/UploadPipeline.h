@@ -4,8 +4,9 @@
 // window state that a front end shows. One thread: the loop pumps messages, so every entry point
 // here may be called from inside a running loop and is guarded accordingly.
 
-#include "app/Ui.h"
-#include "sources/MediaItem.h"
+#include "base/Ui.h"
+#include "model/MediaItem.h"
+#include "service/ServiceClient.h"
 #include "upload/UploadQueue.h"
 #include "upload/UploadStatus.h"
 
@@ -14,8 +15,6 @@
 #include <vector>
 
 namespace velmora {
-
-class Engine;
 
 // Which windows show and which timers run (View::UploadWindows).
 struct UploadWindows {
@@ -63,7 +62,7 @@ enum class RunOutcome {
 
 class UploadPipeline {
 public:
-  explicit UploadPipeline(Engine& engine) : engine_(engine) {}
+  explicit UploadPipeline(ServiceClient& service) : service_(service) {}
   UploadPipeline(const UploadPipeline&) = delete;
   UploadPipeline& operator=(const UploadPipeline&) = delete;
 
@@ -79,10 +78,10 @@ public:
   // --- Queue build and run --------------------------------------------------------------------
 
   // Copies the current media library file to UploadQueue.xml, queues the eligible items of
-  // MediaItems and starts the run. `filter` holds hash ids, one per line in each entry (the iTunes
+  // `items` and starts the run. `filter` holds hash ids, one per line in each entry (the iTunes
   // and Winamp sources' chosen playlists); empty queues everything eligible. `playlistName` goes
   // with every record of the dropped-files source. Returns false when refused.
-  bool BuildUploadQueue(SourceNumber source, const std::vector<std::string>& filter = {},
+  bool BuildUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter = {},
                         const std::string& playlistName = {});
   // Appends the eligible items and returns how many; sets TotalBytes and the global bar maximum.
   int FillUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
@@ -93,8 +92,9 @@ public:
 
   // --- Timers (the window drives them with its timers, the command line by itself) -------------
 
-  // The one-shot start timer: sends the current playlist file, then runs the loop.
-  void OnStartTimer();
+  // The one-shot start timer: sends the current playlist file, then runs the loop. While
+  // `anotherActivityRuns` (winding up) the timer stays armed and fires again.
+  void OnStartTimer(bool anotherActivityRuns = false);
   // The duration timer: one more second of upload on the Status tab.
   void OnDurationTimer();
   // The status window's timer: speed, items and time left.
@@ -114,20 +114,22 @@ public:
 
   // "Stop upload": the file in transfer completes, no further one starts.
   void StopUpload();
-  // "Resume upload": goes on with the first record (the playlist file is not sent again). Refused
-  // while another activity than an upload runs.
+  // "Resume upload": goes on with the first record (the playlist file is not sent again).
   void ResumeUpload();
   void ClearUploadQueue();
   // "Clear upload queue": StopUpload, then ClearUploadQueue.
   void StopAndClearUploadQueue();
   // "Remove selected item": the record with this id leaves the queue; false when it is gone.
-  // Clearing and removing are refused while the queue is being built.
   bool RemoveQueueItem(std::uint64_t recordId);
   // "Close this bar" and "Switch to Velmora Online now ..." on the "Upload done!" bar.
   void CloseUploadDoneBar();
   void OpenServiceSite();
 
   bool UploadStopped() const { return uploadStopped_; }
+  // Sends the hash list file to "items/checkhashvalues" and marks `items` with the answered codes
+  // ("Online duplicate check done."). A failed check shows "Did not receive meta data properly -
+  // error N (details: M)" and sets UploadStopped, so nothing is sent until a resume.
+  void CheckDuplicatesOnline(TMediaItems& items, const std::string& hashListPath);
   // A failed duplicate check holds the next run until it is resumed.
   void SetUploadStopped() { uploadStopped_ = true; }
 
@@ -164,10 +166,14 @@ private:
   // One pass of the loop for one record; the queue may change meanwhile.
   void SendRecord(const UploadQueueRecord& record);
   void SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
+  // Sends the current playlist file, if there is one, to "set/prefill". The outcome is not looked
+  // at: a run goes on whether the service took the playlists or not.
+  void TransmitPlaylists();
   void Signal(View view);
+  Ui& ui() { return service_.ui(); }
   void SetGlobalProgress(std::int64_t position, std::int64_t maximum);
 
-  Engine& engine_;
+  ServiceClient& service_;
   UploadQueue queue_;
   UploadWindows windows_;
   UploadQueueControls controls_;

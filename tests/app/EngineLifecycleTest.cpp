@@ -2,7 +2,7 @@
 // again and stores the settings in use.
 
 #include "app/Engine.h"
-#include "app/WorkFolder.h"
+#include "base/WorkFolder.h"
 
 #include "RecordingUi.h"
 #include "TempHome.h"
@@ -27,10 +27,10 @@ TEST_F(EngineLifecycleTest, StartupCleansLoadsAndGreets) {
   EXPECT_FALSE(std::filesystem::exists(root / "sub" / "tmp_x"));
   EXPECT_TRUE(std::filesystem::exists(RunFolder() + "tmp_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(root / "meta_Velmora.db"));
-  EXPECT_EQ(engine.UserName, "alice");
-  EXPECT_EQ(engine.Password, "pw");
-  EXPECT_EQ(engine.winampLocationBox, "/wine/playlists.xml");
-  EXPECT_EQ(engine.restorePathBox, "/restore");
+  EXPECT_EQ(engine.userName(), "alice");
+  EXPECT_EQ(engine.password(), "pw");
+  EXPECT_EQ(engine.winampLocation(), "/wine/playlists.xml");
+  EXPECT_EQ(engine.restoreTarget(), "/restore");
   EXPECT_EQ(ui.status(), "     Velmora Online Uploader");
   EXPECT_FALSE(engine.IsLoggedIn());
 }
@@ -40,8 +40,8 @@ TEST_F(EngineLifecycleTest, ShutdownCleansAndSavesWhatIsInUse) {
   {
     Engine engine(ui);
     engine.Startup();
-    engine.UserName = "bob";
-    engine.restorePathBox = "/music/back";
+    engine.SetCredentials("bob", engine.password());
+    engine.SetRestoreTarget("/music/back");
     test::WriteFile(std::filesystem::path(WorkFolder()) / "tmp_answer.xml", "x");
     engine.Shutdown();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(WorkFolder()) / "tmp_answer.xml"));

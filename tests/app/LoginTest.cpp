@@ -2,9 +2,8 @@
 // settings and opened web pages.
 
 #include "app/Engine.h"
-#include "app/Login.h"
 #include "app/Settings.h"
-#include "app/WebPages.h"
+#include "service/WebPages.h"
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
@@ -51,17 +50,17 @@ protected:
 
 TEST_F(LoginTest, AcceptedCredentialsLoadPlaylistsAndNameTheUserInTheCaption) {
   Serve(HttpAnswer(200, Envelope("true", "0")));
-  EXPECT_TRUE(performLogin(engine()));
+  EXPECT_TRUE(engine().Login());
   EXPECT_TRUE(engine().IsLoggedIn());
   EXPECT_EQ(StatusLines(), (std::vector<std::string>{"     Trying to connect to server ...",
                                                       "     Loading playlists ...",
                                                       "     Logged in successfully"}));
   EXPECT_EQ(engine().Caption(), "Velmora Uploader (alice)");
   EXPECT_NE(std::find(ui.viewChanges.begin(), ui.viewChanges.end(), View::Caption), ui.viewChanges.end());
-  ASSERT_EQ(engine().RestorePlaylists.size(), 1u);
-  EXPECT_EQ(engine().RestorePlaylists[0].caption, "Road trip");
-  EXPECT_TRUE(engine().RestorePlaylists[0].checked);
-  EXPECT_EQ(engine().DropPlaylistNames, std::vector<std::string>{"Road: trip"});
+  ASSERT_EQ(engine().servicePlaylists().rows.size(), 1u);
+  EXPECT_EQ(engine().servicePlaylists().rows[0].caption, "Road trip");
+  EXPECT_TRUE(engine().servicePlaylists().rows[0].checked);
+  EXPECT_EQ(engine().servicePlaylists().names, std::vector<std::string>{"Road: trip"});
   EXPECT_TRUE(ui.errorMessages.empty());
   EXPECT_EQ(LoadSettings(settings()).password, "pw"); // stored only at exit, untouched now
 
@@ -74,13 +73,13 @@ TEST_F(LoginTest, AcceptedCredentialsLoadPlaylistsAndNameTheUserInTheCaption) {
 
 TEST_F(LoginTest, RejectedCredentialsAreErasedAtOnceAndReported) {
   Serve(HttpAnswer(200, Envelope("false", "401", "Wrong password")));
-  EXPECT_FALSE(performLogin(engine()));
+  EXPECT_FALSE(engine().Login());
   EXPECT_FALSE(engine().IsLoggedIn());
   EXPECT_EQ(ui.status(), "     Login failed");
   EXPECT_EQ(ui.errorMessages,
             std::vector<std::string>{"Could not connect to server - error 401 (details: Wrong password)"});
-  EXPECT_EQ(engine().UserName, "");
-  EXPECT_EQ(engine().Password, "");
+  EXPECT_EQ(engine().userName(), "");
+  EXPECT_EQ(engine().password(), "");
   EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"", "", "/w/playlists.xml", "/restore"}));
   EXPECT_EQ(engine().Caption(), "Velmora Uploader");
   EXPECT_EQ(server_->requests().size(), 1u); // no playlist listing
@@ -90,7 +89,7 @@ TEST_F(LoginTest, UnreachableOrUnreadableServiceCountsAsError500) {
   for (const std::string& answer : {HttpAnswer(502, "Bad gateway"), HttpAnswer(200, "<html/>"), std::string()}) {
     ui = {};
     Serve(answer);
-    EXPECT_FALSE(performLogin(engine()));
+    EXPECT_FALSE(engine().Login());
     EXPECT_EQ(ui.errorMessages, std::vector<std::string>{
                                     "Could not connect to server - error 500 (details: Could not connect to server)"});
     EXPECT_EQ(LoadSettings(settings()).userName, "");
@@ -99,13 +98,13 @@ TEST_F(LoginTest, UnreachableOrUnreadableServiceCountsAsError500) {
 
 TEST_F(LoginTest, UpgradeAnswerOpensTheDownloadPageAndKeepsTheCredentials) {
   Serve(HttpAnswer(200, Envelope("false", "1300", "too old")));
-  EXPECT_FALSE(performLogin(engine()));
+  EXPECT_FALSE(engine().Login());
   EXPECT_EQ(ui.messages, std::vector<std::string>{"There is an important upgrade available for this uploader "
                                                   "program. You will now be redirected to the download page."});
   EXPECT_EQ(ui.openedUrls, std::vector<std::string>{WebPageUrl(WebPage::UpgradeDownload)});
   EXPECT_TRUE(ui.errorMessages.empty());
-  EXPECT_EQ(engine().UserName, "alice");
-  EXPECT_EQ(engine().Password, "pw");
+  EXPECT_EQ(engine().userName(), "alice");
+  EXPECT_EQ(engine().password(), "pw");
   EXPECT_EQ(LoadSettings(settings()).password, "pw");
   EXPECT_EQ(ui.status(), "     Trying to connect to server ...");
 }
@@ -113,16 +112,16 @@ TEST_F(LoginTest, UpgradeAnswerOpensTheDownloadPageAndKeepsTheCredentials) {
 // The listing after an accepted login has no guard: an unreadable answer ends the login unfinished.
 TEST_F(LoginTest, UnreadablePlaylistAnswerLeavesTheUserLoggedOut) {
   Serve(HttpAnswer(200, Envelope("true", "0")), HttpAnswer(500, "down"));
-  EXPECT_ANY_THROW(performLogin(engine()));
+  EXPECT_ANY_THROW(engine().Login());
   EXPECT_FALSE(engine().IsLoggedIn());
   EXPECT_FALSE(ui.sawStatus("     Logged in successfully"));
   EXPECT_EQ(engine().Caption(), "Velmora Uploader");
-  EXPECT_EQ(engine().UserName, "alice");
+  EXPECT_EQ(engine().userName(), "alice");
 }
 
 TEST_F(LoginTest, LogoutForgetsTheStoredCredentials) {
   Serve(HttpAnswer(200, Envelope("true", "0")));
-  Logout(engine());
+  engine().Logout();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"Please restart the program."});
   EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"", "", "/w/playlists.xml", "/restore"}));
   EXPECT_TRUE(server_->requests().empty());

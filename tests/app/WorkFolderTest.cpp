@@ -1,8 +1,8 @@
 // The work folder is private, created on demand, and cleaning it removes exactly the "tmp_" files.
 
-#include "app/FileLock.h"
-#include "app/SystemFacts.h"
-#include "app/WorkFolder.h"
+#include "base/FileLock.h"
+#include "base/SystemFacts.h"
+#include "base/WorkFolder.h"
 
 #include "TempHome.h"
 

@@ -1,7 +1,7 @@
 // `velmora inspect` prints, for MP3 files an encoder made, the media library document with the values the tags and frames hold, and stays calm on broken files.
 
 #include "TempHome.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>

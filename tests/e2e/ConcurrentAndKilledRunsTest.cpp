@@ -5,7 +5,7 @@
 
 #include "LockerProcess.h"
 #include "TempHome.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <SQLiteCpp/Database.h>
 #include <gtest/gtest.h>

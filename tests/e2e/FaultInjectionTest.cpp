@@ -7,10 +7,9 @@
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
-#include "app/Login.h"
 #include "restore/Restore.h"
 #include "sources/DroppedFiles.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -128,9 +127,9 @@ protected:
   std::unique_ptr<Engine> LoggedInEngine(test::RecordingUi& ui) {
     auto engine = std::make_unique<Engine>(ui, EngineOptions{"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
     engine->Startup();
-    engine->UserName = "alice";
-    engine->Password = "pw";
-    EXPECT_TRUE(performLogin(*engine));
+    engine->SetCredentials("alice", engine->password());
+    engine->SetCredentials(engine->userName(), "pw");
+    EXPECT_TRUE(engine->Login());
     return engine;
   }
 
@@ -158,25 +157,25 @@ TEST_F(FaultInjectionTest, UploadCutAtAnyOffsetKeepsTheQueueAndTheNextRunComplet
     const auto tracks = MakeTracks("cut" + std::to_string(n), 3, kSize);
     test::RecordingUi ui;
     auto engine = LoggedInEngine(ui);
-    DropFiles(*engine, {(files() / ("cut" + std::to_string(n))).string()});
-    ASSERT_TRUE(AnalyzeAndUpload(*engine)) << where;
-    ASSERT_EQ(engine->Upload.queue().QueueCount(), 3) << where;
-    const std::string first = engine->Upload.queue().First()->location;
+    engine->DropFiles({(files() / ("cut" + std::to_string(n))).string()});
+    ASSERT_TRUE(engine->AnalyzeAndUpload()) << where;
+    ASSERT_EQ(engine->upload().queue().QueueCount(), 3) << where;
+    const std::string first = engine->upload().queue().First()->location;
 
     Arm({{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", std::to_string(offsets[n])}});
-    engine->Upload.OnStartTimer();
-    EXPECT_EQ(engine->Upload.outcome(), RunOutcome::Failed) << where;
+    engine->OnStartTimer();
+    EXPECT_EQ(engine->upload().outcome(), RunOutcome::Failed) << where;
     EXPECT_EQ(ui.errorDisplays.size(), 1u) << where;
     // Nothing was finished, so nothing left the queue, and the file in transfer is still first.
-    ASSERT_EQ(engine->Upload.queue().QueueCount(), 3) << where;
-    EXPECT_EQ(engine->Upload.queue().First()->location, first) << where;
+    ASSERT_EQ(engine->upload().queue().QueueCount(), 3) << where;
+    EXPECT_EQ(engine->upload().queue().First()->location, first) << where;
     for (const Track& track : tracks) EXPECT_EQ(StoredObjects().count(track.hashId), 0u) << where;
 
     if (n % 2 == 0) { // the same run goes on after "Stop upload" and "Resume upload"
-      engine->Upload.StopUpload();
-      engine->Upload.ResumeUpload();
-      EXPECT_EQ(engine->Upload.outcome(), RunOutcome::Finished) << where;
-      EXPECT_TRUE(engine->Upload.queue().empty()) << where;
+      engine->StopUpload();
+      engine->ResumeUpload();
+      EXPECT_EQ(engine->upload().outcome(), RunOutcome::Finished) << where;
+      EXPECT_TRUE(engine->upload().queue().empty()) << where;
       engine->Shutdown();
     } else { // or a new run of the command line
       engine->Shutdown();
@@ -226,12 +225,12 @@ TEST_F(FaultInjectionTest, RefusedGarbledAndCutAnswersOnTheUploadPathLoseNothing
     if (c.queueAfterEngineRun >= 0) {
       test::RecordingUi ui;
       auto engine = LoggedInEngine(ui);
-      DropFiles(*engine, {(files() / folder).string()});
+      engine->DropFiles({(files() / folder).string()});
       Arm(c.faults.front());
-      AnalyzeAndUpload(*engine);
-      if (engine->Upload.windows().startTimerEnabled) engine->Upload.OnStartTimer();
-      EXPECT_EQ(engine->Upload.queue().QueueCount(), c.queueAfterEngineRun) << c.name;
-      EXPECT_NE(engine->Upload.outcome(), RunOutcome::Finished) << c.name;
+      engine->AnalyzeAndUpload();
+      if (engine->upload().windows().startTimerEnabled) engine->OnStartTimer();
+      EXPECT_EQ(engine->upload().queue().QueueCount(), c.queueAfterEngineRun) << c.name;
+      EXPECT_NE(engine->upload().outcome(), RunOutcome::Finished) << c.name;
       engine->Shutdown();
       locker_->Control("/_control/faults/reset");
     }
@@ -320,14 +319,14 @@ TEST_F(FaultInjectionTest, StalledAnswersAreWaitedForWhileTheWindowStaysAlive) {
   const auto tracks = MakeTracks("slow", 2, 30000);
   test::RecordingUi ui;
   auto engine = LoggedInEngine(ui);
-  DropFiles(*engine, {(files() / "slow").string()});
+  engine->DropFiles({(files() / "slow").string()});
   Arm({{"target", "items/checkhashvalues"}, {"kind", "stall"}, {"ms", "700"}});
   Arm({{"target", "items/add"}, {"kind", "stall"}, {"ms", "700"}});
   Arm({{"target", "upload"}, {"kind", "stall"}, {"ms", "700"}});
   const int pumpsBefore = ui.pumps;
-  ASSERT_TRUE(AnalyzeAndUpload(*engine));
-  engine->Upload.OnStartTimer();
-  EXPECT_EQ(engine->Upload.outcome(), RunOutcome::Finished);
+  ASSERT_TRUE(engine->AnalyzeAndUpload());
+  engine->OnStartTimer();
+  EXPECT_EQ(engine->upload().outcome(), RunOutcome::Finished);
   EXPECT_GT(ui.pumps - pumpsBefore, 6); // messages were pumped while the service was silent
   engine->Shutdown();
   ExpectAllStored(tracks, "stalled");

@@ -5,7 +5,7 @@
 #include "LockerProcess.h"
 #include "TempHome.h"
 #include "restore/Restore.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

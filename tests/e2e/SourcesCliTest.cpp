@@ -4,7 +4,7 @@
 
 #include "LockerProcess.h"
 #include "TempHome.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

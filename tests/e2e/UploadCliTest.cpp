@@ -6,9 +6,8 @@
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
-#include "app/Login.h"
 #include "sources/DroppedFiles.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -204,17 +203,17 @@ TEST_F(UploadCliTest, CutTransferKeepsTheRecordFirstAndANewRunCompletesIt) {
     test::RecordingUi ui;
     Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
     engine.Startup();
-    engine.UserName = "alice";
-    engine.Password = "pw1";
-    ASSERT_TRUE(performLogin(engine));
-    DropFiles(engine, {(files() / "music").string()});
-    ASSERT_TRUE(AnalyzeAndUpload(engine));
-    const std::string firstInQueue = engine.Upload.queue().First()->location;
-    engine.Upload.OnStartTimer();
-    EXPECT_EQ(engine.Upload.outcome(), RunOutcome::Failed);
+    engine.SetCredentials("alice", engine.password());
+    engine.SetCredentials(engine.userName(), "pw1");
+    ASSERT_TRUE(engine.Login());
+    engine.DropFiles({(files() / "music").string()});
+    ASSERT_TRUE(engine.AnalyzeAndUpload());
+    const std::string firstInQueue = engine.upload().queue().First()->location;
+    engine.OnStartTimer();
+    EXPECT_EQ(engine.upload().outcome(), RunOutcome::Failed);
     EXPECT_EQ(ui.errorDisplays.size(), 1u);
-    ASSERT_EQ(engine.Upload.queue().QueueCount(), 3);
-    EXPECT_EQ(engine.Upload.queue().First()->location, firstInQueue);
+    ASSERT_EQ(engine.upload().queue().QueueCount(), 3);
+    EXPECT_EQ(engine.upload().queue().First()->location, firstInQueue);
     EXPECT_TRUE(StoredObjects().empty());
     engine.Shutdown();
   }
@@ -236,18 +235,18 @@ TEST_F(UploadCliTest, CutTransferCanBeResumedInTheSameRun) {
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
   engine.Startup();
-  engine.UserName = "bob";
-  engine.Password = "pw2";
-  ASSERT_TRUE(performLogin(engine));
-  DropFiles(engine, {(files() / "music").string()});
-  ASSERT_TRUE(AnalyzeAndUpload(engine));
-  engine.Upload.OnStartTimer();
-  ASSERT_EQ(engine.Upload.outcome(), RunOutcome::Failed);
+  engine.SetCredentials("bob", engine.password());
+  engine.SetCredentials(engine.userName(), "pw2");
+  ASSERT_TRUE(engine.Login());
+  engine.DropFiles({(files() / "music").string()});
+  ASSERT_TRUE(engine.AnalyzeAndUpload());
+  engine.OnStartTimer();
+  ASSERT_EQ(engine.upload().outcome(), RunOutcome::Failed);
 
-  engine.Upload.StopUpload();
-  engine.Upload.ResumeUpload();
-  EXPECT_EQ(engine.Upload.outcome(), RunOutcome::Finished);
-  EXPECT_TRUE(engine.Upload.queue().empty());
+  engine.StopUpload();
+  engine.ResumeUpload();
+  EXPECT_EQ(engine.upload().outcome(), RunOutcome::Finished);
+  EXPECT_TRUE(engine.upload().queue().empty());
   std::map<std::string, std::uintmax_t> expected;
   for (const Track& track : tracks_) expected[track.hashId] = track.size;
   EXPECT_EQ(StoredObjects(), expected);

@@ -204,16 +204,16 @@ private slots:
     QTimer clicker;
     clicker.setInterval(20);
     connect(&clicker, &QTimer::timeout, this, [&] {
-      if (!main.engine().Upload.LoopActive() || main.engine().Upload.statusWindow().ItemsStarted < 1) return;
+      if (!main.engine().upload().LoopActive() || main.engine().upload().statusWindow().ItemsStarted < 1) return;
       if (Find<QLabel>(main, "cmp_lbl_duration")->text() == QStringLiteral("0")) return;
       clicker.stop();
       durationDuringTransfer = Find<QLabel>(main, "cmp_lbl_duration")->text();
       QTest::mouseClick(stop, Qt::LeftButton);
-      stoppedDuringTransfer = main.engine().Upload.LoopActive();
+      stoppedDuringTransfer = main.engine().upload().LoopActive();
     });
     clicker.start();
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
-    QVERIFY(WaitFor([&] { return stoppedDuringTransfer && !main.engine().Upload.LoopActive(); }));
+    QVERIFY(WaitFor([&] { return stoppedDuringTransfer && !main.engine().upload().LoopActive(); }));
     QVERIFY(durationDuringTransfer.toInt() >= 1);
 
     // The file in transfer completed and left the queue; the other two wait.
@@ -246,7 +246,7 @@ private slots:
     QTimer clicker;
     clicker.setInterval(20);
     connect(&clicker, &QTimer::timeout, this, [&] {
-      if (!main.engine().Upload.LoopActive() || grid->rowCount() != 3) return;
+      if (!main.engine().upload().LoopActive() || grid->rowCount() != 3) return;
       clicker.stop();
       QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_abort_upload"), Qt::LeftButton);
       grid->selectRow(2);
@@ -255,7 +255,7 @@ private slots:
     });
     clicker.start();
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
-    QVERIFY(WaitFor([&] { return removed && !main.engine().Upload.LoopActive(); }));
+    QVERIFY(WaitFor([&] { return removed && !main.engine().upload().LoopActive(); }));
     QCOMPARE(grid->rowCount(), 1);
     QCOMPARE(grid->item(0, 1)->text(), TitleOf(ListedFiles(main).at(1)));
   }
@@ -273,7 +273,7 @@ private slots:
     // Without a sound device the player stays silent; the run is not disturbed either way.
     auto* play = Find<QCheckBox>(status, "cb_play_cur_track");
     QTest::mouseClick(play, Qt::LeftButton, {}, QPoint(8, play->height() / 2));
-    QVERIFY(run.main().engine().Upload.statusWindow().playCurrentTrack);
+    QVERIFY(run.main().engine().upload().statusWindow().playCurrentTrack);
     QTest::mouseClick(Find<QLabel>(status, "cmp_lbl_share"), Qt::LeftButton);
     QVERIFY(Find<QLineEdit>(status, "edit_email_invite")->isVisible());
     QVERIFY(status.height() >= 330);
@@ -306,7 +306,7 @@ private slots:
     QTimer closer;
     closer.setInterval(20);
     connect(&closer, &QTimer::timeout, this, [&] {
-      if (!main.engine().Upload.LoopActive() || main.engine().Upload.statusWindow().ItemsStarted < 1) return;
+      if (!main.engine().upload().LoopActive() || main.engine().upload().statusWindow().ItemsStarted < 1) return;
       closer.stop();
       main.close();
       closeRequested = true;
@@ -315,7 +315,7 @@ private slots:
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
     QVERIFY(WaitFor([&] { return closed.count() == 1; }));
     QVERIFY(closeRequested);
-    QVERIFY(!main.engine().Upload.LoopActive());
+    QVERIFY(!main.engine().upload().LoopActive());
     QCOMPARE(run.locker.itemCount(), 1);
     QVERIFY(!main.isVisible());
     QVERIFY(!run.program->uploadStatusWindow().isVisible());

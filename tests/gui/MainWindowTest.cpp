@@ -140,7 +140,7 @@ private slots:
     QVERIFY(WaitFor([&] { return main.statusPanelText() == QString::fromLatin1(kLoggedIn); }));
     QCOMPARE(presenter.dialogs, QStringList{QStringLiteral("Login")});
     QCOMPARE(main.windowTitle(), QStringLiteral("Velmora Uploader (alice)"));
-    QCOMPARE(main.engine().UserName, std::string("alice"));
+    QCOMPARE(main.engine().userName(), std::string("alice"));
     // The typed credentials are stored only when the program ends.
     QCOMPARE(LoadSettings().userName, std::string());
     program.reset();

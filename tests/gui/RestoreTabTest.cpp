@@ -103,7 +103,7 @@ private slots:
     path->clear();
     QTest::keyClicks(path, target);
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_restore"), Qt::LeftButton);
-    QVERIFY(WaitFor([&] { return !main.engine().Restore.running; }));
+    QVERIFY(WaitFor([&] { return !main.engine().restoreState().running; }));
 
     for (const Track& t : tracks) {
       const QString file = target + QStringLiteral("/Favourites/The Testers - ") + t.name + QStringLiteral(" (Fixtures).mp3");
@@ -141,7 +141,7 @@ private slots:
     QDir().mkpath(target);
     Find<QLineEdit>(main, "edit_restore_path")->setText(target);
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_restore"), Qt::LeftButton);
-    QVERIFY(WaitFor([&] { return !main.engine().Restore.running; }));
+    QVERIFY(WaitFor([&] { return !main.engine().restoreState().running; }));
     QVERIFY(QDir(target + QStringLiteral("/Keep")).exists());
     QVERIFY(!QDir(target + QStringLiteral("/Skip")).exists());
   }
@@ -177,11 +177,11 @@ private slots:
       if (!memo->toPlainText().contains(QStringLiteral("Next file: "))) return;
       watcher.stop();
       QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_cancel_downloads"), Qt::LeftButton);
-      cancelledWhileRunning = main.engine().Restore.running;
+      cancelledWhileRunning = main.engine().restoreState().running;
     });
     watcher.start();
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_restore"), Qt::LeftButton);
-    QVERIFY(WaitFor([&] { return !main.engine().Restore.running; }));
+    QVERIFY(WaitFor([&] { return !main.engine().restoreState().running; }));
 
     QVERIFY(cancelledWhileRunning);
     QCOMPARE(presenter.messages.last(), QStringLiteral("Done - please wait for the current file to be finished"));

@@ -2,7 +2,7 @@
 // collections, decoded file locations, whole-second durations, decimal database ids, and a clear
 // error for anything that is not a readable library.
 
-#include "platform/ITunesXmlLibrary.h"
+#include "sources/ITunesXmlLibrary.h"
 
 #include "TempHome.h"
 

@@ -1,7 +1,7 @@
 // Winamp's installation is found through the Wine prefix's registry, and Windows paths map to
 // files of this machine through dosdevices, ignoring case as Windows does.
 
-#include "platform/WinePrefix.h"
+#include "base/WinePrefix.h"
 
 #include "TempHome.h"
 

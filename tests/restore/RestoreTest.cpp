@@ -3,10 +3,11 @@
 // name and the row unhandled, and no name from the service reaches outside the target.
 
 #include "app/Engine.h"
+#include "EngineInternals.h"
 #include "restore/Restore.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 #include "store/Statements.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
@@ -55,10 +56,10 @@ protected:
     server = std::make_unique<test::RawHttpServer>([this](const test::CapturedRequest& r) { return Answer(r); });
     engine = std::make_unique<Engine>(ui, EngineOptions{"/stage " + server->hostPort(), {}});
     engine->Startup();
-    engine->UserName = "alice";
+    engine->SetCredentials("alice", engine->password());
     target = files() / "restore";
     std::filesystem::create_directories(target);
-    engine->restorePathBox = target.string();
+    engine->SetRestoreTarget(target.string());
   }
   void TearDown() override {
     engine.reset();
@@ -89,12 +90,12 @@ protected:
   static std::string Content(const std::string& key) { return "ID3 audio bytes of " + key + std::string(5000, 'x'); }
 
   void ChoosePlaylists(std::vector<std::pair<std::string, std::string>> captionsAndKeys) {
-    engine->RestorePlaylists.clear();
-    for (auto& [caption, key] : captionsAndKeys) engine->RestorePlaylists.push_back({caption, key, "", true, caption});
+    EngineInternals::servicePlaylists(*engine).rows.clear();
+    for (auto& [caption, key] : captionsAndKeys) EngineInternals::servicePlaylists(*engine).rows.push_back({caption, key, "", true, caption});
   }
   std::vector<std::string> LogLinesStartingWith(const std::string& prefix) const {
     std::vector<std::string> lines;
-    for (const auto& line : engine->Restore.log) {
+    for (const auto& line : engine->restoreState().log) {
       if (line.rfind(prefix, 0) == 0) lines.push_back(line);
     }
     return lines;
@@ -126,37 +127,37 @@ TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
   playlistItems["p2"] = Item("e3", "Shared", "Duo", "Both") + "<item><entrykey>e4</entrykey><name>Bare</name></item>";
   ChoosePlaylists({{"Road trip", "p1"}, {"Chill", "p2"}});
 
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
 
   EXPECT_EQ(FilesBelowTarget(), (std::vector<std::string>{"Chill/ - Bare.mp3", "Road trip/Band - Song (Album).mp3",
                                                           "Road trip/Duo - Shared (Both).mp3",
                                                           "Road trip/unknown artist - Other (unknown).mp3"}));
   EXPECT_EQ(test::ReadFile(target / "Road trip" / "Band - Song (Album).mp3"), Content("e1"));
   EXPECT_EQ(deliverCalls, 4); // e3 sits in both playlists and is fetched once
-  EXPECT_EQ(engine->Restore.itemsFound, 5);
-  EXPECT_EQ(engine->Restore.itemsFoundCaption, "5");
-  EXPECT_EQ(engine->RestorePlaylists[0].items, "4");
-  EXPECT_EQ(engine->RestorePlaylists[1].items, "2");
+  EXPECT_EQ(engine->restoreState().itemsFound, 5);
+  EXPECT_EQ(engine->restoreState().itemsFoundCaption, "5");
+  EXPECT_EQ(EngineInternals::servicePlaylists(*engine).rows[0].items, "4");
+  EXPECT_EQ(EngineInternals::servicePlaylists(*engine).rows[1].items, "2");
   EXPECT_EQ(LogLinesStartingWith("Item found | ").front(), "Item found | Name: Song; Artist: Band; Album:Album");
   EXPECT_EQ(LogLinesStartingWith("Next file: ").size(), 4u);
   // Four passes fetched, one found nothing left: the total bar moved five times.
-  EXPECT_EQ(engine->Restore.totalPosition, 5);
+  EXPECT_EQ(engine->restoreState().totalPosition, 5);
   EXPECT_EQ(ui.bars[ProgressBar::DownloadTotal].maximum, 5);
-  EXPECT_EQ(UnhandledRestoreRows(*engine), 0);
+  EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
 
   // Running again lists the same items, finds every file in place and asks for no download.
   deliverCalls = 0;
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(deliverCalls, 0);
-  EXPECT_EQ(UnhandledRestoreRows(*engine), 0);
+  EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
 }
 
 TEST_F(RestoreTest, WholeLibraryModeUsesAllItemsAndScalesTheTotalBar) {
   for (int i = 0; i < 25; ++i) {
     libraryItems += Item("k" + std::to_string(i), "T" + std::to_string(i), "A", "");
   }
-  engine->Restore.wholeLibrary = true;
-  ASSERT_TRUE(RestoreNow(*engine));
+  engine->SetRestoreWholeLibrary(true);
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(FilesBelowTarget().size(), 25u);
   EXPECT_TRUE(std::filesystem::exists(target / "All items" / "A - T7.mp3"));
   std::vector<std::string> found;
@@ -165,9 +166,9 @@ TEST_F(RestoreTest, WholeLibraryModeUsesAllItemsAndScalesTheTotalBar) {
   }
   EXPECT_EQ(found, (std::vector<std::string>{"     Item found: A - T0", "     Item found: A - T10",
                                              "     Item found: A - T20"}));
-  EXPECT_EQ(engine->Restore.itemsFoundCaption, "25");
-  EXPECT_EQ(engine->Restore.totalMaximum, 26);
-  EXPECT_EQ(engine->Restore.totalPosition, 26);
+  EXPECT_EQ(engine->restoreState().itemsFoundCaption, "25");
+  EXPECT_EQ(engine->restoreState().totalMaximum, 26);
+  EXPECT_EQ(engine->restoreState().totalPosition, 26);
   EXPECT_TRUE(LogLinesStartingWith("Item found | ").empty());
 }
 
@@ -178,31 +179,31 @@ TEST_F(RestoreTest, FailedDownloadsLeaveNoFileAndTheRowForTheNextRun) {
     brokenKey = "bad";
     brokenAnswer = answer;
     ui.errorDisplays.clear();
-    ASSERT_TRUE(RestoreNow(*engine));
+    ASSERT_TRUE(engine->RestoreNow());
     EXPECT_EQ(FilesBelowTarget(), std::vector<std::string>{"P/A - One.mp3"}) << "no partial file anywhere";
     ASSERT_EQ(ui.errorDisplays.size(), 1u);
-    EXPECT_EQ(engine->Restore.log.back(), "http://" + server->hostPort() + "/file/bad");
+    EXPECT_EQ(engine->restoreState().log.back(), "http://" + server->hostPort() + "/file/bad");
     EXPECT_GT(engine->databases().temporary->execAndGet(
                   "SELECT count(*) FROM downloadmetainfo WHERE entrykey = 'bad' AND handled = 0").getInt(), 0);
     EXPECT_FALSE(std::filesystem::exists(target / "P" / "A - Three.mp3")); // the run ended at the failure
   }
   brokenKey.clear();
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(FilesBelowTarget().size(), 3u);
   EXPECT_TRUE(test::ReadFile(target / "P" / "A - Two.mp3") == Content("bad"));
-  EXPECT_EQ(UnhandledRestoreRows(*engine), 0);
+  EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
 }
 
 TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
   playlistItems["p"] = Item("a", "One", "A", "") + Item("b", "Two", "A", "");
   ChoosePlaylists({{"P", "p"}});
   refuseDeliver = true;
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(deliverCalls, 1);
   EXPECT_TRUE(ui.sawStatus("     Login failed"));
   EXPECT_EQ(ui.errorMessages, std::vector<std::string>{"Could not load data from server - error 77 (details: not yours)"});
   EXPECT_TRUE(FilesBelowTarget().empty());
-  EXPECT_EQ(UnhandledRestoreRows(*engine), 2);
+  EXPECT_EQ(engine->restorer().UnhandledRows(), 2);
 }
 
 TEST_F(RestoreTest, HostileNamesStayInsideTheTarget) {
@@ -212,7 +213,7 @@ TEST_F(RestoreTest, HostileNamesStayInsideTheTarget) {
   ChoosePlaylists({{"..", "p"}, {"", "q"}, {".", "r"}});
   playlistItems["q"] = Item("5", "In empty", "A", "");
   playlistItems["r"] = Item("6", "In dot", "A", "");
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_TRUE(ui.errorDisplays.empty()) << ui.errorDisplays.front();
   EXPECT_EQ(FilesBelowTarget().size(), 6u) << ::testing::PrintToString(FilesBelowTarget());
   const auto root = std::filesystem::weakly_canonical(target).string() + "/";
@@ -239,18 +240,18 @@ TEST_F(RestoreTest, FailingWorkListStatementsReportSqliteMessageAndStatementText
   ChoosePlaylists({{"P", "p"}});
 
   db.exec("CREATE TEMP TRIGGER refuse BEFORE INSERT ON downloadmetainfo BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  EXPECT_EQ(failure([&] { RestoreNow(*engine); }), std::string("refused\n\n") + sql::kInsertDownloadMetaInfo);
+  EXPECT_EQ(failure([&] { engine->RestoreNow(); }), std::string("refused\n\n") + sql::kInsertDownloadMetaInfo);
   db.exec("DROP TRIGGER refuse");
   db.exec("CREATE TEMP TRIGGER refuse BEFORE UPDATE ON downloadmetainfo BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  EXPECT_EQ(failure([&] { RestoreNow(*engine); }), std::string("refused\n\n") + sql::kMarkDownloadHandled);
-  EXPECT_FALSE(engine->Restore.running);
+  EXPECT_EQ(failure([&] { engine->RestoreNow(); }), std::string("refused\n\n") + sql::kMarkDownloadHandled);
+  EXPECT_FALSE(engine->restoreState().running);
 
   db.exec("DROP TRIGGER refuse");
   db.exec("DROP TABLE downloadmetainfo");
-  engine->Restore.wholeLibrary = true;
-  EXPECT_EQ(failure([&] { RestoreNow(*engine); }),
+  engine->SetRestoreWholeLibrary(true);
+  EXPECT_EQ(failure([&] { engine->RestoreNow(); }),
             std::string("no such table: downloadmetainfo\n\n") + sql::kSelectUnhandledDownloads);
-  EXPECT_EQ(failure([&] { UnhandledRestoreRows(*engine); }),
+  EXPECT_EQ(failure([&] { engine->restorer().UnhandledRows(); }),
             std::string("no such table: downloadmetainfo\n\n") + sql::kCountUnhandledDownloads);
 }
 
@@ -271,17 +272,17 @@ TEST_F(RestoreTest, CancelLetsTheCurrentFileFinishAndTheNextRestoreStartsAfresh)
   ui.onProcessMessages = [&] {
     if (!cancelled && deliverCalls == 1) {
       cancelled = true;
-      CancelDownloads(*engine);
+      engine->CancelDownloads();
     }
   };
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(ui.messages.back(), "Done - please wait for the current file to be finished");
   EXPECT_EQ(FilesBelowTarget(), std::vector<std::string>{"P/A - One.mp3"});
   EXPECT_EQ(LogLinesStartingWith("Next file: ").size(), 1u);
-  EXPECT_TRUE(engine->Restore.DownloadsCancelled);
+  EXPECT_TRUE(engine->restoreState().DownloadsCancelled);
 
   ui.onProcessMessages = nullptr;
-  ASSERT_TRUE(RestoreNow(*engine)); // a new restore is not held back by the old cancel
+  ASSERT_TRUE(engine->RestoreNow()); // a new restore is not held back by the old cancel
   EXPECT_EQ(FilesBelowTarget().size(), 3u);
 }
 
@@ -290,19 +291,19 @@ TEST_F(RestoreTest, OneRestoreAtATimeAndAValidTargetFirst) {
   ChoosePlaylists({{"P", "p"}});
   bool secondTried = false, secondRefused = false;
   ui.onProcessMessages = [&] {
-    if (engine->Restore.running && !secondTried) {
+    if (engine->restoreState().running && !secondTried) {
       secondTried = true;
-      secondRefused = !RestoreNow(*engine);
+      secondRefused = !engine->RestoreNow();
     }
   };
-  ASSERT_TRUE(RestoreNow(*engine));
+  ASSERT_TRUE(engine->RestoreNow());
   EXPECT_TRUE(secondRefused);
   EXPECT_EQ(getItemsCalls, 1);
-  EXPECT_FALSE(engine->Restore.running);
+  EXPECT_FALSE(engine->restoreState().running);
 
   ui.onProcessMessages = nullptr;
-  engine->restorePathBox = (files() / "missing").string();
-  EXPECT_FALSE(RestoreNow(*engine));
+  engine->SetRestoreTarget((files() / "missing").string());
+  EXPECT_FALSE(engine->RestoreNow());
   EXPECT_EQ(ui.messages.back(), "Please select a valid directory where the files should be restored");
 }
 

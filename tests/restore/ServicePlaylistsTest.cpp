@@ -1,7 +1,7 @@
 // LoadPlaylists lists only the user's own, non-dynamic, named playlists, and SafeFileName drops exactly the nine forbidden characters.
 
 #include "app/Engine.h"
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
@@ -29,12 +29,12 @@ protected:
       return answer_;
     });
     engine_ = std::make_unique<Engine>(ui, EngineOptions{"/stage " + server.hostPort(), configHome() / "s.ini"});
-    engine_->UserName = user;
-    return LoadPlaylists(*engine_);
+    engine_->SetCredentials(user, engine_->password());
+    return engine_->LoadServicePlaylists();
   }
   std::vector<std::string> Captions() const {
     std::vector<std::string> captions;
-    for (const auto& row : engine_->RestorePlaylists) captions.push_back(row.caption + "=" + row.entryKey);
+    for (const auto& row : engine_->servicePlaylists().rows) captions.push_back(row.caption + "=" + row.entryKey);
     return captions;
   }
 
@@ -66,9 +66,9 @@ TEST_F(ServicePlaylistsTest, ListsOwnNonDynamicNamedPlaylistsInAnswerOrder) {
       "</items>")));
   EXPECT_TRUE(data.Success);
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Road trip=k1", "Zedmix=k5", "Tagged= k8 "}));
-  EXPECT_EQ(engine_->DropPlaylistNames, (std::vector<std::string>{"Road: trip", "Zed/mix", "Tagged"}));
-  EXPECT_EQ(engine_->RestorePlaylists[1].name, "Zed/mix");
-  for (const auto& row : engine_->RestorePlaylists) EXPECT_TRUE(row.checked);
+  EXPECT_EQ(engine_->servicePlaylists().names, (std::vector<std::string>{"Road: trip", "Zed/mix", "Tagged"}));
+  EXPECT_EQ(engine_->servicePlaylists().rows[1].name, "Zed/mix");
+  for (const auto& row : engine_->servicePlaylists().rows) EXPECT_TRUE(row.checked);
   EXPECT_EQ(ui.statusTexts.front(), "     Loading playlists ...");
   EXPECT_EQ(ui.viewChanges.back(), View::RestorePlaylists);
 
@@ -88,11 +88,11 @@ TEST_F(ServicePlaylistsTest, OwnerMatchIgnoresOnlyAsciiLetterCase) {
 
 TEST_F(ServicePlaylistsTest, RefusedListingGivesEmptyListsAndNewLoadsReplaceOldOnes) {
   Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" + Item("A", "1", "0", "alice") + "</items>")));
-  ASSERT_EQ(engine_->RestorePlaylists.size(), 1u);
+  ASSERT_EQ(engine_->servicePlaylists().rows.size(), 1u);
   const TWSReturnData data = Load(HttpAnswer(200, Envelope("false", "9", "no")));
   EXPECT_FALSE(data.Success);
-  EXPECT_TRUE(engine_->RestorePlaylists.empty());
-  EXPECT_TRUE(engine_->DropPlaylistNames.empty());
+  EXPECT_TRUE(engine_->servicePlaylists().rows.empty());
+  EXPECT_TRUE(engine_->servicePlaylists().names.empty());
 }
 
 TEST_F(ServicePlaylistsTest, UnreadableAnswersEndTheListingWithAnError) {

@@ -1,7 +1,7 @@
 // Every answer body ends as a TWSReturnData: a readable envelope as the service said, anything else as code 500.
 
 #include "app/Engine.h"
-#include "app/WorkFolder.h"
+#include "base/WorkFolder.h"
 #include "service/ApiError.h"
 #include "service/ApiResult.h"
 #include "service/CallService.h"
@@ -122,7 +122,7 @@ TEST_F(ApiResultTest, CallServiceTurnsEveryFailureIntoCode500) {
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + server.hostPort(), configHome() / "s.ini"});
   for (std::size_t i = 0; i < answers.size(); ++i) {
-    const TWSReturnData data = CallService(engine, "sets/get", FormData(), true, kCouldNotConnect);
+    const TWSReturnData data = engine.service().Call("sets/get", FormData(), true, kCouldNotConnect);
     EXPECT_FALSE(data.Success) << i;
     EXPECT_EQ(data.ErrorCode, 500) << i;
     EXPECT_EQ(data.ErrorMessage, kCouldNotConnect) << i;
@@ -131,7 +131,7 @@ TEST_F(ApiResultTest, CallServiceTurnsEveryFailureIntoCode500) {
   EXPECT_EQ(next, answers.size());
 
   // Without a message of the caller's (the upload paths) the cause is the message.
-  const TWSReturnData upload = CallService(engine, "transmitfile", FormData(), true, "");
+  const TWSReturnData upload = engine.service().Call("transmitfile", FormData(), true, "");
   EXPECT_EQ(upload.ErrorCode, 500);
   EXPECT_THAT(upload.ErrorMessage, ::testing::HasSubstr("transmitfile"));
 }
@@ -142,7 +142,7 @@ TEST_F(ApiResultTest, CallServiceHandsOverWellFormedAnswers) {
   });
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + server.hostPort(), configHome() / "s.ini"});
-  const TWSReturnData data = CallService(engine, "user/checkaccess", FormData(), true, kCouldNotConnect);
+  const TWSReturnData data = engine.service().Call("user/checkaccess", FormData(), true, kCouldNotConnect);
   EXPECT_FALSE(data.Success);
   EXPECT_EQ(data.ErrorCode, 42);
   EXPECT_EQ(data.ErrorMessage, "Wrong password");

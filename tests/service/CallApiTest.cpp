@@ -2,7 +2,7 @@
 // fields) and fails on every transport or HTTP error.
 
 #include "app/Engine.h"
-#include "app/BuildInfo.h"
+#include "base/BuildInfo.h"
 #include "service/ApiError.h"
 #include "service/CallApi.h"
 #include "RawHttpServer.h"
@@ -65,15 +65,15 @@ TEST_F(CallApiTest, SendsCallerFieldsThenStandardFieldsAsPlainParts) {
   RawHttpServer server([](const CapturedRequest&) { return HttpAnswer(200, "<ok/>"); });
   // A base ending in a slash, like the default one, gives the two-slash path.
   Engine engine = MakeEngine("/stage " + server.hostPort() + "/");
-  engine.UserName = "Alice Ä";
-  engine.Password = "";
+  engine.SetCredentials("Alice Ä", engine.password());
+  engine.SetCredentials(engine.userName(), "");
   const auto list = files() / "hash list.xml";
   test::WriteFile(list, "<hashes>\r\n<h>1</h></hashes>");
 
   FormData form;
   form.AddText("_instancename", "box").AddFile("filedata", list.string(), "text/xml").AddText("empty", "");
   TRESTApiResponse response;
-  CallApi(engine, "items/checkhashvalues", std::move(form), response, true);
+  engine.service().Post("items/checkhashvalues", std::move(form), response, true);
   EXPECT_EQ(response.StatusCode, 200);
   EXPECT_EQ(response.Body, "<ok/>");
 
@@ -103,11 +103,11 @@ TEST_F(CallApiTest, SendsCallerFieldsThenStandardFieldsAsPlainParts) {
 TEST_F(CallApiTest, StageHostGetsOneSlashAndAddressMethodsGetOnlyTheStandardFields) {
   RawHttpServer server([](const CapturedRequest&) { return HttpAnswer(200, "x"); });
   Engine engine = MakeEngine("  /stage " + server.hostPort() + "  ");
-  engine.UserName = "bob";
-  engine.Password = "secret";
+  engine.SetCredentials("bob", engine.password());
+  engine.SetCredentials(engine.userName(), "secret");
   TRESTApiResponse response;
-  CallApi(engine, "user/checkaccess", FormData().AddText("_instancename", "h"), response, false);
-  CallApi(engine, "http://" + server.hostPort() + "/upload/once?k=1", FormData(), response, false);
+  engine.service().Post("user/checkaccess", FormData().AddText("_instancename", "h"), response, false);
+  engine.service().Post("http://" + server.hostPort() + "/upload/once?k=1", FormData(), response, false);
 
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -129,9 +129,9 @@ TEST_F(CallApiTest, FollowsRedirectsWithCookiesThatDieWithTheCall) {
   });
   Engine engine = MakeEngine("/stage " + server.hostPort());
   TRESTApiResponse response;
-  CallApi(engine, "start", FormData(), response, false);
+  engine.service().Post("start", FormData(), response, false);
   EXPECT_EQ(response.Body, "final:session=abc");
-  CallApi(engine, "other", FormData(), response, false);
+  engine.service().Post("other", FormData(), response, false);
   EXPECT_EQ(response.Body, "final:");
 }
 
@@ -149,13 +149,13 @@ TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseA
   TRESTApiResponse response;
   response.Body = "untouched";
   try {
-    CallApi(engine, "fails", FormData(), response, false);
+    engine.service().Post("fails", FormData(), response, false);
     FAIL() << "HTTP 500 did not throw";
   } catch (const ApiError& error) {
     EXPECT_EQ(error.httpStatus(), 500);
   }
-  EXPECT_THROW(CallApi(engine, "missing", FormData(), response, false), ApiError);
-  EXPECT_THROW(CallApi(engine, "loop", FormData(), response, false), ApiError);
+  EXPECT_THROW(engine.service().Post("missing", FormData(), response, false), ApiError);
+  EXPECT_THROW(engine.service().Post("loop", FormData(), response, false), ApiError);
   EXPECT_EQ(hops, 16); // the first request and 15 redirects
   EXPECT_EQ(response.Body, "untouched");
 
@@ -165,7 +165,7 @@ TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseA
     closedPort = gone.port();
   }
   Engine offline = MakeEngine("/stage 127.0.0.1:" + std::to_string(closedPort));
-  EXPECT_THROW(CallApi(offline, "user/checkaccess", FormData(), response, true), ApiError);
+  EXPECT_THROW(offline.service().Post("user/checkaccess", FormData(), response, true), ApiError);
 }
 
 TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
@@ -186,7 +186,7 @@ TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
   for (const std::string& method : {std::string("to-ftp"), std::string("to-file"), "file://" + local}) {
     TRESTApiResponse response;
     try {
-      CallApi(engine, method, FormData(), response, false);
+      engine.service().Post(method, FormData(), response, false);
       ADD_FAILURE() << method << " was followed";
     } catch (const ApiError& error) {
       EXPECT_THAT(error.what(), ::testing::HasSubstr("Unsupported protocol")) << method;
@@ -201,10 +201,10 @@ TEST_F(CallApiTest, UnreadableFileFailsBeforeAnythingIsSent) {
   TRESTApiResponse response;
   FormData form;
   form.AddFile("filedata", (files() / "nothing.mp3").string(), "audio/unknown");
-  EXPECT_THROW(CallApi(engine, "items/add", std::move(form), response, true), ApiError);
+  EXPECT_THROW(engine.service().Post("items/add", std::move(form), response, true), ApiError);
   FormData folder;
   folder.AddFile("filedata", files().string(), "audio/unknown");
-  EXPECT_THROW(CallApi(engine, "items/add", std::move(folder), response, true), ApiError);
+  EXPECT_THROW(engine.service().Post("items/add", std::move(folder), response, true), ApiError);
   EXPECT_TRUE(server.requests().empty());
 }
 
@@ -214,22 +214,22 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
   Engine engine = MakeEngine("/stage " + server.hostPort());
   const auto audio = files() / "song.mp3";
   test::WriteFile(audio, std::string(300000, 'x'));
-  engine.counters.TotalBytes = 400 * 1024;
+  engine.service().counters().TotalBytes = 400 * 1024;
 
   FormData form;
   form.AddFile("filedata", audio.string(), "audio/unknown");
   TRESTApiResponse response;
-  CallApi(engine, "items/add", std::move(form), response, true);
+  engine.service().Post("items/add", std::move(form), response, true);
 
   const std::size_t sent = server.requests().at(0).body.size();
-  EXPECT_EQ(engine.counters.UploadedBytes, static_cast<std::int64_t>(sent + answer.size()));
-  EXPECT_EQ(engine.counters.ShownUploadedBytes, engine.counters.UploadedBytes);
-  EXPECT_EQ(engine.counters.BytesLeft, engine.counters.TotalBytes - engine.counters.UploadedBytes);
+  EXPECT_EQ(engine.service().counters().UploadedBytes, static_cast<std::int64_t>(sent + answer.size()));
+  EXPECT_EQ(engine.service().counters().ShownUploadedBytes, engine.service().counters().UploadedBytes);
+  EXPECT_EQ(engine.service().counters().BytesLeft, engine.service().counters().TotalBytes - engine.service().counters().UploadedBytes);
   // The file bar ends on the answer, the last transfer of the exchange.
   EXPECT_EQ(ui.bars[ProgressBar::File].position, 5000);
   EXPECT_EQ(ui.bars[ProgressBar::File].maximum, 5000);
   EXPECT_EQ(ui.bars[ProgressBar::StatusGlobal].maximum, 400);
-  EXPECT_EQ(ui.bars[ProgressBar::StatusGlobal].position, engine.counters.UploadedBytes / 1024);
+  EXPECT_EQ(ui.bars[ProgressBar::StatusGlobal].position, engine.service().counters().UploadedBytes / 1024);
   EXPECT_GT(ui.pumps, 0);
 
   // After a redirect the request is sent again; those bytes count as well.
@@ -242,18 +242,18 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
   Engine moved = MakeEngine("/stage " + redirecting.hostPort());
   FormData twice;
   twice.AddFile("filedata", audio.string(), "audio/unknown");
-  CallApi(moved, "moved", std::move(twice), response, true);
+  moved.service().Post("moved", std::move(twice), response, true);
   const auto sentTwice = redirecting.requests();
   ASSERT_EQ(sentTwice.size(), 2u);
-  EXPECT_EQ(moved.counters.UploadedBytes,
+  EXPECT_EQ(moved.counters().UploadedBytes,
             static_cast<std::int64_t>(sentTwice[0].body.size() + sentTwice[1].body.size() + 4));
 
   test::RecordingUi quiet;
   Engine silent(quiet, {"/stage " + server.hostPort(), configHome() / "settings.ini"});
-  CallApi(silent, "misc/sendinvitation", FormData().AddText("email", "a@b.test"), response, false);
+  silent.service().Post("misc/sendinvitation", FormData().AddText("email", "a@b.test"), response, false);
   EXPECT_EQ(quiet.progressEvents, 0);
   EXPECT_EQ(quiet.pumps, 0);
-  EXPECT_EQ(silent.counters.UploadedBytes, 0);
+  EXPECT_EQ(silent.counters().UploadedBytes, 0);
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "SourceTestService.h"
 #include "TempHome.h"
 #include "app/Engine.h"
-#include "app/Login.h"
 #include "restore/Restore.h"
 #include "sources/DroppedFiles.h"
 
@@ -31,7 +30,7 @@ protected:
       dropped_.push_back((files() / name).string());
     }
     test::WriteFile(files() / "late.mp3", "dropped during the analysis");
-    DropFiles(*engine_, dropped_);
+    engine_->DropFiles(dropped_);
   }
   void TearDown() override {
     engine_.reset();
@@ -41,20 +40,20 @@ protected:
   // Every request that starts something or changes the list or queue in use, all at once. "Stop
   // upload" is left out: it stays allowed at any time.
   void ClickEverything() {
-    EXPECT_FALSE(AnalyzeAndUpload(*engine_));
-    DropFiles(*engine_, {(files() / "late.mp3").string()});
-    ClearDroppedFiles(*engine_);
-    AnalyzeWinampData(*engine_);
-    EXPECT_FALSE(StartWinampUpload(*engine_));
-    engine_->Upload.ResumeUpload();
-    if (const UploadQueueRecord* first = engine_->Upload.queue().First()) {
-      EXPECT_FALSE(engine_->Upload.RemoveQueueItem(first->id));
-      engine_->Upload.StopAndClearUploadQueue();
+    EXPECT_FALSE(engine_->AnalyzeAndUpload());
+    engine_->DropFiles({(files() / "late.mp3").string()});
+    engine_->ClearDroppedFiles();
+    engine_->AnalyzeWinampData();
+    EXPECT_FALSE(engine_->StartWinampUpload());
+    engine_->ResumeUpload();
+    if (const UploadQueueRecord* first = engine_->upload().queue().First()) {
+      EXPECT_FALSE(engine_->RemoveQueueItem(first->id));
+      engine_->ClearUploadQueue();
     }
-    LoadLibraryInformation(*engine_);
-    EXPECT_FALSE(RestoreNow(*engine_));
-    performLogin(*engine_);
-    EXPECT_FALSE(Logout(*engine_));
+    engine_->LoadLibraryInformation();
+    EXPECT_FALSE(engine_->RestoreNow());
+    engine_->Login();
+    EXPECT_FALSE(engine_->Logout());
   }
 
   // Runs "Analyze and upload" and clicks everything once while `activity` is under way.
@@ -65,20 +64,20 @@ protected:
       clicked = true;
       ClickEverything();
     };
-    ASSERT_TRUE(AnalyzeAndUpload(*engine_));
+    ASSERT_TRUE(engine_->AnalyzeAndUpload());
     ui_.onProcessMessages = nullptr;
     ASSERT_TRUE(clicked);
   }
 
   void ExpectTheRunUntouched(const std::string& busyWith) {
-    EXPECT_THAT(engine_->DroppedFileList.rows(), ElementsAreArray(dropped_));
-    EXPECT_EQ(engine_->MediaItems.size(), 3u);
-    EXPECT_EQ(engine_->Upload.queue().QueueCount(), 3);
-    EXPECT_TRUE(engine_->Upload.windows().startTimerEnabled);
-    EXPECT_FALSE(engine_->Upload.UploadStopped());
-    EXPECT_FALSE(engine_->Upload.LoopActive());
+    EXPECT_THAT(engine_->droppedFiles().rows(), ElementsAreArray(dropped_));
+    EXPECT_EQ(engine_->collection().items.size(), 3u);
+    EXPECT_EQ(engine_->upload().queue().QueueCount(), 3);
+    EXPECT_TRUE(engine_->upload().windows().startTimerEnabled);
+    EXPECT_FALSE(engine_->upload().UploadStopped());
+    EXPECT_FALSE(engine_->upload().LoopActive());
     EXPECT_THAT(ui_.statusTexts, Contains("     Busy with " + busyWith + " - please try again when it is done"));
-    EXPECT_EQ(engine_->UserName, "owner");
+    EXPECT_EQ(engine_->userName(), "owner");
     // The one duplicate check of the run, nothing else.
     const auto requests = service_.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -92,27 +91,27 @@ protected:
 };
 
 TEST_F(ActivityGuardTest, EveryRequestDuringAnAnalysisIsRefused) {
-  engine_->UserName = "owner";
+  engine_->SetCredentials("owner", engine_->password());
   ClickEverythingDuring(Activity::Analysing);
   ExpectTheRunUntouched("an analysis");
 }
 
 TEST_F(ActivityGuardTest, EveryRequestDuringAQueueBuildIsRefused) {
-  engine_->UserName = "owner";
+  engine_->SetCredentials("owner", engine_->password());
   ClickEverythingDuring(Activity::BuildingQueue);
   ExpectTheRunUntouched("building the upload queue");
 }
 
 TEST_F(ActivityGuardTest, AnUploadRunRefusesNewWorkButTakesDropsAndItsOwnControls) {
-  ASSERT_TRUE(AnalyzeAndUpload(*engine_));
+  ASSERT_TRUE(engine_->AnalyzeAndUpload());
   ASSERT_EQ(engine_->CurrentActivity(), Activity::Uploading); // the start tick is pending
-  EXPECT_FALSE(AnalyzeAndUpload(*engine_));
+  EXPECT_FALSE(engine_->AnalyzeAndUpload());
   EXPECT_EQ(ui_.messages.back(), "An upload is in progress. Wait until the current file is sent, then try again.");
-  DropFiles(*engine_, {(files() / "late.mp3").string()});
-  EXPECT_EQ(engine_->DroppedFileList.rows().size(), 4u);
-  engine_->Upload.StopUpload();
-  engine_->Upload.OnStartTimer();
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Stopped);
+  engine_->DropFiles({(files() / "late.mp3").string()});
+  EXPECT_EQ(engine_->droppedFiles().rows().size(), 4u);
+  engine_->StopUpload();
+  engine_->OnStartTimer();
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
   EXPECT_EQ(engine_->CurrentActivity(), Activity::Idle);
 }
 

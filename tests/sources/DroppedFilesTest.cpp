@@ -2,12 +2,13 @@
 // folders) exactly once, and "Analyze and upload" describes the listed files and queues them.
 
 #include "RawHttpServer.h"
+#include "EngineInternals.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "app/WorkFolder.h"
+#include "base/WorkFolder.h"
 #include "app/Engine.h"
 #include "sources/DroppedFiles.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ protected:
   }
   std::string F(const std::string& relative) const { return (files() / relative).string(); }
   void Touch(const std::string& relative, const std::string& bytes = "audio") { test::WriteFile(files() / relative, bytes); }
-  const std::vector<std::string>& Rows() const { return engine_->DroppedFileList.rows(); }
+  const std::vector<std::string>& Rows() const { return engine_->droppedFiles().rows(); }
 
   test::RecordingUi ui_;
   std::unique_ptr<test::RawHttpServer> server_;
@@ -74,7 +75,7 @@ TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
   Touch("dir.m3u/notes.txt");
 
   ui_.viewChanges.clear();
-  DropFiles(*engine_, {F("a.mp3"), F("b.wav"), F("c.m3u8"), F("d.mp"), F("e.a"), F("list.m3u"), F("list.pls"),
+  engine_->DropFiles({F("a.mp3"), F("b.wav"), F("c.m3u8"), F("d.mp"), F("e.a"), F("list.m3u"), F("list.pls"),
                        F("dir.m3u"), F("missing.mp3")});
   EXPECT_THAT(Rows(), ElementsAre(F("a.mp3"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("#1 Hit.mp3"),
                                   F("wine/dosdevices/c:/Music/win.mp3"), F("from-pls.ogg"), F("dir.m3u/inside.MP3")));
@@ -87,13 +88,13 @@ TEST_F(DroppedFilesTest, AFileReachedTwiceIsListedOnceButCaseMakesAnotherPath) {
   Touch("music/sub/y.m4a");
   Touch("music/X.mp3");
   Touch("mix.m3u", "music/x.mp3\n" + F("music/sub/y.m4a") + "\n");
-  DropFiles(*engine_, {F("music")});
-  DropFiles(*engine_, {F("music/x.mp3"), F("mix.m3u"), F("music/sub/y.m4a")});
+  engine_->DropFiles({F("music")});
+  engine_->DropFiles({F("music/x.mp3"), F("mix.m3u"), F("music/sub/y.m4a")});
   EXPECT_THAT(Rows(), UnorderedElementsAre(F("music/x.mp3"), F("music/X.mp3"), F("music/sub/y.m4a")));
 
-  ClearDroppedFiles(*engine_);
+  engine_->ClearDroppedFiles();
   EXPECT_THAT(Rows(), IsEmpty());
-  DropFiles(*engine_, {F("music/x.mp3")});
+  engine_->DropFiles({F("music/x.mp3")});
   EXPECT_THAT(Rows(), ElementsAre(F("music/x.mp3")));
 }
 
@@ -103,7 +104,7 @@ TEST_F(DroppedFilesTest, UnreadableM3uEndsTheDropButKeepsWhatWasListed) {
   Touch("b.mp3");
   Touch("locked.m3u", "a.mp3\n");
   ::chmod(F("locked.m3u").c_str(), 0);
-  DropFiles(*engine_, {F("a.mp3"), F("locked.m3u"), F("b.mp3")});
+  engine_->DropFiles({F("a.mp3"), F("locked.m3u"), F("b.mp3")});
   EXPECT_THAT(Rows(), ElementsAre(F("a.mp3")));
   ASSERT_EQ(ui_.errorDisplays.size(), 1u);
   EXPECT_THAT(ui_.errorDisplays[0], ::testing::HasSubstr("locked.m3u"));
@@ -112,16 +113,16 @@ TEST_F(DroppedFilesTest, UnreadableM3uEndsTheDropButKeepsWhatWasListed) {
 TEST_F(DroppedFilesTest, AnalysisDescribesExistingRowsAndKeepsVanishedOnes) {
   Touch("one.mp3", "first content");
   Touch("two.mp3", "second content");
-  DropFiles(*engine_, {F("one.mp3"), F("two.mp3")});
-  engine_->Playlists.push_back({});
+  engine_->DropFiles({F("one.mp3"), F("two.mp3")});
+  EngineInternals::collection(*engine_).playlists.push_back({});
   std::filesystem::remove(F("one.mp3"));
 
-  AnalyzeDroppedFiles(*engine_);
-  ASSERT_EQ(engine_->MediaItems.size(), 1u);
-  EXPECT_EQ(engine_->MediaItems[0].Location, F("two.mp3"));
-  EXPECT_EQ(engine_->MediaItems[0].HashValue, Sha1Hex("second content"));
-  EXPECT_EQ(engine_->MediaItems[0].Size, "14");
-  EXPECT_TRUE(engine_->Playlists.empty());
+  engine_->AnalyzeDroppedFiles();
+  ASSERT_EQ(EngineInternals::collection(*engine_).items.size(), 1u);
+  EXPECT_EQ(EngineInternals::collection(*engine_).items[0].Location, F("two.mp3"));
+  EXPECT_EQ(EngineInternals::collection(*engine_).items[0].HashValue, Sha1Hex("second content"));
+  EXPECT_EQ(EngineInternals::collection(*engine_).items[0].Size, "14");
+  EXPECT_TRUE(EngineInternals::collection(*engine_).playlists.empty());
   EXPECT_EQ(Rows().size(), 2u);
 }
 
@@ -129,40 +130,40 @@ TEST_F(DroppedFilesTest, AnalyzeAndUploadQueuesTheListedFilesWithThePlaylistName
   Touch("song.mp3", "some audio");
   ASSERT_EQ(::link(F("song.mp3").c_str(), F("SONG.mp3").c_str()), 0);  // one file, two names
   Touch("other.mp3", "other audio");
-  DropFiles(*engine_, {F("song.mp3"), F("SONG.mp3"), F("other.mp3")});
-  engine_->DroppedFileList.playlistBox = "Dropped";
+  engine_->DropFiles({F("song.mp3"), F("SONG.mp3"), F("other.mp3")});
+  engine_->SetDropPlaylist("Dropped");
 
-  ASSERT_TRUE(AnalyzeAndUpload(*engine_));
-  EXPECT_EQ(engine_->MediaItems.size(), 3u);
-  EXPECT_EQ(engine_->Upload.CurrentMediaLibraryFile, RunFolder() + "mediaitems_3.xml");
-  EXPECT_EQ(engine_->Upload.CurrentHashListFile, RunFolder() + "mediaitems_hash_3.xml");
-  const auto& records = engine_->Upload.queue().records();
+  ASSERT_TRUE(engine_->AnalyzeAndUpload());
+  EXPECT_EQ(EngineInternals::collection(*engine_).items.size(), 3u);
+  EXPECT_EQ(engine_->upload().CurrentMediaLibraryFile, RunFolder() + "mediaitems_3.xml");
+  EXPECT_EQ(engine_->upload().CurrentHashListFile, RunFolder() + "mediaitems_hash_3.xml");
+  const auto& records = engine_->upload().queue().records();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].location, F("song.mp3"));
   EXPECT_EQ(records[1].location, F("other.mp3"));
   EXPECT_EQ(records[0].autoadd2plist, "Dropped");
   EXPECT_EQ(records[0].hashcheckresponse, "404");
-  EXPECT_TRUE(engine_->Upload.windows().startTimerEnabled);
+  EXPECT_TRUE(engine_->upload().windows().startTimerEnabled);
   EXPECT_EQ(Rows().size(), 3u);
 }
 
 TEST_F(DroppedFilesTest, AnalyzeAndUploadWithAnEmptyListRunsTheChainWithNothing) {
-  ASSERT_TRUE(AnalyzeAndUpload(*engine_));
+  ASSERT_TRUE(engine_->AnalyzeAndUpload());
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "mediaitems_3.xml"));
   EXPECT_EQ(server_->requests().size(), 1u);
-  engine_->Upload.OnStartTimer();
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Finished);
+  engine_->OnStartTimer();
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
 }
 
 TEST_F(DroppedFilesTest, UnopenableListedFileEndsTheAnalysisBeforeAnythingIsWritten) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
   Touch("ok.mp3");
   Touch("locked.mp3");
-  DropFiles(*engine_, {F("ok.mp3"), F("locked.mp3")});
+  engine_->DropFiles({F("ok.mp3"), F("locked.mp3")});
   ::chmod(F("locked.mp3").c_str(), 0);
-  EXPECT_FALSE(AnalyzeAndUpload(*engine_));
+  EXPECT_FALSE(engine_->AnalyzeAndUpload());
   EXPECT_EQ(ui_.errorDisplays.size(), 1u);
-  EXPECT_EQ(engine_->MediaItems.size(), 1u);
+  EXPECT_EQ(EngineInternals::collection(*engine_).items.size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(workFolder() / "mediaitems_3.xml"));
   EXPECT_TRUE(server_->requests().empty());
 }

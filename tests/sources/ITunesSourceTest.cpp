@@ -3,9 +3,10 @@
 // the chosen files with their playlists described in the playlist file.
 
 #include "app/Engine.h"
-#include "platform/ITunesXmlLibrary.h"
+#include "EngineInternals.h"
+#include "sources/ITunesXmlLibrary.h"
 #include "sources/ITunesSource.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include "RecordingUi.h"
 #include "SourceTestService.h"
@@ -150,11 +151,11 @@ protected:
   }
   void UseLibrary(FakePlaylistData library, std::vector<FakePlaylistData> playlists) {
     auto app = std::make_shared<FakeApplication>(std::move(library), std::move(playlists));
-    engine->ITunes.open = [app](const std::filesystem::path&) { return app; };
+    engine->SetITunesOpener([app](const std::filesystem::path&) { return app; });
   }
   std::vector<std::string> QueuedNames() const {
     std::vector<std::string> names;
-    for (const auto& record : engine->Upload.queue().records()) names.push_back(record.name);
+    for (const auto& record : engine->upload().queue().records()) names.push_back(record.name);
     return names;
   }
 
@@ -170,31 +171,31 @@ TEST_F(ITunesSourceTest, AnalysisShowsTheMainWindowAndListsPlainPlaylistsWithTra
               {"Empty", kPlaylistKindUser, {}},
               {"Smart", kPlaylistKindOther, {Song("a")}}});
   Engine loggedOut(ui, EngineOptions{service.stageArgument(), {}});
-  AnalyzeITunesLibraryNow(loggedOut);
+  loggedOut.AnalyzeITunesLibraryNow();
   EXPECT_EQ(ui.messages.back(), "Please log in.");
 
-  engine->Upload.StartUploadRun(); // a run hides the main window; the analysis brings it back
-  engine->Upload.StopUpload();      // the run ends stopped, its window still hidden
-  engine->Upload.OnStartTimer();
-  ASSERT_FALSE(engine->Upload.windows().mainWindowVisible);
-  AnalyzeITunesLibraryNow(*engine);
-  EXPECT_TRUE(engine->Upload.windows().mainWindowVisible);
-  EXPECT_EQ(engine->ITunes.itemsFound, "2");
-  ASSERT_EQ(engine->ITunes.rows.size(), 2u);
-  EXPECT_EQ(engine->ITunes.rows[0].caption, "Library");
-  EXPECT_EQ(engine->ITunes.rows[1].caption, "Mine");
-  EXPECT_EQ(engine->ITunes.rows[1].items, "1");
-  EXPECT_TRUE(engine->ITunes.rows[1].checked);
-  EXPECT_FALSE(engine->ITunes.analyzeEnabled);
+  engine->upload().StartUploadRun(); // a run hides the main window; the analysis brings it back
+  engine->StopUpload();      // the run ends stopped, its window still hidden
+  engine->OnStartTimer();
+  ASSERT_FALSE(engine->upload().windows().mainWindowVisible);
+  engine->AnalyzeITunesLibraryNow();
+  EXPECT_TRUE(engine->upload().windows().mainWindowVisible);
+  EXPECT_EQ(engine->iTunes().itemsFound, "2");
+  ASSERT_EQ(engine->iTunes().rows.size(), 2u);
+  EXPECT_EQ(engine->iTunes().rows[0].caption, "Library");
+  EXPECT_EQ(engine->iTunes().rows[1].caption, "Mine");
+  EXPECT_EQ(engine->iTunes().rows[1].items, "1");
+  EXPECT_TRUE(engine->iTunes().rows[1].checked);
+  EXPECT_FALSE(engine->iTunes().analyzeEnabled);
   EXPECT_TRUE(ui.sawStatus("     Analyzing iTunes library"));
 }
 
 TEST_F(ITunesSourceTest, MissingLibraryGivesTheStartMessage) {
-  engine->ITunes.libraryFile = files() / "no library.xml";
-  AnalyzeITunesLibraryNow(*engine);
+  engine->SetITunesLibraryFile(files() / "no library.xml");
+  engine->AnalyzeITunesLibraryNow();
   EXPECT_EQ(ui.messages.back(), kUnableToStartITunes);
-  EXPECT_FALSE(StartITunesUpload(*engine));
-  EXPECT_TRUE(engine->ITunes.analyzeEnabled);
+  EXPECT_FALSE(engine->StartITunesUpload());
+  EXPECT_TRUE(engine->iTunes().analyzeEnabled);
 }
 
 TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipWhatCannotBeSent) {
@@ -207,20 +208,20 @@ TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipW
   std::vector<FakeTrackData> other{Song("t10"), Song("solo")};
   UseLibrary({"Library", kPlaylistKindLibrary, {}},
              {{"Big", kPlaylistKindUser, big}, {"Other", kPlaylistKindUser, other}, {"Off", kPlaylistKindUser, {Song("off")}}});
-  AnalyzeITunesLibraryNow(*engine);
-  engine->ITunes.rows[2].checked = false;
+  engine->AnalyzeITunesLibraryNow();
+  engine->SetITunesPlaylistChecked(2, false);
 
-  ASSERT_TRUE(StartITunesUpload(*engine));
-  ASSERT_EQ(engine->Playlists.size(), 2u);
-  EXPECT_EQ(engine->Playlists[0].ItemCount, 196); // positions 5..200
-  EXPECT_EQ(engine->Playlists[0].HashValues.front(), Sha1Hex("audio of t4"));
-  EXPECT_EQ(engine->Playlists[0].HashValues.back(), Sha1Hex("audio of t199"));
-  EXPECT_EQ(engine->Playlists[1].HashValues, (std::vector<std::string>{Sha1Hex("audio of t10"), Sha1Hex("audio of solo")}));
-  EXPECT_EQ(engine->MediaItems.size(), 198u); // t10 is collected once per playlist
-  EXPECT_EQ(engine->ITunes.itemsAnalyzed, "2 (Max. 200 items / playlist)");
-  EXPECT_FALSE(engine->ITunes.reference); // released after the collection
+  ASSERT_TRUE(engine->StartITunesUpload());
+  ASSERT_EQ(EngineInternals::collection(*engine).playlists.size(), 2u);
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].ItemCount, 196); // positions 5..200
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].HashValues.front(), Sha1Hex("audio of t4"));
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].HashValues.back(), Sha1Hex("audio of t199"));
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[1].HashValues, (std::vector<std::string>{Sha1Hex("audio of t10"), Sha1Hex("audio of solo")}));
+  EXPECT_EQ(EngineInternals::collection(*engine).items.size(), 198u); // t10 is collected once per playlist
+  EXPECT_EQ(engine->iTunes().itemsAnalyzed, "2 (Max. 200 items / playlist)");
+  EXPECT_FALSE(engine->iTunes().reference); // released after the collection
 
-  const TMediaItem& item = engine->MediaItems.front();
+  const TMediaItem& item = EngineInternals::collection(*engine).items.front();
   EXPECT_EQ(item.Name, "t4");
   EXPECT_EQ(item.Length, "185");
   EXPECT_EQ(item.iTunesPersistentID, "123456789");
@@ -233,7 +234,7 @@ TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipW
   EXPECT_EQ(std::count(queued.begin(), queued.end(), "t10"), 1);
   EXPECT_EQ(std::count(queued.begin(), queued.end(), "off"), 0);
 
-  const std::string playlistFile = WithoutLayout(test::ReadFile(engine->Upload.CurrentPlaylistFile));
+  const std::string playlistFile = WithoutLayout(test::ReadFile(engine->upload().CurrentPlaylistFile));
   EXPECT_NE(playlistFile.find("<item><Name>Other</Name><items><item>" + Sha1Hex("audio of t10") + "</item><item>" +
                               Sha1Hex("audio of solo") + "</item></items></item>"),
             std::string::npos);
@@ -245,29 +246,29 @@ TEST_F(ITunesSourceTest, WholeLibraryCollectsEveryUsableFileAndNoPlaylist) {
   library[4] = {kTrackKindUrl, "stream", "Radio", "", false}; // position 5 is skipped: no status
   library[6].location = (files() / "gone.mp3").string();
   UseLibrary({"Library", kPlaylistKindLibrary, library}, {{"Mine", kPlaylistKindUser, {Song("s1")}}});
-  SetITunesScope(*engine, false);
-  EXPECT_FALSE(engine->ITunes.playlistListEnabled);
+  engine->SetITunesScope(false);
+  EXPECT_FALSE(engine->iTunes().playlistListEnabled);
 
-  ASSERT_TRUE(StartITunesUpload(*engine));
-  EXPECT_EQ(engine->MediaItems.size(), 10u);
-  EXPECT_TRUE(engine->Playlists.empty());
+  ASSERT_TRUE(engine->StartITunesUpload());
+  EXPECT_EQ(EngineInternals::collection(*engine).items.size(), 10u);
+  EXPECT_TRUE(EngineInternals::collection(*engine).playlists.empty());
   EXPECT_EQ(QueuedNames().size(), 10u);
   EXPECT_TRUE(ui.sawStatus("Artist - s10"));
   EXPECT_FALSE(ui.sawStatus("Radio - stream"));
-  const std::string playlistFile = WithoutLayout(test::ReadFile(engine->Upload.CurrentPlaylistFile));
+  const std::string playlistFile = WithoutLayout(test::ReadFile(engine->upload().CurrentPlaylistFile));
   EXPECT_NE(playlistFile.find("<playlists><playlist /></playlists>"), std::string::npos) << playlistFile;
 }
 
 TEST_F(ITunesSourceTest, PlaylistsOfTheSameNameFollowTheFirstRow) {
   UseLibrary({"Library", kPlaylistKindLibrary, {}},
              {{"Twin", kPlaylistKindUser, {Song("x")}}, {"Twin", kPlaylistKindUser, {Song("y")}}});
-  AnalyzeITunesLibraryNow(*engine);
-  ASSERT_EQ(engine->ITunes.rows.size(), 2u);
-  engine->ITunes.rows[1].checked = false; // the second row is never consulted
-  EXPECT_TRUE(IsPlaylistChecked(*engine, "Twin"));
-  EXPECT_FALSE(IsPlaylistChecked(*engine, "twin"));
-  ASSERT_TRUE(StartITunesUpload(*engine));
-  EXPECT_EQ(engine->Playlists.size(), 2u);
+  engine->AnalyzeITunesLibraryNow();
+  ASSERT_EQ(engine->iTunes().rows.size(), 2u);
+  engine->SetITunesPlaylistChecked(1, false); // the second row is never consulted
+  EXPECT_TRUE(IsPlaylistChecked(engine->iTunes(), "Twin"));
+  EXPECT_FALSE(IsPlaylistChecked(engine->iTunes(), "twin"));
+  ASSERT_TRUE(engine->StartITunesUpload());
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists.size(), 2u);
 }
 
 TEST_F(ITunesSourceTest, ReadsALibraryExportFromDisk) {
@@ -280,10 +281,10 @@ TEST_F(ITunesSourceTest, ReadsALibraryExportFromDisk) {
                            "</string></dict></dict><key>Playlists</key><array><dict><key>Name</key><string>Fav</string>"
                            "<key>Playlist Items</key><array><dict><key>Track ID</key><integer>5</integer></dict>"
                            "</array></dict></array></dict></plist>");
-  engine->ITunes.libraryFile = library;
-  AnalyzeITunesLibraryNow(*engine);
-  ASSERT_EQ(engine->ITunes.rows.size(), 1u);
-  ASSERT_TRUE(StartITunesUpload(*engine));
+  engine->SetITunesLibraryFile(library);
+  engine->AnalyzeITunesLibraryNow();
+  ASSERT_EQ(engine->iTunes().rows.size(), 1u);
+  ASSERT_TRUE(engine->StartITunesUpload());
   EXPECT_EQ(QueuedNames(), std::vector<std::string>{"Disk Song"});
 }
 

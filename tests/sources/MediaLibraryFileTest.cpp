@@ -2,8 +2,8 @@
 
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "app/WorkFolder.h"
-#include "sources/MediaLibraryFile.h"
+#include "base/WorkFolder.h"
+#include "model/MediaLibraryFile.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,9 @@
 // with a clear error.
 
 #include "app/Engine.h"
+#include "EngineInternals.h"
 #include "sources/WinampSource.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include "RecordingUi.h"
 #include "SourceTestService.h"
@@ -49,7 +50,7 @@ protected:
   }
   std::vector<std::string> QueuedNames() const {
     std::vector<std::string> names;
-    for (const auto& record : engine->Upload.queue().records()) names.push_back(record.name);
+    for (const auto& record : engine->upload().queue().records()) names.push_back(record.name);
     return names;
   }
 
@@ -61,11 +62,11 @@ protected:
 
 TEST_F(WinampSourceTest, FindsThePlaylistsFileAtStartUpUnlessAnotherIsStored) {
   Start();
-  EXPECT_EQ(engine->winampLocationBox, (prefix / "dosdevices/c:/Program Files/Winamp/Plugins/ml/playlists.xml").string());
-  engine->winampLocationBox = "/elsewhere/playlists.xml";
+  EXPECT_EQ(engine->winampLocation(), (prefix / "dosdevices/c:/Program Files/Winamp/Plugins/ml/playlists.xml").string());
+  engine->SetWinampLocation("/elsewhere/playlists.xml");
   engine->Shutdown();
   Start();
-  EXPECT_EQ(engine->winampLocationBox, "/elsewhere/playlists.xml");
+  EXPECT_EQ(engine->winampLocation(), "/elsewhere/playlists.xml");
 }
 
 TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylists) {
@@ -79,28 +80,28 @@ TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylis
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\four.mp3\r\n");
   test::WriteFile(ml / "plf3.m3u8", "C:\\Music\\three.mp3\rC:\\Music\\one.mp3\r"); // CR alone ends a line too
   Start();
-  AnalyzeWinampData(*engine);
+  engine->AnalyzeWinampData();
   ASSERT_TRUE(ui.errorDisplays.empty()) << ui.errorDisplays.front();
 
-  ASSERT_EQ(engine->Winamp.rows.size(), 2u);
-  EXPECT_EQ(engine->Winamp.rows[0].caption, "Road");
-  EXPECT_EQ(engine->Winamp.rows[0].items, "4"); // Winamp's own count
-  EXPECT_EQ(engine->Winamp.rows[0].hashValues, Sha1Hex("audio one") + "\r\n" + Sha1Hex("audio two") + "\r\n");
-  EXPECT_EQ(engine->Winamp.itemsFound, "4"); // one.mp3 counts in both playlists
+  ASSERT_EQ(engine->winamp().rows.size(), 2u);
+  EXPECT_EQ(engine->winamp().rows[0].caption, "Road");
+  EXPECT_EQ(engine->winamp().rows[0].items, "4"); // Winamp's own count
+  EXPECT_EQ(engine->winamp().rows[0].hashValues, Sha1Hex("audio one") + "\r\n" + Sha1Hex("audio two") + "\r\n");
+  EXPECT_EQ(engine->winamp().itemsFound, "4"); // one.mp3 counts in both playlists
   EXPECT_TRUE(ui.sawStatus("     Scanning playlist It's mine"));
-  EXPECT_EQ(engine->Playlists[0].Locations, (std::vector<std::string>{"C:\\Music\\one.mp3", "c:\\MUSIC\\TWO.mp3"}));
-  EXPECT_EQ(engine->Winamp.locations.HashIdOf("c:\\MUSIC\\TWO.mp3"), Sha1Hex("audio two"));
-  EXPECT_EQ(engine->MediaItems[0].Location, (prefix / "dosdevices/c:/Music/one.mp3").string());
-  EXPECT_EQ(engine->MediaItems[1].Location, (prefix / "dosdevices/c:/Music/two.mp3").string()); // as on disk
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].Locations, (std::vector<std::string>{"C:\\Music\\one.mp3", "c:\\MUSIC\\TWO.mp3"}));
+  EXPECT_EQ(engine->winamp().locations.HashIdOf("c:\\MUSIC\\TWO.mp3"), Sha1Hex("audio two"));
+  EXPECT_EQ(EngineInternals::collection(*engine).items[0].Location, (prefix / "dosdevices/c:/Music/one.mp3").string());
+  EXPECT_EQ(EngineInternals::collection(*engine).items[1].Location, (prefix / "dosdevices/c:/Music/two.mp3").string()); // as on disk
 
   // The song count of 4 lists the two taken entries, in order, without repeats.
-  const std::string playlistFile = test::ReadFile(engine->Upload.CurrentPlaylistFile);
+  const std::string playlistFile = test::ReadFile(engine->upload().CurrentPlaylistFile);
   const auto first = playlistFile.find(Sha1Hex("audio one"));
   EXPECT_NE(first, std::string::npos);
   EXPECT_EQ(playlistFile.find(Sha1Hex("audio two"), playlistFile.find(Sha1Hex("audio two")) + 1), std::string::npos);
 
-  engine->Winamp.rows[1].checked = false;
-  ASSERT_TRUE(StartWinampUpload(*engine));
+  engine->SetWinampPlaylistChecked(1, false);
+  ASSERT_TRUE(engine->StartWinampUpload());
   EXPECT_EQ(QueuedNames(), (std::vector<std::string>{"one.mp3", "two.mp3"}));
 }
 
@@ -110,27 +111,27 @@ TEST_F(WinampSourceTest, NoRowCheckedQueuesEveryEligibleItem) {
   test::WriteFile(ml / "plf1.m3u8", "C:\\Music\\one.mp3\n");
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\two.mp3\n");
   Start();
-  AnalyzeWinampData(*engine);
-  for (auto& row : engine->Winamp.rows) row.checked = false;
-  ASSERT_TRUE(StartWinampUpload(*engine));
+  engine->AnalyzeWinampData();
+  for (std::size_t i = 0; i < engine->winamp().rows.size(); ++i) engine->SetWinampPlaylistChecked(i, false);
+  ASSERT_TRUE(engine->StartWinampUpload());
   EXPECT_EQ(QueuedNames(), (std::vector<std::string>{"one.mp3", "two.mp3"}));
 }
 
 TEST_F(WinampSourceTest, RefusalsAndBrokenFiles) {
   Start();
   Engine loggedOut(ui, EngineOptions{service.stageArgument(), {}});
-  AnalyzeWinampData(loggedOut);
+  loggedOut.AnalyzeWinampData();
   EXPECT_EQ(ui.messages.back(), "Please log in.");
 
-  engine->winampLocationBox = ml.string(); // a folder, not the file
-  AnalyzeWinampData(*engine);
+  engine->SetWinampLocation(ml.string()); // a folder, not the file
+  engine->AnalyzeWinampData();
   EXPECT_EQ(ui.messages.back(), "Please select a valid playlist.xml file");
 
-  engine->winampLocationBox = (ml / "playlists.xml").string();
+  engine->SetWinampLocation((ml / "playlists.xml").string());
   for (const std::string& broken : {std::string("<playlists><playlist filename=\"a\""), std::string("\x01\x02 not xml")}) {
     test::WriteFile(ml / "playlists.xml", broken);
     try {
-      AnalyzeWinampData(*engine);
+      engine->AnalyzeWinampData();
       ADD_FAILURE() << "a broken playlists file must end the analysis";
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find("playlists file"), std::string::npos) << error.what();
@@ -138,7 +139,7 @@ TEST_F(WinampSourceTest, RefusalsAndBrokenFiles) {
   }
   test::WriteFile(ml / "plf1.m3u8", "C:\\Music\\one.mp3\n");
   WritePlaylists("<playlist filename=\"plf1.m3u8\" title=\"Road\" songs=\"many\"/>");
-  EXPECT_THROW(AnalyzeWinampData(*engine), std::runtime_error);
+  EXPECT_THROW(engine->AnalyzeWinampData(), std::runtime_error);
   EXPECT_FALSE(std::filesystem::exists(workFolder() / "mediaitems_1.xml")); // nothing written half-way
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A Ui that remembers everything the engine showed, so tests can assert exact texts.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <functional>
 #include <map>

@@ -3,12 +3,13 @@
 // fails; the playlist file lists each playlist's first ItemCount hash ids.
 
 #include "RawHttpServer.h"
+#include "EngineInternals.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "app/WorkFolder.h"
+#include "base/WorkFolder.h"
 #include "app/Engine.h"
 #include "upload/DuplicateCheck.h"
-#include "upload/PlaylistFile.h"
+#include "model/PlaylistFile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -81,8 +82,8 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
     return HttpAnswer(200, Envelope("true", "0", "",
                                     "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
   });
-  engine_->MediaItems = {WithHash(kA), WithHash(kB), WithHash(kA)};
-  const std::string path = WriteHashListFile(engine_->MediaItems, kSourceDroppedFiles);
+  EngineInternals::collection(*engine_).items = {WithHash(kA), WithHash(kB), WithHash(kA)};
+  const std::string path = WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceDroppedFiles);
   EXPECT_EQ(path, RunFolder() + "mediaitems_hash_3.xml");
   EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "mediaitems_hash_3.xml"));
   pugi::xml_document listed;
@@ -90,11 +91,11 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
   EXPECT_EQ(listed.select_nodes("/items/item/hashvalue").size(), 3u);
   EXPECT_EQ(std::string(listed.select_node("/items/item[2]/hashvalue").node().text().get()), kB);
 
-  CheckDuplicatesOnline(*engine_, path);
-  EXPECT_THAT(Codes(engine_->MediaItems), ElementsAre(404, 0, 404));
+  engine_->upload().CheckDuplicatesOnline(EngineInternals::collection(*engine_).items, path);
+  EXPECT_THAT(Codes(EngineInternals::collection(*engine_).items), ElementsAre(404, 0, 404));
   EXPECT_TRUE(ui_.sawStatus("     Starting Online Duplicate check ... "));
   EXPECT_EQ(ui_.status(), "     Online duplicate check done.");
-  EXPECT_FALSE(engine_->Upload.UploadStopped());
+  EXPECT_FALSE(engine_->upload().UploadStopped());
   const auto request = server_->requests().at(0);
   EXPECT_THAT(request.target, HasSubstr("/api/rest/items/checkhashvalues"));
   EXPECT_EQ(test::MultipartParts(request).at(0).name, "filedata");
@@ -103,13 +104,13 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
 
 TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
   Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("false", "77", "Busy")); });
-  engine_->MediaItems = {WithHash(kA)};
-  CheckDuplicatesOnline(*engine_, WriteHashListFile(engine_->MediaItems, kSourceITunes));
+  EngineInternals::collection(*engine_).items = {WithHash(kA)};
+  engine_->upload().CheckDuplicatesOnline(EngineInternals::collection(*engine_).items, WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
   EXPECT_THAT(ui_.errorMessages, ElementsAre("Did not receive meta data properly - error 77 (details: Busy)"));
-  EXPECT_TRUE(engine_->Upload.UploadStopped());
+  EXPECT_TRUE(engine_->upload().UploadStopped());
 
   server_.reset();
-  CheckDuplicatesOnline(*engine_, WriteHashListFile(engine_->MediaItems, kSourceITunes));
+  engine_->upload().CheckDuplicatesOnline(EngineInternals::collection(*engine_).items, WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
   // Nothing listens any more: the cause of the failure fills the details.
   EXPECT_THAT(ui_.errorMessages.back(), MatchesRegex("Did not receive meta data properly - error 500 "
                                                      "\\(details: Request to .*checkhashvalues failed: .+\\)"));
@@ -122,7 +123,7 @@ TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
       {"Two of three", "", 2, {kA, kB, kA}, {}},
       {"Claims more <than> it has", "", 5, {kB}, {}},
   };
-  const std::string path = WritePlaylistFile(playlists, kSourceITunes, *engine_);
+  const std::string path = WritePlaylistFile(playlists, kSourceITunes, engine_->ui());
   EXPECT_EQ(path, RunFolder() + "playlists_0.xml");
   EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "playlists_0.xml"));
   EXPECT_EQ(ui_.status(), "     Transmitting playlist information");
@@ -145,7 +146,7 @@ TEST_F(DuplicateCheckTest, WinampLookupsAppendCopiesThatAreNotListed) {
     if (location == "/m/b.mp3") return kB;
     return std::nullopt;
   };
-  const std::string path = WritePlaylistFile(playlists, kSourceWinamp, *engine_, lookup);
+  const std::string path = WritePlaylistFile(playlists, kSourceWinamp, engine_->ui(), lookup);
   EXPECT_THAT(playlists[0].HashValues, ElementsAre(kA, kB, kA, kB));
   pugi::xml_document document;
   ASSERT_TRUE(document.load_file(path.c_str()));

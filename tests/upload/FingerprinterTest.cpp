@@ -4,7 +4,7 @@
 
 #include "app/Engine.h"
 #include "store/Statements.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include "RecordingUi.h"
 #include "TempHome.h"

@@ -3,11 +3,12 @@
 // stops on a refusal, keeps a record whose transfer failed, and never nests a second loop.
 
 #include "RawHttpServer.h"
+#include "EngineInternals.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
-#include "upload/PlaylistFile.h"
-#include "upload/Sha1.h"
+#include "model/PlaylistFile.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -85,9 +86,9 @@ protected:
 
   // Builds the queue from the items and runs the start tick, as the window's timer would.
   void Run(const TMediaItems& items, const std::string& playlist = {}) {
-    engine_->MediaItems = items;
-    ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles, {}, playlist));
-    engine_->Upload.OnStartTimer();
+    EngineInternals::collection(*engine_).items = items;
+    ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {}, playlist));
+    engine_->OnStartTimer();
   }
 
   std::vector<std::string> Methods() const {
@@ -128,7 +129,7 @@ TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress)
   EXPECT_THAT(Part(parts, "metainfo")->headers, HasSubstr("Content-Type: text/xml"));
   EXPECT_THAT(Part(parts, "metainfo")->content, HasSubstr("<HashValue>" + item.HashValue + "</HashValue>"));
 
-  const UploadPipeline& upload = engine_->Upload;
+  const UploadPipeline& upload = engine_->upload();
   EXPECT_TRUE(upload.queue().empty());
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
   EXPECT_TRUE(upload.windows().uploadDoneBarVisible);
@@ -143,7 +144,7 @@ TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress)
   EXPECT_EQ(upload.statusWindow().ItemsStarted, 1);
   EXPECT_EQ(upload.statusWindow().currentTrack, item.Location);
   EXPECT_TRUE(ui_.sawStatus("     Upload of " + item.Location));
-  EXPECT_GT(engine_->counters.UploadedBytes, 17);
+  EXPECT_GT(engine_->service().counters().UploadedBytes, 17);
 }
 
 TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
@@ -159,9 +160,9 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
   EXPECT_EQ(Part(parts, "hashvalue")->content, known.HashValue);
   EXPECT_THAT(Part(parts, "metainfo")->headers, HasSubstr("Content-Type: audio/info"));
   EXPECT_THAT(request.body, ::testing::Not(HasSubstr("never sent")));
-  EXPECT_TRUE(engine_->Upload.queue().empty());
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Finished);
-  EXPECT_EQ(engine_->Upload.statusWindow().ItemsStarted, 3);
+  EXPECT_TRUE(engine_->upload().queue().empty());
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
+  EXPECT_EQ(engine_->upload().statusWindow().ItemsStarted, 3);
 }
 
 TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
@@ -172,7 +173,7 @@ TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
   EXPECT_THAT(Methods(), ElementsAre("items/add"));
   EXPECT_THAT(ui_.messages, ElementsAre("Quota exceeded  (Error #1234"));
   EXPECT_EQ(ui_.status(), "     Upload has been aborted");
-  const UploadPipeline& upload = engine_->Upload;
+  const UploadPipeline& upload = engine_->upload();
   ASSERT_EQ(upload.queue().QueueCount(), 1);
   EXPECT_EQ(upload.queue().First()->location, second.Location);
   EXPECT_EQ(upload.outcome(), RunOutcome::Stopped);
@@ -181,7 +182,7 @@ TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
   EXPECT_FALSE(upload.controls().stopEnabled);
 
   SetAddAnswer({});
-  engine_->Upload.ResumeUpload();
+  engine_->ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("items/add", "items/add", "/upload/1"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
@@ -191,8 +192,8 @@ TEST_F(UploadLoopTest, RegistrationWithoutAnAddressIsARefusal) {
   Run({Item("a.mp3", 404), Item("b.mp3", 404)});
   EXPECT_THAT(Methods(), ElementsAre("items/add"));
   EXPECT_THAT(ui_.messages, ElementsAre("The service named no upload location  (Error #500"));
-  EXPECT_EQ(engine_->Upload.queue().QueueCount(), 1);
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Stopped);
+  EXPECT_EQ(engine_->upload().queue().QueueCount(), 1);
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
 }
 
 TEST_F(UploadLoopTest, UnreachableRegistrationIsShownThenRefusedWithCode500) {
@@ -200,7 +201,7 @@ TEST_F(UploadLoopTest, UnreachableRegistrationIsShownThenRefusedWithCode500) {
   Run({Item("a.mp3", 404)});
   EXPECT_EQ(ui_.errorDisplays.size(), 1u);
   EXPECT_THAT(ui_.messages, ElementsAre("  (Error #500"));
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Stopped);
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
 }
 
 TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
@@ -208,7 +209,7 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   const TMediaItem first = Item("first.mp3", 404);
   Run({first, Item("second.mp3", 404)});
 
-  const UploadPipeline& upload = engine_->Upload;
+  const UploadPipeline& upload = engine_->upload();
   EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
   EXPECT_EQ(ui_.errorDisplays.size(), 1u);
   ASSERT_EQ(upload.queue().QueueCount(), 2);
@@ -218,8 +219,8 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   EXPECT_FALSE(upload.LoopActive());
 
   uploadFails_ = false;
-  engine_->Upload.StopUpload();
-  engine_->Upload.ResumeUpload();
+  engine_->StopUpload();
+  engine_->ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1", "items/add", "/upload/2", "items/add", "/upload/3"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
@@ -236,7 +237,7 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
   Run({known, Item("other.mp3", 204)});
   ui_.onProcessMessages = nullptr;
 
-  const UploadPipeline& upload = engine_->Upload;
+  const UploadPipeline& upload = engine_->upload();
   EXPECT_TRUE(Methods().empty());
   EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
   ASSERT_EQ(ui_.errorDisplays.size(), 1u);
@@ -244,8 +245,8 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
   ASSERT_EQ(upload.queue().QueueCount(), 2);
   EXPECT_EQ(upload.queue().First()->location, known.Location);
 
-  engine_->Upload.StopUpload();
-  engine_->Upload.ResumeUpload();
+  engine_->StopUpload();
+  engine_->ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("transmitfile", "transmitfile"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
@@ -254,19 +255,19 @@ TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
   const TMediaItem first = Item("first.mp3", 404);
   const TMediaItem second = Item("second.mp3", 404);
   ui_.onProcessMessages = [&] {
-    if (ui_.status() == "     Upload of " + first.Location && !engine_->Upload.UploadStopped() &&
+    if (ui_.status() == "     Upload of " + first.Location && !engine_->upload().UploadStopped() &&
         Methods().empty()) {
-      engine_->Upload.StopUpload();
+      engine_->StopUpload();
     }
   };
   Run({first, second});
   ui_.onProcessMessages = nullptr;
   EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1"));
-  ASSERT_EQ(engine_->Upload.queue().QueueCount(), 1);
-  EXPECT_EQ(engine_->Upload.queue().First()->location, second.Location);
-  EXPECT_EQ(engine_->Upload.controls().itemsToUpload, "2");
+  ASSERT_EQ(engine_->upload().queue().QueueCount(), 1);
+  EXPECT_EQ(engine_->upload().queue().First()->location, second.Location);
+  EXPECT_EQ(engine_->upload().controls().itemsToUpload, "2");
 
-  engine_->Upload.ResumeUpload();
+  engine_->ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1", "items/add", "/upload/2"));
 }
 
@@ -278,18 +279,18 @@ TEST_F(UploadLoopTest, ResumeDuringATransferLetsTheRunningLoopGoOnWithoutNesting
     if (!inFirst || resumed) return;
     if (!stopped) {
       stopped = true;
-      engine_->Upload.StopUpload();
+      engine_->StopUpload();
     } else {
       resumed = true;
-      engine_->Upload.ResumeUpload(); // returns at once: the loop is running
-      EXPECT_TRUE(engine_->Upload.LoopActive());
+      engine_->ResumeUpload(); // returns at once: the loop is running
+      EXPECT_TRUE(engine_->upload().LoopActive());
     }
   };
   Run({first, Item("second.mp3", 404), Item("third.mp3", 204)});
   ui_.onProcessMessages = nullptr;
   EXPECT_TRUE(resumed);
   EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1", "items/add", "/upload/2", "transmitfile"));
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Finished);
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
 }
 
 TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
@@ -300,8 +301,8 @@ TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
     if (!cleared && ui_.status() == "     Upload of " + first.Location) {
       cleared = true;
       // A new build while the loop sends would empty the queue under it: refused.
-      refusedBuild = !engine_->Upload.BuildUploadQueue(kSourceDroppedFiles);
-      engine_->Upload.StopAndClearUploadQueue();
+      refusedBuild = !engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles);
+      engine_->ClearUploadQueue();
     }
   };
   Run({first, Item("second.mp3", 404)});
@@ -309,8 +310,8 @@ TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
   EXPECT_TRUE(refusedBuild);
   EXPECT_EQ(ui_.messages.size(), 1u);
   EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1"));
-  EXPECT_TRUE(engine_->Upload.queue().empty());
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Stopped);
+  EXPECT_TRUE(engine_->upload().queue().empty());
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
 }
 
 TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
@@ -319,15 +320,15 @@ TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
   bool removed = false;
   ui_.onProcessMessages = [&] {
     if (!removed && ui_.status() == "     Upload of " + first.Location) {
-      removed = engine_->Upload.RemoveQueueItem(engine_->Upload.queue().First()->id);
-      engine_->Upload.StopUpload();
+      removed = engine_->RemoveQueueItem(engine_->upload().queue().First()->id);
+      engine_->StopUpload();
     }
   };
   Run({first, second});
   ui_.onProcessMessages = nullptr;
   ASSERT_TRUE(removed);
-  ASSERT_EQ(engine_->Upload.queue().QueueCount(), 1);
-  EXPECT_EQ(engine_->Upload.queue().First()->location, second.Location);
+  ASSERT_EQ(engine_->upload().queue().QueueCount(), 1);
+  EXPECT_EQ(engine_->upload().queue().First()->location, second.Location);
 }
 
 TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
@@ -347,14 +348,14 @@ TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
   };
   Run(items);
   ui_.onProcessMessages = nullptr;
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Finished);
-  EXPECT_EQ(engine_->Upload.statusWindow().ItemsStarted, 3000);
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
+  EXPECT_EQ(engine_->upload().statusWindow().ItemsStarted, 3000);
   EXPECT_LT(highest - lowest, 16u * 1024);
 }
 
 TEST_F(UploadLoopTest, EveryRunStartSendsTheCurrentPlaylistFileOnceAndIgnoresItsFailure) {
   TPlaylists playlists{{"Mix", "", 1, {std::string(40, 'a')}, {}}};
-  engine_->Upload.CurrentPlaylistFile = WritePlaylistFile(playlists, kSourceITunes, *engine_);
+  engine_->upload().CurrentPlaylistFile = WritePlaylistFile(playlists, kSourceITunes, engine_->ui());
   prefillFails_ = true;
   uploadFails_ = true;
   Run({Item("a.mp3", 404)});
@@ -363,36 +364,36 @@ TEST_F(UploadLoopTest, EveryRunStartSendsTheCurrentPlaylistFileOnceAndIgnoresIts
   EXPECT_THAT(Part(parts, "filedata")->content, HasSubstr("<Name>Mix</Name>"));
 
   uploadFails_ = false;
-  engine_->Upload.StopUpload();
-  engine_->Upload.ResumeUpload();
+  engine_->StopUpload();
+  engine_->ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("set/prefill", "items/add", "/upload/1", "items/add", "/upload/2"));
 }
 
 TEST_F(UploadLoopTest, AnEmptyRunFinishesAtTheStartTick) {
   Run({});
   EXPECT_TRUE(Methods().empty());
-  EXPECT_EQ(engine_->Upload.outcome(), RunOutcome::Finished);
-  EXPECT_TRUE(engine_->Upload.windows().uploadDoneBarVisible);
-  EXPECT_FALSE(engine_->Upload.windows().startTimerEnabled);
-  engine_->Upload.CloseUploadDoneBar();
-  EXPECT_FALSE(engine_->Upload.windows().uploadDoneBarVisible);
+  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
+  EXPECT_TRUE(engine_->upload().windows().uploadDoneBarVisible);
+  EXPECT_FALSE(engine_->upload().windows().startTimerEnabled);
+  engine_->CloseUploadDoneBar();
+  EXPECT_FALSE(engine_->upload().windows().uploadDoneBarVisible);
   // A second tick of the one-shot timer does nothing.
-  engine_->Upload.OnStartTimer();
-  EXPECT_FALSE(engine_->Upload.windows().uploadDoneBarVisible);
+  engine_->OnStartTimer();
+  EXPECT_FALSE(engine_->upload().windows().uploadDoneBarVisible);
 }
 
 TEST_F(UploadLoopTest, InvitationIsSentAsTypedAndConfirmed) {
-  engine_->Upload.ShowInvitation();
-  EXPECT_TRUE(engine_->Upload.statusWindow().invitationVisible);
+  engine_->ShowInvitation();
+  EXPECT_TRUE(engine_->upload().statusWindow().invitationVisible);
   inviteFails_ = true;
-  engine_->Upload.SendInvitation("friend@example.test");
+  engine_->SendInvitation("friend@example.test");
   EXPECT_EQ(ui_.errorDisplays.size(), 1u);
-  EXPECT_EQ(engine_->Upload.statusWindow().invitationText, kInvitationPrompt);
+  EXPECT_EQ(engine_->upload().statusWindow().invitationText, kInvitationPrompt);
 
   inviteFails_ = false;
   const int progressBefore = ui_.progressEvents;
-  engine_->Upload.SendInvitation(" not an address ");
-  EXPECT_EQ(engine_->Upload.statusWindow().invitationText, kInvitationDone);
+  engine_->SendInvitation(" not an address ");
+  EXPECT_EQ(engine_->upload().statusWindow().invitationText, kInvitationDone);
   EXPECT_EQ(ui_.progressEvents, progressBefore);
   const auto request = server_->requests().back();
   EXPECT_EQ(Method(request), "misc/sendinvitation");

@@ -3,10 +3,11 @@
 // records, and starting the run puts windows, timers, buttons and counters into their run state.
 
 #include "RecordingUi.h"
+#include "EngineInternals.h"
 #include "TempHome.h"
 #include "app/Engine.h"
-#include "sources/MediaLibraryFile.h"
-#include "upload/Sha1.h"
+#include "model/MediaLibraryFile.h"
+#include "store/Sha1.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ protected:
 
   std::vector<std::string> QueuedLocations() const {
     std::vector<std::string> locations;
-    for (const auto& record : engine_->Upload.queue().records()) locations.push_back(record.location);
+    for (const auto& record : engine_->upload().queue().records()) locations.push_back(record.location);
     return locations;
   }
 
@@ -72,13 +73,13 @@ TEST_F(UploadQueueTest, QueuesOnlyEligibleItemsAndSumsTheirSizes) {
   std::filesystem::remove(gone.Location);
   items.push_back(gone);
 
-  EXPECT_EQ(engine_->Upload.FillUploadQueue(items, kSourceITunes, {}, "ignored"), 3);
+  EXPECT_EQ(engine_->upload().FillUploadQueue(items, kSourceITunes, {}, "ignored"), 3);
   EXPECT_THAT(QueuedLocations(), ElementsAre(items[0].Location, items[2].Location, items[6].Location));
-  EXPECT_EQ(engine_->counters.TotalBytes, 1 + 20971519 + 10);
-  EXPECT_EQ(engine_->Upload.controls().globalMaximum, 3);
+  EXPECT_EQ(engine_->service().counters().TotalBytes, 1 + 20971519 + 10);
+  EXPECT_EQ(engine_->upload().controls().globalMaximum, 3);
   EXPECT_EQ(ui_.bars[ProgressBar::QueueGlobal].maximum, 3);
   // Only the dropped-files source carries the playlist name.
-  for (const auto& record : engine_->Upload.queue().records()) EXPECT_EQ(record.autoadd2plist, "");
+  for (const auto& record : engine_->upload().queue().records()) EXPECT_EQ(record.autoadd2plist, "");
 }
 
 TEST_F(UploadQueueTest, TheSameFileReachedTwiceIsQueuedOnce) {
@@ -88,21 +89,21 @@ TEST_F(UploadQueueTest, TheSameFileReachedTwiceIsQueuedOnce) {
   TMediaItem upper = Item("A.mp3", 5, 404, "3F786850E387550FDAB836ED7E6DC881DE23001B");
   TMediaItem skippedFirst = Item("b.mp3", 5, 100, "1111111111111111111111111111111111111111");
   TMediaItem laterSame = Item("b2.mp3", 5, 404, "1111111111111111111111111111111111111111");
-  EXPECT_EQ(engine_->Upload.FillUploadQueue({first, again, upper, skippedFirst, laterSame}, kSourceDroppedFiles, {}, ""), 2);
+  EXPECT_EQ(engine_->upload().FillUploadQueue({first, again, upper, skippedFirst, laterSame}, kSourceDroppedFiles, {}, ""), 2);
   // A hash id skipped for another reason does not block a later item with it.
   EXPECT_THAT(QueuedLocations(), ElementsAre(first.Location, laterSame.Location));
-  EXPECT_EQ(engine_->counters.TotalBytes, 10);
+  EXPECT_EQ(engine_->service().counters().TotalBytes, 10);
 }
 
 TEST_F(UploadQueueTest, FilterKeepsOnlyHashIdsOfTheChosenPlaylists) {
   TMediaItem a = Item("a.mp3", 5, 404, std::string(40, 'a'));
   TMediaItem b = Item("b.mp3", 5, 404, std::string(40, 'b'));
   TMediaItem c = Item("c.mp3", 5, 404, std::string(40, 'c'));
-  EXPECT_EQ(engine_->Upload.FillUploadQueue({a, b, c}, kSourceWinamp, {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""), 2);
+  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""), 2);
   EXPECT_THAT(QueuedLocations(), ElementsAre(a.Location, c.Location));
-  engine_->Upload.ClearUploadQueue();
+  engine_->upload().ClearUploadQueue();
   // Chosen playlists without hash ids: nothing.
-  EXPECT_EQ(engine_->Upload.FillUploadQueue({a, b, c}, kSourceWinamp, {"\n\n"}, ""), 0);
+  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, {"\n\n"}, ""), 0);
 }
 
 TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
@@ -119,8 +120,8 @@ TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
   titled.Album = std::string(300, 'b');
   const std::string playlist = std::string(99, 'p') + umlaut + umlaut + "cut";
 
-  ASSERT_EQ(engine_->Upload.FillUploadQueue({item, titled}, kSourceDroppedFiles, {}, playlist), 2);
-  const auto& record = engine_->Upload.queue().records().front();
+  ASSERT_EQ(engine_->upload().FillUploadQueue({item, titled}, kSourceDroppedFiles, {}, playlist), 2);
+  const auto& record = engine_->upload().queue().records().front();
   EXPECT_EQ(record.location, item.Location);
   EXPECT_GT(record.location.size(), 255u);
   EXPECT_EQ(record.name, std::string(98, 'n') + "\xC3\xA4\xC3\xB6");
@@ -130,7 +131,7 @@ TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
   EXPECT_EQ(record.autoadd2plist, std::string(99, 'p') + umlaut);
   EXPECT_EQ(record.xml, MediaItemXml(item, ui_)); // the metadata document keeps the whole texts
 
-  const auto& cut = engine_->Upload.queue().records().back();
+  const auto& cut = engine_->upload().queue().records().back();
   EXPECT_EQ(cut.name, std::string(254, 't') + umlaut);
   EXPECT_EQ(cut.artist, std::string(255, 'a'));
   EXPECT_EQ(cut.album, std::string(255, 'b'));
@@ -138,19 +139,19 @@ TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
 }
 
 TEST_F(UploadQueueTest, BuildCopiesTheLibraryFileAndStartsTheRun) {
-  engine_->MediaItems = {Item("a.mp3", 5, 404), Item("b.mp3", 6, 204)};
-  engine_->Upload.CurrentMediaLibraryFile = WriteMediaLibraryFile(engine_->MediaItems, kSourceDroppedFiles, ui_);
+  EngineInternals::collection(*engine_).items = {Item("a.mp3", 5, 404), Item("b.mp3", 6, 204)};
+  engine_->upload().CurrentMediaLibraryFile = WriteMediaLibraryFile(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, ui_);
   test::WriteFile(workFolder() / "UploadQueue.xml", "old");
-  engine_->counters.UploadedBytes = 99;
+  engine_->service().counters().UploadedBytes = 99;
   ui_.viewChanges.clear();
 
-  ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles, {}, "Mix"));
-  EXPECT_EQ(test::ReadFile(workFolder() / "UploadQueue.xml"), test::ReadFile(engine_->Upload.CurrentMediaLibraryFile));
+  ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {}, "Mix"));
+  EXPECT_EQ(test::ReadFile(workFolder() / "UploadQueue.xml"), test::ReadFile(engine_->upload().CurrentMediaLibraryFile));
 
-  const UploadPipeline& upload = engine_->Upload;
+  const UploadPipeline& upload = engine_->upload();
   EXPECT_EQ(upload.QueueCountAtStart(), 2);
-  EXPECT_EQ(engine_->counters.UploadedBytes, 0);
-  EXPECT_EQ(engine_->counters.TotalBytes, 11);
+  EXPECT_EQ(engine_->service().counters().UploadedBytes, 0);
+  EXPECT_EQ(engine_->service().counters().TotalBytes, 11);
   EXPECT_FALSE(upload.windows().mainWindowVisible);
   EXPECT_TRUE(upload.windows().statusWindowVisible);
   EXPECT_TRUE(upload.windows().statusTabRequested);
@@ -164,30 +165,30 @@ TEST_F(UploadQueueTest, BuildCopiesTheLibraryFileAndStartsTheRun) {
 }
 
 TEST_F(UploadQueueTest, StatusTickKeepsTextWhileTooSlowAndOnlyTheTimerWritesTheDuration) {
-  engine_->MediaItems = {Item("a.mp3", 5, 404)};
-  ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles));
-  engine_->Upload.OnStatusTimer();
-  EXPECT_EQ(engine_->Upload.statusWindow().ElapsedSeconds, 1);
-  EXPECT_EQ(engine_->Upload.statusWindow().statusText, "");
-  engine_->counters.ShownUploadedBytes = 4096;
-  engine_->counters.BytesLeft = 8192;
-  engine_->Upload.OnStatusTimer();
-  EXPECT_EQ(engine_->Upload.statusWindow().statusText,
+  EngineInternals::collection(*engine_).items = {Item("a.mp3", 5, 404)};
+  ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles));
+  engine_->OnStatusTimer();
+  EXPECT_EQ(engine_->upload().statusWindow().ElapsedSeconds, 1);
+  EXPECT_EQ(engine_->upload().statusWindow().statusText, "");
+  engine_->service().counters().ShownUploadedBytes = 4096;
+  engine_->service().counters().BytesLeft = 8192;
+  engine_->OnStatusTimer();
+  EXPECT_EQ(engine_->upload().statusWindow().statusText,
             "     Speed: 2 kb/sec  |  Uploaded: 0 / 1  |  Time left: 0 min 4 sec");
-  engine_->Upload.OnDurationTimer();
-  engine_->Upload.OnDurationTimer();
-  EXPECT_EQ(engine_->Upload.controls().durationLabel, "2");
+  engine_->OnDurationTimer();
+  engine_->OnDurationTimer();
+  EXPECT_EQ(engine_->upload().controls().durationLabel, "2");
   // "Stop upload" resets the count, but only the timer writes the label.
-  engine_->Upload.StopUpload();
-  EXPECT_EQ(engine_->Upload.controls().DurationSeconds, 0);
-  EXPECT_EQ(engine_->Upload.controls().durationLabel, "2");
-  EXPECT_FALSE(engine_->Upload.windows().durationTimerEnabled);
+  engine_->StopUpload();
+  EXPECT_EQ(engine_->upload().controls().DurationSeconds, 0);
+  EXPECT_EQ(engine_->upload().controls().durationLabel, "2");
+  EXPECT_FALSE(engine_->upload().windows().durationTimerEnabled);
   EXPECT_TRUE(ui_.sawStatus("     Upload has been aborted"));
   // A new run counts from 0 again; the label follows at its first tick.
-  ASSERT_TRUE(engine_->Upload.BuildUploadQueue(kSourceDroppedFiles));
-  EXPECT_EQ(engine_->Upload.controls().durationLabel, "2");
-  engine_->Upload.OnDurationTimer();
-  EXPECT_EQ(engine_->Upload.controls().durationLabel, "1");
+  ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles));
+  EXPECT_EQ(engine_->upload().controls().durationLabel, "2");
+  engine_->OnDurationTimer();
+  EXPECT_EQ(engine_->upload().controls().durationLabel, "1");
 }
 
 } // namespace

@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
   Drop(main, music + QStringLiteral("/Northern Lights"));
   Find<QComboBox>(main, "cmp_manually_add_to_plist")->setEditText(QStringLiteral("Road Trip"));
   Click(main, "cmp_btn_analyze_and_upload");
-  WaitFor([&] { return main.engine().Upload.outcome() == velmora::RunOutcome::Finished; }, "the first upload");
+  WaitFor([&] { return main.engine().upload().outcome() == velmora::RunOutcome::Finished; }, "the first upload");
   Click(main, "cmp_btn_clear_list");
   ClickLabel(*Find<QLabel>(main, "cmp_lbl_close_done_bar"));
 
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
   during.setInterval(50);
   bool shared = false, stopped = false;
   QObject::connect(&during, &QTimer::timeout, [&] {
-    if (main.engine().Upload.statusWindow().ItemsStarted < 3 || status.statusText().isEmpty()) return;
+    if (main.engine().upload().statusWindow().ItemsStarted < 3 || status.statusText().isEmpty()) return;
     if (!shared) {
       ClickLabel(*Find<QLabel>(status, "cmp_lbl_share"));
       Find<QLineEdit>(status, "edit_email_invite")->setText(QStringLiteral("friend@example.org"));
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
   during.start();
   Click(main, "cmp_btn_analyze_and_upload");
   WaitFor([&] { return stopped; }, "the status window's first speed figure");
-  WaitFor([&] { return !main.engine().Upload.LoopActive(); }, "the stop");
+  WaitFor([&] { return !main.engine().upload().LoopActive(); }, "the stop");
   status.close();
   WaitFor([&] { return main.isVisible(); }, "the main window");
   Find<QWidget>(main, "cmp_grid_upload_queue")->setFocus();
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
   // The rest of the run, at full speed, to the "Upload done!" bar.
   Control(address, "faults/reset", "");
   Click(main, "cmp_btn_resume_upload");
-  WaitFor([&] { return main.engine().Upload.outcome() == velmora::RunOutcome::Finished; }, "the resumed upload");
+  WaitFor([&] { return main.engine().upload().outcome() == velmora::RunOutcome::Finished; }, "the resumed upload");
   WaitFor([&] { return main.isVisible(); }, "the main window after the run");
   status.hide();
   tabs->setCurrentIndex(3);
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
 
   tabs->setCurrentIndex(2);
   Find<QLineEdit>(main, "cmp_winamp_plist_location")->setText(winampXml);
-  main.engine().winampLocationBox = winampXml.toStdString();
+  main.engine().SetWinampLocation(winampXml.toStdString());
   Click(main, "cmp_btn_analyze_winamp_data");
   Pump(200);
   shot(main, "tab-winamp");
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(restoreDir);
   Find<QLineEdit>(main, "edit_restore_path")->setText(restoreDir);
   Click(main, "cmp_btn_restore");
-  WaitFor([&] { return !main.engine().Restore.running; }, "the restore");
+  WaitFor([&] { return !main.engine().restoreState().running; }, "the restore");
   shot(main, "tab-restore");
 
   Tfrmlogin login(presenter, &main);

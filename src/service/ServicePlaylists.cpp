@@ -1,6 +1,6 @@
-#include "restore/ServicePlaylists.h"
+#include "service/ServicePlaylists.h"
 
-#include "app/Engine.h"
+#include "base/ShowStatus.h"
 #include "service/ApiError.h"
 #include "service/CallService.h"
 
@@ -51,28 +51,28 @@ std::string SafeFileName(const std::string& text) {
   return safe;
 }
 
-TWSReturnData LoadPlaylists(Engine& engine) {
-  engine.ShowStatus("Loading playlists ...");
-  engine.RestorePlaylists.clear();
-  engine.DropPlaylistNames.clear();
+TWSReturnData LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists) {
+  ShowStatus(service.ui(), "Loading playlists ...");
+  playlists.rows.clear();
+  playlists.names.clear();
   struct Announce {
-    Engine& engine;
+    Ui& ui;
     ~Announce() {
       try {
-        engine.ui().ViewChanged(View::RestorePlaylists);
+        ui.ViewChanged(View::RestorePlaylists);
       } catch (...) {
         // The lists are already right; a front end that cannot repaint now will on its next look.
       }
     }
-  } announce{engine};
+  } announce{service.ui()};
 
   FormData form;
   form.AddText("options", "notemporary,nodynamic,ownonly");
-  const TWSReturnData data = CallService(engine, "sets/get", std::move(form), true, kCouldNotConnect);
+  const TWSReturnData data = service.Call("sets/get", std::move(form), true, kCouldNotConnect);
 
   pugi::xml_document document;
   LoadAnswerDocument(document, "playlists", data.ResponseText);
-  ReadPlaylistsAnswer(document, engine.UserName, engine.RestorePlaylists, engine.DropPlaylistNames);
+  ReadPlaylistsAnswer(document, service.userName(), playlists.rows, playlists.names);
   return data;
 }
 

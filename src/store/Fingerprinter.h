@@ -2,7 +2,7 @@
 // Hash ids of audio files, cached in the metadata database by absolute path together with the
 // file's size and modification time, so a file is read again only when it changed.
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <SQLiteCpp/Database.h>
 

@@ -2,8 +2,8 @@
 // The two XML forms in which media items leave the sources: the media library file of a whole
 // collection and the item metadata document of one item; and two file tests the sources share.
 
-#include "app/Ui.h"
-#include "sources/MediaItem.h"
+#include "base/Ui.h"
+#include "model/MediaItem.h"
 
 #include <pugixml.hpp>
 

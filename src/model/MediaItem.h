@@ -45,6 +45,16 @@ struct TPlaylist {
 
 using TPlaylists = std::vector<TPlaylist>;
 
+// What a source collected for one run: the media items in the order found and the playlists.
+struct Collection {
+  TMediaItems items;
+  TPlaylists playlists;
+  void Clear() {
+    items.clear();
+    playlists.clear();
+  }
+};
+
 // Which source a collection came from; part of the exchange files' names.
 using SourceNumber = std::uint8_t;
 inline constexpr SourceNumber kSourceITunes = 0;

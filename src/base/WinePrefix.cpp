@@ -1,4 +1,4 @@
-#include "platform/WinePrefix.h"
+#include "base/WinePrefix.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <openssl/evp.h>
 

@@ -1,16 +1,15 @@
 #pragma once
 // The playlist file: the collected playlists by name, each with its tracks' hash ids, sent once
-// at the start of every upload run so the service can rebuild them.
+// at the start of every upload run so the service can rebuild them (see UploadPipeline).
 
-#include "sources/MediaItem.h"
+#include "base/Ui.h"
+#include "model/MediaItem.h"
 
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace velmora {
-
-class Engine;
 
 // The hash id of a playlist entry's file, looked up by its exact location. The Winamp source
 // passes its location table; nothing when the location is unknown.
@@ -24,11 +23,7 @@ using LocationHashLookup = std::function<std::optional<std::string>(const std::s
 // "Transmitting playlist information". Returns the path of the program's own copy; the caller
 // makes it the current playlist file. Throws std::runtime_error naming the file when it cannot be
 // written.
-std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Engine& engine,
+std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Ui& ui,
                               const LocationHashLookup& lookupLocation = {});
-
-// Sends the current playlist file, if there is one, to "set/prefill". The outcome is not looked
-// at: a run goes on whether the service took the playlists or not.
-void TransmitPlaylists(Engine& engine);
 
 } // namespace velmora

@@ -1,7 +1,7 @@
-#include "app/WorkFolder.h"
+#include "base/WorkFolder.h"
 
-#include "app/FileLock.h"
-#include "app/SystemFacts.h"
+#include "base/FileLock.h"
+#include "base/SystemFacts.h"
 
 #include <cerrno>
 #include <cstdlib>

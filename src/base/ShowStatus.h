@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Ui.h"
+#include "base/Ui.h"
 
 #include <string>
 

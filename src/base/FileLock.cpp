@@ -1,4 +1,4 @@
-#include "app/FileLock.h"
+#include "base/FileLock.h"
 
 #include <cerrno>
 #include <fcntl.h>

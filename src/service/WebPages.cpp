@@ -1,6 +1,6 @@
-#include "app/WebPages.h"
+#include "service/WebPages.h"
 
-#include "app/BuildInfo.h"
+#include "base/BuildInfo.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "sources/IniFile.h"
+#include "base/IniFile.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "sources/MediaLibraryFile.h"
+#include "model/MediaLibraryFile.h"
 
-#include "app/ShowStatus.h"
-#include "app/WorkFolder.h"
+#include "base/ShowStatus.h"
+#include "base/WorkFolder.h"
 #include "tags/TextCodec.h"
 
 #include <filesystem>

@@ -1,9 +1,9 @@
-#include "upload/Fingerprinter.h"
+#include "store/Fingerprinter.h"
 
-#include "app/ShowStatus.h"
+#include "base/ShowStatus.h"
 #include "store/LocalDatabases.h"
 #include "store/Statements.h"
-#include "upload/Sha1.h"
+#include "store/Sha1.h"
 
 #include <SQLiteCpp/Statement.h>
 

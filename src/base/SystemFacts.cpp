@@ -1,6 +1,6 @@
-#include "app/SystemFacts.h"
+#include "base/SystemFacts.h"
 
-#include "app/BuildInfo.h"
+#include "base/BuildInfo.h"
 
 #include <unistd.h>
 #include <uuid/uuid.h>

@@ -2,6 +2,7 @@
 // The user's own playlists on the service, for the restore tab and the drop tab's playlist box.
 
 #include "service/ApiResult.h"
+#include "service/ServiceClient.h"
 
 #include <string>
 #include <vector>
@@ -11,8 +12,6 @@ class xml_document;
 }
 
 namespace velmora {
-
-class Engine;
 
 // One row of the restore tab's playlist list.
 struct ServicePlaylistRow {
@@ -26,12 +25,19 @@ struct ServicePlaylistRow {
 // The text without the nine characters no file name may hold: " * / : < > ? \ |.
 std::string SafeFileName(const std::string& text);
 
-// Lists the user's own, non-dynamic playlists into Engine::RestorePlaylists and
-// Engine::DropPlaylistNames (the box's typed text stays) and signals View::RestorePlaylists.
+// The user's own playlists on the service as LoadPlaylists last listed them: the restore tab's
+// rows and the drop tab's playlist box items.
+struct AccountPlaylists {
+  std::vector<ServicePlaylistRow> rows;
+  std::vector<std::string> names;
+};
+
+// Lists the user's own, non-dynamic playlists into `playlists` (the drop box's typed text stays)
+// and signals View::RestorePlaylists.
 // Returns the call's result, which the window ignores. Throws when the answer is not XML (also
 // after a failed call) or an item's "entrykey", "dynamic" or "username" has no text; the rows
 // listed before that stay.
-TWSReturnData LoadPlaylists(Engine& engine);
+TWSReturnData LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists);
 
 // The walk of a "sets/get" answer that LoadPlaylists does: appends a row and a name for each of
 // `userName`'s own (any letter case of a to z), non-dynamic playlists with a name. Throws ApiError

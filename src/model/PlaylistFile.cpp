@@ -1,9 +1,8 @@
-#include "upload/PlaylistFile.h"
+#include "model/PlaylistFile.h"
 
-#include "app/Engine.h"
-#include "app/WorkFolder.h"
-#include "service/CallService.h"
-#include "sources/MediaLibraryFile.h"
+#include "base/ShowStatus.h"
+#include "base/WorkFolder.h"
+#include "model/MediaLibraryFile.h"
 
 #include <pugixml.hpp>
 
@@ -15,9 +14,9 @@
 
 namespace velmora {
 
-std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Engine& engine,
+std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Ui& ui,
                               const LocationHashLookup& lookupLocation) {
-  engine.ShowStatus("Transmitting playlist information");
+  ShowStatus(ui, "Transmitting playlist information");
 
   // What each playlist holds before the look-ups add to it: the hash ids of its taken entries.
   std::vector<std::size_t> taken;
@@ -51,15 +50,6 @@ std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Engine
   std::ostringstream text;
   document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
   return WriteExchangeFile("playlists_" + std::to_string(source) + ".xml", text.str());
-}
-
-void TransmitPlaylists(Engine& engine) {
-  const std::string& path = engine.Upload.CurrentPlaylistFile;
-  std::error_code error;
-  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return;
-  FormData form;
-  form.AddFile("filedata", path, "text/xml");
-  CallService(engine, "set/prefill", std::move(form), true, "");
 }
 
 } // namespace velmora

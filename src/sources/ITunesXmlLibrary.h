@@ -2,7 +2,7 @@
 // The iTunes automation layer served from the library's XML export, a property list with a
 // "Tracks" dictionary and a "Playlists" array whose entries list their "Playlist Items".
 
-#include "platform/ITunes.h"
+#include "sources/ITunes.h"
 
 #include <filesystem>
 

@@ -1,4 +1,4 @@
-#include "platform/ITunesXmlLibrary.h"
+#include "sources/ITunesXmlLibrary.h"
 
 #include <pugixml.hpp>
 

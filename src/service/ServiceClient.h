@@ -1,0 +1,57 @@
+#pragma once
+// The program's link to the service: where it is, who asks, and who watches the bytes move.
+
+#include "base/Ui.h"
+#include "service/ApiResult.h"
+#include "service/FormData.h"
+#include "service/RunCounters.h"
+
+#include <string>
+
+namespace velmora {
+
+// The raw answer of one request.
+struct TRESTApiResponse {
+  int StatusCode = 0;
+  std::string Body;
+};
+
+class ServiceClient {
+public:
+  // `baseUrl` as ServerBaseUrl gives it; progress of requests goes to `ui` and the run counters.
+  ServiceClient(Ui& ui, std::string baseUrl) : ui_(ui), baseUrl_(std::move(baseUrl)) {}
+
+  const std::string& baseUrl() const { return baseUrl_; }
+  const std::string& userName() const { return userName_; }
+  const std::string& password() const { return password_; }
+  void setCredentials(std::string userName, std::string password) {
+    userName_ = std::move(userName);
+    password_ = std::move(password);
+  }
+  // Byte counters of the upload run; requests with progress events move them.
+  RunCounters& counters() { return counters_; }
+  const RunCounters& counters() const { return counters_; }
+  Ui& ui() { return ui_; }
+
+  // Posts the caller's fields followed by "username", "hashpassword", "format", "appkey" and
+  // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
+  // this call only). With `progress`, the file bars, the run counters and message pumps follow the
+  // bytes. Throws ApiError on any transport failure and on an answer whose status is not 2xx after
+  // at most 15 redirects; `response` is filled only on success.
+  void Post(const std::string& method, FormData form, TRESTApiResponse& response, bool progress = true);
+
+  // Post, then ParseApiResult of the body. When either fails, the result is not successful,
+  // carries code 500 and an empty ResponseText, and its ErrorMessage is `failureMessage` ("Could
+  // not connect to server" on the login and restore paths) or, when that is empty (the upload
+  // paths), the cause of the failure. Nothing is thrown.
+  TWSReturnData Call(const std::string& method, FormData form, bool progress, const std::string& failureMessage);
+
+private:
+  Ui& ui_;
+  std::string baseUrl_;
+  std::string userName_;
+  std::string password_;
+  RunCounters counters_;
+};
+
+} // namespace velmora
