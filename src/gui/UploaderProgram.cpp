@@ -1,8 +1,8 @@
 #include "gui/UploaderProgram.h"
 
-#include "gui/Tfrmabout.h"
-#include "gui/Tfrmmain.h"
-#include "gui/Tfrmupload_status.h"
+#include "gui/AboutDialog.h"
+#include "gui/MainWindow.h"
+#include "gui/UploadStatusWindow.h"
 
 #include <QApplication>
 #include <QFont>
@@ -15,9 +15,9 @@ static void InitResources() { Q_INIT_RESOURCE(velmora_uploader); }
 namespace velmora::gui {
 
 UploaderProgram::UploaderProgram(Presenter& presenter, EngineOptions options) {
-  main_ = std::make_unique<Tfrmmain>(presenter, std::move(options));
-  about_ = std::make_unique<Tfrmabout>(presenter, main_.get());
-  status_ = std::make_unique<Tfrmupload_status>(*main_);
+  main_ = std::make_unique<MainWindow>(presenter, std::move(options));
+  about_ = std::make_unique<AboutDialog>(presenter, main_.get());
+  status_ = std::make_unique<UploadStatusWindow>(*main_);
   main_->setAboutBox(about_.get());
   main_->setUploadStatusWindow(status_.get());
 }

@@ -12,23 +12,23 @@
 namespace velmora::gui {
 
 class Presenter;
-class Tfrmabout;
-class Tfrmmain;
-class Tfrmupload_status;
+class AboutDialog;
+class MainWindow;
+class UploadStatusWindow;
 
 class UploaderProgram {
 public:
   UploaderProgram(Presenter& presenter, EngineOptions options);
   ~UploaderProgram();
 
-  Tfrmmain& mainWindow() { return *main_; }
-  Tfrmabout& aboutBox() { return *about_; }
-  Tfrmupload_status& uploadStatusWindow() { return *status_; }
+  MainWindow& mainWindow() { return *main_; }
+  AboutDialog& aboutBox() { return *about_; }
+  UploadStatusWindow& uploadStatusWindow() { return *status_; }
 
 private:
-  std::unique_ptr<Tfrmmain> main_;
-  std::unique_ptr<Tfrmabout> about_;
-  std::unique_ptr<Tfrmupload_status> status_;
+  std::unique_ptr<MainWindow> main_;
+  std::unique_ptr<AboutDialog> about_;
+  std::unique_ptr<UploadStatusWindow> status_;
 };
 
 // The engine's first argument from the program's arguments (after Qt has taken its own): the

@@ -1,7 +1,7 @@
 // velmora-uploader: the desktop window of Velmora Uploader.
 
 #include "gui/Presenter.h"
-#include "gui/Tfrmmain.h"
+#include "gui/MainWindow.h"
 #include "gui/UploaderProgram.h"
 
 #include <QApplication>
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   velmora::EngineOptions options;
   options.firstArgument = velmora::gui::FirstArgument(QApplication::arguments());
   velmora::gui::UploaderProgram program(presenter, std::move(options));
-  QObject::connect(&program.mainWindow(), &velmora::gui::Tfrmmain::closed, &app, &QApplication::quit,
+  QObject::connect(&program.mainWindow(), &velmora::gui::MainWindow::closed, &app, &QApplication::quit,
                    Qt::QueuedConnection);
   program.mainWindow().show();
   return app.exec();

@@ -6,8 +6,8 @@
 #include "GuiTestSupport.h"
 
 #include "app/Settings.h"
-#include "gui/Tfrmmain.h"
-#include "gui/Tfrmupload_status.h"
+#include "gui/MainWindow.h"
+#include "gui/UploadStatusWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +21,7 @@
 #include <QSignalSpy>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -51,11 +51,19 @@ void DropOn(QWidget* target, const QStringList& paths) {
   QVERIFY(drop.isAccepted());
 }
 
-QStringList ListedFiles(Tfrmmain& main) {
+QStringList ListedFiles(MainWindow& main) {
   auto* list = Find<QTreeWidget>(main, "cmp_lv_manual_select");
   QStringList rows;
   for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(0);
   return rows;
+}
+
+// The Name column of each row of the upload queue on the Status tab.
+QStringList QueuedNames(MainWindow& main) {
+  const QAbstractItemModel* queue = Find<QTableView>(main, "cmp_grid_upload_queue")->model();
+  QStringList names;
+  for (int row = 0; row < queue->rowCount(); ++row) names << queue->index(row, 1).data().toString();
+  return names;
 }
 
 // The title MusicFolder gave the file at this path ("07.mp3" is "Track 7"). The folder search
@@ -80,7 +88,7 @@ struct LoggedIn {
   TestLocker locker;
   TestPresenter presenter;
   std::unique_ptr<UploaderProgram> program;
-  Tfrmmain& main() { return program->mainWindow(); }
+  MainWindow& main() { return program->mainWindow(); }
 
   LoggedIn() {
     SaveSettings({"alice", "secret", "", ""});
@@ -110,7 +118,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
 
@@ -146,8 +154,8 @@ private slots:
 
   void analyzeAndUploadSendsTheFilesAndShowsUploadDone() {
     LoggedIn run;
-    Tfrmmain& main = run.main();
-    Tfrmupload_status& status = run.program->uploadStatusWindow();
+    MainWindow& main = run.main();
+    UploadStatusWindow& status = run.program->uploadStatusWindow();
     const QString folder = MusicFolder(run.home, 3);
     DropOn(&main, {folder});
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
@@ -170,7 +178,7 @@ private slots:
     }
     QCOMPARE(inPlaylist, std::size_t{3});
     QCOMPARE(Find<QLabel>(main, "cmp_lbl_items_to_upload")->text(), QStringLiteral("0"));
-    QCOMPARE(Find<QTableWidget>(main, "cmp_grid_upload_queue")->rowCount(), 0);
+    QVERIFY(QueuedNames(main).isEmpty());
     const QString last = TitleOf(ListedFiles(main).last());
     QCOMPARE(Find<QLabel>(main, "cmp_lbl_last_uploaded_file")->text(), QStringLiteral("Dropper ") + last);
     QCOMPARE(Find<QLabel>(status, "cmp_lbl_name")->text(), QStringLiteral("Dropper: ") + last);
@@ -188,14 +196,13 @@ private slots:
 
   void stopThenResumeGoesOnWithTheNextRecordWhileTheWindowAnswers() {
     LoggedIn run;
-    Tfrmmain& main = run.main();
+    MainWindow& main = run.main();
     // Each file transfer takes over a second: long enough for clicks and timer ticks to arrive.
     Stall(run.locker, "upload", 1800);
     DropOn(&main, {MusicFolder(run.home, 3)});
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
     auto* stop = Find<QPushButton>(main, "cmp_btn_abort_upload");
     auto* resume = Find<QPushButton>(main, "cmp_btn_resume_upload");
-    auto* grid = Find<QTableWidget>(main, "cmp_grid_upload_queue");
 
     // Presses "Stop upload" while the first file is in transfer, and notes whether the
     // one-second timers got through meanwhile.
@@ -218,8 +225,9 @@ private slots:
 
     // The file in transfer completed and left the queue; the other two wait.
     QCOMPARE(run.locker.itemCount(), 1);
-    QCOMPARE(grid->rowCount(), 2);
-    QCOMPARE(grid->item(0, 1)->text(), TitleOf(ListedFiles(main).at(1)));
+    const QStringList waiting = QueuedNames(main);
+    QCOMPARE(waiting.size(), 2);
+    QCOMPARE(waiting.first(), TitleOf(ListedFiles(main).at(1)));
     QVERIFY(!stop->isEnabled());
     QVERIFY(resume->isEnabled());
     QCOMPARE(main.statusPanelText(), QStringLiteral("     Upload has been aborted"));
@@ -230,23 +238,23 @@ private slots:
     QTest::mouseClick(resume, Qt::LeftButton);
     QVERIFY(WaitFor([&] { return Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible(); }));
     QCOMPARE(run.locker.itemCount(), 3);
-    QCOMPARE(grid->rowCount(), 0);
+    QVERIFY(QueuedNames(main).isEmpty());
     QVERIFY(!resume->isEnabled());
     QVERIFY(run.presenter.errorDisplays.isEmpty());
   }
 
   void removeSelectedItemTakesThatRecordOut() {
     LoggedIn run;
-    Tfrmmain& main = run.main();
+    MainWindow& main = run.main();
     Stall(run.locker, "upload", 800);
     DropOn(&main, {MusicFolder(run.home, 3)});
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
-    auto* grid = Find<QTableWidget>(main, "cmp_grid_upload_queue");
+    auto* grid = Find<QTableView>(main, "cmp_grid_upload_queue");
     bool removed = false;
     QTimer clicker;
     clicker.setInterval(20);
     connect(&clicker, &QTimer::timeout, this, [&] {
-      if (!main.engine().upload().LoopActive() || grid->rowCount() != 3) return;
+      if (!main.engine().upload().LoopActive() || grid->model()->rowCount() != 3) return;
       clicker.stop();
       QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_abort_upload"), Qt::LeftButton);
       grid->selectRow(2);
@@ -256,14 +264,13 @@ private slots:
     clicker.start();
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
     QVERIFY(WaitFor([&] { return removed && !main.engine().upload().LoopActive(); }));
-    QCOMPARE(grid->rowCount(), 1);
-    QCOMPARE(grid->item(0, 1)->text(), TitleOf(ListedFiles(main).at(1)));
+    QCOMPARE(QueuedNames(main), QStringList{TitleOf(ListedFiles(main).at(1))});
   }
 
   void statusWindowClosesToTheMainWindowAndSendsInvitations() {
     LoggedIn run;
-    Tfrmmain& main = run.main();
-    Tfrmupload_status& status = run.program->uploadStatusWindow();
+    MainWindow& main = run.main();
+    UploadStatusWindow& status = run.program->uploadStatusWindow();
     Stall(run.locker, "upload", 700);
     DropOn(&main, {MusicFolder(run.home, 2)});
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 2; }));
@@ -297,11 +304,11 @@ private slots:
 
   void closingTheWindowDuringAnUploadWaitsForTheCurrentFile() {
     LoggedIn run;
-    Tfrmmain& main = run.main();
+    MainWindow& main = run.main();
     Stall(run.locker, "upload", 800);
     DropOn(&main, {MusicFolder(run.home, 3)});
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
-    QSignalSpy closed(&main, &Tfrmmain::closed);
+    QSignalSpy closed(&main, &MainWindow::closed);
     bool closeRequested = false;
     QTimer closer;
     closer.setInterval(20);

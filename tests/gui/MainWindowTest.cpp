@@ -5,9 +5,9 @@
 #include "GuiTestSupport.h"
 
 #include "app/Settings.h"
-#include "gui/Tfrmlogin.h"
-#include "gui/Tfrmmain.h"
-#include "gui/Tfrmupload_status.h"
+#include "gui/LoginDialog.h"
+#include "gui/MainWindow.h"
+#include "gui/UploadStatusWindow.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -36,7 +36,7 @@ std::uint64_t Requests(TestLocker& locker, const std::string& target) {
   return it == stats.end() ? 0 : it->second.requests;
 }
 
-QAction* MenuAction(Tfrmmain& window, const char* name) {
+QAction* MenuAction(MainWindow& window, const char* name) {
   return window.findChild<QAction*>(QString::fromLatin1(name));
 }
 
@@ -51,7 +51,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
 
     QCOMPARE(main.windowTitle(), QStringLiteral("Velmora Uploader"));
     QCOMPARE(main.statusPanelText(), QString::fromLatin1(kGreeting));
@@ -93,7 +93,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
 
     main.show();
     QVERIFY(WaitFor([&] { return main.statusPanelText() == QString::fromLatin1(kLoggedIn); }));
@@ -124,7 +124,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     presenter.onDialog = [](QDialog& dialog) {
-      auto* login = qobject_cast<Tfrmlogin*>(&dialog);
+      auto* login = qobject_cast<LoginDialog*>(&dialog);
       if (!login) return int(QDialog::Rejected);
       QTest::keyClicks(dialog.findChild<QLineEdit*>(QStringLiteral("cmp_username")), QStringLiteral("alice"));
       QTest::keyClicks(dialog.findChild<QLineEdit*>(QStringLiteral("cmp_password")), QStringLiteral("secret"));
@@ -135,7 +135,7 @@ private slots:
       return dialog.result();
     };
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.statusPanelText() == QString::fromLatin1(kLoggedIn); }));
     QCOMPARE(presenter.dialogs, QStringList{QStringLiteral("Login")});
@@ -157,7 +157,7 @@ private slots:
       return dialog.result();
     };
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
     QTest::qWait(50);
@@ -176,7 +176,7 @@ private slots:
     SaveSettings({"alice", "wrong", "/keep/playlists.xml", "/keep/restore"});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return !presenter.errorMessages.isEmpty(); }));
     QVERIFY2(presenter.errorMessages.first().startsWith(QStringLiteral("Could not connect to server - error ")),
@@ -200,7 +200,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return !presenter.errorDisplays.isEmpty(); }));
     QVERIFY(!main.engine().IsLoggedIn());
@@ -215,7 +215,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
 
     MenuAction(main, "cmp_mi_goto")->trigger();
     presenter.onDialog = [](QDialog& dialog) {
@@ -224,7 +224,7 @@ private slots:
       return int(QDialog::Accepted);
     };
     MenuAction(main, "cmp_mi_about")->trigger();
-    Tfrmlogin login(presenter, &main);
+    LoginDialog login(presenter, &main);
     QTest::mouseClick(login.findChild<QLabel*>(QStringLiteral("cmp_lbl_forgot_password")), Qt::LeftButton);
     QTest::mouseClick(login.findChild<QLabel*>(QStringLiteral("cmp_lbl_signup")), Qt::LeftButton);
     QTest::mouseClick(main.findChild<QLabel*>(QStringLiteral("cmp_lbl_switch_to_web")), Qt::LeftButton);
@@ -242,7 +242,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
     main.showMinimized();
@@ -264,7 +264,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
     auto* badge = main.findChild<QLabel*>(QStringLiteral("cmp_lbl_Deep_analysis"));
@@ -290,8 +290,8 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
-    QSignalSpy closed(&main, &Tfrmmain::closed);
+    MainWindow& main = program->mainWindow();
+    QSignalSpy closed(&main, &MainWindow::closed);
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
     MenuAction(main, "cmp_mi_logout")->trigger();

@@ -5,7 +5,7 @@
 #include "GuiTestSupport.h"
 
 #include "app/Settings.h"
-#include "gui/Tfrmmain.h"
+#include "gui/MainWindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,7 +79,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
 
@@ -129,7 +129,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
     auto* list = Find<QTreeWidget>(main, "cmp_lb_restore_plists");
@@ -160,7 +160,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
     const QString target = home.path(QStringLiteral("restored"));

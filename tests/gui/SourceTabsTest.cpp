@@ -5,8 +5,8 @@
 #include "GuiTestSupport.h"
 
 #include "app/Settings.h"
-#include "gui/Tfrmmain.h"
-#include "gui/Tfrmupload_status.h"
+#include "gui/MainWindow.h"
+#include "gui/UploadStatusWindow.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -88,7 +88,7 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return presenter.dialogs.size() == 1; }));
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_do_analyze_itunes_lib"), Qt::LeftButton);
@@ -107,7 +107,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
 
@@ -115,7 +115,7 @@ private slots:
     QTest::mouseClick(analyze, Qt::LeftButton);
     auto* list = Find<QTreeWidget>(main, "cmp_lv_itunes_playlists");
     QCOMPARE(Rows(list), (QStringList{"Library=3", "Mix=2", "Other=1"}));
-    QCOMPARE(Find<QLabel>(main, "cmp_lbl_itunes_analyzecmp_lbl_itunes_analyze_items_found")->text(), QStringLiteral("3"));
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_itunes_analyze_items_found")->text(), QStringLiteral("3"));
     QVERIFY(!analyze->isEnabled());
 
     // The whole-library choice makes the list pointless, so it is disabled until chosen back.
@@ -144,7 +144,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_do_analyze_itunes_lib"), Qt::LeftButton);
@@ -168,7 +168,7 @@ private slots:
     SaveSettings({"alice", "secret", "", ""});
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
 

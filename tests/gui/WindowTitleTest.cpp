@@ -6,10 +6,10 @@
 #include "GuiTestRegistry.h"
 #include "GuiTestSupport.h"
 
-#include "gui/Tfrmabout.h"
-#include "gui/Tfrmlogin.h"
-#include "gui/Tfrmmain.h"
-#include "gui/Tfrmupload_status.h"
+#include "gui/AboutDialog.h"
+#include "gui/LoginDialog.h"
+#include "gui/MainWindow.h"
+#include "gui/UploadStatusWindow.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -66,11 +66,11 @@ private slots:
     TestLocker locker;
     TestPresenter presenter;
     auto program = StartProgram(presenter, locker);
-    Tfrmmain& main = program->mainWindow();
+    MainWindow& main = program->mainWindow();
     QString seen, mainBeforeLogin, login;
     bool loginTitled = false, mainTitledBeforeLogin = false;
     presenter.onDialog = [&](QDialog& dialog) {
-      if (!qobject_cast<Tfrmlogin*>(&dialog)) return int(QDialog::Rejected);
+      if (!qobject_cast<LoginDialog*>(&dialog)) return int(QDialog::Rejected);
       loginTitled = ServerHoldsTitle(dialog, QStringLiteral("Login"), login);
       mainTitledBeforeLogin = ServerHoldsTitle(main, QStringLiteral("Velmora Uploader"), mainBeforeLogin);
       QTest::keyClicks(dialog.findChild<QLineEdit*>(QStringLiteral("cmp_username")), QStringLiteral("alice"));

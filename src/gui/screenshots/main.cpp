@@ -8,11 +8,11 @@
 // The account must already be stored (velmora login); VELMORA_ITUNES_LIBRARY names the iTunes
 // library export.
 
+#include "gui/AboutDialog.h"
+#include "gui/LoginDialog.h"
+#include "gui/MainWindow.h"
 #include "gui/Presenter.h"
-#include "gui/Tfrmabout.h"
-#include "gui/Tfrmlogin.h"
-#include "gui/Tfrmmain.h"
-#include "gui/Tfrmupload_status.h"
+#include "gui/UploadStatusWindow.h"
 #include "gui/UploaderProgram.h"
 
 #include <curl/curl.h>
@@ -154,8 +154,8 @@ int main(int argc, char** argv) {
   velmora::EngineOptions options;
   options.firstArgument = "/stage " + address;
   UploaderProgram program(presenter, options);
-  Tfrmmain& main = program.mainWindow();
-  Tfrmupload_status& status = program.uploadStatusWindow();
+  MainWindow& main = program.mainWindow();
+  UploadStatusWindow& status = program.uploadStatusWindow();
   auto* tabs = Find<QTabWidget>(main, "cmp_pc_main");
   main.show();
   WaitFor([&] { return main.engine().IsLoggedIn(); }, "the login");
@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
   WaitFor([&] { return !main.engine().restoreState().running; }, "the restore");
   shot(main, "tab-restore");
 
-  Tfrmlogin login(presenter, &main);
+  LoginDialog login(presenter, &main);
   login.findChild<QLineEdit*>(QStringLiteral("cmp_username"))->setText(QStringLiteral("demo"));
   login.show();
   shot(login, "login");

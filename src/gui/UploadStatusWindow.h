@@ -20,46 +20,46 @@ struct UploadStatusWindow;
 
 namespace velmora::gui {
 
-class Tfrmmain;
+class MainWindow;
 
-class Tfrmupload_status : public QWidget {
+class UploadStatusWindow : public QWidget {
   Q_OBJECT
 public:
-  explicit Tfrmupload_status(Tfrmmain& main);
-  ~Tfrmupload_status() override;
+  explicit UploadStatusWindow(MainWindow& main);
+  ~UploadStatusWindow() override;
 
   // Repaints texts and the player from the engine's description of this window.
-  void paintState(const UploadStatusWindow& state);
-  QProgressBar* fileBar() const { return cmp_bar_progress; }
-  QProgressBar* globalBar() const { return cmp_global_progress; }
-  QTimer* timer() const { return cmp_tmr_upload; }
+  void paintState(const velmora::UploadStatusWindow& state);
+  QProgressBar* fileBar() const { return fileBar_; }
+  QProgressBar* globalBar() const { return globalBar_; }
+  QTimer* timer() const { return statusTimer_; }
   QString statusText() const;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
 
 private slots:
-  void cmp_tmr_uploadTimer();
-  void ShareClick();
-  void SendInvitationClick();
-  void cb_play_cur_trackClick(bool checked);
-  void ShowMoreDetailsClick();
+  void onStatusTimer();
+  void onShareClicked();
+  void onSendInvitationClicked();
+  void onPlayTrackClicked(bool checked);
+  void onShowMoreDetailsClicked();
 
 private:
   void openTrack(const QString& path);
   void ensurePlayer();
 
-  Tfrmmain& main_;
-  QLabel* cmp_lbl_name = nullptr;
-  QCheckBox* cb_play_cur_track = nullptr;
-  QProgressBar* cmp_bar_progress = nullptr;
-  QProgressBar* cmp_global_progress = nullptr;
+  MainWindow& main_;
+  QLabel* trackNameLabel_ = nullptr;
+  QCheckBox* playTrackCheckBox_ = nullptr;
+  QProgressBar* fileBar_ = nullptr;
+  QProgressBar* globalBar_ = nullptr;
   QWidget* invitationArea_ = nullptr;
-  QLabel* cmp_lbl_invitation = nullptr;
-  QLineEdit* edit_email_invite = nullptr;
-  QLabel* cmp_pnl_status = nullptr;
-  QTimer* cmp_tmr_upload = nullptr;
-  QMediaPlayer* MediaPlayer1 = nullptr;
+  QLabel* invitationLabel_ = nullptr;
+  QLineEdit* invitationEmailEdit_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+  QTimer* statusTimer_ = nullptr;
+  QMediaPlayer* player_ = nullptr;
   QAudioOutput* audioOutput_ = nullptr;
   bool playerUnavailable_ = false;
   QString openedTrack_;

@@ -1,4 +1,4 @@
-#include "gui/Tfrmlogin.h"
+#include "gui/LoginDialog.h"
 
 #include "service/WebPages.h"
 #include "gui/LinkLabel.h"
@@ -31,7 +31,7 @@ QLineEdit* Edit(const char* name) {
 
 } // namespace
 
-Tfrmlogin::Tfrmlogin(Presenter& presenter, QWidget* parent) : QDialog(parent), presenter_(presenter) {
+LoginDialog::LoginDialog(Presenter& presenter, QWidget* parent) : QDialog(parent), presenter_(presenter) {
   setObjectName(QStringLiteral("frmlogin"));
   setWindowTitle(QStringLiteral("Login"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -67,26 +67,26 @@ Tfrmlogin::Tfrmlogin(Presenter& presenter, QWidget* parent) : QDialog(parent), p
   form->addWidget(heading);
   form->addSpacing(6);
 
-  cmp_username = Edit("cmp_username");
-  cmp_password = Edit("cmp_password");
-  cmp_password->setEchoMode(QLineEdit::Password);
-  cmp_btn_login = new QPushButton(QStringLiteral("Login"));
-  cmp_btn_login->setObjectName(QStringLiteral("cmp_btn_login"));
-  cmp_btn_login->setAutoDefault(false);
-  cmp_btn_login->setDefault(false);
-  QFont bold = cmp_btn_login->font();
+  userNameEdit_ = Edit("cmp_username");
+  passwordEdit_ = Edit("cmp_password");
+  passwordEdit_->setEchoMode(QLineEdit::Password);
+  loginButton_ = new QPushButton(QStringLiteral("Login"));
+  loginButton_->setObjectName(QStringLiteral("cmp_btn_login"));
+  loginButton_->setAutoDefault(false);
+  loginButton_->setDefault(false);
+  QFont bold = loginButton_->font();
   bold.setBold(true);
-  cmp_btn_login->setFont(bold);
-  cmp_btn_login->setMinimumWidth(90);
+  loginButton_->setFont(bold);
+  loginButton_->setMinimumWidth(90);
 
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(12);
   grid->setVerticalSpacing(2);
   grid->addWidget(new QLabel(QStringLiteral("Username:")), 0, 0);
-  grid->addWidget(cmp_username, 1, 0);
+  grid->addWidget(userNameEdit_, 1, 0);
   grid->addWidget(new QLabel(QStringLiteral("Password:")), 2, 0);
-  grid->addWidget(cmp_password, 3, 0);
-  grid->addWidget(cmp_btn_login, 3, 1, Qt::AlignLeft);
+  grid->addWidget(passwordEdit_, 3, 0);
+  grid->addWidget(loginButton_, 3, 1, Qt::AlignLeft);
   grid->setColumnStretch(2, 1);
   grid->setRowMinimumHeight(2, 22);
   form->addLayout(grid);
@@ -111,11 +111,11 @@ Tfrmlogin::Tfrmlogin(Presenter& presenter, QWidget* parent) : QDialog(parent), p
   form->addLayout(signupRow);
   outer->addWidget(panel);
 
-  setTabOrder(cmp_username, cmp_password);
-  setTabOrder(cmp_password, cmp_btn_login);
-  cmp_username->setFocus();
+  setTabOrder(userNameEdit_, passwordEdit_);
+  setTabOrder(passwordEdit_, loginButton_);
+  userNameEdit_->setFocus();
 
-  connect(cmp_btn_login, &QPushButton::clicked, this, &QDialog::accept);
+  connect(loginButton_, &QPushButton::clicked, this, &QDialog::accept);
   connect(forgot, &LinkLabel::clicked, this, [this] {
     presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::RequestPassword))));
   });
@@ -124,10 +124,10 @@ Tfrmlogin::Tfrmlogin(Presenter& presenter, QWidget* parent) : QDialog(parent), p
   });
 }
 
-QString Tfrmlogin::userName() const { return cmp_username->text(); }
-QString Tfrmlogin::password() const { return cmp_password->text(); }
+QString LoginDialog::userName() const { return userNameEdit_->text(); }
+QString LoginDialog::password() const { return passwordEdit_->text(); }
 
-void Tfrmlogin::paintEvent(QPaintEvent*) {
+void LoginDialog::paintEvent(QPaintEvent*) {
   // The dialog's picture: a deep blue field with sound waves rising out of a record, and the
   // service's name, drawn so no artwork has to ship with the program.
   QPainter p(this);

@@ -1,8 +1,9 @@
-#include "gui/Tfrmupload_status.h"
+#include "gui/UploadStatusWindow.h"
 
 #include "gui/LinkLabel.h"
+#include "gui/MainWindow.h"
 #include "gui/Presenter.h"
-#include "gui/Tfrmmain.h"
+#include "gui/Widgets.h"
 #include "upload/UploadStatus.h"
 
 #include <QAudioDevice>
@@ -30,19 +31,9 @@ constexpr int kClientWidth = 562;
 constexpr int kClientHeight = 297;
 constexpr int kClientHeightWithInvitation = 330;
 
-QProgressBar* Bar(const char* name) {
-  auto* bar = new QProgressBar;
-  bar->setObjectName(QString::fromLatin1(name));
-  bar->setTextVisible(false);
-  bar->setRange(0, 100);
-  bar->setValue(0);
-  bar->setFixedHeight(16);
-  return bar;
-}
-
 } // namespace
 
-Tfrmupload_status::Tfrmupload_status(Tfrmmain& main) : QWidget(nullptr, Qt::Window), main_(main) {
+UploadStatusWindow::UploadStatusWindow(MainWindow& main) : QWidget(nullptr, Qt::Window), main_(main) {
   setObjectName(QStringLiteral("frmupload_status"));
   setWindowTitle(QStringLiteral("Uploading"));
   setWindowIcon(main.windowIcon());
@@ -69,32 +60,32 @@ Tfrmupload_status::Tfrmupload_status(Tfrmmain& main) : QWidget(nullptr, Qt::Wind
   auto* nowSending = new QLabel(QStringLiteral("Now uploading"));
   nowSending->setStyleSheet(QStringLiteral("color: #666;"));
   nameColumn->addWidget(nowSending);
-  cmp_lbl_name = new QLabel(QStringLiteral("..."));
-  cmp_lbl_name->setObjectName(QStringLiteral("cmp_lbl_name"));
-  cmp_lbl_name->setTextFormat(Qt::PlainText);
-  QFont bold = cmp_lbl_name->font();
+  trackNameLabel_ = new QLabel(QStringLiteral("..."));
+  trackNameLabel_->setObjectName(QStringLiteral("cmp_lbl_name"));
+  trackNameLabel_->setTextFormat(Qt::PlainText);
+  QFont bold = trackNameLabel_->font();
   bold.setBold(true);
   QFont nameFont = bold;
   nameFont.setPointSizeF(nameFont.pointSizeF() * 1.15);
-  cmp_lbl_name->setFont(nameFont);
-  cmp_lbl_name->setMinimumWidth(300);
-  nameColumn->addWidget(cmp_lbl_name);
+  trackNameLabel_->setFont(nameFont);
+  trackNameLabel_->setMinimumWidth(300);
+  nameColumn->addWidget(trackNameLabel_);
   header->addLayout(nameColumn, 1);
   bodyLayout->addLayout(header);
 
-  cb_play_cur_track = new QCheckBox(QStringLiteral("Play the current track"));
-  cb_play_cur_track->setObjectName(QStringLiteral("cb_play_cur_track"));
-  bodyLayout->addWidget(cb_play_cur_track);
+  playTrackCheckBox_ = new QCheckBox(QStringLiteral("Play the current track"));
+  playTrackCheckBox_->setObjectName(QStringLiteral("cb_play_cur_track"));
+  bodyLayout->addWidget(playTrackCheckBox_);
 
   auto* bars = new QGridLayout;
   bars->setHorizontalSpacing(10);
   bars->setVerticalSpacing(6);
   bars->addWidget(new QLabel(QStringLiteral("File progress")), 0, 0);
-  cmp_bar_progress = Bar("cmp_bar_progress");
-  bars->addWidget(cmp_bar_progress, 0, 1);
+  fileBar_ = Bar("cmp_bar_progress");
+  bars->addWidget(fileBar_, 0, 1);
   bars->addWidget(new QLabel(QStringLiteral("Global progress")), 1, 0);
-  cmp_global_progress = Bar("cmp_global_progress");
-  bars->addWidget(cmp_global_progress, 1, 1);
+  globalBar_ = Bar("cmp_global_progress");
+  bars->addWidget(globalBar_, 1, 1);
   bars->setColumnStretch(1, 1);
   bodyLayout->addLayout(bars);
   bodyLayout->addSpacing(4);
@@ -113,14 +104,14 @@ Tfrmupload_status::Tfrmupload_status(Tfrmmain& main) : QWidget(nullptr, Qt::Wind
   invitation->setContentsMargins(0, 0, 0, 0);
   invitation->setHorizontalSpacing(6);
   invitation->setVerticalSpacing(4);
-  cmp_lbl_invitation = new QLabel(QString::fromUtf8(kInvitationPrompt));
-  cmp_lbl_invitation->setObjectName(QStringLiteral("cmp_lbl_invitation"));
-  cmp_lbl_invitation->setWordWrap(true);
-  invitation->addWidget(cmp_lbl_invitation, 0, 0, 1, 2);
-  edit_email_invite = new QLineEdit;
-  edit_email_invite->setObjectName(QStringLiteral("edit_email_invite"));
-  edit_email_invite->setPlaceholderText(QStringLiteral("friend@example.com"));
-  invitation->addWidget(edit_email_invite, 1, 0);
+  invitationLabel_ = new QLabel(QString::fromUtf8(kInvitationPrompt));
+  invitationLabel_->setObjectName(QStringLiteral("cmp_lbl_invitation"));
+  invitationLabel_->setWordWrap(true);
+  invitation->addWidget(invitationLabel_, 0, 0, 1, 2);
+  invitationEmailEdit_ = new QLineEdit;
+  invitationEmailEdit_->setObjectName(QStringLiteral("edit_email_invite"));
+  invitationEmailEdit_->setPlaceholderText(QStringLiteral("friend@example.com"));
+  invitation->addWidget(invitationEmailEdit_, 1, 0);
   auto* send = new QPushButton(QStringLiteral("Send invitation ..."));
   send->setObjectName(QStringLiteral("cmp_btn_send_invitation"));
   send->setAutoDefault(false);
@@ -139,99 +130,99 @@ Tfrmupload_status::Tfrmupload_status(Tfrmmain& main) : QWidget(nullptr, Qt::Wind
       "QLabel { color: #d6d6d6; }"));
   auto* bottomLayout = new QHBoxLayout(bottom);
   bottomLayout->setContentsMargins(0, 0, 12, 0);
-  cmp_pnl_status = new QLabel;
-  cmp_pnl_status->setObjectName(QStringLiteral("cmp_pnl_status"));
-  cmp_pnl_status->setTextFormat(Qt::PlainText);
-  bottomLayout->addWidget(cmp_pnl_status, 1);
+  statusLabel_ = new QLabel;
+  statusLabel_->setObjectName(QStringLiteral("cmp_pnl_status"));
+  statusLabel_->setTextFormat(Qt::PlainText);
+  bottomLayout->addWidget(statusLabel_, 1);
   auto* details = new LinkLabel(QStringLiteral("Show more details ..."), nullptr, QColor(0xb8, 0xd4, 0xff));
   details->setObjectName(QStringLiteral("cmp_lbl_show_details"));
   bottomLayout->addWidget(details);
   layout->addWidget(bottom);
 
-  cmp_tmr_upload = new QTimer(this);
-  cmp_tmr_upload->setObjectName(QStringLiteral("cmp_tmr_upload"));
-  cmp_tmr_upload->setInterval(1000);
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setObjectName(QStringLiteral("cmp_tmr_upload"));
+  statusTimer_->setInterval(1000);
 
-  connect(cmp_tmr_upload, &QTimer::timeout, this, &Tfrmupload_status::cmp_tmr_uploadTimer);
-  connect(share, &LinkLabel::clicked, this, &Tfrmupload_status::ShareClick);
-  connect(send, &QPushButton::clicked, this, &Tfrmupload_status::SendInvitationClick);
-  connect(cb_play_cur_track, &QCheckBox::clicked, this, &Tfrmupload_status::cb_play_cur_trackClick);
-  connect(details, &LinkLabel::clicked, this, &Tfrmupload_status::ShowMoreDetailsClick);
+  connect(statusTimer_, &QTimer::timeout, this, &UploadStatusWindow::onStatusTimer);
+  connect(share, &LinkLabel::clicked, this, &UploadStatusWindow::onShareClicked);
+  connect(send, &QPushButton::clicked, this, &UploadStatusWindow::onSendInvitationClicked);
+  connect(playTrackCheckBox_, &QCheckBox::clicked, this, &UploadStatusWindow::onPlayTrackClicked);
+  connect(details, &LinkLabel::clicked, this, &UploadStatusWindow::onShowMoreDetailsClicked);
 }
 
-Tfrmupload_status::~Tfrmupload_status() = default;
+UploadStatusWindow::~UploadStatusWindow() = default;
 
-QString Tfrmupload_status::statusText() const { return cmp_pnl_status->text(); }
+QString UploadStatusWindow::statusText() const { return statusLabel_->text(); }
 
-void Tfrmupload_status::paintState(const UploadStatusWindow& state) {
-  cmp_lbl_name->setText(QString::fromStdString(state.nameLabel));
-  cmp_pnl_status->setText(QString::fromStdString(state.statusText));
-  cmp_lbl_invitation->setText(QString::fromStdString(state.invitationText));
+void UploadStatusWindow::paintState(const velmora::UploadStatusWindow& state) {
+  trackNameLabel_->setText(QString::fromStdString(state.nameLabel));
+  statusLabel_->setText(QString::fromStdString(state.statusText));
+  invitationLabel_->setText(QString::fromStdString(state.invitationText));
   if (state.invitationVisible && !invitationArea_->isVisible()) {
     invitationArea_->show();
     setFixedSize(kClientWidth, std::max(kClientHeightWithInvitation, sizeHint().height()));
   }
-  if (cb_play_cur_track->isChecked() != state.playCurrentTrack) {
-    cb_play_cur_track->setChecked(state.playCurrentTrack);
+  if (playTrackCheckBox_->isChecked() != state.playCurrentTrack) {
+    playTrackCheckBox_->setChecked(state.playCurrentTrack);
   }
   const QString track = QString::fromStdString(state.currentTrack);
   if (track != wantedTrack_) openTrack(track);
 }
 
-void Tfrmupload_status::ensurePlayer() {
-  if (MediaPlayer1 || playerUnavailable_) return;
+void UploadStatusWindow::ensurePlayer() {
+  if (player_ || playerUnavailable_) return;
   // Without a sound device the box simply plays nothing.
   if (QMediaDevices::audioOutputs().isEmpty()) {
     playerUnavailable_ = true;
     return;
   }
-  MediaPlayer1 = new QMediaPlayer(this);
-  MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
+  player_ = new QMediaPlayer(this);
+  player_->setObjectName(QStringLiteral("MediaPlayer1"));
   audioOutput_ = new QAudioOutput(this);
-  MediaPlayer1->setAudioOutput(audioOutput_);
+  player_->setAudioOutput(audioOutput_);
   // Player errors never reach the user: the upload is what matters.
-  connect(MediaPlayer1, &QMediaPlayer::errorOccurred, this, [] {});
+  connect(player_, &QMediaPlayer::errorOccurred, this, [] {});
 }
 
-void Tfrmupload_status::openTrack(const QString& path) {
+void UploadStatusWindow::openTrack(const QString& path) {
   wantedTrack_ = path;
   // The backend is loaded only once the user wants to listen; until then the wanted track is
   // remembered and opened when the box is ticked.
-  if (!MediaPlayer1) {
-    if (!cb_play_cur_track->isChecked()) return;
+  if (!player_) {
+    if (!playTrackCheckBox_->isChecked()) return;
     ensurePlayer();
-    if (!MediaPlayer1) return;
+    if (!player_) return;
   }
-  MediaPlayer1->stop();
+  player_->stop();
   openedTrack_ = path;
-  MediaPlayer1->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
-  if (cb_play_cur_track->isChecked() && !path.isEmpty()) MediaPlayer1->play();
+  player_->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+  if (playTrackCheckBox_->isChecked() && !path.isEmpty()) player_->play();
 }
 
-void Tfrmupload_status::cb_play_cur_trackClick(bool checked) {
+void UploadStatusWindow::onPlayTrackClicked(bool checked) {
   main_.setPlayCurrentTrack(checked);
   if (checked) {
     ensurePlayer();
-    if (!MediaPlayer1) return;
+    if (!player_) return;
     if (openedTrack_ != wantedTrack_) {
       openedTrack_ = wantedTrack_;
-      MediaPlayer1->setSource(wantedTrack_.isEmpty() ? QUrl() : QUrl::fromLocalFile(wantedTrack_));
+      player_->setSource(wantedTrack_.isEmpty() ? QUrl() : QUrl::fromLocalFile(wantedTrack_));
     }
-    if (!openedTrack_.isEmpty()) MediaPlayer1->play();
-  } else if (MediaPlayer1) {
-    MediaPlayer1->stop();
+    if (!openedTrack_.isEmpty()) player_->play();
+  } else if (player_) {
+    player_->stop();
   }
 }
 
-void Tfrmupload_status::cmp_tmr_uploadTimer() { main_.statusTick(); }
+void UploadStatusWindow::onStatusTimer() { main_.statusTick(); }
 
-void Tfrmupload_status::ShareClick() { main_.openInvitation(); }
+void UploadStatusWindow::onShareClicked() { main_.openInvitation(); }
 
-void Tfrmupload_status::SendInvitationClick() { main_.sendInvitation(edit_email_invite->text()); }
+void UploadStatusWindow::onSendInvitationClicked() { main_.sendInvitation(invitationEmailEdit_->text()); }
 
-void Tfrmupload_status::ShowMoreDetailsClick() { close(); }
+void UploadStatusWindow::onShowMoreDetailsClicked() { close(); }
 
-void Tfrmupload_status::closeEvent(QCloseEvent* event) {
+void UploadStatusWindow::closeEvent(QCloseEvent* event) {
   // The run goes on; the timer keeps ticking and the player keeps playing.
   event->accept();
   main_.uploadStatusWindowClosed();

@@ -7,10 +7,10 @@ namespace velmora::gui {
 
 class Presenter;
 
-class Tfrmabout : public QDialog {
+class AboutDialog : public QDialog {
   Q_OBJECT
 public:
-  explicit Tfrmabout(Presenter& presenter, QWidget* parent = nullptr);
+  explicit AboutDialog(Presenter& presenter, QWidget* parent = nullptr);
 
 private:
   Presenter& presenter_;

@@ -1,4 +1,4 @@
-#include "gui/Tfrmabout.h"
+#include "gui/AboutDialog.h"
 
 #include "base/SystemFacts.h"
 #include "service/WebPages.h"
@@ -13,7 +13,7 @@
 
 namespace velmora::gui {
 
-Tfrmabout::Tfrmabout(Presenter& presenter, QWidget* parent) : QDialog(parent), presenter_(presenter) {
+AboutDialog::AboutDialog(Presenter& presenter, QWidget* parent) : QDialog(parent), presenter_(presenter) {
   setObjectName(QStringLiteral("frmabout"));
   setWindowTitle(QStringLiteral("About"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |

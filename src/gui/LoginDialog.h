@@ -10,10 +10,10 @@ namespace velmora::gui {
 
 class Presenter;
 
-class Tfrmlogin : public QDialog {
+class LoginDialog : public QDialog {
   Q_OBJECT
 public:
-  explicit Tfrmlogin(Presenter& presenter, QWidget* parent = nullptr);
+  explicit LoginDialog(Presenter& presenter, QWidget* parent = nullptr);
 
   QString userName() const;
   QString password() const;
@@ -23,9 +23,9 @@ protected:
 
 private:
   Presenter& presenter_;
-  QLineEdit* cmp_username = nullptr;
-  QLineEdit* cmp_password = nullptr;
-  QPushButton* cmp_btn_login = nullptr;
+  QLineEdit* userNameEdit_ = nullptr;
+  QLineEdit* passwordEdit_ = nullptr;
+  QPushButton* loginButton_ = nullptr;
 };
 
 } // namespace velmora::gui
