@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
       std::printf("\nCallApi      %8.1f MiB/s\ncurl -F      %8.1f MiB/s\nratio        %8.1f %%  (target >= 80 %%)\n"
                   "peak RSS growth during CallApi uploads: %.2f MiB  (target < 8 MiB)\n",
                   state.callApiBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
-                  state.rssGrowthKiB / 1024.0);
+                  static_cast<double>(state.rssGrowthKiB) / 1024.0);
     }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "callapi_upload_bench: %s\n", error.what());

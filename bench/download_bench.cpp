@@ -132,10 +132,10 @@ int main(int argc, char** argv) {
       std::printf("\nDownloadClient %8.1f MiB/s\ncurl -o        %8.1f MiB/s\nratio          %8.1f %%  (target >= 80 %%)\n"
                   "peak RSS growth during DownloadClient downloads: %.2f MiB\n",
                   state.clientBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
-                  state.rssGrowthKiB / 1024.0);
+                  static_cast<double>(state.rssGrowthKiB) / 1024.0);
       bench::Result("download_client", state.clientBytesPerSecond / mib, "MiB/s");
       bench::Result("download_curl", state.curlBytesPerSecond / mib, "MiB/s");
-      bench::Result("download_rss_growth", state.rssGrowthKiB / 1024.0, "MiB");
+      bench::Result("download_rss_growth", static_cast<double>(state.rssGrowthKiB) / 1024.0, "MiB");
     }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "download_bench: %s\n", error.what());

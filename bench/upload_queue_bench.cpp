@@ -45,7 +45,7 @@ std::vector<std::string> MakeFiles(int count) {
 TMediaItems MakeItems(const std::vector<std::string>& paths) {
   TMediaItems items;
   items.reserve(paths.size());
-  char hash[41];
+  char hash[49]; // 40 hex digits for these counts, room for the widest size_t
   for (std::size_t i = 0; i < paths.size(); ++i) {
     TMediaItem item;
     item.Location = paths[i];

@@ -16,9 +16,9 @@
 namespace velmora::locker::test {
 
 struct Part {
-  Part(std::string name, std::string content, std::string filename = {}, std::string contentType = {})
-      : name(std::move(name)), content(std::move(content)), filename(std::move(filename)),
-        contentType(std::move(contentType)) {}
+  Part(std::string partName, std::string partContent, std::string partFilename = {}, std::string partType = {})
+      : name(std::move(partName)), content(std::move(partContent)), filename(std::move(partFilename)),
+        contentType(std::move(partType)) {}
   std::string name;
   std::string content;
   std::string filename;     // set for file parts
