@@ -55,7 +55,7 @@ Setup* setup = nullptr;
 
 // A fresh one-use upload address, as the upload loop gets it.
 std::string UploadAddress() {
-  const velmora::TWSReturnData data =
+  const velmora::ServiceReply data =
       setup->engine->service().Call("items/add", velmora::FormData().AddText("checkhashresponse", "404"),
                            false, "");
   pugi::xml_document answer;
@@ -75,7 +75,7 @@ void BM_CallApiUpload(benchmark::State& state) {
     state.PauseTiming();
     const std::string address = UploadAddress();
     state.ResumeTiming();
-    velmora::TRESTApiResponse response;
+    velmora::HttpReply response;
     velmora::FormData form;
     form.AddFile("filedata", setup->file.string(), "audio/unknown");
     setup->engine->service().Post(address, std::move(form), response, true);

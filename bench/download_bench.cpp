@@ -46,17 +46,17 @@ std::string AnswerText(const std::string& answer, const char* path) {
 
 // Stores the file on the service as the upload loop does and asks for its download address.
 void StoreAndAddress() {
-  const TWSReturnData added =
+  const ServiceReply added =
       setup->engine->service().Call("items/add", FormData().AddText("checkhashresponse", "404"), false, "");
   const std::string location = AnswerText(added.ResponseText, "//result/location");
   if (!added.Success || location.empty()) throw std::runtime_error("items/add failed: " + added.ErrorMessage);
-  TRESTApiResponse stored;
+  HttpReply stored;
   FormData form;
   form.AddFile("filedata", setup->file.string(), "audio/unknown");
   setup->engine->service().Post(location, std::move(form), stored, false);
   const std::string entryKey = AnswerText(stored.Body, "//result/entrykey");
   if (entryKey.empty()) throw std::runtime_error("the upload stored nothing: " + stored.Body);
-  const TWSReturnData delivered = setup->engine->service().Call("items/get/deliver",
+  const ServiceReply delivered = setup->engine->service().Call("items/get/deliver",
                                               FormData().AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", ""),
                                               false, "");
   setup->url = AnswerText(delivered.ResponseText, "//result/location");

@@ -170,7 +170,7 @@ std::size_t ReadOurs() {
   static TagReaders readers;
   std::size_t checksum = 0;
   for (const auto& path : Files()) {
-    const TMediaItem item = ReadFileMetadata(path, readers, ui);
+    const MediaItem item = ReadFileMetadata(path, readers, ui);
     checksum += item.Name.size() + item.Artist.size() + item.Album.size() + item.Year.size() +
                 item.TrackNo.size() + item.Genre.size() + item.Bitrate.size() + item.Length.size() +
                 item.SampleRate.size();

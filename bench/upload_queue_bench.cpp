@@ -42,12 +42,12 @@ std::vector<std::string> MakeFiles(int count) {
   return paths;
 }
 
-TMediaItems MakeItems(const std::vector<std::string>& paths) {
-  TMediaItems items;
+MediaItems MakeItems(const std::vector<std::string>& paths) {
+  MediaItems items;
   items.reserve(paths.size());
   char hash[49]; // 40 hex digits for these counts, room for the widest size_t
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    TMediaItem item;
+    MediaItem item;
     item.Location = paths[i];
     item.Artist = "Artist " + std::to_string(i % 211);
     item.Album = "Album " + std::to_string(i % 977);

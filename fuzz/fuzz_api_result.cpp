@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string body(reinterpret_cast<const char*>(data), size);
   CheckCrLfOnly(WithCrLfLines(body));
   try {
-    const TWSReturnData result = ParseApiResult(body);
+    const ServiceReply result = ParseApiResult(body);
     fuzz::Check(result.ResponseText == body);
   } catch (const ApiError&) {
   }

@@ -10,18 +10,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string answer(reinterpret_cast<const char*>(data), size);
   const auto pairs = ReadCheckAnswer(answer);
   // Items for every answered hash id (some twice) and one nobody answered.
-  TMediaItems items;
+  MediaItems items;
   for (const auto& [hashId, code] : pairs) {
-    TMediaItem item;
+    MediaItem item;
     item.HashValue = hashId;
     items.push_back(item);
     if (code % 2 == 0) items.push_back(item);
   }
-  TMediaItem unanswered;
+  MediaItem unanswered;
   unanswered.HashValue = "not answered";
   unanswered.HashCheckResponse = -7;
   items.push_back(unanswered);
-  TMediaItems oneByOne = items;
+  MediaItems oneByOne = items;
   MarkCheckResponses(items, pairs);
   for (const auto& [hashId, code] : pairs) MarkCheckResponse(oneByOne, code, hashId);
   fuzz::Check(items.size() == oneByOne.size());

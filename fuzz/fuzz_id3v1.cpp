@@ -1,7 +1,7 @@
 // Fuzzes the ID3v1 reader: any bytes, read from memory and from a file, agree and give UTF-8.
 
 #include "FuzzInput.h"
-#include "tags/ID3v1Tag.h"
+#include "tags/Id3v1Reader.h"
 
 using namespace velmora;
 
@@ -14,10 +14,10 @@ struct Outcome {
 };
 
 Outcome Read(TagStream& stream) {
-  TID3v1Tag tag;
+  Id3v1Reader tag;
   Outcome o{tag.ReadTag(stream), tag.Title(), tag.Artist(), tag.Album(), tag.Year(), tag.Track(), tag.Genre()};
-  fuzz::Check(o.result == rcOk || o.result == rcReadError || o.result == rcNoTag);
-  fuzz::Check(tag.TagPresent() == (o.result == rcOk));
+  fuzz::Check(o.result == TagResult::Ok || o.result == TagResult::ReadError || o.result == TagResult::NoTag);
+  fuzz::Check(tag.TagPresent() == (o.result == TagResult::Ok));
   for (const auto* text : {&o.title, &o.artist, &o.album, &o.year, &o.genre}) fuzz::CheckText(*text);
   fuzz::Check(o.year.size() <= 4 * 3);
   return o;

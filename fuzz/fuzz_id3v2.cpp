@@ -2,7 +2,7 @@
 // input and give UTF-8 texts.
 
 #include "FuzzInput.h"
-#include "tags/ID3v2Tag.h"
+#include "tags/Id3v2Reader.h"
 
 using namespace velmora;
 
@@ -18,11 +18,11 @@ struct Outcome {
 };
 
 Outcome Read(TagStream& stream, std::size_t size) {
-  TID3v2Tag tag;
+  Id3v2Reader tag;
   const TagResult result = tag.ReadTag(stream);
   Outcome o{result, tag.TagPresent(), tag.TagSize(), tag.FrameCount(), tag.Title(), tag.Artist(),
             tag.Album(), tag.Year(), tag.Track(), tag.Genre()};
-  fuzz::Check(result == rcOk || result == rcReadError || result == rcNoTag || result == rcInvalidHeader);
+  fuzz::Check(result == TagResult::Ok || result == TagResult::ReadError || result == TagResult::NoTag || result == TagResult::InvalidHeader);
   fuzz::Check(o.present ? o.tagSize >= 10 : o.tagSize == 0);
   std::size_t kept = 0;
   for (const auto& frame : tag.Frames()) {

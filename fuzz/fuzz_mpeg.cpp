@@ -2,7 +2,7 @@
 // memory and file reads agree and accepted values are sane.
 
 #include "FuzzInput.h"
-#include "tags/MpegInfo.h"
+#include "tags/MpegReader.h"
 
 using namespace velmora;
 
@@ -18,12 +18,12 @@ struct Outcome {
 };
 
 Outcome Read(TagStream& stream, std::int64_t start) {
-  TMpegInfo info;
+  MpegReader info;
   stream.Seek(start);
   const TagResult result = info.ReadInfo(stream);
   Outcome o{result, info.Valid(), info.Bitrate(), info.SampleRate(), info.Duration()};
-  fuzz::Check(result == rcOk || result == rcNoFrame);
-  fuzz::Check(o.valid == (result == rcOk));
+  fuzz::Check(result == TagResult::Ok || result == TagResult::NoFrame);
+  fuzz::Check(o.valid == (result == TagResult::Ok));
   if (o.valid) {
     fuzz::Check(o.bitrate > 0 && o.sampleRate >= 8000 && o.sampleRate <= 48000);
     fuzz::Check(o.duration >= 0 && o.duration <= stream.Size());

@@ -55,12 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fuzz::Check(engine.winamp().rows.size() == engine.collection().playlists.size());
   std::size_t taken = 0;
-  for (const TPlaylist& playlist : engine.collection().playlists) {
+  for (const Playlist& playlist : engine.collection().playlists) {
     fuzz::Check(playlist.HashValues.size() == playlist.Locations.size());
     taken += playlist.HashValues.size();
   }
   fuzz::Check(taken == engine.collection().items.size());
   fuzz::Check(engine.winamp().itemsFound == std::to_string(engine.collection().items.size()));
-  for (const TMediaItem& item : engine.collection().items) fuzz::Check(IsHashId(item.HashValue));
+  for (const MediaItem& item : engine.collection().items) fuzz::Check(IsHashId(item.HashValue));
   return 0;
 }

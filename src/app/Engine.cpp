@@ -138,7 +138,7 @@ void Engine::SetCredentials(std::string userName, std::string password) {
   service_.setCredentials(std::move(userName), std::move(password));
 }
 
-TWSReturnData Engine::LoadServicePlaylists() { return LoadPlaylists(service_, servicePlaylists_); }
+ServiceReply Engine::LoadServicePlaylists() { return LoadPlaylists(service_, servicePlaylists_); }
 
 Fingerprinter& Engine::fingerprinter() {
   if (!fingerprinter_) throw std::logic_error("the engine has not been started");

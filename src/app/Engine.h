@@ -94,7 +94,7 @@ public:
   void SetCaption(std::string caption);
   // The user's own playlists on the service (restore tab rows, drop tab box items); see
   // LoadPlaylists. Returns the call's result.
-  TWSReturnData LoadServicePlaylists();
+  ServiceReply LoadServicePlaylists();
   const AccountPlaylists& servicePlaylists() const { return servicePlaylists_; }
 
   // --- Shared tools --------------------------------------------------------------------------------

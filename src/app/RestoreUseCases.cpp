@@ -1,10 +1,7 @@
-// The restore tab's requests and the login, each inside the one activity guard.
+// The restore tab's requests, each inside the one activity guard.
 
 #include "app/Engine.h"
 
-#include "base/SystemFacts.h"
-#include "service/CallService.h"
-#include "service/WebPages.h"
 
 namespace velmora {
 
@@ -22,40 +19,6 @@ bool Engine::RestoreNow() {
   const ActivityScope activity = BeginActivity(Activity::Restoring);
   if (!activity) return false;
   return restorer_.RestoreNow();
-}
-
-bool Engine::Login() {
-  const ActivityScope activity = BeginActivity(Activity::LoggingIn);
-  if (!activity) return IsLoggedIn();
-  ShowStatus("Trying to connect to server ...");
-  FormData form;
-  form.AddText("_instancename", InstanceName());
-  const TWSReturnData data = service_.Call("user/checkaccess", std::move(form), true, kCouldNotConnect);
-  if (data.Success) {
-    LoadServicePlaylists();
-    ShowStatus("Logged in successfully");
-    SetLoggedIn();
-    SetCaption(Caption() + " (" + userName() + ")");
-  } else if (data.ErrorCode == kUpgradeRequiredCode) {
-    ui_.ShowMessage("There is an important upgrade available for this uploader program. "
-                    "You will now be redirected to the download page.");
-    ui_.OpenUrl(WebPageUrl(WebPage::UpgradeDownload));
-  } else {
-    ForgetRefusedCredentials();
-    ShowStatus("Login failed");
-    ui_.ShowErrorMessage("Could not connect to server - error " + std::to_string(data.ErrorCode) +
-                         " (details: " + data.ErrorMessage + ")");
-  }
-  return IsLoggedIn();
-}
-
-bool Engine::Logout() {
-  const ActivityScope activity = BeginActivity(Activity::LoggingIn);
-  if (!activity) return false;
-  service_.setCredentials({}, {});
-  SaveSettings();
-  ui_.ShowMessage("Please restart the program.");
-  return true;
 }
 
 } // namespace velmora

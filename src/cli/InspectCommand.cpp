@@ -24,7 +24,7 @@ const RegisterCommand kInspect{"inspect",
       Engine engine(ui, {global.firstArgument, {}});
       engine.Startup();
       int exitCode = kExitOk;
-      TMediaItems items;
+      MediaItems items;
       for (const auto& file : *files) {
         std::error_code error;
         if (!std::filesystem::is_regular_file(file, error)) {
@@ -36,7 +36,7 @@ const RegisterCommand kInspect{"inspect",
         try {
           // The engine sees full paths, as a drop on the window gives them.
           const std::string path = Fingerprinter::LookupKey(file);
-          TMediaItem item = ReadFileMetadata(path, engine.tagReaders(), ui);
+          MediaItem item = ReadFileMetadata(path, engine.tagReaders(), ui);
           item.HashValue = engine.FileFingerprint(path);
           items.push_back(std::move(item));
         } catch (const std::exception& failure) {

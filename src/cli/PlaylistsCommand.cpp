@@ -21,7 +21,7 @@ const RegisterCommand kPlaylists{"playlists", "List your playlists on the servic
     return [](const GlobalOptions& global) {
       return RunLoggedIn(global, [](Session& session) {
         // The login listed them already, but without telling whether the service refused.
-        const TWSReturnData listing = session.engine().LoadServicePlaylists();
+        const ServiceReply listing = session.engine().LoadServicePlaylists();
         if (!listing.Success) {
           session.ui().ShowErrorMessage("Could not load data from server - error " +
                                         std::to_string(listing.ErrorCode) + " (details: " +

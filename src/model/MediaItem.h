@@ -8,7 +8,7 @@
 namespace velmora {
 
 // One collected audio file. Text is UTF-8; all text starts empty and the integers at 0.
-struct TMediaItem {
+struct MediaItem {
   std::int32_t HashCheckResponse = 0; // the duplicate check's code for HashValue; 0 until it answered
   std::string Location;   // full path of the file
   std::string Artist;
@@ -32,10 +32,10 @@ struct TMediaItem {
   std::string iTunesSortAlbum; // no source fills it
 };
 
-using TMediaItems = std::vector<TMediaItem>;
+using MediaItems = std::vector<MediaItem>;
 
 // One collected playlist; it owns its lists.
-struct TPlaylist {
+struct Playlist {
   std::string Name;
   std::string FilePath;  // Winamp only: the file listing the entries
   std::int32_t ItemCount = 0;
@@ -43,12 +43,12 @@ struct TPlaylist {
   std::vector<std::string> Locations;  // Winamp only: paths of the taken items
 };
 
-using TPlaylists = std::vector<TPlaylist>;
+using Playlists = std::vector<Playlist>;
 
 // What a source collected for one run: the media items in the order found and the playlists.
 struct Collection {
-  TMediaItems items;
-  TPlaylists playlists;
+  MediaItems items;
+  Playlists playlists;
   void Clear() {
     items.clear();
     playlists.clear();

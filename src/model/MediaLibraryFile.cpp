@@ -25,7 +25,7 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& value) 
 
 // The children of an item in the order the service reads them; the item metadata document
 // leaves out "bpm".
-void AddItemChildren(pugi::xml_node parent, const TMediaItem& item, bool withBpm) {
+void AddItemChildren(pugi::xml_node parent, const MediaItem& item, bool withBpm) {
   AddText(parent, "Album", item.Album);
   AddText(parent, "Location", item.Location);
   AddText(parent, "Type", "music");
@@ -91,7 +91,7 @@ std::string XmlSafeText(const std::string& text) {
   return out;
 }
 
-void BuildMediaLibraryDocument(const TMediaItems& items, Ui& ui, pugi::xml_document& document) {
+void BuildMediaLibraryDocument(const MediaItems& items, Ui& ui, pugi::xml_document& document) {
   ShowStatus(ui, "Reading library format ...");
   document.reset();
   AddDeclaration(document);
@@ -106,7 +106,7 @@ void BuildMediaLibraryDocument(const TMediaItems& items, Ui& ui, pugi::xml_docum
   }
 }
 
-std::string WriteMediaLibraryFile(const TMediaItems& items, SourceNumber source, Ui& ui) {
+std::string WriteMediaLibraryFile(const MediaItems& items, SourceNumber source, Ui& ui) {
   pugi::xml_document document;
   BuildMediaLibraryDocument(items, ui, document);
   // Written whole under a temporary name and renamed, so no reader ever sees half a file.
@@ -114,7 +114,7 @@ std::string WriteMediaLibraryFile(const TMediaItems& items, SourceNumber source,
                            Serialize(document, pugi::format_indent));
 }
 
-std::string MediaItemXml(const TMediaItem& item, Ui& ui) {
+std::string MediaItemXml(const MediaItem& item, Ui& ui) {
   ShowStatus(ui, "Reading library format ...");
   pugi::xml_document document;
   AddDeclaration(document);

@@ -14,15 +14,15 @@ namespace velmora {
 
 // Builds the media library document ("data" / "items" recordcount / one "item" of 22 children
 // per item, in collection order) into `document`, showing the status lines and the file bar.
-void BuildMediaLibraryDocument(const TMediaItems& items, Ui& ui, pugi::xml_document& document);
+void BuildMediaLibraryDocument(const MediaItems& items, Ui& ui, pugi::xml_document& document);
 
 // Writes the media library document as the exchange file "mediaitems_" + source + ".xml" (see
 // WriteExchangeFile) and returns the path of the program's own copy. Throws std::runtime_error
 // naming the file when it cannot be written.
-std::string WriteMediaLibraryFile(const TMediaItems& items, SourceNumber source, Ui& ui);
+std::string WriteMediaLibraryFile(const MediaItems& items, SourceNumber source, Ui& ui);
 
 // The item metadata document: "data" with 21 children (the item's children without "bpm").
-std::string MediaItemXml(const TMediaItem& item, Ui& ui);
+std::string MediaItemXml(const MediaItem& item, Ui& ui);
 
 // Text as the XML documents carry it: bytes that are not UTF-8 become U+FFFD and characters XML
 // cannot hold (zero characters and other controls but tab, line feed and carriage return) become

@@ -14,15 +14,15 @@
 
 namespace velmora {
 
-std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Ui& ui,
+std::string WritePlaylistFile(Playlists& playlists, SourceNumber source, Ui& ui,
                               const LocationHashLookup& lookupLocation) {
   ShowStatus(ui, "Transmitting playlist information");
 
   // What each playlist holds before the look-ups add to it: the hash ids of its taken entries.
   std::vector<std::size_t> taken;
-  for (const TPlaylist& playlist : playlists) taken.push_back(playlist.HashValues.size());
+  for (const Playlist& playlist : playlists) taken.push_back(playlist.HashValues.size());
   if (source == kSourceWinamp && lookupLocation) {
-    for (TPlaylist& playlist : playlists) {
+    for (Playlist& playlist : playlists) {
       if (playlist.ItemCount <= 0) continue;
       for (const std::string& location : playlist.Locations) {
         if (const auto hashId = lookupLocation(location)) playlist.HashValues.push_back(*hashId);
@@ -36,7 +36,7 @@ std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Ui& ui
   declaration.append_attribute("encoding") = "utf-8";
   pugi::xml_node list = document.append_child("playlists").append_child("playlist");
   for (std::size_t p = 0; p < playlists.size(); ++p) {
-    const TPlaylist& playlist = playlists[p];
+    const Playlist& playlist = playlists[p];
     if (playlist.ItemCount <= 0) continue;
     pugi::xml_node item = list.append_child("item");
     item.append_child("Name").text().set(XmlSafeText(playlist.Name).c_str());

@@ -23,7 +23,7 @@ using LocationHashLookup = std::function<std::optional<std::string>(const std::s
 // "Transmitting playlist information". Returns the path of the program's own copy; the caller
 // makes it the current playlist file. Throws std::runtime_error naming the file when it cannot be
 // written.
-std::string WritePlaylistFile(TPlaylists& playlists, SourceNumber source, Ui& ui,
+std::string WritePlaylistFile(Playlists& playlists, SourceNumber source, Ui& ui,
                               const LocationHashLookup& lookupLocation = {});
 
 } // namespace velmora

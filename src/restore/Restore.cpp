@@ -51,7 +51,7 @@ void Restorer::MoveTotalBar() {
 }
 
 void Restorer::ShowServiceError(const std::string& status, const std::string& prefix,
-                      const TWSReturnData& result) {
+                      const ServiceReply& result) {
   ShowStatus(ui(), status);
   ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " +
                                result.ErrorMessage + ")");
@@ -85,7 +85,7 @@ void Restorer::MarkHandled(const std::string& entryKey) {
 std::optional<std::string> Restorer::DeliveryAddress(const std::string& entryKey) {
   FormData form;
   form.AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", "");
-  const TWSReturnData result = service_.Call("items/get/deliver", std::move(form), true, kCouldNotConnect);
+  const ServiceReply result = service_.Call("items/get/deliver", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
     ShowServiceError("Login failed", "Could not load data from server - error ", result);
     return std::nullopt;
@@ -203,7 +203,7 @@ void Restorer::ListPlaylistItems(const std::string& playlistName, const std::str
   auto& state = state_;
   FormData form;
   form.AddText("setkey", playlistKey).AddText("options", "ownitemsonly");
-  const TWSReturnData result = service_.Call("sets/set/getitems/", std::move(form), true, kCouldNotConnect);
+  const ServiceReply result = service_.Call("sets/set/getitems/", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
     state.listingFailed = true;
     ShowServiceError("Login failed", "Could not load data from server - error ", result);
@@ -231,7 +231,7 @@ void Restorer::ListLibraryItems() {
   ShowStatus(ui(), "Loading meta data of all media items ...");
   FormData form;
   form.AddText("_instancename", InstanceName()).AddText("fields", "artist,name,album,entrykey");
-  const TWSReturnData result = service_.Call("items/get", std::move(form), true, kCouldNotConnect);
+  const ServiceReply result = service_.Call("items/get", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
     state.listingFailed = true;
     ShowServiceError("Operation failed", "Could not connect to server - error ", result);

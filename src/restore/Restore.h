@@ -62,7 +62,7 @@ private:
   void InsertWorkRow(const ListedItem& item, const std::string& playlistKey, const std::string& playlistName);
   void AddLogLine(const std::string& line);
   void MoveTotalBar();
-  void ShowServiceError(const std::string& status, const std::string& prefix, const TWSReturnData& result);
+  void ShowServiceError(const std::string& status, const std::string& prefix, const ServiceReply& result);
   std::optional<Row> NextUnhandledRow();
   void MarkHandled(const std::string& entryKey);
   // The download address of an item, or nothing when the service refused (already reported).

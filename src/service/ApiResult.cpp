@@ -65,7 +65,7 @@ std::string SaveResponseFile(const std::string& text) {
   return path;
 }
 
-TWSReturnData ParseApiResult(const std::string& body) {
+ServiceReply ParseApiResult(const std::string& body) {
   const std::string path = SaveResponseFile(body);
   // A document of its own for every parse: a parse started from a message pump in the middle of
   // another one must not see or disturb the first one's tree.
@@ -73,7 +73,7 @@ TWSReturnData ParseApiResult(const std::string& body) {
   const pugi::xml_parse_result parsed = document.load_file(path.c_str(), pugi::parse_default | pugi::parse_comments);
   if (!parsed) throw ApiError(std::string("The answer is not XML: ") + parsed.description());
 
-  TWSReturnData data;
+  ServiceReply data;
   std::string text;
   const pugi::xml_node success = document.select_node("//result/result").node();
   if (!success || !FirstChildText(success, text)) throw ApiError("The answer has no result flag");
@@ -90,7 +90,7 @@ TWSReturnData ParseApiResult(const std::string& body) {
   return data;
 }
 
-void SetApiError(TWSReturnData& data, int code, const std::string& message) {
+void SetApiError(ServiceReply& data, int code, const std::string& message) {
   data.ErrorCode = code;
   data.ErrorMessage = message;
 }

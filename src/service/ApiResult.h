@@ -10,7 +10,7 @@ inline constexpr int kNoAnswerCode = 500;
 // The answer of "user/checkaccess" that demands a newer program.
 inline constexpr int kUpgradeRequiredCode = 1300;
 
-struct TWSReturnData {
+struct ServiceReply {
   bool Success = false;
   int ErrorCode = 0;
   std::string ErrorMessage;
@@ -21,7 +21,7 @@ struct TWSReturnData {
 // Saves the body as a response file and reads the envelope from it. Throws ApiError when the
 // body is not XML, or "//result/result" or "//result/error" is missing or has no text, or the
 // error text is not a 32-bit integer.
-TWSReturnData ParseApiResult(const std::string& body);
+ServiceReply ParseApiResult(const std::string& body);
 
 // Writes the text into a new "tmp_{GUID}.xml" file in the program's run folder, each line ended
 // by CR LF, and returns the file's full path. Throws std::runtime_error when it cannot be written.
@@ -31,6 +31,6 @@ std::string SaveResponseFile(const std::string& text);
 std::string WithCrLfLines(const std::string& text);
 
 // Sets the code and message; leaves Success and ResponseText as they are.
-void SetApiError(TWSReturnData& data, int code, const std::string& message);
+void SetApiError(ServiceReply& data, int code, const std::string& message);
 
 } // namespace velmora

@@ -137,7 +137,7 @@ std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
   return baseUrl + "/api/rest/" + method;
 }
 
-void ServiceClient::Post(const std::string& method, FormData form, TRESTApiResponse& response, bool progress) {
+void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {
   curl::Easy handle{curl_easy_init()};
   if (!handle) throw ApiError("Cannot start an HTTP client");
   CURL* h = handle.get();

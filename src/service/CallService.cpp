@@ -13,11 +13,11 @@
 
 namespace velmora {
 
-TWSReturnData ServiceClient::Call(const std::string& method, FormData form, bool progress,
+ServiceReply ServiceClient::Call(const std::string& method, FormData form, bool progress,
                                   const std::string& failureMessage) {
-  TWSReturnData data;
+  ServiceReply data;
   try {
-    TRESTApiResponse response;
+    HttpReply response;
     Post(method, std::move(form), response, progress);
     data = ParseApiResult(response.Body);
   } catch (const std::exception& failure) {

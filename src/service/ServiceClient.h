@@ -11,7 +11,7 @@
 namespace velmora {
 
 // The raw answer of one request.
-struct TRESTApiResponse {
+struct HttpReply {
   int StatusCode = 0;
   std::string Body;
 };
@@ -38,13 +38,13 @@ public:
   // this call only). With `progress`, the file bars, the run counters and message pumps follow the
   // bytes. Throws ApiError on any transport failure and on an answer whose status is not 2xx after
   // at most 15 redirects; `response` is filled only on success.
-  void Post(const std::string& method, FormData form, TRESTApiResponse& response, bool progress = true);
+  void Post(const std::string& method, FormData form, HttpReply& response, bool progress = true);
 
   // Post, then ParseApiResult of the body. When either fails, the result is not successful,
   // carries code 500 and an empty ResponseText, and its ErrorMessage is `failureMessage` ("Could
   // not connect to server" on the login and restore paths) or, when that is empty (the upload
   // paths), the cause of the failure. Nothing is thrown.
-  TWSReturnData Call(const std::string& method, FormData form, bool progress, const std::string& failureMessage);
+  ServiceReply Call(const std::string& method, FormData form, bool progress, const std::string& failureMessage);
 
 private:
   Ui& ui_;

@@ -51,7 +51,7 @@ std::string SafeFileName(const std::string& text) {
   return safe;
 }
 
-TWSReturnData LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists) {
+ServiceReply LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists) {
   ShowStatus(service.ui(), "Loading playlists ...");
   playlists.rows.clear();
   playlists.names.clear();
@@ -68,7 +68,7 @@ TWSReturnData LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists)
 
   FormData form;
   form.AddText("options", "notemporary,nodynamic,ownonly");
-  const TWSReturnData data = service.Call("sets/get", std::move(form), true, kCouldNotConnect);
+  const ServiceReply data = service.Call("sets/get", std::move(form), true, kCouldNotConnect);
 
   pugi::xml_document document;
   LoadAnswerDocument(document, "playlists", data.ResponseText);

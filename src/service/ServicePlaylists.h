@@ -37,7 +37,7 @@ struct AccountPlaylists {
 // Returns the call's result, which the window ignores. Throws when the answer is not XML (also
 // after a failed call) or an item's "entrykey", "dynamic" or "username" has no text; the rows
 // listed before that stay.
-TWSReturnData LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists);
+ServiceReply LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists);
 
 // The walk of a "sets/get" answer that LoadPlaylists does: appends a row and a name for each of
 // `userName`'s own (any letter case of a to z), non-dynamic playlists with a name. Throws ApiError

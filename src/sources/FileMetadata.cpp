@@ -4,13 +4,13 @@
 
 namespace velmora {
 
-TMediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui) {
-  TMediaItem item;
+MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui) {
+  MediaItem item;
   bool hasID3v2 = false, mpegValid = false, hasID3v1 = false;
   {
     FileTagStream stream(path);
     auto report = [&](TagResult result, const std::string& text) {
-      if (result == rcFailed) ui.ShowErrorMessage(text);
+      if (result == TagResult::Failed) ui.ShowErrorMessage(text);
     };
     report(readers.id3v2.ReadTag(stream), readers.id3v2.ErrorText());
     hasID3v2 = readers.id3v2.TagPresent();
@@ -29,7 +29,7 @@ TMediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui
     item.Length = std::to_string(readers.mpeg.Duration());
   }
   if (hasID3v1) {
-    const TID3v1Tag& tag = readers.id3v1;
+    const Id3v1Reader& tag = readers.id3v1;
     item.Artist = tag.Artist();
     item.Album = tag.Album();
     item.Name = tag.Title();
@@ -38,7 +38,7 @@ TMediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui
     item.Genre = tag.Genre();
   }
   if (hasID3v2) {
-    const TID3v2Tag& tag = readers.id3v2;
+    const Id3v2Reader& tag = readers.id3v2;
     item.Artist = tag.Artist();
     item.Album = tag.Album();
     item.Name = tag.Title();

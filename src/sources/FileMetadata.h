@@ -14,6 +14,6 @@ namespace velmora {
 // ID3v1 values wholesale). HashValue is left to the caller. A reader that meets a stream error has
 // its text shown with ui.ShowErrorMessage and the item keeps what was read. Throws
 // std::system_error naming the file when it cannot be opened.
-TMediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui);
+MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui);
 
 } // namespace velmora

@@ -47,7 +47,7 @@ void CollectSelectedPlaylists(ITunesTab& tab, Collection& found, const SourceToo
     const int count = tracks->Count();
     if (!IsListedKind(playlist->Kind()) || count < 1) continue;
 
-    found.playlists.push_back(TPlaylist{name, {}, 0, {}, {}});
+    found.playlists.push_back(Playlist{name, {}, 0, {}, {}});
     tools.ui.SetProgress(ProgressBar::ITunesAnalyze, 0, count);
     for (int j = 1; j <= count; ++j) {
       tools.ui.SetProgress(ProgressBar::ITunesAnalyze, j, count);
@@ -66,7 +66,7 @@ void CollectSelectedPlaylists(ITunesTab& tab, Collection& found, const SourceToo
           tab.itemsAnalyzed = std::to_string(j) + " (Max. 200 items / playlist)";
           Changed(tools.ui);
           tools.ui.ProcessMessages();
-          TPlaylist& collected = found.playlists.back();
+          Playlist& collected = found.playlists.back();
           collected.HashValues.push_back(hash);
           ++collected.ItemCount;
           AddITunesTrack(found, tools.fingerprinter, *track, *file);
@@ -131,7 +131,7 @@ bool IsPlaylistChecked(const ITunesTab& tab, const std::string& name) {
 
 void AddITunesTrack(Collection& found, Fingerprinter& fingerprinter, const itunes::Track& track,
                     const itunes::FileTrack& file) {
-  TMediaItem item;
+  MediaItem item;
   item.Location = file.Location();
   item.Artist = track.Artist();
   item.Album = track.Album();

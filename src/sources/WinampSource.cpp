@@ -103,12 +103,12 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
     if (std::string(songs.value()) == "0") continue;
     const std::string file = LocalEntryPath(tab, filename.value(), folder);
     if (!IsRegularFile(file)) continue;
-    found.playlists.push_back(TPlaylist{title.value(), file, SongCount(songs.value(), title.value()), {}, {}});
+    found.playlists.push_back(Playlist{title.value(), file, SongCount(songs.value(), title.value()), {}, {}});
   }
 
   tab.rows.clear();
   Changed(tools.ui);
-  for (TPlaylist& playlist : found.playlists) {
+  for (Playlist& playlist : found.playlists) {
     ShowStatus(tools.ui, "Scanning playlist " + playlist.Name);
     playlist.Locations.clear();
     tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), "", true});
@@ -117,7 +117,7 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
       const std::string local = LocalEntryPath(tab, line, listFolder);
       if (!IsRegularFile(local) || Lower(std::filesystem::path(local).extension().string()) != ".mp3") continue;
       playlist.Locations.push_back(line);
-      TMediaItem item = ReadFileMetadata(local, tools.tagReaders, tools.ui);
+      MediaItem item = ReadFileMetadata(local, tools.tagReaders, tools.ui);
       item.HashValue = tools.fingerprinter.FileFingerprint(local);
       tab.locations.Append(line, item.HashValue);
       playlist.HashValues.push_back(item.HashValue);

@@ -1,16 +1,16 @@
 #pragma once
 // The three readers one program run shares for every file it describes.
 
-#include "tags/ID3v1Tag.h"
-#include "tags/ID3v2Tag.h"
-#include "tags/MpegInfo.h"
+#include "tags/Id3v1Reader.h"
+#include "tags/Id3v2Reader.h"
+#include "tags/MpegReader.h"
 
 namespace velmora {
 
 struct TagReaders {
-  TID3v1Tag id3v1;
-  TID3v2Tag id3v2;
-  TMpegInfo mpeg;
+  Id3v1Reader id3v1;
+  Id3v2Reader id3v2;
+  MpegReader mpeg;
 };
 
 } // namespace velmora

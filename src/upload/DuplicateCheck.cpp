@@ -29,13 +29,13 @@ bool ParseCode(const std::string& text, std::int32_t& code) {
 
 } // namespace
 
-std::string WriteHashListFile(const TMediaItems& items, SourceNumber source) {
+std::string WriteHashListFile(const MediaItems& items, SourceNumber source) {
   pugi::xml_document document;
   pugi::xml_node declaration = document.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
   declaration.append_attribute("encoding") = "utf-8";
   pugi::xml_node root = document.append_child("items");
-  for (const TMediaItem& item : items) {
+  for (const MediaItem& item : items) {
     root.append_child("item").append_child("hashvalue").text().set(item.HashValue.c_str());
   }
   std::ostringstream text;
@@ -61,13 +61,13 @@ std::vector<std::pair<std::string, std::int32_t>> ReadCheckAnswer(const std::str
   return pairs;
 }
 
-void MarkCheckResponse(TMediaItems& items, std::int32_t code, const std::string& hashId) {
-  for (TMediaItem& item : items) {
+void MarkCheckResponse(MediaItems& items, std::int32_t code, const std::string& hashId) {
+  for (MediaItem& item : items) {
     if (item.HashValue == hashId) item.HashCheckResponse = code;
   }
 }
 
-void MarkCheckResponses(TMediaItems& items, const std::vector<std::pair<std::string, std::int32_t>>& answers) {
+void MarkCheckResponses(MediaItems& items, const std::vector<std::pair<std::string, std::int32_t>>& answers) {
   std::unordered_map<std::string, std::vector<std::size_t>> byHash;
   byHash.reserve(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) byHash[items[i].HashValue].push_back(i);
@@ -78,11 +78,11 @@ void MarkCheckResponses(TMediaItems& items, const std::vector<std::pair<std::str
   }
 }
 
-void UploadPipeline::CheckDuplicatesOnline(TMediaItems& items, const std::string& hashListPath) {
+void UploadPipeline::CheckDuplicatesOnline(MediaItems& items, const std::string& hashListPath) {
   ShowStatus(ui(), "Starting Online Duplicate check ... ");
   FormData form;
   form.AddFile("filedata", hashListPath, "text/xml");
-  const TWSReturnData result = service_.Call("items/checkhashvalues", std::move(form), true, "");
+  const ServiceReply result = service_.Call("items/checkhashvalues", std::move(form), true, "");
   if (result.Success) {
     MarkCheckResponses(items, ReadCheckAnswer(result.ResponseText));
     ShowStatus(ui(), "Online duplicate check done.");

@@ -111,9 +111,9 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
 
   // The one upload call whose failure is also shown as an error before it counts as a refusal,
   // so the guarded block is spelled out here rather than taken from CallService.
-  TWSReturnData result;
+  ServiceReply result;
   try {
-    TRESTApiResponse response;
+    HttpReply response;
     service_.Post("items/add", std::move(registration), response, true);
     result = ParseApiResult(response.Body);
   } catch (const std::exception& failure) {
@@ -139,7 +139,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
   if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
   std::error_code error;
   if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
-  TRESTApiResponse ignored;
+  HttpReply ignored;
   service_.Post(location, std::move(transfer), ignored, true);
 }
 

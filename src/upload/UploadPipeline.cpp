@@ -72,7 +72,7 @@ bool UploadPipeline::MayStartRun() {
   return false;
 }
 
-bool UploadPipeline::BuildUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
+bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
                                       const std::string& playlistName) {
   if (!MayStartRun()) return false;
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
@@ -95,7 +95,7 @@ bool UploadPipeline::BuildUploadQueue(const TMediaItems& items, SourceNumber sou
   return true;
 }
 
-int UploadPipeline::FillUploadQueue(const TMediaItems& items, SourceNumber source,
+int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source,
                                     const std::vector<std::string>& filter, const std::string& playlistName) {
   SetGlobalProgress(controls_.globalPosition, 0);
   service_.counters().TotalBytes = 0;
@@ -104,7 +104,7 @@ int UploadPipeline::FillUploadQueue(const TMediaItems& items, SourceNumber sourc
   std::unordered_set<std::string> queuedIds;
   int added = 0;
 
-  for (const TMediaItem& item : items) {
+  for (const MediaItem& item : items) {
     // Cheap tests first; all of them must hold, so their order does not change the outcome.
     if (item.HashCheckResponse <= 200) continue;
     if (filtered && !filterIds.count(item.HashValue)) continue;
@@ -281,7 +281,7 @@ void UploadPipeline::SendInvitation(const std::string& email) {
   FormData form;
   form.AddText("email", email);
   try {
-    TRESTApiResponse response;
+    HttpReply response;
     service_.Post("misc/sendinvitation", std::move(form), response, false);
   } catch (const std::exception& failure) {
     ui().ShowErrorDisplay(failure.what());

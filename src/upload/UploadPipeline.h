@@ -81,10 +81,10 @@ public:
   // `items` and starts the run. `filter` holds hash ids, one per line in each entry (the iTunes
   // and Winamp sources' chosen playlists); empty queues everything eligible. `playlistName` goes
   // with every record of the dropped-files source. Returns false when refused.
-  bool BuildUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter = {},
+  bool BuildUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter = {},
                         const std::string& playlistName = {});
   // Appends the eligible items and returns how many; sets TotalBytes and the global bar maximum.
-  int FillUploadQueue(const TMediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
+  int FillUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
                       const std::string& playlistName);
 
   void StartUploadRun();
@@ -129,7 +129,7 @@ public:
   // Sends the hash list file to "items/checkhashvalues" and marks `items` with the answered codes
   // ("Online duplicate check done."). A failed check shows "Did not receive meta data properly -
   // error N (details: M)" and sets UploadStopped, so nothing is sent until a resume.
-  void CheckDuplicatesOnline(TMediaItems& items, const std::string& hashListPath);
+  void CheckDuplicatesOnline(MediaItems& items, const std::string& hashListPath);
   // A failed duplicate check holds the next run until it is resumed.
   void SetUploadStopped() { uploadStopped_ = true; }
 

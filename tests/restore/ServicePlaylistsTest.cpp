@@ -22,7 +22,7 @@ std::string Item(const std::string& name, const std::string& key, const std::str
 
 class ServicePlaylistsTest : public test::TempHomeTest {
 protected:
-  TWSReturnData Load(const std::string& answer, const std::string& user = "alice") {
+  ServiceReply Load(const std::string& answer, const std::string& user = "alice") {
     answer_ = answer;
     test::RawHttpServer server([this](const test::CapturedRequest& request) {
       requests_.push_back(request);
@@ -53,7 +53,7 @@ TEST(SafeFileName, DropsOnlyTheNineForbiddenCharacters) {
 }
 
 TEST_F(ServicePlaylistsTest, ListsOwnNonDynamicNamedPlaylistsInAnswerOrder) {
-  const TWSReturnData data = Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" +
+  const ServiceReply data = Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" +
       Item("Road: trip", "k1", "0", "ALICE") +
       Item("Smart", "k2", "1", "alice") +
       Item("Bob's", "k3", "0", "bob") +
@@ -89,7 +89,7 @@ TEST_F(ServicePlaylistsTest, OwnerMatchIgnoresOnlyAsciiLetterCase) {
 TEST_F(ServicePlaylistsTest, RefusedListingGivesEmptyListsAndNewLoadsReplaceOldOnes) {
   Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" + Item("A", "1", "0", "alice") + "</items>")));
   ASSERT_EQ(engine_->servicePlaylists().rows.size(), 1u);
-  const TWSReturnData data = Load(HttpAnswer(200, Envelope("false", "9", "no")));
+  const ServiceReply data = Load(HttpAnswer(200, Envelope("false", "9", "no")));
   EXPECT_FALSE(data.Success);
   EXPECT_TRUE(engine_->servicePlaylists().rows.empty());
   EXPECT_TRUE(engine_->servicePlaylists().names.empty());

@@ -1,4 +1,4 @@
-// Every answer body ends as a TWSReturnData: a readable envelope as the service said, anything else as code 500.
+// Every answer body ends as a ServiceReply: a readable envelope as the service said, anything else as code 500.
 
 #include "app/Engine.h"
 #include "base/WorkFolder.h"
@@ -25,7 +25,7 @@ class ApiResultTest : public test::TempHomeTest {};
 
 TEST_F(ApiResultTest, ReadsTheEnvelopeAsTheServiceWroteIt) {
   const std::string ok = Envelope("true", "0", "", "<location>http://x/up</location>");
-  TWSReturnData data = ParseApiResult(ok);
+  ServiceReply data = ParseApiResult(ok);
   EXPECT_TRUE(data.Success);
   EXPECT_EQ(data.ErrorCode, 0);
   EXPECT_EQ(data.ErrorMessage, "");
@@ -95,7 +95,7 @@ TEST_F(ApiResultTest, ResponseFilesHaveCrLfLinesAndUniqueNames) {
 }
 
 TEST_F(ApiResultTest, SetApiErrorKeepsSuccessAndText) {
-  TWSReturnData data{true, 0, "", "body"};
+  ServiceReply data{true, 0, "", "body"};
   SetApiError(data, 500, "m");
   EXPECT_TRUE(data.Success);
   EXPECT_EQ(data.ErrorCode, 500);
@@ -122,7 +122,7 @@ TEST_F(ApiResultTest, CallServiceTurnsEveryFailureIntoCode500) {
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + server.hostPort(), configHome() / "s.ini"});
   for (std::size_t i = 0; i < answers.size(); ++i) {
-    const TWSReturnData data = engine.service().Call("sets/get", FormData(), true, kCouldNotConnect);
+    const ServiceReply data = engine.service().Call("sets/get", FormData(), true, kCouldNotConnect);
     EXPECT_FALSE(data.Success) << i;
     EXPECT_EQ(data.ErrorCode, 500) << i;
     EXPECT_EQ(data.ErrorMessage, kCouldNotConnect) << i;
@@ -131,7 +131,7 @@ TEST_F(ApiResultTest, CallServiceTurnsEveryFailureIntoCode500) {
   EXPECT_EQ(next, answers.size());
 
   // Without a message of the caller's (the upload paths) the cause is the message.
-  const TWSReturnData upload = engine.service().Call("transmitfile", FormData(), true, "");
+  const ServiceReply upload = engine.service().Call("transmitfile", FormData(), true, "");
   EXPECT_EQ(upload.ErrorCode, 500);
   EXPECT_THAT(upload.ErrorMessage, ::testing::HasSubstr("transmitfile"));
 }
@@ -142,7 +142,7 @@ TEST_F(ApiResultTest, CallServiceHandsOverWellFormedAnswers) {
   });
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + server.hostPort(), configHome() / "s.ini"});
-  const TWSReturnData data = engine.service().Call("user/checkaccess", FormData(), true, kCouldNotConnect);
+  const ServiceReply data = engine.service().Call("user/checkaccess", FormData(), true, kCouldNotConnect);
   EXPECT_FALSE(data.Success);
   EXPECT_EQ(data.ErrorCode, 42);
   EXPECT_EQ(data.ErrorMessage, "Wrong password");

@@ -72,7 +72,7 @@ TEST_F(CallApiTest, SendsCallerFieldsThenStandardFieldsAsPlainParts) {
 
   FormData form;
   form.AddText("_instancename", "box").AddFile("filedata", list.string(), "text/xml").AddText("empty", "");
-  TRESTApiResponse response;
+  HttpReply response;
   engine.service().Post("items/checkhashvalues", std::move(form), response, true);
   EXPECT_EQ(response.StatusCode, 200);
   EXPECT_EQ(response.Body, "<ok/>");
@@ -105,7 +105,7 @@ TEST_F(CallApiTest, StageHostGetsOneSlashAndAddressMethodsGetOnlyTheStandardFiel
   Engine engine = MakeEngine("  /stage " + server.hostPort() + "  ");
   engine.SetCredentials("bob", engine.password());
   engine.SetCredentials(engine.userName(), "secret");
-  TRESTApiResponse response;
+  HttpReply response;
   engine.service().Post("user/checkaccess", FormData().AddText("_instancename", "h"), response, false);
   engine.service().Post("http://" + server.hostPort() + "/upload/once?k=1", FormData(), response, false);
 
@@ -128,7 +128,7 @@ TEST_F(CallApiTest, FollowsRedirectsWithCookiesThatDieWithTheCall) {
     return HttpAnswer(200, "final:" + request.header("Cookie"));
   });
   Engine engine = MakeEngine("/stage " + server.hostPort());
-  TRESTApiResponse response;
+  HttpReply response;
   engine.service().Post("start", FormData(), response, false);
   EXPECT_EQ(response.Body, "final:session=abc");
   engine.service().Post("other", FormData(), response, false);
@@ -146,7 +146,7 @@ TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseA
     return HttpAnswer(500, "<broken/>");
   });
   Engine engine = MakeEngine("/stage " + server.hostPort());
-  TRESTApiResponse response;
+  HttpReply response;
   response.Body = "untouched";
   try {
     engine.service().Post("fails", FormData(), response, false);
@@ -184,7 +184,7 @@ TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
   });
   Engine engine = MakeEngine("/stage " + server.hostPort());
   for (const std::string& method : {std::string("to-ftp"), std::string("to-file"), "file://" + local}) {
-    TRESTApiResponse response;
+    HttpReply response;
     try {
       engine.service().Post(method, FormData(), response, false);
       ADD_FAILURE() << method << " was followed";
@@ -198,7 +198,7 @@ TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
 TEST_F(CallApiTest, UnreadableFileFailsBeforeAnythingIsSent) {
   RawHttpServer server([](const CapturedRequest&) { return HttpAnswer(200, "x"); });
   Engine engine = MakeEngine("/stage " + server.hostPort());
-  TRESTApiResponse response;
+  HttpReply response;
   FormData form;
   form.AddFile("filedata", (files() / "nothing.mp3").string(), "audio/unknown");
   EXPECT_THROW(engine.service().Post("items/add", std::move(form), response, true), ApiError);
@@ -218,7 +218,7 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
 
   FormData form;
   form.AddFile("filedata", audio.string(), "audio/unknown");
-  TRESTApiResponse response;
+  HttpReply response;
   engine.service().Post("items/add", std::move(form), response, true);
 
   const std::size_t sent = server.requests().at(0).body.size();

@@ -25,7 +25,7 @@ protected:
     test::WriteFile(path, bytes);
     return path.string();
   }
-  TMediaItem Read(const std::string& path) { return ReadFileMetadata(path, readers, ui); }
+  MediaItem Read(const std::string& path) { return ReadFileMetadata(path, readers, ui); }
 
   test::TempDir dir;
   TagReaders readers;
@@ -35,7 +35,7 @@ protected:
 
 TEST_F(FileMetadataTest, OnlyAnID3v1TagGivesItsValues) {
   const std::string bytes = audio + Id3v1("Title", "Artist", "Album", "1987", std::string(28, ' ') + '\0' + '\5', 8);
-  const TMediaItem item = Read(Write("v1.mp3", bytes));
+  const MediaItem item = Read(Write("v1.mp3", bytes));
   EXPECT_EQ(item.Name, "Title");
   EXPECT_EQ(item.Artist, "Artist");
   EXPECT_EQ(item.Album, "Album");
@@ -54,7 +54,7 @@ TEST_F(FileMetadataTest, OnlyAnID3v1TagGivesItsValues) {
 TEST_F(FileMetadataTest, AnID3v2TagReplacesEveryTagFieldEvenWithNothing) {
   const std::string tag = Tag(3, TextFrame(3, "TIT2", 1, "\xFF\xFEN\0e\0w\0"s) + TextFrame(3, "TCON", 0, "(13)"), 512);
   const std::string bytes = tag + audio + Id3v1("Old", "Old artist", "Old album", "1970", "", 0);
-  const TMediaItem item = Read(Write("both.mp3", bytes));
+  const MediaItem item = Read(Write("both.mp3", bytes));
   EXPECT_EQ(item.Name, "New");
   EXPECT_EQ(item.Genre, "Pop");
   EXPECT_EQ(item.Artist, "");
@@ -66,28 +66,28 @@ TEST_F(FileMetadataTest, AnID3v2TagReplacesEveryTagFieldEvenWithNothing) {
 }
 
 TEST_F(FileMetadataTest, WithoutFramesTheAudioFieldsStayEmpty) {
-  const TMediaItem item = Read(Write("text.mp3", std::string(5000, 'x')));
+  const MediaItem item = Read(Write("text.mp3", std::string(5000, 'x')));
   EXPECT_EQ(item.Bitrate, "");
   EXPECT_EQ(item.SampleRate, "");
   EXPECT_EQ(item.Length, "");
   EXPECT_EQ(item.Name, "");
   EXPECT_EQ(item.Size, "5000");
 
-  const TMediaItem empty = Read(Write("empty.mp3", ""));
+  const MediaItem empty = Read(Write("empty.mp3", ""));
   EXPECT_EQ(empty.Size, "0");
   EXPECT_EQ(empty.Location, (dir / "empty.mp3").string());
 }
 
 TEST_F(FileMetadataTest, ATagSizeBeyondTheFileLeavesNoAudio) {
   const std::string bytes = "ID3" + test::Bytes({4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}) + audio;
-  const TMediaItem item = Read(Write("huge-tag.mp3", bytes));
+  const MediaItem item = Read(Write("huge-tag.mp3", bytes));
   EXPECT_EQ(item.Bitrate, "");
   EXPECT_TRUE(ui.errorMessages.empty());
 }
 
 TEST_F(FileMetadataTest, NothingOfTheFileReadBeforeSurvives) {
   Read(Write("first.mp3", Tag(4, TextFrame(4, "TPE1", 3, "Someone")) + audio + Id3v1("T", "A", "B", "1", "", 1)));
-  const TMediaItem second = Read(Write("second.mp3", std::string(400, '\0')));
+  const MediaItem second = Read(Write("second.mp3", std::string(400, '\0')));
   EXPECT_EQ(second.Artist, "");
   EXPECT_EQ(second.Name, "");
   EXPECT_EQ(second.Bitrate, "");

@@ -83,7 +83,7 @@ struct FakePlaylistData {
   std::vector<FakeTrackData> tracks;
 };
 
-class FakePlaylist : public Playlist {
+class FakePlaylist : public itunes::Playlist {
 public:
   explicit FakePlaylist(FakePlaylistData data) : data_(std::move(data)) {}
   std::string Name() const override { return data_.name; }
@@ -98,7 +98,7 @@ class FakeApplication : public Application, public Source, public PlaylistCollec
 public:
   FakeApplication(FakePlaylistData library, std::vector<FakePlaylistData> playlists)
       : library_(std::move(library)), playlists_(std::move(playlists)) {}
-  std::shared_ptr<const Playlist> LibraryPlaylist() const override { return std::make_shared<FakePlaylist>(library_); }
+  std::shared_ptr<const itunes::Playlist> LibraryPlaylist() const override { return std::make_shared<FakePlaylist>(library_); }
   std::shared_ptr<const Source> LibrarySource() const override {
     return std::shared_ptr<const Source>(std::shared_ptr<const void>{}, this);
   }
@@ -106,7 +106,7 @@ public:
     return std::shared_ptr<const PlaylistCollection>(std::shared_ptr<const void>{}, this);
   }
   int Count() const override { return static_cast<int>(playlists_.size()); }
-  std::shared_ptr<const Playlist> Item(int index) const override {
+  std::shared_ptr<const itunes::Playlist> Item(int index) const override {
     return std::make_shared<FakePlaylist>(playlists_.at(static_cast<std::size_t>(index - 1)));
   }
 
@@ -221,7 +221,7 @@ TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipW
   EXPECT_EQ(engine->iTunes().itemsAnalyzed, "2 (Max. 200 items / playlist)");
   EXPECT_FALSE(engine->iTunes().reference); // released after the collection
 
-  const TMediaItem& item = EngineInternals::collection(*engine).items.front();
+  const MediaItem& item = EngineInternals::collection(*engine).items.front();
   EXPECT_EQ(item.Name, "t4");
   EXPECT_EQ(item.Length, "185");
   EXPECT_EQ(item.iTunesPersistentID, "123456789");

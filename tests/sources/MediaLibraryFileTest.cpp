@@ -24,8 +24,8 @@ std::vector<std::string> ChildNames(pugi::xml_node node) {
   return names;
 }
 
-TMediaItem TaggedItem(const std::string& location) {
-  TMediaItem item;
+MediaItem TaggedItem(const std::string& location) {
+  MediaItem item;
   item.Location = location;
   item.Artist = "Ann & <Band>";
   item.Album = "Record \"One\"";
@@ -47,7 +47,7 @@ protected:
 };
 
 TEST_F(MediaLibraryFileTest, EveryItemIsWrittenWithItsChildrenInOrder) {
-  const TMediaItems items = {TaggedItem("/music/a.mp3"), TaggedItem("/music/a.mp3"), TaggedItem("/music/b.ogg")};
+  const MediaItems items = {TaggedItem("/music/a.mp3"), TaggedItem("/music/a.mp3"), TaggedItem("/music/b.ogg")};
   const std::string path = WriteMediaLibraryFile(items, kSourceDroppedFiles, ui);
   EXPECT_EQ(path, RunFolder() + "mediaitems_3.xml");
   EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "mediaitems_3.xml"));
@@ -108,7 +108,7 @@ TEST_F(MediaLibraryFileTest, AFileThatCannotBeWrittenIsAnError) {
 }
 
 TEST_F(MediaLibraryFileTest, TheItemDocumentHas21ChildrenAndNoBpm) {
-  TMediaItem item = TaggedItem("/music/a.mp3");
+  MediaItem item = TaggedItem("/music/a.mp3");
   item.Bpm = 120;
   const std::string text = MediaItemXml(item, ui);
   EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>", 0), 0u) << text;
@@ -123,7 +123,7 @@ TEST_F(MediaLibraryFileTest, TheItemDocumentHas21ChildrenAndNoBpm) {
 }
 
 TEST_F(MediaLibraryFileTest, TextXmlCannotHoldIsReplacedSoTheDocumentStillParses) {
-  TMediaItem item;
+  MediaItem item;
   item.Artist = std::string("One") + '\0' + "Two\x01";
   item.Name = "Bad \xFF byte, fine \xC3\xA9, tab\tkept";
   item.Location = "/music/\xE9t\xE9.mp3"; // a Latin-1 file name on a UTF-8 system

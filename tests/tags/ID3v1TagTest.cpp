@@ -1,8 +1,8 @@
-// TID3v1Tag reads the last 128 bytes of a stream as an ID3v1.0/1.1 tag, starting every read from the cleared state.
+// Id3v1Reader reads the last 128 bytes of a stream as an ID3v1.0/1.1 tag, starting every read from the cleared state.
 
 #include "TagBytes.h"
 #include "tags/GenreNames.h"
-#include "tags/ID3v1Tag.h"
+#include "tags/Id3v1Reader.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ using test::Id3v1;
 
 struct Read {
   TagResult result;
-  TID3v1Tag tag;
+  Id3v1Reader tag;
 };
 
 Read ReadBytes(const std::string& bytes) {
@@ -27,7 +27,7 @@ Read ReadBytes(const std::string& bytes) {
 
 TEST(ID3v1Tag, AFileThatIsOnlyATagIsRead) {
   const auto r = ReadBytes(Id3v1("Song", "Band", "Record", "1999", "note", 17));
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_TRUE(r.tag.TagPresent());
   EXPECT_EQ(r.tag.Title(), "Song");
   EXPECT_EQ(r.tag.Artist(), "Band");
@@ -39,7 +39,7 @@ TEST(ID3v1Tag, AFileThatIsOnlyATagIsRead) {
 
 TEST(ID3v1Tag, TheTagIsTakenFromTheEndOfALongerFile) {
   const auto r = ReadBytes(std::string(5000, 'x') + Id3v1("End", "", "", "", "", 0));
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.tag.Title(), "End");
 }
 
@@ -94,25 +94,25 @@ TEST(ID3v1Tag, GenreIndexesBeyondTheListHaveNoName) {
 
 TEST(ID3v1Tag, ShortFilesAndMissingMarkersGiveNoTag) {
   const auto shortFile = ReadBytes(Id3v1("x", "", "", "", "", 0).substr(0, 127));
-  EXPECT_EQ(shortFile.result, rcReadError);
+  EXPECT_EQ(shortFile.result, TagResult::ReadError);
   EXPECT_FALSE(shortFile.tag.TagPresent());
-  EXPECT_EQ(ReadBytes("").result, rcReadError);
+  EXPECT_EQ(ReadBytes("").result, TagResult::ReadError);
 
   std::string lower = Id3v1("x", "", "", "", "", 0);
   lower.replace(0, 3, "tag");
   const auto noMarker = ReadBytes(lower);
-  EXPECT_EQ(noMarker.result, rcNoTag);
+  EXPECT_EQ(noMarker.result, TagResult::NoTag);
   EXPECT_FALSE(noMarker.tag.TagPresent());
 }
 
 TEST(ID3v1Tag, NothingOfAnEarlierFileSurvivesARead) {
-  TID3v1Tag tag;
+  Id3v1Reader tag;
   const std::string tagged = Id3v1("Old", "Old", "Old", "2000", "", 3);
   MemoryTagStream first(tagged);
-  ASSERT_EQ(tag.ReadTag(first), rcOk);
+  ASSERT_EQ(tag.ReadTag(first), TagResult::Ok);
   const std::string untagged(300, 'z');
   MemoryTagStream second(untagged);
-  EXPECT_EQ(tag.ReadTag(second), rcNoTag);
+  EXPECT_EQ(tag.ReadTag(second), TagResult::NoTag);
   EXPECT_FALSE(tag.TagPresent());
   EXPECT_EQ(tag.Title(), "");
   EXPECT_EQ(tag.Year(), "");
@@ -123,8 +123,8 @@ TEST(ID3v1Tag, NothingOfAnEarlierFileSurvivesARead) {
 TEST(ID3v1Tag, AStreamErrorIsReportedAsFailedWithItsText) {
   auto stream = test::PrefixStream("", 1000);
   stream.failAt = 900;
-  TID3v1Tag tag;
-  EXPECT_EQ(tag.ReadTag(stream), rcFailed);
+  Id3v1Reader tag;
+  EXPECT_EQ(tag.ReadTag(stream), TagResult::Failed);
   EXPECT_NE(tag.ErrorText().find("Read error"), std::string::npos);
   EXPECT_FALSE(tag.TagPresent());
 }

@@ -1,7 +1,7 @@
-// TID3v2Tag reads versions 2.2 to 2.4: the tag size, six text frames chosen by version in four encodings, and genre references, bounded by the file.
+// Id3v2Reader reads versions 2.2 to 2.4: the tag size, six text frames chosen by version in four encodings, and genre references, bounded by the file.
 
 #include "TagBytes.h"
-#include "tags/ID3v2Tag.h"
+#include "tags/Id3v2Reader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ using test::TextFrame;
 
 struct Read {
   TagResult result;
-  TID3v2Tag tag;
+  Id3v2Reader tag;
 };
 
 Read ReadBytes(const std::string& bytes) {
@@ -32,7 +32,7 @@ std::string Decode(const std::string& data) {
 
 TEST(ID3v2Tag, HeaderSizeIsSevenBitGroupsPlusTheHeader) {
   const auto r = ReadBytes("ID3" + Bytes({3, 0, 0, 0, 0, 2, 1}) + std::string(300, '\0'));
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_TRUE(r.tag.TagPresent());
   EXPECT_EQ(r.tag.TagSize(), 267);
   EXPECT_EQ(r.tag.MajorVersion(), 3);
@@ -56,7 +56,7 @@ TEST(ID3v2Tag, ExtendedHeaderSizeCountsDifferentlyInVersions3And4) {
   // Version 3: the size counts what follows its own 4 bytes, so frames start at 10 + 4 + 6.
   const std::string v3 = Tag(3, test::BigEndian(6, 4) + std::string(6, '\0') + TextFrame(3, "TIT2", 0, "Three"), 0, 0x40);
   const auto r3 = ReadBytes(v3);
-  EXPECT_EQ(r3.result, rcOk);
+  EXPECT_EQ(r3.result, TagResult::Ok);
   EXPECT_TRUE(r3.tag.ExtendedHeader());
   EXPECT_EQ(r3.tag.Title(), "Three");
   // Version 4: the size counts the whole extended header, so frames start at 10 + 6.
@@ -68,7 +68,7 @@ TEST(ID3v2Tag, FrameIdsAreChosenByMajorVersion) {
   const auto v2 = ReadBytes(Tag(2, TextFrame(2, "TT2", 0, "Title") + TextFrame(2, "TP1", 0, "Artist") +
                                    TextFrame(2, "TAL", 0, "Album") + TextFrame(2, "TYE", 0, "1998") +
                                    TextFrame(2, "TRK", 0, "4") + TextFrame(2, "TCO", 0, "(8)"), 20));
-  EXPECT_EQ(v2.result, rcOk);
+  EXPECT_EQ(v2.result, TagResult::Ok);
   EXPECT_EQ(v2.tag.Title(), "Title");
   EXPECT_EQ(v2.tag.Artist(), "Artist");
   EXPECT_EQ(v2.tag.Album(), "Album");
@@ -103,7 +103,7 @@ TEST(ID3v2Tag, Version3And4FrameSizesDiffer) {
             (std::vector<unsigned char>{'T', 'A', 'L', 'B', 0, 0, 1, 0x48, 0, 0}));
   // Read as version 3, the syncsafe 01 48 is 328 bytes, more than the file holds.
   const auto mixed = ReadBytes(Tag(3, Frame(4, "TALB", text) + TextFrame(3, "TIT2", 0, "After")));
-  EXPECT_EQ(mixed.result, rcReadError);
+  EXPECT_EQ(mixed.result, TagResult::ReadError);
   EXPECT_EQ(mixed.tag.Album(), "");
 }
 
@@ -118,7 +118,7 @@ TEST(ID3v2Tag, TheLastOfSeveralFramesWinsAndEmptyFramesGiveEmptyText) {
 TEST(ID3v2Tag, AnIdWithASmallLetterEndsTheFrames) {
   const auto r = ReadBytes(Tag(3, TextFrame(3, "TALB", 0, "Kept") + TextFrame(3, "TiT2", 0, "x") +
                                   TextFrame(3, "TPE1", 0, "Lost")));
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.tag.Album(), "Kept");
   EXPECT_EQ(r.tag.Title(), "");
   EXPECT_EQ(r.tag.Artist(), "");
@@ -179,26 +179,26 @@ TEST(ID3v2Tag, UnsynchronisedFramesAreReadAsStored) {
 
 TEST(ID3v2Tag, MissingOrUnsupportedTagsLeaveTheClearedState) {
   const auto shortFile = ReadBytes("ID3\x03");
-  EXPECT_EQ(shortFile.result, rcReadError);
+  EXPECT_EQ(shortFile.result, TagResult::ReadError);
   EXPECT_FALSE(shortFile.tag.TagPresent());
 
   const auto none = ReadBytes(std::string(100, 'x'));
-  EXPECT_EQ(none.result, rcNoTag);
+  EXPECT_EQ(none.result, TagResult::NoTag);
   EXPECT_EQ(none.tag.TagSize(), 0);
 
   const auto v5 = ReadBytes("ID3" + Bytes({5, 0, 0, 0, 0, 0, 10}) + std::string(20, '\0'));
-  EXPECT_EQ(v5.result, rcInvalidHeader);
+  EXPECT_EQ(v5.result, TagResult::InvalidHeader);
   EXPECT_FALSE(v5.tag.TagPresent());
   EXPECT_EQ(v5.tag.TagSize(), 0);
   EXPECT_EQ(v5.tag.MajorVersion(), 3);
 
-  TID3v2Tag tag;
+  Id3v2Reader tag;
   const std::string tagged = Tag(3, TextFrame(3, "TIT2", 0, "Old"));
   MemoryTagStream first(tagged);
-  ASSERT_EQ(tag.ReadTag(first), rcOk);
+  ASSERT_EQ(tag.ReadTag(first), TagResult::Ok);
   const std::string plain(64, 'p');
   MemoryTagStream second(plain);
-  EXPECT_EQ(tag.ReadTag(second), rcNoTag);
+  EXPECT_EQ(tag.ReadTag(second), TagResult::NoTag);
   EXPECT_EQ(tag.Title(), "");
   EXPECT_TRUE(tag.Frames().empty());
 }
@@ -206,17 +206,17 @@ TEST(ID3v2Tag, MissingOrUnsupportedTagsLeaveTheClearedState) {
 TEST(ID3v2Tag, TruncatedTagsKeepTheFramesReadBefore) {
   const std::string whole = Tag(3, TextFrame(3, "TIT2", 0, "Whole") + TextFrame(3, "TPE1", 0, "Cut short"));
   const auto cutData = ReadBytes(whole.substr(0, whole.size() - 3));
-  EXPECT_EQ(cutData.result, rcReadError);
+  EXPECT_EQ(cutData.result, TagResult::ReadError);
   EXPECT_TRUE(cutData.tag.TagPresent());
   EXPECT_EQ(cutData.tag.Title(), "Whole");
   EXPECT_EQ(cutData.tag.Artist(), "");
 
   const auto cutHeader = ReadBytes(whole.substr(0, 10 + 16 + 4));
-  EXPECT_EQ(cutHeader.result, rcReadError);
+  EXPECT_EQ(cutHeader.result, TagResult::ReadError);
   EXPECT_EQ(cutHeader.tag.Title(), "Whole");
 
   const auto cutExtended = ReadBytes("ID3" + Bytes({3, 0, 0x40, 0, 0, 1, 0, 0, 0, 0}));
-  EXPECT_EQ(cutExtended.result, rcReadError);
+  EXPECT_EQ(cutExtended.result, TagResult::ReadError);
   EXPECT_TRUE(cutExtended.tag.TagPresent());
 }
 
@@ -224,7 +224,7 @@ TEST(ID3v2Tag, TagSizeMayExceedTheFileAndAFrameMayRunPastTheTag) {
   // Declared 1000 bytes, the file ends after the frame: the frame step stops at the end.
   const std::string frame = TextFrame(3, "TIT2", 0, "Short file");
   const auto r = ReadBytes("ID3" + Bytes({3, 0, 0}) + test::Syncsafe(1000) + frame);
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.tag.TagSize(), 1010);
   EXPECT_EQ(r.tag.Title(), "Short file");
 
@@ -238,12 +238,12 @@ TEST(ID3v2Tag, AVersion3SizeWithTheTopBitSetCarriesNoData) {
   // The 32-bit size is signed: 0x80000000 is below zero, gives empty data and reads nothing.
   const std::string tag = Tag(3, "TIT2" + Bytes({0x80, 0, 0, 0, 0, 0}) + TextFrame(3, "TPE1", 0, "Next"));
   const auto r = ReadBytes(tag);
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.tag.Title(), "");
   EXPECT_EQ(r.tag.Artist(), "Next");
   // 0x7FFFFFFF is more than the file holds.
   const auto huge = ReadBytes(Tag(3, TextFrame(3, "TALB", 0, "A") + "TIT2" + Bytes({0x7F, 0xFF, 0xFF, 0xFF, 0, 0})));
-  EXPECT_EQ(huge.result, rcReadError);
+  EXPECT_EQ(huge.result, TagResult::ReadError);
   EXPECT_EQ(huge.tag.Album(), "A");
 }
 
@@ -262,8 +262,8 @@ TEST(ID3v2Tag, FramesNoGetterReadsAreSkippedNotRead) {
     if (at < tailStart + static_cast<std::int64_t>(tail.size())) return static_cast<unsigned char>(tail[at - tailStart]);
     return 0;
   });
-  TID3v2Tag tag;
-  EXPECT_EQ(tag.ReadTag(stream), rcOk);
+  Id3v2Reader tag;
+  EXPECT_EQ(tag.ReadTag(stream), TagResult::Ok);
   EXPECT_EQ(tag.Title(), "Pictured");
   EXPECT_EQ(tag.Artist(), "After");
   EXPECT_EQ(tag.FrameCount(), 3u);
@@ -274,8 +274,8 @@ TEST(ID3v2Tag, AStreamErrorIsReportedAsFailedAndKeepsWhatWasRead) {
   const std::string bytes = Tag(3, TextFrame(3, "TIT2", 0, "Early") + TextFrame(3, "TPE1", 0, "Late"));
   auto stream = test::PrefixStream(bytes, static_cast<std::int64_t>(bytes.size()));
   stream.failAt = static_cast<std::int64_t>(bytes.size()) - 2;
-  TID3v2Tag tag;
-  EXPECT_EQ(tag.ReadTag(stream), rcFailed);
+  Id3v2Reader tag;
+  EXPECT_EQ(tag.ReadTag(stream), TagResult::Failed);
   EXPECT_NE(tag.ErrorText().find("Read error"), std::string::npos);
   EXPECT_TRUE(tag.TagPresent());
   EXPECT_EQ(tag.Title(), "Early");

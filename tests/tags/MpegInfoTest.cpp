@@ -1,7 +1,7 @@
-// TMpegInfo accepts the first frame that two more frames follow without gap, and measures bit rate, sample rate and duration from it or from its Xing frame count.
+// MpegReader accepts the first frame that two more frames follow without gap, and measures bit rate, sample rate and duration from it or from its Xing frame count.
 
 #include "TagBytes.h"
-#include "tags/MpegInfo.h"
+#include "tags/MpegReader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +15,14 @@ using test::Mpeg1Frame;
 using test::MpegFrame;
 using test::Repeat;
 
-TMpegFrameHeader Header(int b1, int b2, int b3) {
+MpegFrameHeader Header(int b1, int b2, int b3) {
   const std::string bytes = Bytes({0xFF, b1, b2, b3});
   return ParseMpegFrameHeader(reinterpret_cast<const unsigned char*>(bytes.data()));
 }
 
 struct Info {
   TagResult result;
-  TMpegInfo info;
+  MpegReader info;
 };
 
 Info ReadFrom(const std::string& bytes, std::int64_t start = 0) {
@@ -69,7 +69,7 @@ TEST(MpegInfo, ConstantBitrateFileAfterATag) {
   const std::string tag = "ID3" + std::string(200, '\0');
   const std::string file = tag + Repeat(Mpeg1Frame(), 100);
   const auto r = ReadFrom(file, static_cast<std::int64_t>(tag.size()));
-  EXPECT_EQ(r.result, rcOk);
+  EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_TRUE(r.info.Valid());
   EXPECT_EQ(r.info.Bitrate(), 128);
   EXPECT_EQ(r.info.SampleRate(), 44100);
@@ -81,22 +81,22 @@ TEST(MpegInfo, GarbageAndAStraySyncBeforeTheFirstFrameAreSkipped) {
   const std::string junk = std::string(700, 'j') + Bytes({0xFF, 0xFB, 0x90, 0x00}) + std::string(50, 'j');
   const std::string file = junk + Repeat(Mpeg1Frame(), 40) + std::string(128, 't');
   const auto r = ReadFrom(file);
-  ASSERT_EQ(r.result, rcOk);
+  ASSERT_EQ(r.result, TagResult::Ok);
   // The duration counts from the first accepted frame to the end, a trailing tag included.
   EXPECT_EQ(r.info.Duration(), static_cast<std::int64_t>(file.size() - junk.size()) * 8 / 128000);
 }
 
 TEST(MpegInfo, TwoFramesAreNotEnough) {
-  EXPECT_EQ(ReadFrom(Repeat(Mpeg1Frame(), 2)).result, rcNoFrame);
-  EXPECT_EQ(ReadFrom(Repeat(Mpeg1Frame(), 2) + Bytes({0xFF, 0xFB, 0x90})).result, rcNoFrame);
-  EXPECT_EQ(ReadFrom(Repeat(Mpeg1Frame(), 2) + Bytes({0xFF, 0xFB, 0x90, 0x00})).result, rcOk);
+  EXPECT_EQ(ReadFrom(Repeat(Mpeg1Frame(), 2)).result, TagResult::NoFrame);
+  EXPECT_EQ(ReadFrom(Repeat(Mpeg1Frame(), 2) + Bytes({0xFF, 0xFB, 0x90})).result, TagResult::NoFrame);
+  EXPECT_EQ(ReadFrom(Repeat(Mpeg1Frame(), 2) + Bytes({0xFF, 0xFB, 0x90, 0x00})).result, TagResult::Ok);
 }
 
 TEST(MpegInfo, XingFrameCountGivesTheAverageBitrate) {
   const std::uint32_t n = 1000;
   const std::string first = MarkedFrame(Mpeg1Frame(), 36, "Xing", 1, n);
   const auto r = ReadFrom(first + Repeat(Mpeg1Frame(), n));
-  ASSERT_EQ(r.result, rcOk);
+  ASSERT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.info.Bitrate(), 127); // 44.1 * 417000 / (1000 * 144), truncated
   EXPECT_EQ(r.info.Duration(), 26); // close to 1000 * 1152 / 44100 = 26.1
 }
@@ -120,7 +120,7 @@ TEST(MpegInfo, XingWithoutFrameCountMeasuresTheSecondFrame) {
   const std::string first = MarkedFrame(Mpeg1Frame(), 36, "Xing", 0, 0);
   const std::string rest = Repeat(MpegFrame(0xFB, 0xA0, 0x00, 522), 30); // 160k
   const auto r = ReadFrom(first + rest);
-  ASSERT_EQ(r.result, rcOk);
+  ASSERT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.info.Bitrate(), 160);
   EXPECT_EQ(r.info.Duration(), static_cast<std::int64_t>(rest.size()) * 8 / 160000);
 }
@@ -133,23 +133,23 @@ TEST(MpegInfo, OtherMarkersAreMeasuredAsConstantBitrateFromTheFirstFrame) {
 }
 
 TEST(MpegInfo, FilesWithoutAcceptableFramesGiveNoFrame) {
-  EXPECT_EQ(ReadFrom("").result, rcNoFrame);
-  EXPECT_EQ(ReadFrom(std::string(5000, '\xFF')).result, rcNoFrame);
-  EXPECT_EQ(ReadFrom(Repeat(MpegFrame(0xFB, 0x00, 0x00, 400), 10)).result, rcNoFrame); // free format
-  EXPECT_EQ(ReadFrom(Repeat(MpegFrame(0xFD, 0x10, 0x00, 104), 10)).result, rcNoFrame); // Layer II 32k stereo
+  EXPECT_EQ(ReadFrom("").result, TagResult::NoFrame);
+  EXPECT_EQ(ReadFrom(std::string(5000, '\xFF')).result, TagResult::NoFrame);
+  EXPECT_EQ(ReadFrom(Repeat(MpegFrame(0xFB, 0x00, 0x00, 400), 10)).result, TagResult::NoFrame); // free format
+  EXPECT_EQ(ReadFrom(Repeat(MpegFrame(0xFD, 0x10, 0x00, 104), 10)).result, TagResult::NoFrame); // Layer II 32k stereo
   const std::string good = Repeat(Mpeg1Frame(), 10);
-  EXPECT_EQ(ReadFrom(good, static_cast<std::int64_t>(good.size())).result, rcNoFrame);
-  EXPECT_EQ(ReadFrom(good, static_cast<std::int64_t>(good.size()) + 50).result, rcNoFrame);
+  EXPECT_EQ(ReadFrom(good, static_cast<std::int64_t>(good.size())).result, TagResult::NoFrame);
+  EXPECT_EQ(ReadFrom(good, static_cast<std::int64_t>(good.size()) + 50).result, TagResult::NoFrame);
 }
 
 TEST(MpegInfo, AFailedReadKeepsEarlierValuesButClearsValid) {
-  TMpegInfo info;
+  MpegReader info;
   const std::string good = Repeat(Mpeg1Frame(), 10);
   MemoryTagStream first(good);
-  ASSERT_EQ(info.ReadInfo(first), rcOk);
+  ASSERT_EQ(info.ReadInfo(first), TagResult::Ok);
   const std::string bad(1000, 'x');
   MemoryTagStream second(bad);
-  EXPECT_EQ(info.ReadInfo(second), rcNoFrame);
+  EXPECT_EQ(info.ReadInfo(second), TagResult::NoFrame);
   EXPECT_FALSE(info.Valid());
   EXPECT_EQ(info.FileSize(), 1000);
 }
@@ -159,8 +159,8 @@ TEST(MpegInfo, ReadsOnlyAWindowOfAHugeFile) {
   test::GeneratedStream stream(std::int64_t{4} << 30, [&](std::int64_t at) {
     return static_cast<unsigned char>(frame[static_cast<std::size_t>(at % 417)]);
   });
-  TMpegInfo info;
-  EXPECT_EQ(info.ReadInfo(stream), rcOk);
+  MpegReader info;
+  EXPECT_EQ(info.ReadInfo(stream), TagResult::Ok);
   EXPECT_EQ(info.Duration(), (std::int64_t{4} << 30) * 8 / 128000);
   EXPECT_LT(stream.bytesRead, 2000);
 }
@@ -168,8 +168,8 @@ TEST(MpegInfo, ReadsOnlyAWindowOfAHugeFile) {
 TEST(MpegInfo, AStreamErrorIsReportedAsFailed) {
   auto stream = test::PrefixStream("", 100000);
   stream.failAt = 5000;
-  TMpegInfo info;
-  EXPECT_EQ(info.ReadInfo(stream), rcFailed);
+  MpegReader info;
+  EXPECT_EQ(info.ReadInfo(stream), TagResult::Failed);
   EXPECT_FALSE(info.ErrorText().empty());
 }
 
@@ -223,7 +223,7 @@ TEST(MpegInfo, WindowedSearchAgreesWithAPlainSearch) {
     const std::int64_t start = file.empty() ? 0 : static_cast<std::int64_t>(random() % file.size());
     const Expected expected = PlainSearch(file, start);
     const auto r = ReadFrom(file, start);
-    ASSERT_EQ(r.result == rcOk, expected.valid) << "round " << round;
+    ASSERT_EQ(r.result == TagResult::Ok, expected.valid) << "round " << round;
     if (!expected.valid) continue;
     ASSERT_EQ(r.info.Bitrate(), expected.bitrate) << "round " << round;
     ASSERT_EQ(r.info.SampleRate(), expected.sampleRate) << "round " << round;

@@ -28,13 +28,13 @@ using ::testing::MatchesRegex;
 const std::string kA(40, 'a');
 const std::string kB(40, 'b');
 
-TMediaItem WithHash(const std::string& hash) {
-  TMediaItem item;
+MediaItem WithHash(const std::string& hash) {
+  MediaItem item;
   item.HashValue = hash;
   return item;
 }
 
-std::vector<std::int32_t> Codes(const TMediaItems& items) {
+std::vector<std::int32_t> Codes(const MediaItems& items) {
   std::vector<std::int32_t> codes;
   for (const auto& item : items) codes.push_back(item.HashCheckResponse);
   return codes;
@@ -70,7 +70,7 @@ TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
 }
 
 TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
-  TMediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
+  MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
   MarkCheckResponses(items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
   EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404, 404));
   MarkCheckResponse(items, 200, kB);
@@ -118,7 +118,7 @@ TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
 
 TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
   Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("true", "0")); });
-  TPlaylists playlists{
+  Playlists playlists{
       {"Empty", "", 0, {kA}, {}},
       {"Two of three", "", 2, {kA, kB, kA}, {}},
       {"Claims more <than> it has", "", 5, {kB}, {}},
@@ -140,7 +140,7 @@ TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
 TEST_F(DuplicateCheckTest, WinampLookupsAppendCopiesThatAreNotListed) {
   Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("true", "0")); });
   // Winamp counts three songs; the analysis took two of them.
-  TPlaylists playlists{{"W", "/w/list.m3u", 3, {kA, kB}, {"/m/it's.mp3", "/m/b.mp3"}}};
+  Playlists playlists{{"W", "/w/list.m3u", 3, {kA, kB}, {"/m/it's.mp3", "/m/b.mp3"}}};
   const LocationHashLookup lookup = [](const std::string& location) -> std::optional<std::string> {
     if (location == "/m/it's.mp3") return kA;
     if (location == "/m/b.mp3") return kB;

@@ -72,10 +72,10 @@ protected:
     return HttpAnswer(200, Envelope("true", "0"));
   }
 
-  TMediaItem Item(const std::string& name, std::int32_t code, const std::string& bytes = "ID3 audio bytes") {
+  MediaItem Item(const std::string& name, std::int32_t code, const std::string& bytes = "ID3 audio bytes") {
     const auto path = files() / name;
     test::WriteFile(path, bytes);
-    TMediaItem item;
+    MediaItem item;
     item.Location = path.string();
     item.Artist = "Artist";
     item.Name = "Title " + name;
@@ -85,7 +85,7 @@ protected:
   }
 
   // Builds the queue from the items and runs the start tick, as the window's timer would.
-  void Run(const TMediaItems& items, const std::string& playlist = {}) {
+  void Run(const MediaItems& items, const std::string& playlist = {}) {
     EngineInternals::collection(*engine_).items = items;
     ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {}, playlist));
     engine_->OnStartTimer();
@@ -112,7 +112,7 @@ protected:
 };
 
 TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress) {
-  const TMediaItem item = Item("new.mp3", 404, "the audio content");
+  const MediaItem item = Item("new.mp3", 404, "the audio content");
   Run({item}, "Road trip");
 
   ASSERT_THAT(Methods(), ElementsAre("items/add", "/upload/1"));
@@ -148,7 +148,7 @@ TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress)
 }
 
 TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
-  const TMediaItem known = Item("known.mp3", 204, "never sent");
+  const MediaItem known = Item("known.mp3", 204, "never sent");
   Run({Item("odd.mp3", 300), known, Item("odd2.mp3", 999)});
 
   ASSERT_THAT(Methods(), ElementsAre("transmitfile"));
@@ -167,7 +167,7 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
 
 TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
   SetAddAnswer(Envelope("false", "1234", "Quota exceeded"));
-  const TMediaItem second = Item("second.mp3", 404);
+  const MediaItem second = Item("second.mp3", 404);
   Run({Item("first.mp3", 404), second});
 
   EXPECT_THAT(Methods(), ElementsAre("items/add"));
@@ -206,7 +206,7 @@ TEST_F(UploadLoopTest, UnreachableRegistrationIsShownThenRefusedWithCode500) {
 
 TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   uploadFails_ = true;
-  const TMediaItem first = Item("first.mp3", 404);
+  const MediaItem first = Item("first.mp3", 404);
   Run({first, Item("second.mp3", 404)});
 
   const UploadPipeline& upload = engine_->upload();
@@ -226,7 +226,7 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
 }
 
 TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) {
-  const TMediaItem known = Item("known.mp3", 204);
+  const MediaItem known = Item("known.mp3", 204);
   // The metadata file vanishes between being written and being sent.
   ui_.onProcessMessages = [&] {
     if (ui_.status() != "     Upload of " + known.Location) return;
@@ -252,8 +252,8 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
 }
 
 TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
-  const TMediaItem first = Item("first.mp3", 404);
-  const TMediaItem second = Item("second.mp3", 404);
+  const MediaItem first = Item("first.mp3", 404);
+  const MediaItem second = Item("second.mp3", 404);
   ui_.onProcessMessages = [&] {
     if (ui_.status() == "     Upload of " + first.Location && !engine_->upload().UploadStopped() &&
         Methods().empty()) {
@@ -272,7 +272,7 @@ TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
 }
 
 TEST_F(UploadLoopTest, ResumeDuringATransferLetsTheRunningLoopGoOnWithoutNesting) {
-  const TMediaItem first = Item("first.mp3", 404);
+  const MediaItem first = Item("first.mp3", 404);
   bool inFirst = false, stopped = false, resumed = false;
   ui_.onProcessMessages = [&] {
     if (ui_.status() == "     Upload of " + first.Location) inFirst = true;
@@ -294,7 +294,7 @@ TEST_F(UploadLoopTest, ResumeDuringATransferLetsTheRunningLoopGoOnWithoutNesting
 }
 
 TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
-  const TMediaItem first = Item("first.mp3", 404);
+  const MediaItem first = Item("first.mp3", 404);
   bool cleared = false;
   bool refusedBuild = false;
   ui_.onProcessMessages = [&] {
@@ -315,8 +315,8 @@ TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
 }
 
 TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
-  const TMediaItem first = Item("first.mp3", 404);
-  const TMediaItem second = Item("second.mp3", 300);
+  const MediaItem first = Item("first.mp3", 404);
+  const MediaItem second = Item("second.mp3", 300);
   bool removed = false;
   ui_.onProcessMessages = [&] {
     if (!removed && ui_.status() == "     Upload of " + first.Location) {
@@ -333,8 +333,8 @@ TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
 
 TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
   // The same small file under 3000 hash ids, none needing a request.
-  TMediaItem item = Item("same.mp3", 300);
-  TMediaItems items;
+  MediaItem item = Item("same.mp3", 300);
+  MediaItems items;
   for (int i = 0; i < 3000; ++i) {
     item.HashValue = Sha1Hex(std::to_string(i));
     items.push_back(item);
@@ -354,7 +354,7 @@ TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
 }
 
 TEST_F(UploadLoopTest, EveryRunStartSendsTheCurrentPlaylistFileOnceAndIgnoresItsFailure) {
-  TPlaylists playlists{{"Mix", "", 1, {std::string(40, 'a')}, {}}};
+  Playlists playlists{{"Mix", "", 1, {std::string(40, 'a')}, {}}};
   engine_->upload().CurrentPlaylistFile = WritePlaylistFile(playlists, kSourceITunes, engine_->ui());
   prefillFails_ = true;
   uploadFails_ = true;

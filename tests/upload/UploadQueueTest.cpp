@@ -33,12 +33,12 @@ protected:
   }
 
   // A file of `size` bytes (sparse when large) and a media item for it.
-  TMediaItem Item(const std::string& name, std::int64_t size, std::int32_t code, std::string hash = {}) {
+  MediaItem Item(const std::string& name, std::int64_t size, std::int32_t code, std::string hash = {}) {
     const auto path = files() / name;
     std::filesystem::create_directories(path.parent_path());
     { std::ofstream{path}; }
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
-    TMediaItem item;
+    MediaItem item;
     item.Location = path.string();
     item.Name = "Title of " + name;
     item.Artist = "Artist";
@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(UploadQueueTest, QueuesOnlyEligibleItemsAndSumsTheirSizes) {
-  TMediaItems items{
+  MediaItems items{
       Item("ok.mp3", 1, 404),
       Item("empty.mp3", 0, 404),
       Item("largest.mp3", 20971519, 404),
@@ -69,7 +69,7 @@ TEST_F(UploadQueueTest, QueuesOnlyEligibleItemsAndSumsTheirSizes) {
       Item("meta.ogg", 10, 201),
       Item("unchecked.mp3", 10, 0),
   };
-  TMediaItem gone = Item("gone.mp3", 10, 404);
+  MediaItem gone = Item("gone.mp3", 10, 404);
   std::filesystem::remove(gone.Location);
   items.push_back(gone);
 
@@ -84,11 +84,11 @@ TEST_F(UploadQueueTest, QueuesOnlyEligibleItemsAndSumsTheirSizes) {
 
 TEST_F(UploadQueueTest, TheSameFileReachedTwiceIsQueuedOnce) {
   const std::string hash = "3f786850e387550fdab836ed7e6dc881de23001b";
-  TMediaItem first = Item("a.mp3", 5, 404, hash);
-  TMediaItem again = first;                         // same file from a second playlist
-  TMediaItem upper = Item("A.mp3", 5, 404, "3F786850E387550FDAB836ED7E6DC881DE23001B");
-  TMediaItem skippedFirst = Item("b.mp3", 5, 100, "1111111111111111111111111111111111111111");
-  TMediaItem laterSame = Item("b2.mp3", 5, 404, "1111111111111111111111111111111111111111");
+  MediaItem first = Item("a.mp3", 5, 404, hash);
+  MediaItem again = first;                         // same file from a second playlist
+  MediaItem upper = Item("A.mp3", 5, 404, "3F786850E387550FDAB836ED7E6DC881DE23001B");
+  MediaItem skippedFirst = Item("b.mp3", 5, 100, "1111111111111111111111111111111111111111");
+  MediaItem laterSame = Item("b2.mp3", 5, 404, "1111111111111111111111111111111111111111");
   EXPECT_EQ(engine_->upload().FillUploadQueue({first, again, upper, skippedFirst, laterSame}, kSourceDroppedFiles, {}, ""), 2);
   // A hash id skipped for another reason does not block a later item with it.
   EXPECT_THAT(QueuedLocations(), ElementsAre(first.Location, laterSame.Location));
@@ -96,9 +96,9 @@ TEST_F(UploadQueueTest, TheSameFileReachedTwiceIsQueuedOnce) {
 }
 
 TEST_F(UploadQueueTest, FilterKeepsOnlyHashIdsOfTheChosenPlaylists) {
-  TMediaItem a = Item("a.mp3", 5, 404, std::string(40, 'a'));
-  TMediaItem b = Item("b.mp3", 5, 404, std::string(40, 'b'));
-  TMediaItem c = Item("c.mp3", 5, 404, std::string(40, 'c'));
+  MediaItem a = Item("a.mp3", 5, 404, std::string(40, 'a'));
+  MediaItem b = Item("b.mp3", 5, 404, std::string(40, 'b'));
+  MediaItem c = Item("c.mp3", 5, 404, std::string(40, 'c'));
   EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""), 2);
   EXPECT_THAT(QueuedLocations(), ElementsAre(a.Location, c.Location));
   engine_->upload().ClearUploadQueue();
@@ -110,11 +110,11 @@ TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
   // A path far beyond 255 characters and a 120-character file name with multi-byte characters.
   const std::string deep = std::string(150, 'd') + "/" + std::string(150, 'e') + "/";
   const std::string fileName = std::string(98, 'n') + "\xC3\xA4\xC3\xB6" + std::string(16, 'x') + ".mp3";
-  TMediaItem item = Item(deep + fileName, 123, 204);
+  MediaItem item = Item(deep + fileName, 123, 204);
   item.Name.clear();
   // Texts beyond their columns, with a two-byte character across each width.
   const std::string umlaut = "\xC3\xBC";
-  TMediaItem titled = Item("t.mp3", 7, 404);
+  MediaItem titled = Item("t.mp3", 7, 404);
   titled.Name = std::string(254, 't') + umlaut + "cut";
   titled.Artist = std::string(255, 'a') + umlaut;
   titled.Album = std::string(300, 'b');

@@ -11,22 +11,22 @@
 
 namespace velmora {
 
-struct TID3v2Frame {
+struct Id3v2Frame {
   std::string id;               // 3 characters (version 2) or 4
   std::int32_t dataSize = 0;    // as stored; 0 or below means no data
   std::vector<unsigned char> header; // the 6 or 10 header bytes
   std::vector<unsigned char> data;   // dataSize bytes, empty when dataSize is 0 or below
 };
 
-class TID3v2Tag {
+class Id3v2Reader {
 public:
   // Frames are skipped with a seek unless a getter reads them, so pictures and lyrics cost
   // nothing; of several frames with one id only the last, which the getters use, is kept.
-  TID3v2Tag() { Clear(); }
+  Id3v2Reader() { Clear(); }
 
-  // Reads the tag from the start of the stream. The result of the header step (rcReadError,
-  // rcNoTag, rcInvalidHeader) or, once a tag is present, of the frame step (rcOk, rcReadError).
-  // rcFailed with ErrorText() set when the stream reported an error; what was read before stays.
+  // Reads the tag from the start of the stream. The result of the header step (TagResult::ReadError,
+  // TagResult::NoTag, TagResult::InvalidHeader) or, once a tag is present, of the frame step (TagResult::Ok, TagResult::ReadError).
+  // TagResult::Failed with ErrorText() set when the stream reported an error; what was read before stays.
   TagResult ReadTag(TagStream& stream);
 
   bool TagPresent() const { return tagPresent_; }
@@ -50,7 +50,7 @@ public:
   bool Experimental() const { return experimental_; }
   bool Footer() const { return footer_; }
   // The kept frames, in file order.
-  const std::vector<TID3v2Frame>& Frames() const { return frames_; }
+  const std::vector<Id3v2Frame>& Frames() const { return frames_; }
   // Every frame header walked by the last read, kept or skipped.
   std::size_t FrameCount() const { return frameCount_; }
   const std::string& ErrorText() const { return errorText_; }
@@ -64,7 +64,7 @@ private:
   const char* FrameId(Field field) const;
   std::string FieldText(Field field) const;
 
-  std::vector<TID3v2Frame> frames_;
+  std::vector<Id3v2Frame> frames_;
   std::size_t frameCount_ = 0;
   std::uint8_t major_ = 3;
   std::uint8_t revision_ = 0;

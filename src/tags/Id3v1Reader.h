@@ -10,12 +10,12 @@
 
 namespace velmora {
 
-class TID3v1Tag {
+class Id3v1Reader {
 public:
-  TID3v1Tag() { Clear(); }
+  Id3v1Reader() { Clear(); }
 
   // Reads the tag from the last 128 bytes of the stream (it positions the stream itself).
-  // rcOk, rcReadError (shorter than 128 bytes), rcNoTag (no "TAG"), or rcFailed with ErrorText()
+  // TagResult::Ok, TagResult::ReadError (shorter than 128 bytes), TagResult::NoTag (no "TAG"), or TagResult::Failed with ErrorText()
   // set when the stream reported an error. Every read starts from the cleared state.
   TagResult ReadTag(TagStream& stream);
 
@@ -34,7 +34,7 @@ public:
   std::uint8_t TrackNumber() const { return track_; }
   std::uint8_t GenreIndex() const { return genre_; }
   const std::array<unsigned char, 30>& Comment() const { return comment_; }
-  // The text of the stream error behind the last rcFailed, for the caller to show.
+  // The text of the stream error behind the last TagResult::Failed, for the caller to show.
   const std::string& ErrorText() const { return errorText_; }
 
 private:

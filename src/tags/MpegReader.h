@@ -10,7 +10,7 @@
 
 namespace velmora {
 
-struct TMpegFrameHeader {
+struct MpegFrameHeader {
   int version = 0;          // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5
   int layer = 0;            // 1, 2 or 3
   int bitrate = 0;          // kbit/s; 0 for free format
@@ -22,12 +22,12 @@ struct TMpegFrameHeader {
 };
 
 // The fields of the 4 header bytes at `b`.
-TMpegFrameHeader ParseMpegFrameHeader(const unsigned char* b);
+MpegFrameHeader ParseMpegFrameHeader(const unsigned char* b);
 
-class TMpegInfo {
+class MpegReader {
 public:
   // Searches from the stream's position to its end for the first frame that two more frames
-  // follow without gap. rcOk, or rcNoFrame when none is found; rcFailed with ErrorText() set when
+  // follow without gap. TagResult::Ok, or TagResult::NoFrame when none is found; TagResult::Failed with ErrorText() set when
   // the stream reported an error. Every read is bounded by the size the stream had when opened;
   // the stream's position afterwards is not defined.
   TagResult ReadInfo(TagStream& stream);
@@ -42,7 +42,7 @@ public:
 
 private:
   TagResult Search(TagStream& stream);
-  bool Measure(const TMpegFrameHeader& first, std::int64_t position, bool hasXing, std::uint32_t frames);
+  bool Measure(const MpegFrameHeader& first, std::int64_t position, bool hasXing, std::uint32_t frames);
 
   bool valid_ = false;
   std::uint16_t bitrate_ = 0;

@@ -1,4 +1,4 @@
-#include "tags/ID3v2Tag.h"
+#include "tags/Id3v2Reader.h"
 
 #include "tags/GenreNames.h"
 #include "tags/TextCodec.h"
@@ -78,7 +78,7 @@ std::string ResolveGenre(const std::string& raw) {
   return raw;
 }
 
-void TID3v2Tag::Clear() {
+void Id3v2Reader::Clear() {
   frames_.clear();
   frameCount_ = 0;
   major_ = 3;
@@ -89,25 +89,25 @@ void TID3v2Tag::Clear() {
   errorText_.clear();
 }
 
-TagResult TID3v2Tag::ReadTag(TagStream& stream) {
+TagResult Id3v2Reader::ReadTag(TagStream& stream) {
   Clear();
   try {
     const TagResult header = ReadHeader(stream);
-    if (header != rcOk || !tagPresent_) return header;
+    if (header != TagResult::Ok || !tagPresent_) return header;
     return ReadFrames(stream, stream.Position());
   } catch (const std::exception& error) {
     errorText_ = error.what();
-    return rcFailed;
+    return TagResult::Failed;
   }
 }
 
-TagResult TID3v2Tag::ReadHeader(TagStream& stream) {
+TagResult Id3v2Reader::ReadHeader(TagStream& stream) {
   unsigned char header[10];
   stream.Seek(0);
-  if (stream.Read(header, sizeof header) < sizeof header) return rcReadError;
-  if (std::memcmp(header, "ID3", 3) != 0) return rcNoTag;
+  if (stream.Read(header, sizeof header) < sizeof header) return TagResult::ReadError;
+  if (std::memcmp(header, "ID3", 3) != 0) return TagResult::NoTag;
   const std::uint8_t major = header[3];
-  if (major < 2 || major > 4) return rcInvalidHeader;
+  if (major < 2 || major > 4) return TagResult::InvalidHeader;
 
   tagSize_ = 10 + SyncsafeSize(header + 6);
   tagPresent_ = true;
@@ -123,17 +123,17 @@ TagResult TID3v2Tag::ReadHeader(TagStream& stream) {
   if (extendedHeader_) {
     const std::int64_t start = stream.Position();
     unsigned char extended[6];
-    if (stream.Read(extended, sizeof extended) < sizeof extended) return rcReadError;
+    if (stream.Read(extended, sizeof extended) < sizeof extended) return TagResult::ReadError;
     // Version 4 counts the whole extended header, version 3 only what follows its size field.
     if (major == 4) stream.Seek(start + SyncsafeSize(extended));
     else stream.Seek(start + 4 + std::int64_t{BigEndian32(extended)});
   }
-  return rcOk;
+  return TagResult::Ok;
 }
 
-const char* TID3v2Tag::FrameId(Field field) const { return kFrameIds[major_ - 2][field]; }
+const char* Id3v2Reader::FrameId(Field field) const { return kFrameIds[major_ - 2][field]; }
 
-TagResult TID3v2Tag::ReadFrames(TagStream& stream, std::int64_t start) {
+TagResult Id3v2Reader::ReadFrames(TagStream& stream, std::int64_t start) {
   const std::size_t headerLength = major_ == 2 ? 6 : 10;
   const std::size_t idLength = major_ == 2 ? 3 : 4;
   const std::int64_t fileSize = stream.Size();
@@ -142,15 +142,15 @@ TagResult TID3v2Tag::ReadFrames(TagStream& stream, std::int64_t start) {
 
   while (stream.Position() < tagSize_ && stream.Position() < fileSize) {
     unsigned char header[10];
-    if (stream.Read(header, headerLength) < headerLength) return rcReadError;
+    if (stream.Read(header, headerLength) < headerLength) return TagResult::ReadError;
     // The first byte that cannot belong to a frame id starts the padding.
-    if (!std::all_of(header, header + idLength, IsFrameIdCharacter)) return rcOk;
+    if (!std::all_of(header, header + idLength, IsFrameIdCharacter)) return TagResult::Ok;
 
     std::int32_t dataSize;
     if (major_ == 2) dataSize = (header[3] << 16) | (header[4] << 8) | header[5];
     else if (major_ == 4) dataSize = static_cast<std::int32_t>(SyncsafeSize(header + 4));
     else dataSize = static_cast<std::int32_t>(BigEndian32(header + 4));
-    if (dataSize > fileSize - stream.Position()) return rcReadError;
+    if (dataSize > fileSize - stream.Position()) return TagResult::ReadError;
     ++frameCount_;
 
     const std::string id(reinterpret_cast<const char*>(header), idLength);
@@ -161,33 +161,33 @@ TagResult TID3v2Tag::ReadFrames(TagStream& stream, std::int64_t start) {
       continue;
     }
 
-    TID3v2Frame frame;
+    Id3v2Frame frame;
     frame.id = id;
     frame.dataSize = dataSize;
     frame.header.assign(header, header + headerLength);
     if (dataSize > 0) {
       frame.data.resize(static_cast<std::size_t>(dataSize));
-      if (stream.Read(frame.data.data(), frame.data.size()) < frame.data.size()) return rcReadError;
+      if (stream.Read(frame.data.data(), frame.data.size()) < frame.data.size()) return TagResult::ReadError;
     }
     // The getters use the last frame of an id; an earlier one is of no further use.
-    std::erase_if(frames_, [&](const TID3v2Frame& kept) { return kept.id == id; });
+    std::erase_if(frames_, [&](const Id3v2Frame& kept) { return kept.id == id; });
     frames_.push_back(std::move(frame));
   }
-  return rcOk;
+  return TagResult::Ok;
 }
 
-std::string TID3v2Tag::FieldText(Field field) const {
+std::string Id3v2Reader::FieldText(Field field) const {
   const char* id = FrameId(field);
   for (auto it = frames_.rbegin(); it != frames_.rend(); ++it)
     if (it->id == id) return DecodeID3v2Text(it->data.data(), it->data.size());
   return {};
 }
 
-std::string TID3v2Tag::Title() const { return FieldText(kTitle); }
-std::string TID3v2Tag::Artist() const { return FieldText(kArtist); }
-std::string TID3v2Tag::Album() const { return FieldText(kAlbum); }
-std::string TID3v2Tag::Year() const { return FieldText(kYear); }
-std::string TID3v2Tag::Track() const { return FieldText(kTrack); }
-std::string TID3v2Tag::Genre() const { return ResolveGenre(FieldText(kGenre)); }
+std::string Id3v2Reader::Title() const { return FieldText(kTitle); }
+std::string Id3v2Reader::Artist() const { return FieldText(kArtist); }
+std::string Id3v2Reader::Album() const { return FieldText(kAlbum); }
+std::string Id3v2Reader::Year() const { return FieldText(kYear); }
+std::string Id3v2Reader::Track() const { return FieldText(kTrack); }
+std::string Id3v2Reader::Genre() const { return ResolveGenre(FieldText(kGenre)); }
 
 } // namespace velmora

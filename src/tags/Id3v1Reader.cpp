@@ -1,4 +1,4 @@
-#include "tags/ID3v1Tag.h"
+#include "tags/Id3v1Reader.h"
 
 #include "tags/GenreNames.h"
 #include "tags/TextCodec.h"
@@ -15,7 +15,7 @@ std::string FieldText(const std::array<unsigned char, 30>& field) {
 
 } // namespace
 
-void TID3v1Tag::Clear() {
+void Id3v1Reader::Clear() {
   title_.fill(0);
   artist_.fill(0);
   album_.fill(0);
@@ -28,15 +28,15 @@ void TID3v1Tag::Clear() {
   errorText_.clear();
 }
 
-TagResult TID3v1Tag::ReadTag(TagStream& stream) {
+TagResult Id3v1Reader::ReadTag(TagStream& stream) {
   Clear();
   try {
     unsigned char tag[128];
     const std::int64_t size = stream.Size();
-    if (size < 128) return rcReadError;
+    if (size < 128) return TagResult::ReadError;
     stream.Seek(size - 128);
-    if (stream.Read(tag, sizeof tag) < sizeof tag) return rcReadError;
-    if (std::memcmp(tag, "TAG", 3) != 0) return rcNoTag;
+    if (stream.Read(tag, sizeof tag) < sizeof tag) return TagResult::ReadError;
+    if (std::memcmp(tag, "TAG", 3) != 0) return TagResult::NoTag;
 
     tagPresent_ = true;
     version11_ = tag[125] == 0 && tag[126] != 0;
@@ -57,18 +57,18 @@ TagResult TID3v1Tag::ReadTag(TagStream& stream) {
       track_ = 0;
     }
     genre_ = tag[127];
-    return rcOk;
+    return TagResult::Ok;
   } catch (const std::exception& error) {
     errorText_ = error.what();
-    return rcFailed;
+    return TagResult::Failed;
   }
 }
 
-std::string TID3v1Tag::Title() const { return FieldText(title_); }
-std::string TID3v1Tag::Artist() const { return FieldText(artist_); }
-std::string TID3v1Tag::Album() const { return FieldText(album_); }
-std::string TID3v1Tag::Year() const { return TrimControl(year_); }
-std::string TID3v1Tag::Track() const { return std::to_string(track_); }
-std::string TID3v1Tag::Genre() const { return GenreName(genre_); }
+std::string Id3v1Reader::Title() const { return FieldText(title_); }
+std::string Id3v1Reader::Artist() const { return FieldText(artist_); }
+std::string Id3v1Reader::Album() const { return FieldText(album_); }
+std::string Id3v1Reader::Year() const { return TrimControl(year_); }
+std::string Id3v1Reader::Track() const { return std::to_string(track_); }
+std::string Id3v1Reader::Genre() const { return GenreName(genre_); }
 
 } // namespace velmora

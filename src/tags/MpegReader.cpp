@@ -1,4 +1,4 @@
-#include "tags/MpegInfo.h"
+#include "tags/MpegReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,7 +29,7 @@ std::uint32_t BigEndian32(const unsigned char* b) {
 }
 
 // Where the Xing header would start inside the first frame.
-int XingOffset(const TMpegFrameHeader& h) {
+int XingOffset(const MpegFrameHeader& h) {
   const bool mono = h.channelMode == 3;
   if (h.version == 1) return mono ? 21 : 36;
   return mono ? 13 : 21;
@@ -39,8 +39,8 @@ bool IsSync(const unsigned char* b) { return b[0] == 0xFF && b[1] >= 0xE0; }
 
 } // namespace
 
-TMpegFrameHeader ParseMpegFrameHeader(const unsigned char* b) {
-  TMpegFrameHeader h;
+MpegFrameHeader ParseMpegFrameHeader(const unsigned char* b) {
+  MpegFrameHeader h;
   if (!IsSync(b)) return h;
   switch ((b[1] >> 3) & 3) {
   case 0: h.version = 3; break;
@@ -80,7 +80,7 @@ TMpegFrameHeader ParseMpegFrameHeader(const unsigned char* b) {
   return h;
 }
 
-bool TMpegInfo::Measure(const TMpegFrameHeader& first, std::int64_t position, bool hasXing,
+bool MpegReader::Measure(const MpegFrameHeader& first, std::int64_t position, bool hasXing,
                         std::uint32_t frames) {
   std::int64_t audioBytes;
   std::uint16_t bitrate;
@@ -102,18 +102,18 @@ bool TMpegInfo::Measure(const TMpegFrameHeader& first, std::int64_t position, bo
   return true;
 }
 
-TagResult TMpegInfo::ReadInfo(TagStream& stream) {
+TagResult MpegReader::ReadInfo(TagStream& stream) {
   valid_ = false;
   errorText_.clear();
   try {
     return Search(stream);
   } catch (const std::exception& error) {
     errorText_ = error.what();
-    return rcFailed;
+    return TagResult::Failed;
   }
 }
 
-TagResult TMpegInfo::Search(TagStream& stream) {
+TagResult MpegReader::Search(TagStream& stream) {
   fileSize_ = stream.Size();
   const std::int64_t start = stream.Position();
 
@@ -139,14 +139,14 @@ TagResult TMpegInfo::Search(TagStream& stream) {
     }
     const unsigned char* b = window + (c - windowStart);
     if (b[0] != 0xFF) continue;
-    const TMpegFrameHeader first = ParseMpegFrameHeader(b);
+    const MpegFrameHeader first = ParseMpegFrameHeader(b);
     if (!first.valid) continue;
     const std::int64_t second = c + first.frameLength;
     if (second + 3 >= fileSize_) continue;
 
     unsigned char bytes[4];
     if (!bytesAt(second, bytes, 4)) continue;
-    const TMpegFrameHeader next = ParseMpegFrameHeader(bytes);
+    const MpegFrameHeader next = ParseMpegFrameHeader(bytes);
     if (!next.valid) continue;
     const std::int64_t third = second + next.frameLength;
     if (third + 3 >= fileSize_) continue;
@@ -167,9 +167,9 @@ TagResult TMpegInfo::Search(TagStream& stream) {
     }
     if (!Measure(first, c, hasXing, frames)) continue;
     valid_ = true;
-    return rcOk;
+    return TagResult::Ok;
   }
-  return rcNoFrame;
+  return TagResult::NoFrame;
 }
 
 } // namespace velmora
