@@ -1,4 +1,5 @@
 #include "model/MediaLibraryFile.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
@@ -127,10 +128,8 @@ bool IsSupportedAudioExt(const std::string& path) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return false;
-  std::string extension = name.substr(dot + 1);
+  const std::string extension = AsciiLower(name.substr(dot + 1));
   if (extension.empty()) return false;
-  for (char& c : extension)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return std::string_view("mp3,wma,ogg,m4a").find(extension) != std::string_view::npos;
 }
 

@@ -1,4 +1,5 @@
 #include "sources/WinampSource.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "base/WinePrefix.h"
@@ -25,12 +26,6 @@ std::filesystem::path Prefix(const WinampTab& tab) {
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
   return !path.empty() && std::filesystem::is_regular_file(path, error);
-}
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 // Playlist files are 8-bit text in Winamp's code page unless they are already UTF-8.
@@ -115,7 +110,7 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
     const std::filesystem::path listFolder = std::filesystem::path(playlist.FilePath).parent_path();
     for (const std::string& line : ReadLines(playlist.FilePath)) {
       const std::string local = LocalEntryPath(tab, line, listFolder);
-      if (!IsRegularFile(local) || Lower(std::filesystem::path(local).extension().string()) != ".mp3") continue;
+      if (!IsRegularFile(local) || LowerExtension(local) != ".mp3") continue;
       playlist.Locations.push_back(line);
       MediaItem item = ReadFileMetadata(local, tools.tagReaders, tools.ui);
       item.HashValue = tools.fingerprinter.FileFingerprint(local);

@@ -1,4 +1,5 @@
 #include "store/Fingerprinter.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "store/LocalDatabases.h"
@@ -13,13 +14,6 @@
 
 namespace velmora {
 namespace {
-
-std::string TrimControl(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
-}
 
 // The cached hash id of the first row for `key`, when that row names the file as it is now.
 std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::string& key, const FileFacts& now) {
@@ -45,7 +39,7 @@ void StoreHashId(SQLite::Database& meta, const std::string& key, const std::stri
       remove.exec();
     });
     RunStatement(meta, sql::kInsertKnownHash, [&](SQLite::Statement& insert) {
-      insert.bind(":hashid", TrimControl(hashId));
+      insert.bind(":hashid", TrimmedBlanksAndControls(hashId));
       insert.bind(":location", key);
       insert.bind(":filesize", facts.size);
       insert.bind(":filemtime", facts.modifiedNs);

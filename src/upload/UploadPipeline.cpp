@@ -1,4 +1,5 @@
 #include "upload/UploadPipeline.h"
+#include "base/Text.h"
 
 #include "service/WebPages.h"
 #include "base/WorkFolder.h"
@@ -13,12 +14,6 @@
 
 namespace velmora {
 namespace {
-
-std::string LowerAscii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // The first `count` characters of UTF-8 text, never cutting a character in two.
 std::string FirstCharacters(const std::string& text, std::size_t count) {
@@ -108,7 +103,7 @@ int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source
     // Cheap tests first; all of them must hold, so their order does not change the outcome.
     if (item.HashCheckResponse <= 200) continue;
     if (filtered && !filterIds.count(item.HashValue)) continue;
-    std::string lowerId = LowerAscii(item.HashValue);
+    std::string lowerId = AsciiLower(item.HashValue);
     if (queuedIds.count(lowerId)) continue;
     if (!IsSupportedAudioExt(item.Location)) continue;
     std::error_code error;
