@@ -32,24 +32,19 @@ std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::strin
 
 void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId,
                  const FileFacts& facts) {
-  ExecStatement(meta, "begin transaction");
-  try {
-    RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
-      remove.bind(":location", key);
-      remove.exec();
-    });
-    RunStatement(meta, sql::kInsertKnownHash, [&](SQLite::Statement& insert) {
-      insert.bind(":hashid", TrimmedBlanksAndControls(hashId));
-      insert.bind(":location", key);
-      insert.bind(":filesize", facts.size);
-      insert.bind(":filemtime", facts.modifiedNs);
-      insert.exec();
-    });
-    ExecStatement(meta, "commit transaction");
-  } catch (...) {
-    try { meta.exec("rollback transaction"); } catch (...) {}
-    throw;
-  }
+  SQLite::Transaction transaction = BeginTransaction(meta);
+  RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
+    remove.bind(":location", key);
+    remove.exec();
+  });
+  RunStatement(meta, sql::kInsertKnownHash, [&](SQLite::Statement& insert) {
+    insert.bind(":hashid", TrimmedBlanksAndControls(hashId));
+    insert.bind(":location", key);
+    insert.bind(":filesize", facts.size);
+    insert.bind(":filemtime", facts.modifiedNs);
+    insert.exec();
+  });
+  CommitTransaction(transaction);
 }
 
 } // namespace
