@@ -106,7 +106,7 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
   for (Playlist& playlist : found.playlists) {
     ShowStatus(tools.ui, "Scanning playlist " + playlist.Name);
     playlist.Locations.clear();
-    tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), "", true});
+    tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), {}, true});
     const std::filesystem::path listFolder = std::filesystem::path(playlist.FilePath).parent_path();
     for (const std::string& line : ReadLines(playlist.FilePath)) {
       const std::string local = LocalEntryPath(tab, line, listFolder);
@@ -118,9 +118,7 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
       playlist.HashValues.push_back(item.HashValue);
       found.items.push_back(std::move(item));
     }
-    std::string text;
-    for (const auto& hash : playlist.HashValues) text += hash + "\r\n";
-    tab.rows.back().hashValues = text;
+    tab.rows.back().hashValues = playlist.HashValues;
     Changed(tools.ui);
   }
   tab.itemsFound = std::to_string(found.items.size());

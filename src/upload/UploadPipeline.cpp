@@ -7,7 +7,6 @@
 #include "base/ShowStatus.h"
 #include "model/MediaLibraryFile.h"
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <unordered_set>
@@ -34,23 +33,6 @@ std::string FileNamePart(const std::string& location) {
   return slash == std::string::npos ? location : location.substr(slash + 1);
 }
 
-// The hash ids of the chosen playlists: each filter entry holds them one per line.
-std::unordered_set<std::string> FilterHashIds(const std::vector<std::string>& filter) {
-  std::unordered_set<std::string> ids;
-  for (const std::string& entry : filter) {
-    std::size_t begin = 0;
-    while (begin <= entry.size()) {
-      std::size_t end = entry.find('\n', begin);
-      if (end == std::string::npos) end = entry.size();
-      std::string line = entry.substr(begin, end - begin);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) ids.insert(std::move(line));
-      begin = end + 1;
-    }
-  }
-  return ids;
-}
-
 } // namespace
 
 void UploadPipeline::Signal(View view) { ui().ViewChanged(view); }
@@ -67,7 +49,7 @@ bool UploadPipeline::MayStartRun() {
   return false;
 }
 
-bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
+bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
                                       const std::string& playlistName) {
   if (!MayStartRun()) return false;
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
@@ -91,18 +73,16 @@ bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber sour
 }
 
 int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source,
-                                    const std::vector<std::string>& filter, const std::string& playlistName) {
+                                    const HashIdFilter& filter, const std::string& playlistName) {
   SetGlobalProgress(controls_.globalPosition, 0);
   service_.counters().TotalBytes = 0;
-  const bool filtered = !filter.empty();
-  const std::unordered_set<std::string> filterIds = FilterHashIds(filter);
   std::unordered_set<std::string> queuedIds;
   int added = 0;
 
   for (const MediaItem& item : items) {
     // Cheap tests first; all of them must hold, so their order does not change the outcome.
     if (item.HashCheckResponse <= 200) continue;
-    if (filtered && !filterIds.count(item.HashValue)) continue;
+    if (!filter.Takes(item.HashValue)) continue;
     std::string lowerId = AsciiLower(item.HashValue);
     if (queuedIds.count(lowerId)) continue;
     if (!IsSupportedAudioExt(item.Location)) continue;
