@@ -12,24 +12,24 @@ namespace velmora {
 // optional numbers without a value. A number without a value is written as an empty element.
 struct MediaItem {
   std::int32_t HashCheckResponse = 0; // the duplicate check's code for HashValue; 0 until it answered
-  std::string Location;   // full path of the file
+  std::string Location;               // full path of the file
   std::string Artist;
   std::string Album;
-  std::string Name;       // title of the track
+  std::string Name; // title of the track
   std::string Genre;
   // Track and year are text: an ID3v2 tag holds them as text ("5/12", "2002-05"), written as read.
   std::string TrackNo;
-  std::optional<std::int32_t> Bitrate;    // kbit/s; none without MPEG frames
+  std::optional<std::int32_t> Bitrate; // kbit/s; none without MPEG frames
   std::string Year;
   std::int32_t Bpm = 0;
-  std::optional<std::int64_t> Length;     // whole seconds; none without MPEG frames
-  std::int64_t Size = 0;                  // bytes, -1 when the file was not found
-  std::optional<std::int32_t> Rating;     // iTunes only
+  std::optional<std::int64_t> Length; // whole seconds; none without MPEG frames
+  std::int64_t Size = 0;              // bytes, -1 when the file was not found
+  std::optional<std::int32_t> Rating; // iTunes only
   std::string LastPlayed;
   std::optional<std::int32_t> PlayedTimes; // iTunes only
-  std::optional<std::int32_t> SampleRate; // Hz; none without MPEG frames
-  std::string Added;      // no source fills it
-  std::string HashValue;  // the file's hash id
+  std::optional<std::int32_t> SampleRate;  // Hz; none without MPEG frames
+  std::string Added;                       // no source fills it
+  std::string HashValue;                   // the file's hash id
   std::string iTunesPersistentID;
   std::string iTunesTrackID;
   std::string iTunesSortAlbum; // no source fills it
@@ -40,7 +40,7 @@ using MediaItems = std::vector<MediaItem>;
 // One collected playlist; it owns its lists.
 struct Playlist {
   std::string Name;
-  std::string FilePath;  // Winamp only: the file listing the entries
+  std::string FilePath; // Winamp only: the file listing the entries
   std::int32_t ItemCount = 0;
   std::vector<std::string> HashValues; // hash ids of the taken items, in playlist order
   std::vector<std::string> Locations;  // Winamp only: paths of the taken items

@@ -14,8 +14,8 @@
 namespace velmora {
 
 struct WinampPlaylistRow {
-  std::string caption;    // the playlist's title
-  std::string items;      // Winamp's own song count
+  std::string caption;                 // the playlist's title
+  std::string items;                   // Winamp's own song count
   std::vector<std::string> hashValues; // hash ids of the taken entries, in playlist order
   bool checked = true;
 };

@@ -3,8 +3,8 @@
 
 #include "base/ShowStatus.h"
 #include "store/LocalDatabases.h"
-#include "store/Statements.h"
 #include "store/Sha1.h"
+#include "store/Statements.h"
 
 #include <SQLiteCpp/Statement.h>
 
@@ -30,8 +30,7 @@ std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::strin
   });
 }
 
-void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId,
-                 const FileFacts& facts) {
+void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
   SQLite::Transaction transaction = BeginTransaction(meta);
   RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
     remove.bind(":location", key);

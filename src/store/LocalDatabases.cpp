@@ -52,12 +52,10 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
   const int flags = SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE;
   LocalDatabases dbs;
   dbs.temporary = std::make_unique<SQLite::Database>(runFolder + "tmp_Velmora.db", flags);
-  dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags,
-                                                kSharedDatabaseBusyTimeoutMs);
+  dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags, kSharedDatabaseBusyTimeoutMs);
 
   SQLite::Database& temporary = *dbs.temporary;
-  for (const char* statement : {sql::kCreateWinampLookup, sql::kCreateDownloadMetaInfo,
-                                sql::kClearDownloadMetaInfo}) {
+  for (const char* statement : {sql::kCreateWinampLookup, sql::kCreateDownloadMetaInfo, sql::kClearDownloadMetaInfo}) {
     SQLite::Transaction transaction = BeginTransaction(temporary);
     ExecStatement(temporary, statement);
     CommitTransaction(transaction);

@@ -2,9 +2,9 @@
 #include "base/Text.h"
 
 #include "base/ShowStatus.h"
-#include "upload/UploadPipeline.h"
 #include "base/WorkFolder.h"
 #include "service/CallService.h"
+#include "upload/UploadPipeline.h"
 
 #include <pugixml.hpp>
 

@@ -1,11 +1,11 @@
 #include "upload/UploadPipeline.h"
 #include "base/Text.h"
 
-#include "service/WebPages.h"
-#include "base/WorkFolder.h"
-#include "service/CallApi.h"
 #include "base/ShowStatus.h"
+#include "base/WorkFolder.h"
 #include "model/MediaLibraryFile.h"
+#include "service/CallApi.h"
+#include "service/WebPages.h"
 
 #include <cctype>
 #include <filesystem>
@@ -72,8 +72,8 @@ bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber sour
   return true;
 }
 
-int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source,
-                                    const HashIdFilter& filter, const std::string& playlistName) {
+int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
+                                    const std::string& playlistName) {
   SetGlobalProgress(controls_.globalPosition, 0);
   service_.counters().TotalBytes = 0;
   std::unordered_set<std::string> queuedIds;
