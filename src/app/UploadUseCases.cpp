@@ -21,12 +21,6 @@ bool IsRegularFile(const std::string& path) {
   return !path.empty() && std::filesystem::is_regular_file(path, error);
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\r\n";
-  return text;
-}
-
 } // namespace
 
 // --- Drop tab --------------------------------------------------------------------------------------
@@ -116,9 +110,10 @@ bool Engine::StartITunesUpload() {
     throw;
   }
   iTunes_.reference.reset();
-  std::vector<std::string> filter;
+  // Only the chosen playlists' items; with no playlist collected, every eligible item.
+  HashIdFilter filter;
   if (iTunes_.selectedPlaylistsOnly) {
-    for (const auto& playlist : collection_.playlists) filter.push_back(JoinLines(playlist.HashValues));
+    for (const auto& playlist : collection_.playlists) filter.Add(playlist.HashValues);
   }
   activity.Become(Activity::BuildingQueue);
   return upload_.BuildUploadQueue(collection_.items, kSourceITunes, filter);
@@ -162,11 +157,11 @@ void Engine::AnalyzeWinampData() {
 bool Engine::StartWinampUpload() {
   const ActivityScope activity = BeginActivity(Activity::BuildingQueue);
   if (!activity) return false;
-  std::vector<std::string> filter;
+  HashIdFilter filter;
   for (const auto& row : winamp_.rows) {
-    if (row.checked) filter.push_back(row.hashValues);
+    if (row.checked) filter.Add(row.hashValues);
   }
-  // With no row checked the filter stays empty and every eligible item is queued.
+  // With no row checked the filter takes everything and every eligible item is queued.
   return upload_.BuildUploadQueue(collection_.items, kSourceWinamp, filter);
 }
 

@@ -1,4 +1,5 @@
 #include "base/WinePrefix.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,12 +7,6 @@
 
 namespace velmora::wine {
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 void AppendUtf8(std::string& out, unsigned code) {
   if (code < 0x80) {
@@ -68,9 +63,9 @@ std::filesystem::path FindEntry(const std::filesystem::path& folder, const std::
   std::error_code error;
   const auto exact = folder / name;
   if (std::filesystem::exists(exact, error)) return exact;
-  const std::string wanted = Lower(name);
+  const std::string wanted = AsciiLower(name);
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (Lower(entry.path().filename().string()) == wanted) return entry.path();
+    if (AsciiLower(entry.path().filename().string()) == wanted) return entry.path();
   }
   return exact;
 }
@@ -86,7 +81,7 @@ std::filesystem::path DefaultPrefix() {
 std::optional<std::string> ReadUserRegistryDefault(const std::filesystem::path& prefix, const std::string& key) {
   std::ifstream in(prefix / "user.reg", std::ios::binary);
   if (!in) return std::nullopt;
-  const std::string wanted = Lower(SectionName(key));
+  const std::string wanted = AsciiLower(SectionName(key));
   std::string line;
   bool inKey = false;
   while (std::getline(in, line)) {
@@ -95,7 +90,7 @@ std::optional<std::string> ReadUserRegistryDefault(const std::filesystem::path& 
       // "[Software\\Winamp] 1700000000": the name ends at the first "]" after the opening one.
       const auto end = line.find("] ");
       const std::string section = end == std::string::npos ? line : line.substr(0, end + 1);
-      inKey = Lower(section) == wanted;
+      inKey = AsciiLower(section) == wanted;
       continue;
     }
     if (inKey && line.rfind("@=\"", 0) == 0 && line.size() >= 4 && line.back() == '"') {
@@ -117,7 +112,7 @@ std::string ToLocalPath(const std::filesystem::path& prefix, const std::string& 
     std::replace(local.begin(), local.end(), '\\', '/');
     return local;
   }
-  std::filesystem::path local = prefix / "dosdevices" / (Lower(path.substr(0, 1)) + ":");
+  std::filesystem::path local = prefix / "dosdevices" / (AsciiLower(path.substr(0, 1)) + ":");
   std::string component;
   auto flush = [&] {
     if (!component.empty()) local = FindEntry(local, component);

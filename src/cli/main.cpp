@@ -1,6 +1,7 @@
 // velmora: the uploader for scripts and headless machines.
 
 #include "base/SystemFacts.h"
+#include "base/Text.h"
 #include "cli/Command.h"
 
 #include <cstring>
@@ -15,26 +16,14 @@ std::vector<CommandEntry>& Commands() {
 
 } // namespace velmora::cli
 
-namespace {
-
-std::string Trimmed(const char* text) {
-  std::string s = text;
-  std::size_t begin = 0, end = s.size();
-  while (begin < end && static_cast<unsigned char>(s[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= 32) --end;
-  return s.substr(begin, end - begin);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
   using namespace velmora::cli;
   GlobalOptions global;
 
   // As in the window, a first argument "/stage" + separator + host redirects the service.
   std::vector<char*> args(argv, argv + argc);
-  if (args.size() > 1 && Trimmed(args[1]).rfind("/stage", 0) == 0) {
-    global.firstArgument = Trimmed(args[1]);
+  if (args.size() > 1 && velmora::TrimmedBlanksAndControls(args[1]).rfind("/stage", 0) == 0) {
+    global.firstArgument = velmora::TrimmedBlanksAndControls(args[1]);
     args.erase(args.begin() + 1);
   }
 

@@ -105,12 +105,23 @@ void WinampPage::passPlaylistChecked(std::size_t row, bool checked) {
   context_.engine.SetWinampPlaylistChecked(row, checked);
 }
 
+namespace {
+
+// The playlist's hash ids as its third column shows them, each followed by CR LF.
+std::string HashIdLines(const std::vector<std::string>& hashIds) {
+  std::string text;
+  for (const std::string& id : hashIds) text += id + "\r\n";
+  return text;
+}
+
+} // namespace
+
 void WinampPage::refreshPlaylists() {
   const WinampTab& tab = context_.engine.winamp();
   SetText(itemsFoundLabel_, tab.itemsFound);
   std::vector<ListRow> rows;
   for (const WinampPlaylistRow& row : tab.rows) {
-    rows.push_back({{Q(row.caption), Q(row.items), Q(row.hashValues)}, row.checked});
+    rows.push_back({{Q(row.caption), Q(row.items), Q(HashIdLines(row.hashValues))}, row.checked});
   }
   SyncCheckList(winampPlaylistList_, rows);
   refreshLocation();

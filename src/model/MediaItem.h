@@ -2,12 +2,14 @@
 // The in-memory form every source turns what it finds into: media items and playlists.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velmora {
 
-// One collected audio file. Text is UTF-8; all text starts empty and the integers at 0.
+// One collected audio file. Text is UTF-8; all text starts empty, the integers at 0 and the
+// optional numbers without a value. A number without a value is written as an empty element.
 struct MediaItem {
   std::int32_t HashCheckResponse = 0; // the duplicate check's code for HashValue; 0 until it answered
   std::string Location;               // full path of the file
@@ -15,18 +17,19 @@ struct MediaItem {
   std::string Album;
   std::string Name; // title of the track
   std::string Genre;
+  // Track and year are text: an ID3v2 tag holds them as text ("5/12", "2002-05"), written as read.
   std::string TrackNo;
-  std::string Bitrate; // kbit/s
+  std::optional<std::int32_t> Bitrate; // kbit/s; none without MPEG frames
   std::string Year;
   std::int32_t Bpm = 0;
-  std::string Length; // whole seconds
-  std::string Size;   // bytes, "-1" when the file was not found
-  std::string Rating;
+  std::optional<std::int64_t> Length; // whole seconds; none without MPEG frames
+  std::int64_t Size = 0;              // bytes, -1 when the file was not found
+  std::optional<std::int32_t> Rating; // iTunes only
   std::string LastPlayed;
-  std::string PlayedTimes;
-  std::string SampleRate; // Hz
-  std::string Added;      // no source fills it
-  std::string HashValue;  // the file's hash id
+  std::optional<std::int32_t> PlayedTimes; // iTunes only
+  std::optional<std::int32_t> SampleRate;  // Hz; none without MPEG frames
+  std::string Added;                       // no source fills it
+  std::string HashValue;                   // the file's hash id
   std::string iTunesPersistentID;
   std::string iTunesTrackID;
   std::string iTunesSortAlbum; // no source fills it

@@ -1,10 +1,12 @@
 #include "model/MediaLibraryFile.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
 #include "tags/TextCodec.h"
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +25,10 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& value) 
   if (!value.empty()) child.text().set(XmlSafeText(value).c_str());
 }
 
+void AddNumber(pugi::xml_node parent, const char* name, std::optional<std::int64_t> value) {
+  AddText(parent, name, value ? std::to_string(*value) : std::string());
+}
+
 // The children of an item in the order the service reads them; the item metadata document
 // leaves out "bpm".
 void AddItemChildren(pugi::xml_node parent, const MediaItem& item, bool withBpm) {
@@ -34,14 +40,14 @@ void AddItemChildren(pugi::xml_node parent, const MediaItem& item, bool withBpm)
   AddText(parent, "Name", item.Name);
   AddText(parent, "Genre", item.Genre);
   AddText(parent, "TrackNo", item.TrackNo);
-  AddText(parent, "Bitrate", item.Bitrate);
+  AddNumber(parent, "Bitrate", item.Bitrate);
   AddText(parent, "Year", item.Year);
-  AddText(parent, "Length", item.Length);
-  AddText(parent, "Size", item.Size);
-  AddText(parent, "Rating", item.Rating);
+  AddNumber(parent, "Length", item.Length);
+  AddNumber(parent, "Size", item.Size);
+  AddNumber(parent, "Rating", item.Rating);
   AddText(parent, "LastPlayed", item.LastPlayed);
-  AddText(parent, "PlayedTimes", item.PlayedTimes);
-  AddText(parent, "SampleRate", item.SampleRate);
+  AddNumber(parent, "PlayedTimes", item.PlayedTimes);
+  AddNumber(parent, "SampleRate", item.SampleRate);
   AddText(parent, "Added", item.Added);
   AddText(parent, "HashValue", item.HashValue);
   AddText(parent, "iTunesPersistentID", item.iTunesPersistentID);
@@ -126,10 +132,8 @@ bool IsSupportedAudioExt(const std::string& path) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return false;
-  std::string extension = name.substr(dot + 1);
+  const std::string extension = AsciiLower(name.substr(dot + 1));
   if (extension.empty()) return false;
-  for (char& c : extension)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return std::string_view("mp3,wma,ogg,m4a").find(extension) != std::string_view::npos;
 }
 

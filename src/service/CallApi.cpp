@@ -1,4 +1,5 @@
 #include "service/CallApi.h"
+#include "base/Text.h"
 
 #include "base/BuildInfo.h"
 #include "base/SystemFacts.h"
@@ -36,15 +37,6 @@ void AllowHttpOnly(CURL* handle) {
 namespace {
 
 constexpr long kMaxRedirects = 15;
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string Trimmed(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && IsBlankOrControl(text[begin])) ++begin;
-  while (end > begin && IsBlankOrControl(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 void Check(CURLcode code, const char* what) {
   if (code != CURLE_OK) throw ApiError(std::string(what) + ": " + curl_easy_strerror(code));
@@ -124,7 +116,7 @@ std::string MD5Hex(const std::string& bytes) {
 std::string ApiUserAgent() { return "Velmora Uploader Win32 " + ProgramVersion(); }
 
 std::string ServerBaseUrl(const std::string& firstArgument) {
-  const std::string argument = Trimmed(firstArgument);
+  const std::string argument = TrimmedBlanksAndControls(firstArgument);
   if (argument.rfind("/stage", 0) == 0) {
     // "/stage" and the one separator after it are dropped; the host is taken as it stands.
     return "http://" + argument.substr(std::min<std::size_t>(7, argument.size()));

@@ -1,4 +1,5 @@
 #include "service/ServicePlaylists.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "service/ApiError.h"
@@ -8,21 +9,6 @@
 
 namespace velmora {
 namespace {
-
-std::string Trimmed(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
-}
-
-// Only a to z change: the service compares account names that way.
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // The value of the element's first child node. An element with no content at all has no such
 // node: for the values the filter depends on that ends the listing rather than guessing.
@@ -84,18 +70,19 @@ ServiceReply LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists) 
 
 void ReadPlaylistsAnswer(const pugi::xml_document& answer, const std::string& userName,
                          std::vector<ServicePlaylistRow>& rows, std::vector<std::string>& names) {
-  const std::string owner = UpperAscii(userName);
+  // The service compares account names with only a to z folded.
+  const std::string owner = AsciiUpper(userName);
   for (const pugi::xpath_node& found : answer.select_nodes("//result/items/item")) {
     std::string name, entryKey, dynamic, itemUser;
     for (const pugi::xml_node child : found.node().children()) {
       if (child.type() != pugi::node_element) continue;
-      const std::string tag = Trimmed(child.name());
+      const std::string tag = TrimmedBlanksAndControls(child.name());
       if (tag == "name") name = ChildText(child, false);
       else if (tag == "entrykey") entryKey = ChildText(child, true);
       else if (tag == "dynamic") dynamic = ChildText(child, true);
       else if (tag == "username") itemUser = ChildText(child, true);
     }
-    if (!name.empty() && dynamic == "0" && UpperAscii(itemUser) == owner) {
+    if (!name.empty() && dynamic == "0" && AsciiUpper(itemUser) == owner) {
       rows.push_back({SafeFileName(name), entryKey, {}, true, name});
       names.push_back(name);
     }

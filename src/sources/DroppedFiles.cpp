@@ -1,4 +1,5 @@
 #include "sources/DroppedFiles.h"
+#include "base/Text.h"
 
 #include "model/MediaLibraryFile.h"
 #include "sources/FileMetadata.h"
@@ -6,19 +7,10 @@
 #include "sources/M3uPlaylist.h"
 #include "sources/PlsPlaylist.h"
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace velmora {
 namespace {
-
-std::string LowerExtension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
 
 bool IsRegularFile(const std::string& path) {
   std::error_code error;

@@ -22,11 +22,11 @@ MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui)
   }
 
   item.Location = path;
-  item.Size = std::to_string(FileSizeOf(path));
+  item.Size = FileSizeOf(path);
   if (mpegValid) {
-    item.Bitrate = std::to_string(readers.mpeg.Bitrate());
-    item.SampleRate = std::to_string(readers.mpeg.SampleRate());
-    item.Length = std::to_string(readers.mpeg.Duration());
+    item.Bitrate = readers.mpeg.Bitrate();
+    item.SampleRate = readers.mpeg.SampleRate();
+    item.Length = readers.mpeg.Duration();
   }
   if (hasID3v1) {
     const Id3v1Reader& tag = readers.id3v1;

@@ -1,9 +1,9 @@
 #include "sources/FolderSearch.h"
+#include "base/Text.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <set>
 #include <utility>
@@ -14,9 +14,7 @@ namespace velmora {
 namespace {
 
 bool MatchesExtension(const std::string& name, const std::vector<std::string>& extensions) {
-  std::string lower = name;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = AsciiLower(name);
   return std::any_of(extensions.begin(), extensions.end(), [&](const std::string& ext) {
     return lower.size() >= ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0;
   });

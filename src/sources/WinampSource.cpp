@@ -1,4 +1,5 @@
 #include "sources/WinampSource.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "base/WinePrefix.h"
@@ -25,12 +26,6 @@ std::filesystem::path Prefix(const WinampTab& tab) {
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
   return !path.empty() && std::filesystem::is_regular_file(path, error);
-}
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 // Playlist files are 8-bit text in Winamp's code page unless they are already UTF-8.
@@ -111,11 +106,11 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
   for (Playlist& playlist : found.playlists) {
     ShowStatus(tools.ui, "Scanning playlist " + playlist.Name);
     playlist.Locations.clear();
-    tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), "", true});
+    tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), {}, true});
     const std::filesystem::path listFolder = std::filesystem::path(playlist.FilePath).parent_path();
     for (const std::string& line : ReadLines(playlist.FilePath)) {
       const std::string local = LocalEntryPath(tab, line, listFolder);
-      if (!IsRegularFile(local) || Lower(std::filesystem::path(local).extension().string()) != ".mp3") continue;
+      if (!IsRegularFile(local) || LowerExtension(local) != ".mp3") continue;
       playlist.Locations.push_back(line);
       MediaItem item = ReadFileMetadata(local, tools.tagReaders, tools.ui);
       item.HashValue = tools.fingerprinter.FileFingerprint(local);
@@ -123,9 +118,7 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
       playlist.HashValues.push_back(item.HashValue);
       found.items.push_back(std::move(item));
     }
-    std::string text;
-    for (const auto& hash : playlist.HashValues) text += hash + "\r\n";
-    tab.rows.back().hashValues = text;
+    tab.rows.back().hashValues = playlist.HashValues;
     Changed(tools.ui);
   }
   tab.itemsFound = std::to_string(found.items.size());

@@ -14,9 +14,9 @@
 namespace velmora {
 
 struct WinampPlaylistRow {
-  std::string caption;    // the playlist's title
-  std::string items;      // Winamp's own song count
-  std::string hashValues; // hash ids of the taken entries, each followed by CR LF
+  std::string caption;                 // the playlist's title
+  std::string items;                   // Winamp's own song count
+  std::vector<std::string> hashValues; // hash ids of the taken entries, in playlist order
   bool checked = true;
 };
 

@@ -1,4 +1,5 @@
 #include "store/Fingerprinter.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "store/LocalDatabases.h"
@@ -13,13 +14,6 @@
 
 namespace velmora {
 namespace {
-
-std::string TrimControl(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
-}
 
 // The cached hash id of the first row for `key`, when that row names the file as it is now.
 std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::string& key, const FileFacts& now) {
@@ -37,27 +31,19 @@ std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::strin
 }
 
 void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
-  ExecStatement(meta, "begin transaction");
-  try {
-    RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
-      remove.bind(":location", key);
-      remove.exec();
-    });
-    RunStatement(meta, sql::kInsertKnownHash, [&](SQLite::Statement& insert) {
-      insert.bind(":hashid", TrimControl(hashId));
-      insert.bind(":location", key);
-      insert.bind(":filesize", facts.size);
-      insert.bind(":filemtime", facts.modifiedNs);
-      insert.exec();
-    });
-    ExecStatement(meta, "commit transaction");
-  } catch (...) {
-    try {
-      meta.exec("rollback transaction");
-    } catch (...) {
-    }
-    throw;
-  }
+  SQLite::Transaction transaction = BeginTransaction(meta);
+  RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
+    remove.bind(":location", key);
+    remove.exec();
+  });
+  RunStatement(meta, sql::kInsertKnownHash, [&](SQLite::Statement& insert) {
+    insert.bind(":hashid", TrimmedBlanksAndControls(hashId));
+    insert.bind(":location", key);
+    insert.bind(":filesize", facts.size);
+    insert.bind(":filemtime", facts.modifiedNs);
+    insert.exec();
+  });
+  CommitTransaction(transaction);
 }
 
 } // namespace

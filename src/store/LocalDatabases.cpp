@@ -31,6 +31,23 @@ void ExecStatement(SQLite::Database& db, const std::string& sql) {
   }
 }
 
+SQLite::Transaction BeginTransaction(SQLite::Database& db, SQLite::TransactionBehavior behavior) {
+  try {
+    return SQLite::Transaction(db, behavior);
+  } catch (const SQLite::Exception& error) {
+    ThrowStatementError(error, behavior == SQLite::TransactionBehavior::IMMEDIATE ? "begin immediate transaction"
+                                                                                  : "begin transaction");
+  }
+}
+
+void CommitTransaction(SQLite::Transaction& transaction) {
+  try {
+    transaction.commit();
+  } catch (const SQLite::Exception& error) {
+    ThrowStatementError(error, "commit transaction");
+  }
+}
+
 LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::string& runFolder) {
   const int flags = SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE;
   LocalDatabases dbs;
@@ -38,33 +55,26 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
   dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags, kSharedDatabaseBusyTimeoutMs);
 
   SQLite::Database& temporary = *dbs.temporary;
-  ExecStatement(temporary, "begin transaction");
   for (const char* statement : {sql::kCreateWinampLookup, sql::kCreateDownloadMetaInfo, sql::kClearDownloadMetaInfo}) {
+    SQLite::Transaction transaction = BeginTransaction(temporary);
     ExecStatement(temporary, statement);
-    ExecStatement(temporary, "commit transaction");
-    ExecStatement(temporary, "begin transaction");
+    CommitTransaction(transaction);
   }
-  // The temporary database stays inside this last transaction for the rest of the run.
+  // The temporary database stays inside one transaction for the rest of the run; it outlives this
+  // function and ends with the database (closing it rolls back), so it has no owning object here.
+  ExecStatement(temporary, "begin transaction");
 
   SQLite::Database& meta = *dbs.meta;
   // Other programs may set the shared file up at the same moment: the write lock is taken first
   // (waiting for theirs), so no transaction has to upgrade a read lock, which SQLite refuses
   // without waiting when another writer is ahead.
-  ExecStatement(meta, "begin immediate transaction");
-  try {
-    ExecStatement(meta, sql::kCreateKnownFileHashValues);
-    ExecStatement(meta, sql::kCreateTrimmedLocationIndex);
-    const std::set<std::string> columns = ColumnsOf(meta, "knownfilehashvalues");
-    if (!columns.count("filesize")) ExecStatement(meta, sql::kAddKnownHashFileSize);
-    if (!columns.count("filemtime")) ExecStatement(meta, sql::kAddKnownHashFileTime);
-    ExecStatement(meta, "commit transaction");
-  } catch (...) {
-    try {
-      meta.exec("rollback transaction");
-    } catch (...) {
-    }
-    throw;
-  }
+  SQLite::Transaction transaction = BeginTransaction(meta, SQLite::TransactionBehavior::IMMEDIATE);
+  ExecStatement(meta, sql::kCreateKnownFileHashValues);
+  ExecStatement(meta, sql::kCreateTrimmedLocationIndex);
+  const std::set<std::string> columns = ColumnsOf(meta, "knownfilehashvalues");
+  if (!columns.count("filesize")) ExecStatement(meta, sql::kAddKnownHashFileSize);
+  if (!columns.count("filemtime")) ExecStatement(meta, sql::kAddKnownHashFileTime);
+  CommitTransaction(transaction);
   return dbs;
 }
 

@@ -6,6 +6,7 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
 #include <SQLiteCpp/Statement.h>
+#include <SQLiteCpp/Transaction.h>
 
 #include <memory>
 #include <stdexcept>
@@ -35,6 +36,14 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
 
 // Runs `sql` on `db` (every statement in it), turning a failure into the error text above.
 void ExecStatement(SQLite::Database& db, const std::string& sql);
+
+// Begins a transaction that rolls back when it is left without CommitTransaction. A failure
+// carries the error text above with "begin transaction" or "begin immediate transaction".
+SQLite::Transaction BeginTransaction(SQLite::Database& db,
+                                     SQLite::TransactionBehavior behavior = SQLite::TransactionBehavior::DEFERRED);
+// Commits it; a failure carries the error text above with "commit transaction" and leaves the
+// rollback to the transaction's end.
+void CommitTransaction(SQLite::Transaction& transaction);
 
 // Prepares `sql` and hands the statement to `use`, which binds and runs it; whatever SQLite
 // reports on the way becomes the error text above. Returns what `use` returns.

@@ -1,4 +1,5 @@
 #include "upload/DuplicateCheck.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
@@ -18,10 +19,9 @@ namespace velmora {
 namespace {
 
 bool ParseCode(const std::string& text, std::int32_t& code) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  while (begin != end && static_cast<unsigned char>(*begin) <= ' ') ++begin;
-  while (end != begin && static_cast<unsigned char>(end[-1]) <= ' ') --end;
+  const std::string trimmed = TrimmedBlanksAndControls(text);
+  const char* begin = trimmed.data();
+  const char* end = begin + trimmed.size();
   if (begin != end && *begin == '+') ++begin;
   const auto [stop, error] = std::from_chars(begin, end, code);
   return begin != end && error == std::errc() && stop == end;

@@ -1,4 +1,5 @@
 #include "upload/UploadPipeline.h"
+#include "base/Text.h"
 
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
@@ -6,19 +7,12 @@
 #include "service/CallApi.h"
 #include "service/WebPages.h"
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <unordered_set>
 
 namespace velmora {
 namespace {
-
-std::string LowerAscii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // The first `count` characters of UTF-8 text, never cutting a character in two.
 std::string FirstCharacters(const std::string& text, std::size_t count) {
@@ -39,23 +33,6 @@ std::string FileNamePart(const std::string& location) {
   return slash == std::string::npos ? location : location.substr(slash + 1);
 }
 
-// The hash ids of the chosen playlists: each filter entry holds them one per line.
-std::unordered_set<std::string> FilterHashIds(const std::vector<std::string>& filter) {
-  std::unordered_set<std::string> ids;
-  for (const std::string& entry : filter) {
-    std::size_t begin = 0;
-    while (begin <= entry.size()) {
-      std::size_t end = entry.find('\n', begin);
-      if (end == std::string::npos) end = entry.size();
-      std::string line = entry.substr(begin, end - begin);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) ids.insert(std::move(line));
-      begin = end + 1;
-    }
-  }
-  return ids;
-}
-
 } // namespace
 
 void UploadPipeline::Signal(View view) { ui().ViewChanged(view); }
@@ -72,8 +49,8 @@ bool UploadPipeline::MayStartRun() {
   return false;
 }
 
-bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source,
-                                      const std::vector<std::string>& filter, const std::string& playlistName) {
+bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
+                                      const std::string& playlistName) {
   if (!MayStartRun()) return false;
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
   bool copied = false;
@@ -95,20 +72,18 @@ bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber sour
   return true;
 }
 
-int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source,
-                                    const std::vector<std::string>& filter, const std::string& playlistName) {
+int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
+                                    const std::string& playlistName) {
   SetGlobalProgress(controls_.globalPosition, 0);
   service_.counters().TotalBytes = 0;
-  const bool filtered = !filter.empty();
-  const std::unordered_set<std::string> filterIds = FilterHashIds(filter);
   std::unordered_set<std::string> queuedIds;
   int added = 0;
 
   for (const MediaItem& item : items) {
     // Cheap tests first; all of them must hold, so their order does not change the outcome.
     if (item.HashCheckResponse <= 200) continue;
-    if (filtered && !filterIds.count(item.HashValue)) continue;
-    std::string lowerId = LowerAscii(item.HashValue);
+    if (!filter.Takes(item.HashValue)) continue;
+    std::string lowerId = AsciiLower(item.HashValue);
     if (queuedIds.count(lowerId)) continue;
     if (!IsSupportedAudioExt(item.Location)) continue;
     std::error_code error;

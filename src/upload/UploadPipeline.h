@@ -11,10 +11,27 @@
 #include "upload/UploadStatus.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace velmora {
+
+// The hash ids a queue build takes: every one until a list is added, then only those of the
+// lists added (after adding only empty lists, none). An empty hash id is never taken.
+class HashIdFilter {
+public:
+  void Add(const std::vector<std::string>& hashIds) {
+    if (!ids_) ids_.emplace();
+    for (const std::string& id : hashIds)
+      if (!id.empty()) ids_->insert(id);
+  }
+  bool Takes(const std::string& hashId) const { return !ids_ || ids_->count(hashId) != 0; }
+
+private:
+  std::optional<std::unordered_set<std::string>> ids_;
+};
 
 // Which windows show and which timers run (View::UploadWindows).
 struct UploadWindows {
@@ -78,13 +95,13 @@ public:
   // --- Queue build and run --------------------------------------------------------------------
 
   // Copies the current media library file to UploadQueue.xml, queues the eligible items of
-  // `items` and starts the run. `filter` holds hash ids, one per line in each entry (the iTunes
-  // and Winamp sources' chosen playlists); empty queues everything eligible. `playlistName` goes
+  // `items` and starts the run. `filter` names the hash ids of the iTunes and Winamp sources'
+  // chosen playlists. `playlistName` goes
   // with every record of the dropped-files source. Returns false when refused.
-  bool BuildUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter = {},
+  bool BuildUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter = {},
                         const std::string& playlistName = {});
   // Appends the eligible items and returns how many; sets TotalBytes and the global bar maximum.
-  int FillUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
+  int FillUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
                       const std::string& playlistName);
 
   void StartUploadRun();

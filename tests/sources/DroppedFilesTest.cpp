@@ -123,7 +123,7 @@ TEST_F(DroppedFilesTest, AnalysisDescribesExistingRowsAndKeepsVanishedOnes) {
   ASSERT_EQ(EngineInternals::collection(*engine_).items.size(), 1u);
   EXPECT_EQ(EngineInternals::collection(*engine_).items[0].Location, F("two.mp3"));
   EXPECT_EQ(EngineInternals::collection(*engine_).items[0].HashValue, Sha1Hex("second content"));
-  EXPECT_EQ(EngineInternals::collection(*engine_).items[0].Size, "14");
+  EXPECT_EQ(EngineInternals::collection(*engine_).items[0].Size, 14);
   EXPECT_TRUE(EngineInternals::collection(*engine_).playlists.empty());
   EXPECT_EQ(Rows().size(), 2u);
 }

@@ -43,13 +43,14 @@ TEST_F(FileMetadataTest, OnlyAnID3v1TagGivesItsValues) {
   EXPECT_EQ(item.Year, "1987");
   EXPECT_EQ(item.TrackNo, "5");
   EXPECT_EQ(item.Genre, "Jazz");
-  EXPECT_EQ(item.Bitrate, "128");
-  EXPECT_EQ(item.SampleRate, "44100");
-  EXPECT_EQ(item.Length, std::to_string(bytes.size() * 8 / 128000));
-  EXPECT_EQ(item.Size, std::to_string(bytes.size()));
+  EXPECT_EQ(item.Bitrate, 128);
+  EXPECT_EQ(item.SampleRate, 44100);
+  EXPECT_EQ(item.Length, static_cast<std::int64_t>(bytes.size() * 8 / 128000));
+  EXPECT_EQ(item.Size, static_cast<std::int64_t>(bytes.size()));
   EXPECT_EQ(item.HashValue, "");
   EXPECT_EQ(item.Bpm, 0);
-  EXPECT_EQ(item.Rating, "");
+  EXPECT_FALSE(item.Rating.has_value());
+  EXPECT_FALSE(item.PlayedTimes.has_value());
 }
 
 TEST_F(FileMetadataTest, AnID3v2TagReplacesEveryTagFieldEvenWithNothing) {
@@ -63,26 +64,26 @@ TEST_F(FileMetadataTest, AnID3v2TagReplacesEveryTagFieldEvenWithNothing) {
   EXPECT_EQ(item.Year, "");
   EXPECT_EQ(item.TrackNo, "");
   // The MPEG search starts after the tag, and the tag is not audio.
-  EXPECT_EQ(item.Length, std::to_string((bytes.size() - tag.size()) * 8 / 128000));
+  EXPECT_EQ(item.Length, static_cast<std::int64_t>((bytes.size() - tag.size()) * 8 / 128000));
 }
 
 TEST_F(FileMetadataTest, WithoutFramesTheAudioFieldsStayEmpty) {
   const MediaItem item = Read(Write("text.mp3", std::string(5000, 'x')));
-  EXPECT_EQ(item.Bitrate, "");
-  EXPECT_EQ(item.SampleRate, "");
-  EXPECT_EQ(item.Length, "");
+  EXPECT_FALSE(item.Bitrate.has_value());
+  EXPECT_FALSE(item.SampleRate.has_value());
+  EXPECT_FALSE(item.Length.has_value());
   EXPECT_EQ(item.Name, "");
-  EXPECT_EQ(item.Size, "5000");
+  EXPECT_EQ(item.Size, 5000);
 
   const MediaItem empty = Read(Write("empty.mp3", ""));
-  EXPECT_EQ(empty.Size, "0");
+  EXPECT_EQ(empty.Size, 0);
   EXPECT_EQ(empty.Location, (dir / "empty.mp3").string());
 }
 
 TEST_F(FileMetadataTest, ATagSizeBeyondTheFileLeavesNoAudio) {
   const std::string bytes = "ID3" + test::Bytes({4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}) + audio;
   const MediaItem item = Read(Write("huge-tag.mp3", bytes));
-  EXPECT_EQ(item.Bitrate, "");
+  EXPECT_FALSE(item.Bitrate.has_value());
   EXPECT_TRUE(ui.errorMessages.empty());
 }
 
@@ -91,7 +92,7 @@ TEST_F(FileMetadataTest, NothingOfTheFileReadBeforeSurvives) {
   const MediaItem second = Read(Write("second.mp3", std::string(400, '\0')));
   EXPECT_EQ(second.Artist, "");
   EXPECT_EQ(second.Name, "");
-  EXPECT_EQ(second.Bitrate, "");
+  EXPECT_FALSE(second.Bitrate.has_value());
   EXPECT_EQ(second.TrackNo, "");
 }
 

@@ -227,9 +227,9 @@ TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipW
 
   const MediaItem& item = EngineInternals::collection(*engine).items.front();
   EXPECT_EQ(item.Name, "t4");
-  EXPECT_EQ(item.Length, "185");
+  EXPECT_EQ(item.Length, 185);
   EXPECT_EQ(item.iTunesPersistentID, "123456789");
-  EXPECT_EQ(item.Size, std::to_string(std::string("audio of t4").size()));
+  EXPECT_EQ(item.Size, static_cast<std::int64_t>(std::string("audio of t4").size()));
   EXPECT_EQ(item.HashValue, Sha1Hex("audio of t4"));
 
   // Every chosen file is queued once; the unchecked playlist's file was never collected.

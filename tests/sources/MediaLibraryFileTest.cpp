@@ -51,11 +51,11 @@ MediaItem TaggedItem(const std::string& location) {
   item.Name = "Song";
   item.Genre = "Rock";
   item.TrackNo = "3";
-  item.Bitrate = "128";
+  item.Bitrate = 128;
   item.Year = "1999";
-  item.Length = "215";
-  item.Size = "3443200";
-  item.SampleRate = "44100";
+  item.Length = 215;
+  item.Size = 3443200;
+  item.SampleRate = 44100;
   item.HashValue = "0123456789abcdef0123456789abcdef01234567";
   return item;
 }
@@ -139,6 +139,21 @@ TEST_F(MediaLibraryFileTest, TheItemDocumentHas21ChildrenAndNoBpm) {
   EXPECT_EQ(expected.size(), 21u);
   EXPECT_STREQ(document.child("data").child_value("HashValue"), item.HashValue.c_str());
   EXPECT_EQ(ui.status(), "     Reading library format ...");
+}
+
+TEST_F(MediaLibraryFileTest, NumbersAreDecimalAndAnAbsentOneIsAnEmptyElement) {
+  MediaItem missing = TaggedItem("/gone.mp3");
+  missing.Size = -1;
+  missing.PlayedTimes = 0; // an iTunes track never played
+  EXPECT_NE(MediaItemXml(missing, ui).find("<Size>-1</Size><Rating/><LastPlayed/><PlayedTimes>0</PlayedTimes>"),
+            std::string::npos);
+  MediaItem big = TaggedItem("/big.mp3");
+  big.Size = std::int64_t{5} << 30;
+  big.Bitrate.reset();
+  const std::string text = MediaItemXml(big, ui);
+  EXPECT_NE(text.find("<TrackNo>3</TrackNo><Bitrate/><Year>1999</Year><Length>215</Length><Size>5368709120</Size>"),
+            std::string::npos)
+      << text;
 }
 
 TEST_F(MediaLibraryFileTest, TextXmlCannotHoldIsReplacedSoTheDocumentStillParses) {

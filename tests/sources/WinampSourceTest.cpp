@@ -90,7 +90,8 @@ TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylis
   ASSERT_EQ(engine->winamp().rows.size(), 2u);
   EXPECT_EQ(engine->winamp().rows[0].caption, "Road");
   EXPECT_EQ(engine->winamp().rows[0].items, "4"); // Winamp's own count
-  EXPECT_EQ(engine->winamp().rows[0].hashValues, Sha1Hex("audio one") + "\r\n" + Sha1Hex("audio two") + "\r\n");
+  EXPECT_EQ(engine->winamp().rows[0].hashValues,
+            (std::vector<std::string>{Sha1Hex("audio one"), Sha1Hex("audio two")}));
   EXPECT_EQ(engine->winamp().itemsFound, "4"); // one.mp3 counts in both playlists
   EXPECT_TRUE(ui.sawStatus("     Scanning playlist It's mine"));
   EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].Locations,

@@ -101,13 +101,16 @@ TEST_F(UploadQueueTest, FilterKeepsOnlyHashIdsOfTheChosenPlaylists) {
   MediaItem a = Item("a.mp3", 5, 404, std::string(40, 'a'));
   MediaItem b = Item("b.mp3", 5, 404, std::string(40, 'b'));
   MediaItem c = Item("c.mp3", 5, 404, std::string(40, 'c'));
-  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp,
-                                              {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""),
-            2);
+  HashIdFilter chosen;
+  chosen.Add({std::string(40, 'c'), std::string(40, 'a')});
+  chosen.Add({});
+  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, chosen, ""), 2);
   EXPECT_THAT(QueuedLocations(), ElementsAre(a.Location, c.Location));
   engine_->upload().ClearUploadQueue();
   // Chosen playlists without hash ids: nothing.
-  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, {"\n\n"}, ""), 0);
+  HashIdFilter empty;
+  empty.Add({""});
+  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, empty, ""), 0);
 }
 
 TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
