@@ -58,8 +58,8 @@ std::string BigEndian(std::uint32_t n) {
 }
 
 std::string Syncsafe(std::uint32_t n) {
-  return {static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F),
-          static_cast<char>((n >> 7) & 0x7F), static_cast<char>(n & 0x7F)};
+  return {static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F), static_cast<char>((n >> 7) & 0x7F),
+          static_cast<char>(n & 0x7F)};
 }
 
 std::string Frame(int major, const std::string& id, const std::string& data) {
@@ -84,14 +84,13 @@ std::string Id3v2(int i) {
   const int major = i % 3 == 0 ? 4 : 3;
   const int style = i % 3;
   const std::string n = std::to_string(i);
-  std::string frames = Text(major, "TIT2", "Title number " + n, style) +
-                       Text(major, "TPE1", "Artist " + std::to_string(i % 97), style) +
-                       Text(major, "TALB", "Album " + std::to_string(i % 211), style) +
-                       Text(major, major == 4 ? "TDRC" : "TYER", std::to_string(1960 + i % 60), 0) +
-                       Text(major, "TRCK", std::to_string(1 + i % 14) + "/14", 0) +
-                       Text(major, "TCON", "(" + std::to_string(i % 126) + ")", 0) +
-                       Text(major, "TSSE", "LAME 3.100", 0) +
-                       Frame(major, "COMM", std::string(1, '\0') + "eng" + std::string(1, '\0') + "A comment for file " + n);
+  std::string frames =
+      Text(major, "TIT2", "Title number " + n, style) + Text(major, "TPE1", "Artist " + std::to_string(i % 97), style) +
+      Text(major, "TALB", "Album " + std::to_string(i % 211), style) +
+      Text(major, major == 4 ? "TDRC" : "TYER", std::to_string(1960 + i % 60), 0) +
+      Text(major, "TRCK", std::to_string(1 + i % 14) + "/14", 0) +
+      Text(major, "TCON", "(" + std::to_string(i % 126) + ")", 0) + Text(major, "TSSE", "LAME 3.100", 0) +
+      Frame(major, "COMM", std::string(1, '\0') + "eng" + std::string(1, '\0') + "A comment for file " + n);
   if (i % 2 == 0) {
     std::string picture("\0image/jpeg\0\3\0", 14);
     for (int k = 0; k < 40 * 1024; ++k) picture += static_cast<char>((k * 2654435761u) >> 24);
@@ -102,7 +101,10 @@ std::string Id3v2(int i) {
 }
 
 std::string Id3v1(int i) {
-  auto field = [](std::string text, std::size_t width) { text.resize(width, '\0'); return text; };
+  auto field = [](std::string text, std::size_t width) {
+    text.resize(width, '\0');
+    return text;
+  };
   return "TAG" + field("Title number " + std::to_string(i), 30) + field("Artist", 30) + field("Album", 30) +
          field(std::to_string(1960 + i % 60), 4) + field("", 28) + std::string{'\0', static_cast<char>(1 + i % 14)} +
          static_cast<char>(i % 126);
@@ -171,9 +173,8 @@ std::size_t ReadOurs() {
   std::size_t checksum = 0;
   for (const auto& path : Files()) {
     const MediaItem item = ReadFileMetadata(path, readers, ui);
-    checksum += item.Name.size() + item.Artist.size() + item.Album.size() + item.Year.size() +
-                item.TrackNo.size() + item.Genre.size() + item.Bitrate.size() + item.Length.size() +
-                item.SampleRate.size();
+    checksum += item.Name.size() + item.Artist.size() + item.Album.size() + item.Year.size() + item.TrackNo.size() +
+                item.Genre.size() + item.Bitrate.size() + item.Length.size() + item.SampleRate.size();
   }
   return checksum;
 }
@@ -197,8 +198,8 @@ std::size_t ReadTagLib() {
 #endif
 
 void SetRate(benchmark::State& state) {
-  state.counters["files/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kFiles,
-                                                 benchmark::Counter::kIsRate);
+  state.counters["files/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kFiles, benchmark::Counter::kIsRate);
 }
 
 void BM_ReadFileMetadata(benchmark::State& state) {

@@ -36,7 +36,6 @@ struct UploadStatusWindow {
 // being handled. All divisions truncate toward zero; a negative `bytesLeft` (form overhead and
 // answers count as moved bytes) gives zero or negative minutes and seconds.
 std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
-                                          std::int64_t elapsedSeconds, int itemsStarted,
-                                          int queueCountAtStart);
+                                          std::int64_t elapsedSeconds, int itemsStarted, int queueCountAtStart);
 
 } // namespace velmora

@@ -15,8 +15,8 @@
 namespace velmora::test {
 
 struct FakeRequest {
-  std::string method;            // the method or the complete address, as the caller passed it
-  std::vector<FormField> fields; // the caller's fields in order (names, values, file paths, types)
+  std::string method;                    // the method or the complete address, as the caller passed it
+  std::vector<FormField> fields;         // the caller's fields in order (names, values, file paths, types)
   std::vector<std::string> fileContents; // per field: the file's bytes when it was sent, else empty
   bool progress = false;
 

@@ -45,28 +45,35 @@ protected:
 };
 
 TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
-  const std::string answer =
-      Envelope("true", "0", "",
-               "<items><item><h>" + kA + "</h><c>404</c></item>"
-               "<item/>"
-               "<item><only>" + kB + "</only></item>"
-               "<item><h>" + kB + "</h><c>lots</c></item>"
-               "<item>\n  <hash>" + kB + "</hash>\n  <code> 204 </code>\n</item></items>");
+  const std::string answer = Envelope("true", "0", "",
+                                      "<items><item><h>" + kA +
+                                          "</h><c>404</c></item>"
+                                          "<item/>"
+                                          "<item><only>" +
+                                          kB +
+                                          "</only></item>"
+                                          "<item><h>" +
+                                          kB +
+                                          "</h><c>lots</c></item>"
+                                          "<item>\n  <hash>" +
+                                          kB + "</hash>\n  <code> 204 </code>\n</item></items>");
   EXPECT_THAT(ReadCheckAnswer(answer), ElementsAre(std::pair{kA, 404}, std::pair{kB, 204}));
   EXPECT_TRUE(ReadCheckAnswer("not xml").empty());
 }
 
 TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
   MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
-  MarkCheckResponses(items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
+  MarkCheckResponses(
+      items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
   EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404, 404));
   MarkCheckResponse(items, 200, kB);
   EXPECT_THAT(Codes(items), ElementsAre(404, 200, 404, 404));
 }
 
 TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
-  service_.Answer("items/checkhashvalues",
-                  Envelope("true", "0", "", "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
+  service_.Answer(
+      "items/checkhashvalues",
+      Envelope("true", "0", "", "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
   MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA)};
   const std::string path = WriteHashListFile(items, kSourceDroppedFiles);
   EXPECT_EQ(path, RunFolder() + "mediaitems_hash_3.xml");

@@ -171,7 +171,8 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
 
   upload_.StopUpload();
   upload_.ResumeUpload();
-  EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2", "items/add", kUpload + "3"));
+  EXPECT_THAT(Methods(),
+              ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2", "items/add", kUpload + "3"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
 
@@ -205,8 +206,7 @@ TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
   const MediaItem first = Item("first.mp3", 404);
   const MediaItem second = Item("second.mp3", 404);
   ui_.onProcessMessages = [&] {
-    if (ui_.status() == "     Upload of " + first.Location && !upload_.UploadStopped() &&
-        Methods().size() == 1) {
+    if (ui_.status() == "     Upload of " + first.Location && !upload_.UploadStopped() && Methods().size() == 1) {
       upload_.StopUpload();
     }
   };
