@@ -20,6 +20,9 @@ class ServiceClient {
 public:
   // `baseUrl` as ServerBaseUrl gives it; progress of requests goes to `ui` and the run counters.
   ServiceClient(Ui& ui, std::string baseUrl) : ui_(ui), baseUrl_(std::move(baseUrl)) {}
+  virtual ~ServiceClient() = default;
+  ServiceClient(const ServiceClient&) = delete;
+  ServiceClient& operator=(const ServiceClient&) = delete;
 
   const std::string& baseUrl() const { return baseUrl_; }
   const std::string& userName() const { return userName_; }
@@ -37,8 +40,9 @@ public:
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
   // this call only). With `progress`, the file bars, the run counters and message pumps follow the
   // bytes. Throws ApiError on any transport failure and on an answer whose status is not 2xx after
-  // at most 15 redirects; `response` is filled only on success.
-  void Post(const std::string& method, FormData form, HttpReply& response, bool progress = true);
+  // at most 15 redirects; `response` is filled only on success. Virtual so that a client without a
+  // network (the tests' recording one) can take the exchange's place; Call goes through it.
+  virtual void Post(const std::string& method, FormData form, HttpReply& response, bool progress = true);
 
   // Post, then ParseApiResult of the body. When either fails, the result is not successful,
   // carries code 500 and an empty ResponseText, and its ErrorMessage is `failureMessage` ("Could

@@ -2,6 +2,8 @@
 // A loopback HTTP server for client tests: it records every request byte for byte and answers
 // with whatever bytes the test hands it, including malformed or cut-off answers.
 
+#include "Envelope.h"
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -35,9 +37,6 @@ std::vector<SentPart> MultipartParts(const CapturedRequest& request);
 std::string HttpAnswer(int status, const std::string& body, const std::string& extraHeaders = "");
 // An answer that promises more body bytes than it sends before the connection closes.
 std::string CutAnswer(const std::string& bodyStart, std::size_t promisedLength);
-// The service's answer envelope.
-std::string Envelope(const std::string& result, const std::string& error, const std::string& message = "",
-                     const std::string& extra = "");
 
 class RawHttpServer {
 public:

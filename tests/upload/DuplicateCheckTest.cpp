@@ -2,14 +2,13 @@
 // that hash id (later answers win, odd answer items are ignored), holds the run when the check
 // fails; the playlist file lists each playlist's first ItemCount hash ids.
 
-#include "EngineInternals.h"
-#include "RawHttpServer.h"
+#include "FakeServiceClient.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "app/Engine.h"
 #include "base/WorkFolder.h"
 #include "model/PlaylistFile.h"
 #include "upload/DuplicateCheck.h"
+#include "upload/UploadPipeline.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,10 +19,8 @@ namespace velmora {
 namespace {
 
 using test::Envelope;
-using test::HttpAnswer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
 
 const std::string kA(40, 'a');
 const std::string kB(40, 'b');
@@ -42,19 +39,9 @@ std::vector<std::int32_t> Codes(const MediaItems& items) {
 
 class DuplicateCheckTest : public test::TempHomeTest {
 protected:
-  void Start(test::RawHttpServer::Handler handler) {
-    server_ = std::make_unique<test::RawHttpServer>(std::move(handler));
-    engine_ = std::make_unique<Engine>(ui_, EngineOptions{"/stage " + server_->hostPort(), configHome() / "s.ini"});
-    engine_->Startup();
-  }
-  void TearDown() override {
-    engine_.reset();
-    server_.reset();
-    test::TempHomeTest::TearDown();
-  }
   test::RecordingUi ui_;
-  std::unique_ptr<test::RawHttpServer> server_;
-  std::unique_ptr<Engine> engine_;
+  test::FakeServiceClient service_{ui_};
+  UploadPipeline upload_{service_};
 };
 
 TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
@@ -84,12 +71,11 @@ TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
 }
 
 TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
-  Start([](const test::CapturedRequest&) {
-    return HttpAnswer(200, Envelope("true", "0", "",
-                                    "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
-  });
-  EngineInternals::collection(*engine_).items = {WithHash(kA), WithHash(kB), WithHash(kA)};
-  const std::string path = WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceDroppedFiles);
+  service_.Answer(
+      "items/checkhashvalues",
+      Envelope("true", "0", "", "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
+  MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA)};
+  const std::string path = WriteHashListFile(items, kSourceDroppedFiles);
   EXPECT_EQ(path, RunFolder() + "mediaitems_hash_3.xml");
   EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "mediaitems_hash_3.xml"));
   pugi::xml_document listed;
@@ -97,43 +83,39 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
   EXPECT_EQ(listed.select_nodes("/items/item/hashvalue").size(), 3u);
   EXPECT_EQ(std::string(listed.select_node("/items/item[2]/hashvalue").node().text().get()), kB);
 
-  engine_->upload().CheckDuplicatesOnline(EngineInternals::collection(*engine_).items, path);
-  EXPECT_THAT(Codes(EngineInternals::collection(*engine_).items), ElementsAre(404, 0, 404));
+  upload_.CheckDuplicatesOnline(items, path);
+  EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404));
   EXPECT_TRUE(ui_.sawStatus("     Starting Online Duplicate check ... "));
   EXPECT_EQ(ui_.status(), "     Online duplicate check done.");
-  EXPECT_FALSE(engine_->upload().UploadStopped());
-  const auto request = server_->requests().at(0);
-  EXPECT_THAT(request.target, HasSubstr("/api/rest/items/checkhashvalues"));
-  EXPECT_EQ(test::MultipartParts(request).at(0).name, "filedata");
-  EXPECT_THAT(test::MultipartParts(request).at(0).headers, HasSubstr("Content-Type: text/xml"));
+  EXPECT_FALSE(upload_.UploadStopped());
+  ASSERT_THAT(service_.methods(), ElementsAre("items/checkhashvalues"));
+  const test::FakeRequest& request = service_.requests[0];
+  EXPECT_THAT(request.names(), ElementsAre("filedata"));
+  EXPECT_EQ(request.field("filedata")->value, path);
+  EXPECT_EQ(request.field("filedata")->contentType, "text/xml");
 }
 
 TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
-  Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("false", "77", "Busy")); });
-  EngineInternals::collection(*engine_).items = {WithHash(kA)};
-  engine_->upload().CheckDuplicatesOnline(
-      EngineInternals::collection(*engine_).items,
-      WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
+  service_.Answer("items/checkhashvalues", Envelope("false", "77", "Busy"));
+  MediaItems items{WithHash(kA)};
+  upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes));
   EXPECT_THAT(ui_.errorMessages, ElementsAre("Did not receive meta data properly - error 77 (details: Busy)"));
-  EXPECT_TRUE(engine_->upload().UploadStopped());
+  EXPECT_TRUE(upload_.UploadStopped());
 
-  server_.reset();
-  engine_->upload().CheckDuplicatesOnline(
-      EngineInternals::collection(*engine_).items,
-      WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
-  // Nothing listens any more: the cause of the failure fills the details.
-  EXPECT_THAT(ui_.errorMessages.back(), MatchesRegex("Did not receive meta data properly - error 500 "
-                                                     "\\(details: Request to .*checkhashvalues failed: .+\\)"));
+  service_.Fail("items/checkhashvalues");
+  upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes));
+  // No answer at all: the cause of the failure fills the details.
+  EXPECT_EQ(ui_.errorMessages.back(), "Did not receive meta data properly - error 500 (details: " +
+                                          service_.FailureText("items/checkhashvalues") + ")");
 }
 
 TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
-  Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("true", "0")); });
   Playlists playlists{
       {"Empty", "", 0, {kA}, {}},
       {"Two of three", "", 2, {kA, kB, kA}, {}},
       {"Claims more <than> it has", "", 5, {kB}, {}},
   };
-  const std::string path = WritePlaylistFile(playlists, kSourceITunes, engine_->ui());
+  const std::string path = WritePlaylistFile(playlists, kSourceITunes, ui_);
   EXPECT_EQ(path, RunFolder() + "playlists_0.xml");
   EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "playlists_0.xml"));
   EXPECT_EQ(ui_.status(), "     Transmitting playlist information");
@@ -148,7 +130,6 @@ TEST_F(DuplicateCheckTest, PlaylistFileListsTheFirstItemCountHashIds) {
 }
 
 TEST_F(DuplicateCheckTest, WinampLookupsAppendCopiesThatAreNotListed) {
-  Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("true", "0")); });
   // Winamp counts three songs; the analysis took two of them.
   Playlists playlists{{"W", "/w/list.m3u", 3, {kA, kB}, {"/m/it's.mp3", "/m/b.mp3"}}};
   const LocationHashLookup lookup = [](const std::string& location) -> std::optional<std::string> {
@@ -156,7 +137,7 @@ TEST_F(DuplicateCheckTest, WinampLookupsAppendCopiesThatAreNotListed) {
     if (location == "/m/b.mp3") return kB;
     return std::nullopt;
   };
-  const std::string path = WritePlaylistFile(playlists, kSourceWinamp, engine_->ui(), lookup);
+  const std::string path = WritePlaylistFile(playlists, kSourceWinamp, ui_, lookup);
   EXPECT_THAT(playlists[0].HashValues, ElementsAre(kA, kB, kA, kB));
   pugi::xml_document document;
   ASSERT_TRUE(document.load_file(path.c_str()));

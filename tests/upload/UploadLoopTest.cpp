@@ -2,76 +2,38 @@
 // the named address; 204: metadata only; others: nothing), removes exactly the record it sent,
 // stops on a refusal, keeps a record whose transfer failed, and never nests a second loop.
 
-#include "EngineInternals.h"
-#include "RawHttpServer.h"
+#include "FakeServiceClient.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "app/Engine.h"
 #include "model/PlaylistFile.h"
 #include "store/Sha1.h"
+#include "upload/UploadPipeline.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
-
 namespace velmora {
 namespace {
 
-using test::CapturedRequest;
 using test::Envelope;
-using test::HttpAnswer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// The last path segment(s) of a request target after "/api/rest/", or the whole target.
-std::string Method(const CapturedRequest& request) {
-  const std::size_t at = request.target.find("/api/rest/");
-  return at == std::string::npos ? request.target : request.target.substr(at + 10);
-}
-
-std::vector<std::string> FieldNames(const CapturedRequest& request) {
-  std::vector<std::string> names;
-  for (const auto& part : test::MultipartParts(request)) names.push_back(part.name);
-  return names;
-}
-
-const test::SentPart* Part(const std::vector<test::SentPart>& parts, const std::string& name) {
-  for (const auto& part : parts) {
-    if (part.name == name) return &part;
-  }
-  return nullptr;
-}
+// Where the service tells the program to post the content of the n-th new file.
+const std::string kUpload = "http://upload.test/upload/";
 
 class UploadLoopTest : public test::TempHomeTest {
 protected:
   void SetUp() override {
     test::TempHomeTest::SetUp();
-    server_ = std::make_unique<test::RawHttpServer>([this](const CapturedRequest& request) { return Answer(request); });
-    engine_ =
-        std::make_unique<Engine>(ui_, EngineOptions{"/stage " + server_->hostPort(), configHome() / "settings.ini"});
-    engine_->Startup();
-  }
-  void TearDown() override {
-    engine_.reset();
-    server_.reset();
-    test::TempHomeTest::TearDown();
+    NameUploadAddresses();
   }
 
-  std::string Answer(const CapturedRequest& request) {
-    const std::string method = Method(request);
-    std::lock_guard lock(mutex_);
-    if (method == "items/add") {
-      if (!addAnswer_.empty()) return HttpAnswer(200, addAnswer_);
-      return HttpAnswer(200, Envelope("true", "0", "",
-                                      "<location>http://" + server_->hostPort() + "/upload/" +
-                                          std::to_string(++uploads_) + "</location>"));
-    }
-    if (method.rfind("/upload/", 0) == 0) return uploadFails_ ? HttpAnswer(500, "no") : HttpAnswer(200, "stored");
-    if (method == "set/prefill" && prefillFails_) return HttpAnswer(500, "no");
-    if (method == "misc/sendinvitation" && inviteFails_) return HttpAnswer(503, "no");
-    return HttpAnswer(200, Envelope("true", "0"));
+  // Each registration answers with the next upload address.
+  void NameUploadAddresses() {
+    service_.On("items/add", [this](const test::FakeRequest&) {
+      return Envelope("true", "0", "", "<location>" + kUpload + std::to_string(++uploads_) + "</location>");
+    });
   }
 
   MediaItem Item(const std::string& name, std::int32_t code, const std::string& bytes = "ID3 audio bytes") {
@@ -88,51 +50,39 @@ protected:
 
   // Builds the queue from the items and runs the start tick, as the window's timer would.
   void Run(const MediaItems& items, const std::string& playlist = {}) {
-    EngineInternals::collection(*engine_).items = items;
-    ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {},
-                                                   playlist));
-    engine_->OnStartTimer();
+    items_ = items;
+    ASSERT_TRUE(upload_.BuildUploadQueue(items_, kSourceDroppedFiles, {}, playlist));
+    upload_.OnStartTimer();
   }
 
-  std::vector<std::string> Methods() const {
-    std::vector<std::string> methods;
-    for (const auto& request : server_->requests()) methods.push_back(Method(request));
-    return methods;
-  }
+  std::vector<std::string> Methods() const { return service_.methods(); }
 
   test::RecordingUi ui_;
-  std::unique_ptr<test::RawHttpServer> server_;
-  std::unique_ptr<Engine> engine_;
-  // Set by the test between requests, read by the server thread while answering.
-  std::mutex mutex_;
-  std::string addAnswer_;
-  std::atomic<bool> uploadFails_{false}, prefillFails_{false}, inviteFails_{false};
+  test::FakeServiceClient service_{ui_};
+  UploadPipeline upload_{service_};
+  MediaItems items_;
   int uploads_ = 0;
-  void SetAddAnswer(std::string answer) {
-    std::lock_guard lock(mutex_);
-    addAnswer_ = std::move(answer);
-  }
 };
 
 TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress) {
   const MediaItem item = Item("new.mp3", 404, "the audio content");
   Run({item}, "Road trip");
 
-  ASSERT_THAT(Methods(), ElementsAre("items/add", "/upload/1"));
-  const auto requests = server_->requests();
-  EXPECT_THAT(FieldNames(requests[0]), ElementsAre("checkhashresponse", "playlistname", "username", "hashpassword",
-                                                   "format", "appkey", "_programversion"));
-  const auto parts = test::MultipartParts(requests[1]);
-  EXPECT_THAT(FieldNames(requests[1]), ElementsAre("filedata", "playlistname", "metainfo", "username", "hashpassword",
-                                                   "format", "appkey", "_programversion"));
-  EXPECT_EQ(Part(parts, "filedata")->content, "the audio content");
-  EXPECT_THAT(Part(parts, "filedata")->headers, HasSubstr("filename=\"" + item.Location + "\""));
-  EXPECT_THAT(Part(parts, "filedata")->headers, HasSubstr("Content-Type: audio/unknown"));
-  EXPECT_EQ(Part(parts, "playlistname")->content, "Road trip");
-  EXPECT_THAT(Part(parts, "metainfo")->headers, HasSubstr("Content-Type: text/xml"));
-  EXPECT_THAT(Part(parts, "metainfo")->content, HasSubstr("<HashValue>" + item.HashValue + "</HashValue>"));
+  ASSERT_THAT(Methods(), ElementsAre("items/add", kUpload + "1"));
+  const auto& requests = service_.requests;
+  EXPECT_THAT(requests[0].names(), ElementsAre("checkhashresponse", "playlistname"));
+  const test::FakeRequest& transfer = requests[1];
+  EXPECT_THAT(transfer.names(), ElementsAre("filedata", "playlistname", "metainfo"));
+  EXPECT_TRUE(transfer.field("filedata")->isFile);
+  EXPECT_EQ(transfer.field("filedata")->value, item.Location);
+  EXPECT_EQ(transfer.field("filedata")->contentType, "audio/unknown");
+  EXPECT_EQ(transfer.content("filedata"), "the audio content");
+  EXPECT_EQ(transfer.content("playlistname"), "Road trip");
+  EXPECT_EQ(transfer.field("metainfo")->contentType, "text/xml");
+  EXPECT_THAT(transfer.content("metainfo"), HasSubstr("<HashValue>" + item.HashValue + "</HashValue>"));
+  EXPECT_TRUE(requests[0].progress && transfer.progress);
 
-  const UploadPipeline& upload = engine_->upload();
+  const UploadPipeline& upload = upload_;
   EXPECT_TRUE(upload.queue().empty());
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
   EXPECT_TRUE(upload.windows().uploadDoneBarVisible);
@@ -147,7 +97,7 @@ TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress)
   EXPECT_EQ(upload.statusWindow().ItemsStarted, 1);
   EXPECT_EQ(upload.statusWindow().currentTrack, item.Location);
   EXPECT_TRUE(ui_.sawStatus("     Upload of " + item.Location));
-  EXPECT_GT(engine_->service().counters().UploadedBytes, 17);
+  EXPECT_GT(service_.counters().UploadedBytes, 17);
 }
 
 TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
@@ -155,28 +105,26 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
   Run({Item("odd.mp3", 300), known, Item("odd2.mp3", 999)});
 
   ASSERT_THAT(Methods(), ElementsAre("transmitfile"));
-  const auto request = server_->requests()[0];
-  EXPECT_THAT(FieldNames(request), ElementsAre("checkhashresponse", "metainfo", "hashvalue", "username", "hashpassword",
-                                               "format", "appkey", "_programversion"));
-  const auto parts = test::MultipartParts(request);
-  EXPECT_EQ(Part(parts, "checkhashresponse")->content, "204");
-  EXPECT_EQ(Part(parts, "hashvalue")->content, known.HashValue);
-  EXPECT_THAT(Part(parts, "metainfo")->headers, HasSubstr("Content-Type: audio/info"));
-  EXPECT_THAT(request.body, ::testing::Not(HasSubstr("never sent")));
-  EXPECT_TRUE(engine_->upload().queue().empty());
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
-  EXPECT_EQ(engine_->upload().statusWindow().ItemsStarted, 3);
+  const test::FakeRequest& request = service_.requests[0];
+  EXPECT_THAT(request.names(), ElementsAre("checkhashresponse", "metainfo", "hashvalue"));
+  EXPECT_EQ(request.content("checkhashresponse"), "204");
+  EXPECT_EQ(request.content("hashvalue"), known.HashValue);
+  EXPECT_EQ(request.field("metainfo")->contentType, "audio/info");
+  for (const auto& content : request.fileContents) EXPECT_THAT(content, ::testing::Not(HasSubstr("never sent")));
+  EXPECT_TRUE(upload_.queue().empty());
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
+  EXPECT_EQ(upload_.statusWindow().ItemsStarted, 3);
 }
 
 TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
-  SetAddAnswer(Envelope("false", "1234", "Quota exceeded"));
+  service_.Answer("items/add", Envelope("false", "1234", "Quota exceeded"));
   const MediaItem second = Item("second.mp3", 404);
   Run({Item("first.mp3", 404), second});
 
   EXPECT_THAT(Methods(), ElementsAre("items/add"));
   EXPECT_THAT(ui_.messages, ElementsAre("Quota exceeded  (Error #1234"));
   EXPECT_EQ(ui_.status(), "     Upload has been aborted");
-  const UploadPipeline& upload = engine_->upload();
+  const UploadPipeline& upload = upload_;
   ASSERT_EQ(upload.queue().QueueCount(), 1);
   EXPECT_EQ(upload.queue().First()->location, second.Location);
   EXPECT_EQ(upload.outcome(), RunOutcome::Stopped);
@@ -184,35 +132,35 @@ TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
   EXPECT_TRUE(upload.controls().resumeEnabled);
   EXPECT_FALSE(upload.controls().stopEnabled);
 
-  SetAddAnswer({});
-  engine_->ResumeUpload();
-  EXPECT_THAT(Methods(), ElementsAre("items/add", "items/add", "/upload/1"));
+  NameUploadAddresses();
+  upload_.ResumeUpload();
+  EXPECT_THAT(Methods(), ElementsAre("items/add", "items/add", kUpload + "1"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
 
 TEST_F(UploadLoopTest, RegistrationWithoutAnAddressIsARefusal) {
-  SetAddAnswer(Envelope("true", "0"));
+  service_.Answer("items/add", Envelope("true", "0"));
   Run({Item("a.mp3", 404), Item("b.mp3", 404)});
   EXPECT_THAT(Methods(), ElementsAre("items/add"));
   EXPECT_THAT(ui_.messages, ElementsAre("The service named no upload location  (Error #500"));
-  EXPECT_EQ(engine_->upload().queue().QueueCount(), 1);
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
+  EXPECT_EQ(upload_.queue().QueueCount(), 1);
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Stopped);
 }
 
 TEST_F(UploadLoopTest, UnreachableRegistrationIsShownThenRefusedWithCode500) {
-  server_.reset(); // nothing listens any more
+  service_.Fail("items/add");
   Run({Item("a.mp3", 404)});
-  EXPECT_EQ(ui_.errorDisplays.size(), 1u);
+  EXPECT_THAT(ui_.errorDisplays, ElementsAre(service_.FailureText("items/add")));
   EXPECT_THAT(ui_.messages, ElementsAre("  (Error #500"));
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Stopped);
 }
 
 TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
-  uploadFails_ = true;
+  service_.Fail(kUpload + "1", 500);
   const MediaItem first = Item("first.mp3", 404);
   Run({first, Item("second.mp3", 404)});
 
-  const UploadPipeline& upload = engine_->upload();
+  const UploadPipeline& upload = upload_;
   EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
   EXPECT_EQ(ui_.errorDisplays.size(), 1u);
   ASSERT_EQ(upload.queue().QueueCount(), 2);
@@ -221,10 +169,10 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   EXPECT_TRUE(upload.controls().stopEnabled);
   EXPECT_FALSE(upload.LoopActive());
 
-  uploadFails_ = false;
-  engine_->StopUpload();
-  engine_->ResumeUpload();
-  EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1", "items/add", "/upload/2", "items/add", "/upload/3"));
+  upload_.StopUpload();
+  upload_.ResumeUpload();
+  EXPECT_THAT(Methods(),
+              ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2", "items/add", kUpload + "3"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
 
@@ -240,7 +188,7 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
   Run({known, Item("other.mp3", 204)});
   ui_.onProcessMessages = nullptr;
 
-  const UploadPipeline& upload = engine_->upload();
+  const UploadPipeline& upload = upload_;
   EXPECT_TRUE(Methods().empty());
   EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
   ASSERT_EQ(ui_.errorDisplays.size(), 1u);
@@ -248,8 +196,8 @@ TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) 
   ASSERT_EQ(upload.queue().QueueCount(), 2);
   EXPECT_EQ(upload.queue().First()->location, known.Location);
 
-  engine_->StopUpload();
-  engine_->ResumeUpload();
+  upload_.StopUpload();
+  upload_.ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("transmitfile", "transmitfile"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
 }
@@ -258,19 +206,19 @@ TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
   const MediaItem first = Item("first.mp3", 404);
   const MediaItem second = Item("second.mp3", 404);
   ui_.onProcessMessages = [&] {
-    if (ui_.status() == "     Upload of " + first.Location && !engine_->upload().UploadStopped() && Methods().empty()) {
-      engine_->StopUpload();
+    if (ui_.status() == "     Upload of " + first.Location && !upload_.UploadStopped() && Methods().size() == 1) {
+      upload_.StopUpload();
     }
   };
   Run({first, second});
   ui_.onProcessMessages = nullptr;
-  EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1"));
-  ASSERT_EQ(engine_->upload().queue().QueueCount(), 1);
-  EXPECT_EQ(engine_->upload().queue().First()->location, second.Location);
-  EXPECT_EQ(engine_->upload().controls().itemsToUpload, "2");
+  EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1"));
+  ASSERT_EQ(upload_.queue().QueueCount(), 1);
+  EXPECT_EQ(upload_.queue().First()->location, second.Location);
+  EXPECT_EQ(upload_.controls().itemsToUpload, "2");
 
-  engine_->ResumeUpload();
-  EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1", "items/add", "/upload/2"));
+  upload_.ResumeUpload();
+  EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2"));
 }
 
 TEST_F(UploadLoopTest, ResumeDuringATransferLetsTheRunningLoopGoOnWithoutNesting) {
@@ -281,18 +229,18 @@ TEST_F(UploadLoopTest, ResumeDuringATransferLetsTheRunningLoopGoOnWithoutNesting
     if (!inFirst || resumed) return;
     if (!stopped) {
       stopped = true;
-      engine_->StopUpload();
+      upload_.StopUpload();
     } else {
       resumed = true;
-      engine_->ResumeUpload(); // returns at once: the loop is running
-      EXPECT_TRUE(engine_->upload().LoopActive());
+      upload_.ResumeUpload(); // returns at once: the loop is running
+      EXPECT_TRUE(upload_.LoopActive());
     }
   };
   Run({first, Item("second.mp3", 404), Item("third.mp3", 204)});
   ui_.onProcessMessages = nullptr;
   EXPECT_TRUE(resumed);
-  EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1", "items/add", "/upload/2", "transmitfile"));
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
+  EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2", "transmitfile"));
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
 }
 
 TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
@@ -303,18 +251,17 @@ TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
     if (!cleared && ui_.status() == "     Upload of " + first.Location) {
       cleared = true;
       // A new build while the loop sends would empty the queue under it: refused.
-      refusedBuild =
-          !engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles);
-      engine_->ClearUploadQueue();
+      refusedBuild = !upload_.BuildUploadQueue(items_, kSourceDroppedFiles);
+      upload_.StopAndClearUploadQueue();
     }
   };
   Run({first, Item("second.mp3", 404)});
   ui_.onProcessMessages = nullptr;
   EXPECT_TRUE(refusedBuild);
   EXPECT_EQ(ui_.messages.size(), 1u);
-  EXPECT_THAT(Methods(), ElementsAre("items/add", "/upload/1"));
-  EXPECT_TRUE(engine_->upload().queue().empty());
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Stopped);
+  EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1"));
+  EXPECT_TRUE(upload_.queue().empty());
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Stopped);
 }
 
 TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
@@ -323,15 +270,15 @@ TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
   bool removed = false;
   ui_.onProcessMessages = [&] {
     if (!removed && ui_.status() == "     Upload of " + first.Location) {
-      removed = engine_->RemoveQueueItem(engine_->upload().queue().First()->id);
-      engine_->StopUpload();
+      removed = upload_.RemoveQueueItem(upload_.queue().First()->id);
+      upload_.StopUpload();
     }
   };
   Run({first, second});
   ui_.onProcessMessages = nullptr;
   ASSERT_TRUE(removed);
-  ASSERT_EQ(engine_->upload().queue().QueueCount(), 1);
-  EXPECT_EQ(engine_->upload().queue().First()->location, second.Location);
+  ASSERT_EQ(upload_.queue().QueueCount(), 1);
+  EXPECT_EQ(upload_.queue().First()->location, second.Location);
 }
 
 TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
@@ -351,56 +298,55 @@ TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
   };
   Run(items);
   ui_.onProcessMessages = nullptr;
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
-  EXPECT_EQ(engine_->upload().statusWindow().ItemsStarted, 3000);
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
+  EXPECT_EQ(upload_.statusWindow().ItemsStarted, 3000);
   EXPECT_LT(highest - lowest, 16u * 1024);
 }
 
 TEST_F(UploadLoopTest, EveryRunStartSendsTheCurrentPlaylistFileOnceAndIgnoresItsFailure) {
   Playlists playlists{{"Mix", "", 1, {std::string(40, 'a')}, {}}};
-  engine_->upload().CurrentPlaylistFile = WritePlaylistFile(playlists, kSourceITunes, engine_->ui());
-  prefillFails_ = true;
-  uploadFails_ = true;
+  upload_.CurrentPlaylistFile = WritePlaylistFile(playlists, kSourceITunes, ui_);
+  service_.Fail("set/prefill", 500);
+  service_.Fail(kUpload + "1", 500);
   Run({Item("a.mp3", 404)});
-  EXPECT_THAT(Methods(), ElementsAre("set/prefill", "items/add", "/upload/1"));
-  const auto parts = test::MultipartParts(server_->requests()[0]);
-  EXPECT_THAT(Part(parts, "filedata")->content, HasSubstr("<Name>Mix</Name>"));
+  EXPECT_THAT(Methods(), ElementsAre("set/prefill", "items/add", kUpload + "1"));
+  EXPECT_THAT(service_.requests[0].content("filedata"), HasSubstr("<Name>Mix</Name>"));
 
-  uploadFails_ = false;
-  engine_->StopUpload();
-  engine_->ResumeUpload();
-  EXPECT_THAT(Methods(), ElementsAre("set/prefill", "items/add", "/upload/1", "items/add", "/upload/2"));
+  upload_.StopUpload();
+  upload_.ResumeUpload();
+  EXPECT_THAT(Methods(), ElementsAre("set/prefill", "items/add", kUpload + "1", "items/add", kUpload + "2"));
 }
 
 TEST_F(UploadLoopTest, AnEmptyRunFinishesAtTheStartTick) {
   Run({});
   EXPECT_TRUE(Methods().empty());
-  EXPECT_EQ(engine_->upload().outcome(), RunOutcome::Finished);
-  EXPECT_TRUE(engine_->upload().windows().uploadDoneBarVisible);
-  EXPECT_FALSE(engine_->upload().windows().startTimerEnabled);
-  engine_->CloseUploadDoneBar();
-  EXPECT_FALSE(engine_->upload().windows().uploadDoneBarVisible);
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
+  EXPECT_TRUE(upload_.windows().uploadDoneBarVisible);
+  EXPECT_FALSE(upload_.windows().startTimerEnabled);
+  upload_.CloseUploadDoneBar();
+  EXPECT_FALSE(upload_.windows().uploadDoneBarVisible);
   // A second tick of the one-shot timer does nothing.
-  engine_->OnStartTimer();
-  EXPECT_FALSE(engine_->upload().windows().uploadDoneBarVisible);
+  upload_.OnStartTimer();
+  EXPECT_FALSE(upload_.windows().uploadDoneBarVisible);
 }
 
 TEST_F(UploadLoopTest, InvitationIsSentAsTypedAndConfirmed) {
-  engine_->ShowInvitation();
-  EXPECT_TRUE(engine_->upload().statusWindow().invitationVisible);
-  inviteFails_ = true;
-  engine_->SendInvitation("friend@example.test");
+  upload_.ShowInvitation();
+  EXPECT_TRUE(upload_.statusWindow().invitationVisible);
+  service_.Fail("misc/sendinvitation", 503);
+  upload_.SendInvitation("friend@example.test");
   EXPECT_EQ(ui_.errorDisplays.size(), 1u);
-  EXPECT_EQ(engine_->upload().statusWindow().invitationText, kInvitationPrompt);
+  EXPECT_EQ(upload_.statusWindow().invitationText, kInvitationPrompt);
 
-  inviteFails_ = false;
+  service_.Forget("misc/sendinvitation");
   const int progressBefore = ui_.progressEvents;
-  engine_->SendInvitation(" not an address ");
-  EXPECT_EQ(engine_->upload().statusWindow().invitationText, kInvitationDone);
+  upload_.SendInvitation(" not an address ");
+  EXPECT_EQ(upload_.statusWindow().invitationText, kInvitationDone);
   EXPECT_EQ(ui_.progressEvents, progressBefore);
-  const auto request = server_->requests().back();
-  EXPECT_EQ(Method(request), "misc/sendinvitation");
-  EXPECT_EQ(Part(test::MultipartParts(request), "email")->content, " not an address ");
+  const test::FakeRequest& request = service_.requests.back();
+  EXPECT_EQ(request.method, "misc/sendinvitation");
+  EXPECT_EQ(request.content("email"), " not an address ");
+  EXPECT_FALSE(request.progress);
 }
 
 } // namespace
