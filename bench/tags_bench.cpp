@@ -174,7 +174,8 @@ std::size_t ReadOurs() {
   for (const auto& path : Files()) {
     const MediaItem item = ReadFileMetadata(path, readers, ui);
     checksum += item.Name.size() + item.Artist.size() + item.Album.size() + item.Year.size() + item.TrackNo.size() +
-                item.Genre.size() + item.Bitrate.size() + item.Length.size() + item.SampleRate.size();
+                item.Genre.size() + static_cast<std::size_t>(item.Bitrate.value_or(0)) +
+                static_cast<std::size_t>(item.Length.value_or(0)) + static_cast<std::size_t>(item.SampleRate.value_or(0));
   }
   return checksum;
 }

@@ -55,10 +55,10 @@ MediaItems MakeItems(const std::vector<std::string>& paths) {
     item.Genre = "Rock";
     item.TrackNo = std::to_string(i % 20 + 1);
     item.Year = "1999";
-    item.Bitrate = "128";
-    item.Length = "215";
-    item.Size = "1024";
-    item.SampleRate = "44100";
+    item.Bitrate = 128;
+    item.Length = 215;
+    item.Size = 1024;
+    item.SampleRate = 44100;
     std::snprintf(hash, sizeof hash, "%08zx%032zx", i, i * 2654435761u);
     item.HashValue = hash;
     item.HashCheckResponse = i % 10 == 0 ? 204 : 404;
@@ -69,7 +69,7 @@ MediaItems MakeItems(const std::vector<std::string>& paths) {
 
 struct Prepared {
   std::unique_ptr<Engine> engine;
-  std::vector<std::string> filter;
+  HashIdFilter filter;
 };
 
 bench::NullUi ui;
@@ -84,13 +84,13 @@ Prepared& Prepare(int count) {
   EngineInternals::collection(*p.engine).items = MakeItems(MakeFiles(count));
   p.engine->upload().CurrentMediaLibraryFile =
       WriteMediaLibraryFile(EngineInternals::collection(*p.engine).items, kSourceDroppedFiles, ui);
-  // Playlists of 100 items, each row's hash ids one per line, as the Winamp tab keeps them.
-  std::string row;
+  // Playlists of 100 items, as the Winamp tab keeps them.
+  std::vector<std::string> row;
   for (std::size_t i = 0; i < EngineInternals::collection(*p.engine).items.size(); ++i) {
-    row += EngineInternals::collection(*p.engine).items[i].HashValue + "\r\n";
-    if (i % 100 == 99) p.filter.push_back(std::move(row)), row.clear();
+    row.push_back(EngineInternals::collection(*p.engine).items[i].HashValue);
+    if (i % 100 == 99) p.filter.Add(row), row.clear();
   }
-  if (!row.empty()) p.filter.push_back(row);
+  if (!row.empty()) p.filter.Add(row);
   return p;
 }
 
@@ -104,7 +104,7 @@ void Build(benchmark::State& state, bool filtered) {
     state.ResumeTiming();
     p.engine->upload().BuildUploadQueue(EngineInternals::collection(*p.engine).items,
                                         filtered ? kSourceWinamp : kSourceDroppedFiles,
-                                        filtered ? p.filter : std::vector<std::string>{}, "");
+                                        filtered ? p.filter : HashIdFilter{}, "");
     queued = p.engine->upload().queue().QueueCount();
   }
   if (queued != count) state.SkipWithError("not every item was queued");
