@@ -20,12 +20,12 @@ std::vector<std::string> DroppedPaths(const std::vector<std::string>& arguments)
   return paths;
 }
 
-const RegisterCommand kUpload{"upload", "Upload files, folders and .m3u/.pls playlists as if dropped on the window",
+const RegisterCommand kUpload{"upload", "Upload files, folders and .m3u/.m3u8/.pls playlists as if dropped on the window",
   [](CLI::App& command) -> CommandRunner {
     auto paths = std::make_shared<std::vector<std::string>>();
     auto playlist = std::make_shared<std::string>();
     command.add_option("--playlist", *playlist, "Add every uploaded file to this playlist on the service");
-    command.add_option("PATH", *paths, "Audio files, folders, .m3u and .pls playlists")
+    command.add_option("PATH", *paths, "Audio files, folders, .m3u, .m3u8 and .pls playlists")
         ->required()
         ->check(CLI::ExistingPath);
     return [paths, playlist](const GlobalOptions& global) {
