@@ -69,7 +69,8 @@ inline void WriteRandomFile(const fs::path& path, std::int64_t size, unsigned se
   std::vector<std::uint64_t> block(8192);
   for (std::int64_t written = 0; written < size;) {
     for (auto& word : block) word = random();
-    const auto n = std::min<std::int64_t>(size - written, static_cast<std::int64_t>(sizeof(std::uint64_t) * block.size()));
+    const auto n =
+        std::min<std::int64_t>(size - written, static_cast<std::int64_t>(sizeof(std::uint64_t) * block.size()));
     out.write(reinterpret_cast<const char*>(block.data()), n);
     written += n;
   }
@@ -113,8 +114,9 @@ public:
     }
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    pid_ = Spawn({program.string(), "--host", "127.0.0.1", "--port", "0", "--data", data.string(), "--user", "bench:pw"},
-                 out[1]);
+    pid_ =
+        Spawn({program.string(), "--host", "127.0.0.1", "--port", "0", "--data", data.string(), "--user", "bench:pw"},
+              out[1]);
     ::close(out[1]);
     std::string line;
     char c;

@@ -5,8 +5,8 @@
 // Usage: callapi_upload_bench [benchmark flags]; the locker is found through $VELMORA_LOCKER or
 // beside this program's build folder (../tools/locker/velmora-locker).
 
-#include "app/Engine.h"
 #include "BenchSupport.h"
+#include "app/Engine.h"
 #include "service/CallApi.h"
 #include "service/CallService.h"
 
@@ -56,8 +56,7 @@ Setup* setup = nullptr;
 // A fresh one-use upload address, as the upload loop gets it.
 std::string UploadAddress() {
   const velmora::ServiceReply data =
-      setup->engine->service().Call("items/add", velmora::FormData().AddText("checkhashresponse", "404"),
-                           false, "");
+      setup->engine->service().Call("items/add", velmora::FormData().AddText("checkhashresponse", "404"), false, "");
   pugi::xml_document answer;
   if (!data.Success || !answer.load_string(data.ResponseText.c_str())) {
     throw std::runtime_error("items/add failed: " + data.ErrorMessage);
@@ -92,9 +91,8 @@ void BM_CurlCommandUpload(benchmark::State& state) {
     state.PauseTiming();
     const std::string address = UploadAddress();
     state.ResumeTiming();
-    const pid_t pid = Spawn({"curl", "-s", "-S", "-f", "-o", "/dev/null", "-F",
-                             "filedata=@" + setup->file.string(), address},
-                            devNull);
+    const pid_t pid = Spawn(
+        {"curl", "-s", "-S", "-f", "-o", "/dev/null", "-F", "filedata=@" + setup->file.string(), address}, devNull);
     int status = 0;
     ::waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("curl failed");
@@ -137,8 +135,8 @@ int main(int argc, char** argv) {
     state.file = state.root / "nineteen.mp3";
     velmora::bench::WriteRandomFile(state.file, kFileSize, 19);
     state.locker = std::make_unique<Locker>(state.root / "locker");
-    state.engine = std::make_unique<velmora::Engine>(state.ui,
-                                                     velmora::EngineOptions{"/stage " + state.locker->hostPort(), {}});
+    state.engine =
+        std::make_unique<velmora::Engine>(state.ui, velmora::EngineOptions{"/stage " + state.locker->hostPort(), {}});
     state.engine->SetCredentials("bench", state.engine->password());
     state.engine->SetCredentials(state.engine->userName(), "pw");
     state.engine->service().counters().TotalBytes = kFileSize;
@@ -148,10 +146,11 @@ int main(int argc, char** argv) {
     if (state.callApiBytesPerSecond > 0 && state.curlBytesPerSecond > 0) {
       const double mib = 1024.0 * 1024.0;
       const double ratio = state.callApiBytesPerSecond / state.curlBytesPerSecond;
-      std::printf("\nCallApi      %8.1f MiB/s\ncurl -F      %8.1f MiB/s\nratio        %8.1f %%  (target >= 80 %%)\n"
-                  "peak RSS growth during CallApi uploads: %.2f MiB  (target < 8 MiB)\n",
-                  state.callApiBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
-                  static_cast<double>(state.rssGrowthKiB) / 1024.0);
+      std::printf(
+          "\nCallApi      %8.1f MiB/s\ncurl -F      %8.1f MiB/s\nratio        %8.1f %%  (target >= 80 %%)\n"
+          "peak RSS growth during CallApi uploads: %.2f MiB  (target < 8 MiB)\n",
+          state.callApiBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
+          static_cast<double>(state.rssGrowthKiB) / 1024.0);
     }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "callapi_upload_bench: %s\n", error.what());

@@ -56,9 +56,9 @@ void StoreAndAddress() {
   setup->engine->service().Post(location, std::move(form), stored, false);
   const std::string entryKey = AnswerText(stored.Body, "//result/entrykey");
   if (entryKey.empty()) throw std::runtime_error("the upload stored nothing: " + stored.Body);
-  const ServiceReply delivered = setup->engine->service().Call("items/get/deliver",
-                                              FormData().AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", ""),
-                                              false, "");
+  const ServiceReply delivered = setup->engine->service().Call(
+      "items/get/deliver", FormData().AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", ""),
+      false, "");
   setup->url = AnswerText(delivered.ResponseText, "//result/location");
   if (!delivered.Success || setup->url.empty()) throw std::runtime_error("items/get/deliver failed");
 }
@@ -129,10 +129,11 @@ int main(int argc, char** argv) {
     if (state.clientBytesPerSecond > 0 && state.curlBytesPerSecond > 0) {
       const double mib = 1024.0 * 1024.0;
       const double ratio = state.clientBytesPerSecond / state.curlBytesPerSecond;
-      std::printf("\nDownloadClient %8.1f MiB/s\ncurl -o        %8.1f MiB/s\nratio          %8.1f %%  (target >= 80 %%)\n"
-                  "peak RSS growth during DownloadClient downloads: %.2f MiB\n",
-                  state.clientBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
-                  static_cast<double>(state.rssGrowthKiB) / 1024.0);
+      std::printf(
+          "\nDownloadClient %8.1f MiB/s\ncurl -o        %8.1f MiB/s\nratio          %8.1f %%  (target >= 80 %%)\n"
+          "peak RSS growth during DownloadClient downloads: %.2f MiB\n",
+          state.clientBytesPerSecond / mib, state.curlBytesPerSecond / mib, ratio * 100,
+          static_cast<double>(state.rssGrowthKiB) / 1024.0);
       bench::Result("download_client", state.clientBytesPerSecond / mib, "MiB/s");
       bench::Result("download_curl", state.curlBytesPerSecond / mib, "MiB/s");
       bench::Result("download_rss_growth", static_cast<double>(state.rssGrowthKiB) / 1024.0, "MiB");

@@ -1,8 +1,8 @@
 // Cache look-ups of FileFingerprint at growing cache sizes: every path is answered from the
 // cache, so the cost is the file's stat plus one indexed SELECT.
 
-#include "app/Engine.h"
 #include "BenchSupport.h"
+#include "app/Engine.h"
 #include "store/Sha1.h"
 
 #include <benchmark/benchmark.h>
@@ -16,9 +16,7 @@ namespace {
 
 using velmora::bench::NullUi;
 
-std::filesystem::path BenchRoot() {
-  return std::filesystem::temp_directory_path() / "velmora-bench-fingerprints";
-}
+std::filesystem::path BenchRoot() { return std::filesystem::temp_directory_path() / "velmora-bench-fingerprints"; }
 
 // Makes `rows` empty files and a cache that knows all of them as they are (size and time).
 std::vector<std::string> PrepareCache(velmora::Engine& engine, int rows) {
@@ -28,10 +26,10 @@ std::vector<std::string> PrepareCache(velmora::Engine& engine, int rows) {
   auto& db = *engine.databases().meta;
   db.exec("DELETE FROM knownfilehashvalues");
   db.exec("begin transaction");
-  SQLite::Statement insert(
-      db, "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES (?,?,?,?)");
+  SQLite::Statement insert(db, "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES (?,?,?,?)");
   for (int i = 0; i < rows; ++i) {
-    const auto path = (folder / ("Artist " + std::to_string(i % 97) + " - Track " + std::to_string(i) + ".mp3")).string();
+    const auto path =
+        (folder / ("Artist " + std::to_string(i % 97) + " - Track " + std::to_string(i) + ".mp3")).string();
     if (!std::filesystem::exists(path)) std::ofstream{path};
     insert.bind(1, "0123456789abcdef0123456789abcdef" + std::to_string(10000000 + i));
     insert.bind(2, path);

@@ -2,8 +2,8 @@
 // search, the tag readers and one cache look-up per file), beside the first analysis that hashes
 // every file. The bytes read per file show that the warm pass reads tags only, never whole files.
 
-#include "BenchSupport.h"
 #include "../tests/support/EngineInternals.h"
+#include "BenchSupport.h"
 #include "sources/DroppedFiles.h"
 
 #include <benchmark/benchmark.h>
@@ -30,10 +30,12 @@ std::string TextFrame(const std::string& id, const std::string& text) {
 // An ID3v2.3 tag, 40 MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz, 417 bytes each) of their own
 // bytes, and an ID3v1 tag: what the readers look at in a real file, about 17 KB.
 std::string Track(int i) {
-  std::string frames = TextFrame("TIT2", "Track " + std::to_string(i)) + TextFrame("TPE1", "Artist " + std::to_string(i % 97)) +
-                       TextFrame("TALB", "Album " + std::to_string(i % 500)) + TextFrame("TRCK", std::to_string(i % 15 + 1)) +
-                       TextFrame("TYER", "2001") + TextFrame("TCON", "(17)");
-  std::string bytes = "ID3" + std::string("\x03\x00\x00", 3) + Syncsafe(static_cast<std::uint32_t>(frames.size())) + frames;
+  std::string frames =
+      TextFrame("TIT2", "Track " + std::to_string(i)) + TextFrame("TPE1", "Artist " + std::to_string(i % 97)) +
+      TextFrame("TALB", "Album " + std::to_string(i % 500)) + TextFrame("TRCK", std::to_string(i % 15 + 1)) +
+      TextFrame("TYER", "2001") + TextFrame("TCON", "(17)");
+  std::string bytes =
+      "ID3" + std::string("\x03\x00\x00", 3) + Syncsafe(static_cast<std::uint32_t>(frames.size())) + frames;
   for (int f = 0; f < 40; ++f) {
     std::string frame(417, '\0');
     frame.replace(0, 4, "\xFF\xFB\x90\x00", 4);
@@ -134,9 +136,10 @@ int main(int argc, char** argv) {
   engine->Startup();
   Collector reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nfirst analysis (hashing):   %.3f ms/file, %.0f bytes read per file\n"
-              "again with a warm cache:    %.3f ms/file, %.0f bytes read per file (target < 1 ms/file)\n",
-              coldMsPerFile, coldBytesPerFile, warmMsPerFile, warmBytesPerFile);
+  std::printf(
+      "\nfirst analysis (hashing):   %.3f ms/file, %.0f bytes read per file\n"
+      "again with a warm cache:    %.3f ms/file, %.0f bytes read per file (target < 1 ms/file)\n",
+      coldMsPerFile, coldBytesPerFile, warmMsPerFile, warmBytesPerFile);
   if (warmMsPerFile > 0) {
     bench::Result("reanalysis_warm_ms", warmMsPerFile, "ms/file");
     bench::Result("reanalysis_cold_ms", coldMsPerFile, "ms/file");

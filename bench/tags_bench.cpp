@@ -59,8 +59,8 @@ std::string BigEndian(std::uint32_t n) {
 }
 
 std::string Syncsafe(std::uint32_t n) {
-  return {static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F),
-          static_cast<char>((n >> 7) & 0x7F), static_cast<char>(n & 0x7F)};
+  return {static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F), static_cast<char>((n >> 7) & 0x7F),
+          static_cast<char>(n & 0x7F)};
 }
 
 std::string Frame(int major, const std::string& id, const std::string& data) {
@@ -85,14 +85,13 @@ std::string Id3v2(int i) {
   const int major = i % 3 == 0 ? 4 : 3;
   const int style = i % 3;
   const std::string n = std::to_string(i);
-  std::string frames = Text(major, "TIT2", "Title number " + n, style) +
-                       Text(major, "TPE1", "Artist " + std::to_string(i % 97), style) +
-                       Text(major, "TALB", "Album " + std::to_string(i % 211), style) +
-                       Text(major, major == 4 ? "TDRC" : "TYER", std::to_string(1960 + i % 60), 0) +
-                       Text(major, "TRCK", std::to_string(1 + i % 14) + "/14", 0) +
-                       Text(major, "TCON", "(" + std::to_string(i % 126) + ")", 0) +
-                       Text(major, "TSSE", "LAME 3.100", 0) +
-                       Frame(major, "COMM", std::string(1, '\0') + "eng" + std::string(1, '\0') + "A comment for file " + n);
+  std::string frames =
+      Text(major, "TIT2", "Title number " + n, style) + Text(major, "TPE1", "Artist " + std::to_string(i % 97), style) +
+      Text(major, "TALB", "Album " + std::to_string(i % 211), style) +
+      Text(major, major == 4 ? "TDRC" : "TYER", std::to_string(1960 + i % 60), 0) +
+      Text(major, "TRCK", std::to_string(1 + i % 14) + "/14", 0) +
+      Text(major, "TCON", "(" + std::to_string(i % 126) + ")", 0) + Text(major, "TSSE", "LAME 3.100", 0) +
+      Frame(major, "COMM", std::string(1, '\0') + "eng" + std::string(1, '\0') + "A comment for file " + n);
   if (i % 2 == 0) {
     std::string picture("\0image/jpeg\0\3\0", 14);
     for (int k = 0; k < 40 * 1024; ++k) picture += static_cast<char>((k * 2654435761u) >> 24);
@@ -103,7 +102,10 @@ std::string Id3v2(int i) {
 }
 
 std::string Id3v1(int i) {
-  auto field = [](std::string text, std::size_t width) { text.resize(width, '\0'); return text; };
+  auto field = [](std::string text, std::size_t width) {
+    text.resize(width, '\0');
+    return text;
+  };
   return "TAG" + field("Title number " + std::to_string(i), 30) + field("Artist", 30) + field("Album", 30) +
          field(std::to_string(1960 + i % 60), 4) + field("", 28) + std::string{'\0', static_cast<char>(1 + i % 14)} +
          static_cast<char>(i % 126);
@@ -209,9 +211,8 @@ std::size_t ReadOurs(const std::vector<std::string>& files) {
   std::size_t checksum = 0;
   for (const auto& path : files) {
     const MediaItem item = ReadFileMetadata(path, readers, ui);
-    checksum += item.Name.size() + item.Artist.size() + item.Album.size() + item.Year.size() +
-                item.TrackNo.size() + item.Genre.size() + item.Bitrate.size() + item.Length.size() +
-                item.SampleRate.size();
+    checksum += item.Name.size() + item.Artist.size() + item.Album.size() + item.Year.size() + item.TrackNo.size() +
+                item.Genre.size() + item.Bitrate.size() + item.Length.size() + item.SampleRate.size();
   }
   return checksum;
 }
@@ -253,10 +254,26 @@ void BM_Read(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(Read(Set()));
   SetRate(state, Set().size());
 }
-BENCHMARK(BM_Read<ReadOurs, Files>)->Name("BM_ReadFileMetadata")->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
-BENCHMARK(BM_Read<ReadTagLib, Files>)->Name("BM_TagLibFileRef")->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
-BENCHMARK(BM_Read<ReadOurs, M4a>)->Name("BM_ReadFileMetadataM4a")->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
-BENCHMARK(BM_Read<ReadTagLib, M4a>)->Name("BM_TagLibFileRefM4a")->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+BENCHMARK(BM_Read<ReadOurs, Files>)
+    ->Name("BM_ReadFileMetadata")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->UseRealTime();
+BENCHMARK(BM_Read<ReadTagLib, Files>)
+    ->Name("BM_TagLibFileRef")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->UseRealTime();
+BENCHMARK(BM_Read<ReadOurs, M4a>)
+    ->Name("BM_ReadFileMetadataM4a")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->UseRealTime();
+BENCHMARK(BM_Read<ReadTagLib, M4a>)
+    ->Name("BM_TagLibFileRefM4a")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->UseRealTime();
 
 // Prints the two rates side by side once both have run.
 class RatioReporter : public benchmark::ConsoleReporter {

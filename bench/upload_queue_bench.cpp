@@ -2,8 +2,8 @@
 // builds it (everything eligible) and as the iTunes and Winamp sources build it (only the hash ids
 // of the chosen playlists). Every item names a real file, because the build checks each on disk.
 
-#include "BenchSupport.h"
 #include "../tests/support/EngineInternals.h"
+#include "BenchSupport.h"
 #include "model/MediaLibraryFile.h"
 
 #include <benchmark/benchmark.h>
@@ -82,7 +82,8 @@ Prepared& Prepare(int count) {
   p.engine = std::make_unique<Engine>(ui);
   p.engine->Startup();
   EngineInternals::collection(*p.engine).items = MakeItems(MakeFiles(count));
-  p.engine->upload().CurrentMediaLibraryFile = WriteMediaLibraryFile(EngineInternals::collection(*p.engine).items, kSourceDroppedFiles, ui);
+  p.engine->upload().CurrentMediaLibraryFile =
+      WriteMediaLibraryFile(EngineInternals::collection(*p.engine).items, kSourceDroppedFiles, ui);
   // Playlists of 100 items, each row's hash ids one per line, as the Winamp tab keeps them.
   std::string row;
   for (std::size_t i = 0; i < EngineInternals::collection(*p.engine).items.size(); ++i) {
@@ -101,8 +102,9 @@ void Build(benchmark::State& state, bool filtered) {
     state.PauseTiming();
     p.engine->upload().ClearUploadQueue();
     state.ResumeTiming();
-    p.engine->upload().BuildUploadQueue(EngineInternals::collection(*p.engine).items, filtered ? kSourceWinamp : kSourceDroppedFiles,
-                                      filtered ? p.filter : std::vector<std::string>{}, "");
+    p.engine->upload().BuildUploadQueue(EngineInternals::collection(*p.engine).items,
+                                        filtered ? kSourceWinamp : kSourceDroppedFiles,
+                                        filtered ? p.filter : std::vector<std::string>{}, "");
     queued = p.engine->upload().queue().QueueCount();
   }
   if (queued != count) state.SkipWithError("not every item was queued");
@@ -129,7 +131,12 @@ public:
 } // namespace
 
 BENCHMARK(BM_BuildQueueDropped)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_BuildQueueChosenPlaylists)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_BuildQueueChosenPlaylists)
+    ->Arg(5000)
+    ->Arg(50000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);

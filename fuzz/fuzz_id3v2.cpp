@@ -20,9 +20,10 @@ struct Outcome {
 Outcome Read(TagStream& stream, std::size_t size) {
   Id3v2Reader tag;
   const TagResult result = tag.ReadTag(stream);
-  Outcome o{result, tag.TagPresent(), tag.TagSize(), tag.FrameCount(), tag.Title(), tag.Artist(),
-            tag.Album(), tag.Year(), tag.Track(), tag.Genre()};
-  fuzz::Check(result == TagResult::Ok || result == TagResult::ReadError || result == TagResult::NoTag || result == TagResult::InvalidHeader);
+  Outcome o{result,       tag.TagPresent(), tag.TagSize(), tag.FrameCount(), tag.Title(),
+            tag.Artist(), tag.Album(),      tag.Year(),    tag.Track(),      tag.Genre()};
+  fuzz::Check(result == TagResult::Ok || result == TagResult::ReadError || result == TagResult::NoTag ||
+              result == TagResult::InvalidHeader);
   fuzz::Check(o.present ? o.tagSize >= 10 : o.tagSize == 0);
   std::size_t kept = 0;
   for (const auto& frame : tag.Frames()) {

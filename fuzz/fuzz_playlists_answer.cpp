@@ -4,8 +4,8 @@
 
 #include "FuzzHome.h"
 #include "restore/Restore.h"
-#include "service/ServicePlaylists.h"
 #include "service/ApiError.h"
+#include "service/ServicePlaylists.h"
 
 #include <pugixml.hpp>
 

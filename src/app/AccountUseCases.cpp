@@ -22,8 +22,9 @@ bool Engine::Login() {
     SetLoggedIn();
     SetCaption(Caption() + " (" + userName() + ")");
   } else if (data.ErrorCode == kUpgradeRequiredCode) {
-    ui_.ShowMessage("There is an important upgrade available for this uploader program. "
-                    "You will now be redirected to the download page.");
+    ui_.ShowMessage(
+        "There is an important upgrade available for this uploader program. "
+        "You will now be redirected to the download page.");
     ui_.OpenUrl(WebPageUrl(WebPage::UpgradeDownload));
   } else {
     ForgetRefusedCredentials();

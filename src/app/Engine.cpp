@@ -4,7 +4,6 @@
 #include "base/WorkFolder.h"
 #include "service/CallApi.h"
 
-
 #include <stdexcept>
 
 namespace velmora {
@@ -125,9 +124,7 @@ void Engine::ForgetRefusedCredentials() {
   }
 }
 
-void Engine::UseStoredCredentials() {
-  service_.setCredentials(storedUserName_, storedPassword_);
-}
+void Engine::UseStoredCredentials() { service_.setCredentials(storedUserName_, storedPassword_); }
 
 void Engine::SetCaption(std::string caption) {
   caption_ = std::move(caption);

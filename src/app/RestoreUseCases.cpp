@@ -2,7 +2,6 @@
 
 #include "app/Engine.h"
 
-
 namespace velmora {
 
 void Engine::SetRestorePlaylistChecked(std::size_t row, bool checked) {

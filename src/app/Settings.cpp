@@ -18,8 +18,8 @@ std::filesystem::path ConfigHome() {
 }
 
 bool NeedsEscape(unsigned char c, bool atEdge) {
-  return c < 0x20 || c == 0x7f || c == '%' || c == ';' || c == '#' || c == '=' || c == '[' ||
-         c == ']' || (atEdge && c == ' ');
+  return c < 0x20 || c == 0x7f || c == '%' || c == ';' || c == '#' || c == '=' || c == '[' || c == ']' ||
+         (atEdge && c == ' ');
 }
 
 int HexValue(char c) {
@@ -42,9 +42,7 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
 
 } // namespace
 
-std::filesystem::path SettingsFilePath() {
-  return ConfigHome() / "velmora-online" / "settings.ini";
-}
+std::filesystem::path SettingsFilePath() { return ConfigHome() / "velmora-online" / "settings.ini"; }
 
 std::string EscapeIniValue(const std::string& value) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -65,8 +63,7 @@ std::string EscapeIniValue(const std::string& value) {
 std::string UnescapeIniValue(const std::string& value) {
   std::string out;
   for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 &&
-        HexValue(value[i + 2]) >= 0) {
+    if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 && HexValue(value[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
       i += 2;
     } else {

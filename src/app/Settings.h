@@ -21,8 +21,7 @@ std::filesystem::path SettingsFilePath();
 // line that cannot be parsed is skipped and the other values still count.
 StoredSettings LoadSettings(const std::filesystem::path& file = SettingsFilePath());
 // Writes all four values atomically with mode 0600; throws std::runtime_error on failure.
-void SaveSettings(const StoredSettings& settings,
-                  const std::filesystem::path& file = SettingsFilePath());
+void SaveSettings(const StoredSettings& settings, const std::filesystem::path& file = SettingsFilePath());
 
 // Values are escaped so that any text, blanks and line breaks included, reads back unchanged.
 std::string EscapeIniValue(const std::string& value);

@@ -92,7 +92,9 @@ void Engine::AnalyzeITunesLibraryNow() {
   AnalyzeITunesLibrary(iTunes_, ui_);
 }
 
-void Engine::SetITunesScope(bool selectedPlaylistsOnly) { velmora::SetITunesScope(iTunes_, ui_, selectedPlaylistsOnly); }
+void Engine::SetITunesScope(bool selectedPlaylistsOnly) {
+  velmora::SetITunesScope(iTunes_, ui_, selectedPlaylistsOnly);
+}
 
 void Engine::CollectITunesItems() {
   CollectITunesTracks(iTunes_, collection_, sourceTools());

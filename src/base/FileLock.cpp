@@ -17,7 +17,8 @@ int LockRetrying(int fd, int operation) {
 }
 
 bool SameObject(int fd, const std::filesystem::path& path) {
-  struct stat held {}, named {};
+  struct stat held {
+  }, named{};
   return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
          held.st_ino == named.st_ino;
 }

@@ -12,8 +12,11 @@ constexpr int kMaxLine = 1 << 30;
 class UnlimitedParseOptions {
 public:
   UnlimitedParseOptions()
-      : useStack_(ini_use_stack), allowRealloc_(ini_allow_realloc), maxLine_(ini_max_line),
-        multiline_(ini_allow_multiline), inlineComments_(ini_allow_inline_comments) {
+      : useStack_(ini_use_stack),
+        allowRealloc_(ini_allow_realloc),
+        maxLine_(ini_max_line),
+        multiline_(ini_allow_multiline),
+        inlineComments_(ini_allow_inline_comments) {
     ini_use_stack = false;
     ini_allow_realloc = true;
     ini_max_line = kMaxLine;

@@ -19,18 +19,18 @@ enum class ProgressBar {
 
 // Parts of the window whose content lives in the engine; the front end re-reads them when told.
 enum class View {
-  Caption,           // main window caption (user name after login)
-  DeepAnalysis,      // the "Deep analysis" badge
-  RestorePlaylists,  // restore tab playlist list and the drop tab's playlist box
-  DroppedFiles,      // the drop tab's file list
-  ITunesPlaylists,   // iTunes playlist list and counters
-  WinampPlaylists,   // Winamp playlist list, location box and counters
-  UploadQueue,       // Status tab queue grid, counters and button states
-  UploadStatus,      // upload status window texts
-  UploadWindows,     // which of main window / status window / "Upload done!" bar are shown
-  RestoreLog,        // restore tab log memo, labels and counters
-  Settings,          // Winamp location and restore path boxes
-  RunEnded,          // an upload run ended: its notice for a user whose window is hidden
+  Caption,          // main window caption (user name after login)
+  DeepAnalysis,     // the "Deep analysis" badge
+  RestorePlaylists, // restore tab playlist list and the drop tab's playlist box
+  DroppedFiles,     // the drop tab's file list
+  ITunesPlaylists,  // iTunes playlist list and counters
+  WinampPlaylists,  // Winamp playlist list, location box and counters
+  UploadQueue,      // Status tab queue grid, counters and button states
+  UploadStatus,     // upload status window texts
+  UploadWindows,    // which of main window / status window / "Upload done!" bar are shown
+  RestoreLog,       // restore tab log memo, labels and counters
+  Settings,         // Winamp location and restore path boxes
+  RunEnded,         // an upload run ended: its notice for a user whose window is hidden
 };
 
 class Ui {

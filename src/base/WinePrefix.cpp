@@ -36,21 +36,21 @@ std::string UnescapeRegistryString(const std::string& text) {
     }
     const char next = text[++i];
     switch (next) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
-      case 'x': {
-        unsigned code = 0;
-        std::size_t digits = 0;
-        while (digits < 4 && i + 1 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
-          code = code * 16 + static_cast<unsigned>(std::stoi(std::string(1, text[++i]), nullptr, 16));
-          ++digits;
-        }
-        AppendUtf8(out, code);
-        break;
+    case 'n': out += '\n'; break;
+    case 'r': out += '\r'; break;
+    case 't': out += '\t'; break;
+    case '0': out += '\0'; break;
+    case 'x': {
+      unsigned code = 0;
+      std::size_t digits = 0;
+      while (digits < 4 && i + 1 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+        code = code * 16 + static_cast<unsigned>(std::stoi(std::string(1, text[++i]), nullptr, 16));
+        ++digits;
       }
-      default: out += next; break;
+      AppendUtf8(out, code);
+      break;
+    }
+    default: out += next; break;
     }
   }
   return out;

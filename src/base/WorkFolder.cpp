@@ -45,8 +45,7 @@ public:
     if (lock_ && work == work_ && lock_->Names(path_)) return path_.string() + "/";
     Release();
     for (int attempt = 0;; ++attempt) {
-      const fs::path path =
-          fs::path(work) / (kRunFolderPrefix + std::to_string(::getpid()) + "-" + NewGuidString());
+      const fs::path path = fs::path(work) / (kRunFolderPrefix + std::to_string(::getpid()) + "-" + NewGuidString());
       if (::mkdir(path.c_str(), 0700) != 0) {
         if (errno == EEXIST && attempt < 100) continue;
         Fail("Cannot create a folder in the work folder", path, errno);
@@ -133,16 +132,14 @@ std::string WorkFolder() {
   std::error_code error;
   fs::create_directories(folder.parent_path(), error);
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    throw std::runtime_error("Cannot create the work folder " + folder.string() + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error("Cannot create the work folder " + folder.string() + ": " + std::strerror(errno));
   }
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     throw std::runtime_error("The work folder " + folder.string() + " is not a folder");
   }
   if (::access(folder.c_str(), R_OK | W_OK | X_OK) != 0) {
-    throw std::runtime_error("The work folder " + folder.string() + " is not writable: " +
-                             std::strerror(errno));
+    throw std::runtime_error("The work folder " + folder.string() + " is not writable: " + std::strerror(errno));
   }
   if ((info.st_mode & 0777) != 0700) ::chmod(folder.c_str(), 0700);
   return folder.string() + "/";

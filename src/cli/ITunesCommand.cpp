@@ -18,40 +18,41 @@ struct ITunesOptions {
   std::vector<std::string> playlists;
 };
 
-const RegisterCommand kITunes{"itunes", "Upload your iTunes library: chosen playlists, or everything with --all",
-  [](CLI::App& command) -> CommandRunner {
-    auto options = std::make_shared<ITunesOptions>();
-    // A missing or unreadable library gets the program's own "Unable to start iTunes ..." message.
-    command.add_option("--library", options->library, "The iTunes library XML file");
-    auto* all = command.add_flag("--all", options->all, "All media - items and playlists");
-    command.add_option("--playlist", options->playlists, "Upload only these playlists (all listed ones otherwise)")
-        ->excludes(all);
-    return [options](const GlobalOptions& global) {
-      return RunLoggedIn(global, [&](Session& session) {
-        Engine& engine = session.engine();
-        if (!options->library.empty()) engine.SetITunesLibraryFile(std::filesystem::absolute(options->library));
-        engine.AnalyzeITunesLibraryNow();
-        if (!engine.iTunes().reference) return kExitFailed;
-        for (const std::string& name : options->playlists) {
-          const auto& rows = engine.iTunes().rows;
-          if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == name; })) {
-            session.ui().ShowErrorMessage("No playlist named \"" + name + "\" in the iTunes library");
-            return kExitFailed;
+const RegisterCommand kITunes{
+    "itunes", "Upload your iTunes library: chosen playlists, or everything with --all",
+    [](CLI::App& command) -> CommandRunner {
+      auto options = std::make_shared<ITunesOptions>();
+      // A missing or unreadable library gets the program's own "Unable to start iTunes ..." message.
+      command.add_option("--library", options->library, "The iTunes library XML file");
+      auto* all = command.add_flag("--all", options->all, "All media - items and playlists");
+      command.add_option("--playlist", options->playlists, "Upload only these playlists (all listed ones otherwise)")
+          ->excludes(all);
+      return [options](const GlobalOptions& global) {
+        return RunLoggedIn(global, [&](Session& session) {
+          Engine& engine = session.engine();
+          if (!options->library.empty()) engine.SetITunesLibraryFile(std::filesystem::absolute(options->library));
+          engine.AnalyzeITunesLibraryNow();
+          if (!engine.iTunes().reference) return kExitFailed;
+          for (const std::string& name : options->playlists) {
+            const auto& rows = engine.iTunes().rows;
+            if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == name; })) {
+              session.ui().ShowErrorMessage("No playlist named \"" + name + "\" in the iTunes library");
+              return kExitFailed;
+            }
           }
-        }
-        if (!options->playlists.empty()) {
-          const auto& rows = engine.iTunes().rows;
-          for (std::size_t i = 0; i < rows.size(); ++i) {
-            engine.SetITunesPlaylistChecked(
-                i, std::count(options->playlists.begin(), options->playlists.end(), rows[i].caption) > 0);
+          if (!options->playlists.empty()) {
+            const auto& rows = engine.iTunes().rows;
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+              engine.SetITunesPlaylistChecked(
+                  i, std::count(options->playlists.begin(), options->playlists.end(), rows[i].caption) > 0);
+            }
           }
-        }
-        engine.SetITunesScope(!options->all);
-        if (!engine.StartITunesUpload()) return kExitFailed;
-        return RunUploadToEnd(session);
-      });
-    };
-  }};
+          engine.SetITunesScope(!options->all);
+          if (!engine.StartITunesUpload()) return kExitFailed;
+          return RunUploadToEnd(session);
+        });
+      };
+    }};
 
 } // namespace
 } // namespace velmora::cli

@@ -6,11 +6,12 @@ namespace velmora::cli {
 namespace {
 
 const RegisterCommand kLogin{"login", "Log in to the service; the credentials are stored for later runs",
-  [](CLI::App&) -> CommandRunner {
-    return [](const GlobalOptions& global) {
-      return RunLoggedIn(global, [](Session&) { return kExitOk; }, PasswordPrompt::Always);
-    };
-  }};
+                             [](CLI::App&) -> CommandRunner {
+                               return [](const GlobalOptions& global) {
+                                 return RunLoggedIn(
+                                     global, [](Session&) { return kExitOk; }, PasswordPrompt::Always);
+                               };
+                             }};
 
 } // namespace
 } // namespace velmora::cli

@@ -5,15 +5,14 @@
 namespace velmora::cli {
 namespace {
 
-const RegisterCommand kLogout{"logout", "Forget the stored credentials",
-  [](CLI::App&) -> CommandRunner {
-    return [](const GlobalOptions& global) {
-      Session session(global);
-      session.engine().Logout();
-      session.Finish();
-      return kExitOk;
-    };
-  }};
+const RegisterCommand kLogout{"logout", "Forget the stored credentials", [](CLI::App&) -> CommandRunner {
+                                return [](const GlobalOptions& global) {
+                                  Session session(global);
+                                  session.engine().Logout();
+                                  session.Finish();
+                                  return kExitOk;
+                                };
+                              }};
 
 } // namespace
 } // namespace velmora::cli

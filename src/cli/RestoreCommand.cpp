@@ -33,7 +33,8 @@ struct RestoreOptions {
 bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
   auto& rows = session.engine().servicePlaylists().rows;
   for (const std::string& name : names) {
-    if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.name == name || row.caption == name; })) {
+    if (std::none_of(rows.begin(), rows.end(),
+                     [&](const auto& row) { return row.name == name || row.caption == name; })) {
       session.ui().ShowErrorMessage("No playlist named \"" + name + "\" on the service");
       return false;
     }
@@ -48,46 +49,47 @@ bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
   return true;
 }
 
-const RegisterCommand kRestore{"restore", "Restore your library from the service into a folder",
-  [](CLI::App& command) -> CommandRunner {
-    auto options = std::make_shared<RestoreOptions>();
-    // Whether the folder exists is the restore's own check, with its own message.
-    command.add_option("--target", options->target, "Folder to restore into")->required();
-    auto* all = command.add_flag("--all", options->all, "Restore the whole media library");
-    command.add_option("--playlist", options->playlists, "Restore these playlists (all your playlists otherwise)")
-        ->excludes(all);
-    return [options](const GlobalOptions& global) {
-      return RunLoggedIn(global, [&](Session& session) {
-        Engine& engine = session.engine();
-        std::size_t printed = 0;
-        session.ui().DrawBarFor(ProgressBar::DownloadFile);
-        session.ui().onViewChanged = [&](View view) {
-          if (view != View::RestoreLog) return;
-          for (; printed < engine.restoreState().log.size(); ++printed) std::cout << engine.restoreState().log[printed] << '\n';
-          std::cout << std::flush;
-        };
-        session.ui().onProcessMessages = [&] {
-          if (interrupted.exchange(false) && engine.restoreState().running) engine.CancelDownloads();
-        };
-        std::signal(SIGINT, OnInterrupt);
+const RegisterCommand kRestore{
+    "restore", "Restore your library from the service into a folder", [](CLI::App& command) -> CommandRunner {
+      auto options = std::make_shared<RestoreOptions>();
+      // Whether the folder exists is the restore's own check, with its own message.
+      command.add_option("--target", options->target, "Folder to restore into")->required();
+      auto* all = command.add_flag("--all", options->all, "Restore the whole media library");
+      command.add_option("--playlist", options->playlists, "Restore these playlists (all your playlists otherwise)")
+          ->excludes(all);
+      return [options](const GlobalOptions& global) {
+        return RunLoggedIn(global, [&](Session& session) {
+          Engine& engine = session.engine();
+          std::size_t printed = 0;
+          session.ui().DrawBarFor(ProgressBar::DownloadFile);
+          session.ui().onViewChanged = [&](View view) {
+            if (view != View::RestoreLog) return;
+            for (; printed < engine.restoreState().log.size(); ++printed)
+              std::cout << engine.restoreState().log[printed] << '\n';
+            std::cout << std::flush;
+          };
+          session.ui().onProcessMessages = [&] {
+            if (interrupted.exchange(false) && engine.restoreState().running) engine.CancelDownloads();
+          };
+          std::signal(SIGINT, OnInterrupt);
 
-        engine.SetRestoreTarget(std::filesystem::absolute(options->target).lexically_normal().string());
-        engine.SetRestoreWholeLibrary(options->all);
-        if (!options->all && !ChoosePlaylists(session, options->playlists)) return kExitFailed;
-        const bool ran = engine.RestoreNow();
-        std::signal(SIGINT, SIG_DFL);
-        if (!ran) return kExitFailed;
-        // A refused listing was shown, but what it would have listed was never restored.
-        if (engine.restoreState().listingFailed) return kExitFailed;
-        const int left = engine.restorer().UnhandledRows();
-        if (left > 0) {
-          session.ui().ShowMessage(std::to_string(left) + " item(s) not restored");
-          return kExitFailed;
-        }
-        return kExitOk;
-      });
-    };
-  }};
+          engine.SetRestoreTarget(std::filesystem::absolute(options->target).lexically_normal().string());
+          engine.SetRestoreWholeLibrary(options->all);
+          if (!options->all && !ChoosePlaylists(session, options->playlists)) return kExitFailed;
+          const bool ran = engine.RestoreNow();
+          std::signal(SIGINT, SIG_DFL);
+          if (!ran) return kExitFailed;
+          // A refused listing was shown, but what it would have listed was never restored.
+          if (engine.restoreState().listingFailed) return kExitFailed;
+          const int left = engine.restorer().UnhandledRows();
+          if (left > 0) {
+            session.ui().ShowMessage(std::to_string(left) + " item(s) not restored");
+            return kExitFailed;
+          }
+          return kExitOk;
+        });
+      };
+    }};
 
 } // namespace
 } // namespace velmora::cli

@@ -1,6 +1,5 @@
 #include "cli/Session.h"
 
-
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,7 +59,8 @@ int Session::Login(PasswordPrompt prompt) {
     passwordGiven = true;
   } else if (prompt == PasswordPrompt::Always || !storedAccount_) {
     std::string typed;
-    if (engine.userName().empty() && ReadSecretFromTerminal("Username: ", typed, true)) engine.SetCredentials(typed, engine.password());
+    if (engine.userName().empty() && ReadSecretFromTerminal("Username: ", typed, true))
+      engine.SetCredentials(typed, engine.password());
     if (!engine.userName().empty() && ReadSecretFromTerminal("Password: ", typed)) {
       engine.SetCredentials(engine.userName(), typed);
       passwordGiven = true;

@@ -17,45 +17,46 @@ struct WinampOptions {
   std::vector<std::string> only;
 };
 
-const RegisterCommand kWinamp{"winamp", "Upload Winamp's media library playlists",
-  [](CLI::App& command) -> CommandRunner {
-    auto options = std::make_shared<WinampOptions>();
-    command.add_option("--playlists-file", options->playlistsFile,
-                       "Winamp's playlists.xml (found in the Wine prefix otherwise)");
-    command.add_option("--only", options->only, "Upload only the playlists with these titles");
-    return [options](const GlobalOptions& global) {
-      return RunLoggedIn(global, [&](Session& session) {
-        Engine& engine = session.engine();
-        if (!options->playlistsFile.empty()) {
-          engine.SetWinampLocation(std::filesystem::absolute(options->playlistsFile).string());
-        }
-        engine.AnalyzeWinampData();
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(engine.winampLocation(), error)) return kExitFailed;
-        if (!options->only.empty()) {
-          // With no row checked every playlist would go: a title that matches nothing is an error,
-          // never an empty choice.
-          std::string unmatched;
-          for (const std::string& title : options->only) {
+const RegisterCommand kWinamp{
+    "winamp", "Upload Winamp's media library playlists", [](CLI::App& command) -> CommandRunner {
+      auto options = std::make_shared<WinampOptions>();
+      command.add_option("--playlists-file", options->playlistsFile,
+                         "Winamp's playlists.xml (found in the Wine prefix otherwise)");
+      command.add_option("--only", options->only, "Upload only the playlists with these titles");
+      return [options](const GlobalOptions& global) {
+        return RunLoggedIn(global, [&](Session& session) {
+          Engine& engine = session.engine();
+          if (!options->playlistsFile.empty()) {
+            engine.SetWinampLocation(std::filesystem::absolute(options->playlistsFile).string());
+          }
+          engine.AnalyzeWinampData();
+          std::error_code error;
+          if (!std::filesystem::is_regular_file(engine.winampLocation(), error)) return kExitFailed;
+          if (!options->only.empty()) {
+            // With no row checked every playlist would go: a title that matches nothing is an error,
+            // never an empty choice.
+            std::string unmatched;
+            for (const std::string& title : options->only) {
+              const auto& rows = engine.winamp().rows;
+              if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == title; })) {
+                unmatched += (unmatched.empty() ? "\"" : ", \"") + title + "\"";
+              }
+            }
+            if (!unmatched.empty()) {
+              session.ui().ShowErrorMessage("No Winamp playlist titled " + unmatched);
+              return kExitFailed;
+            }
             const auto& rows = engine.winamp().rows;
-            if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.caption == title; })) {
-              unmatched += (unmatched.empty() ? "\"" : ", \"") + title + "\"";
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+              engine.SetWinampPlaylistChecked(
+                  i, std::count(options->only.begin(), options->only.end(), rows[i].caption) > 0);
             }
           }
-          if (!unmatched.empty()) {
-            session.ui().ShowErrorMessage("No Winamp playlist titled " + unmatched);
-            return kExitFailed;
-          }
-          const auto& rows = engine.winamp().rows;
-          for (std::size_t i = 0; i < rows.size(); ++i) {
-            engine.SetWinampPlaylistChecked(i, std::count(options->only.begin(), options->only.end(), rows[i].caption) > 0);
-          }
-        }
-        if (!engine.StartWinampUpload()) return kExitFailed;
-        return RunUploadToEnd(session);
-      });
-    };
-  }};
+          if (!engine.StartWinampUpload()) return kExitFailed;
+          return RunUploadToEnd(session);
+        });
+      };
+    }};
 
 } // namespace
 } // namespace velmora::cli

@@ -1,9 +1,9 @@
 #include "gui/AboutDialog.h"
 
 #include "base/SystemFacts.h"
-#include "service/WebPages.h"
 #include "gui/LinkLabel.h"
 #include "gui/Presenter.h"
+#include "service/WebPages.h"
 
 #include <QHBoxLayout>
 #include <QIcon>
@@ -16,8 +16,7 @@ namespace velmora::gui {
 AboutDialog::AboutDialog(Presenter& presenter, QWidget* parent) : QDialog(parent), presenter_(presenter) {
   setObjectName(QStringLiteral("frmabout"));
   setWindowTitle(QStringLiteral("About"));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(367, 224);
 
   auto* outer = new QVBoxLayout(this);
@@ -41,9 +40,9 @@ AboutDialog::AboutDialog(Presenter& presenter, QWidget* parent) : QDialog(parent
   title->setFont(titleFont);
   right->addWidget(title);
 
-  auto* notice = new QLabel(QStringLiteral(
-      "Copyright (c) Velmora Online. All trademarks belong to their owners, especially iTunes "
-      "(Apple Inc), Winamp (AOL) and Windows Media Player (Microsoft)"));
+  auto* notice = new QLabel(
+      QStringLiteral("Copyright (c) Velmora Online. All trademarks belong to their owners, especially iTunes "
+                     "(Apple Inc), Winamp (AOL) and Windows Media Player (Microsoft)"));
   notice->setObjectName(QStringLiteral("cmp_lbl_about_notice"));
   notice->setTextFormat(Qt::PlainText);
   notice->setWordWrap(true);
@@ -73,12 +72,10 @@ AboutDialog::AboutDialog(Presenter& presenter, QWidget* parent) : QDialog(parent
   outer->addLayout(bottom);
 
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(terms, &LinkLabel::clicked, this, [this] {
-    presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::Terms))));
-  });
-  connect(feedback, &LinkLabel::clicked, this, [this] {
-    presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::Feedback))));
-  });
+  connect(terms, &LinkLabel::clicked, this,
+          [this] { presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::Terms)))); });
+  connect(feedback, &LinkLabel::clicked, this,
+          [this] { presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::Feedback)))); });
 }
 
 } // namespace velmora::gui

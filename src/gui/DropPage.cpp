@@ -40,8 +40,8 @@ DropPage::DropPage(PageContext context, QWidget* parent) : QWidget(parent), cont
 
   auto* playlist = Group(QStringLiteral(" Add to a playlist "));
   auto* playlistLayout = new QVBoxLayout(playlist);
-  playlistLayout->addWidget(Label(QStringLiteral(
-      "Select a playlist or enter the name of a new one to add all uploaded tracks to it")));
+  playlistLayout->addWidget(
+      Label(QStringLiteral("Select a playlist or enter the name of a new one to add all uploaded tracks to it")));
   playlistBox_ = new QComboBox;
   playlistBox_->setObjectName(QStringLiteral("cmp_manually_add_to_plist"));
   playlistBox_->setEditable(true);

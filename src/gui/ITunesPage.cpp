@@ -24,9 +24,9 @@ ITunesPage::ITunesPage(PageContext context, QWidget* parent) : QWidget(parent), 
   layout->setContentsMargins(10, 10, 10, 10);
   layout->setSpacing(10);
 
-  auto* intro = Label(QStringLiteral(
-      "Upload the music of your iTunes library. Analyze the library first, then choose what to "
-      "upload: the playlists you tick below, or everything in the library."));
+  auto* intro =
+      Label(QStringLiteral("Upload the music of your iTunes library. Analyze the library first, then choose what to "
+                           "upload: the playlists you tick below, or everything in the library."));
   intro->setWordWrap(true);
   layout->addWidget(intro);
 
@@ -59,8 +59,9 @@ ITunesPage::ITunesPage(PageContext context, QWidget* parent) : QWidget(parent), 
 
   auto* lists = Group(QStringLiteral(" Playlists in your library "));
   auto* listsLayout = new QVBoxLayout(lists);
-  iTunesPlaylistList_ = CheckList("cmp_lv_itunes_playlists",
-      {QStringLiteral("Name"), QStringLiteral("Items"), QStringLiteral("hashvalues")}, {-1, 90, 0});
+  iTunesPlaylistList_ =
+      CheckList("cmp_lv_itunes_playlists",
+                {QStringLiteral("Name"), QStringLiteral("Items"), QStringLiteral("hashvalues")}, {-1, 90, 0});
   listsLayout->addWidget(iTunesPlaylistList_);
   auto* startRow = new QHBoxLayout;
   startRow->addStretch(1);
@@ -107,7 +108,9 @@ void ITunesPage::onPlaylistItemChanged(QTreeWidgetItem* item) {
   if (row >= 0) passPlaylistChecked(static_cast<std::size_t>(row), item->checkState(0) == Qt::Checked);
 }
 
-void ITunesPage::passPlaylistChecked(std::size_t row, bool checked) { context_.engine.SetITunesPlaylistChecked(row, checked); }
+void ITunesPage::passPlaylistChecked(std::size_t row, bool checked) {
+  context_.engine.SetITunesPlaylistChecked(row, checked);
+}
 
 void ITunesPage::onProgressChanged(ProgressBar bar, qint64 position, qint64 maximum) {
   if (bar == ProgressBar::ITunesAnalyze) SetBar(analyzeBar_, position, maximum);
@@ -123,7 +126,8 @@ void ITunesPage::refreshPlaylists() {
     (tab.selectedPlaylistsOnly ? selectedPlaylistsOnlyRadio_ : wholeLibraryRadio_)->setChecked(true);
   }
   std::vector<ListRow> rows;
-  for (const ITunesPlaylistRow& row : tab.rows) rows.push_back({{Q(row.caption), Q(row.items), QString()}, row.checked});
+  for (const ITunesPlaylistRow& row : tab.rows)
+    rows.push_back({{Q(row.caption), Q(row.items), QString()}, row.checked});
   SyncCheckList(iTunesPlaylistList_, rows);
   itemsAnalyzedLabel_->repaint();
 }

@@ -1,8 +1,8 @@
 #include "gui/LoginDialog.h"
 
-#include "service/WebPages.h"
 #include "gui/LinkLabel.h"
 #include "gui/Presenter.h"
+#include "service/WebPages.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -22,10 +22,10 @@ QLineEdit* Edit(const char* name) {
   auto* edit = new QLineEdit;
   edit->setObjectName(QString::fromLatin1(name));
   edit->setFixedWidth(150); // room for about 18 characters of the dialog's font
-  edit->setStyleSheet(QStringLiteral(
-      "QLineEdit { background-color: #f0f0f0; border: 1px solid #a9afb8; border-radius: 2px;"
-      " padding: 2px 4px; color: black; }"
-      "QLineEdit:focus { border-color: #2f6db5; }"));
+  edit->setStyleSheet(
+      QStringLiteral("QLineEdit { background-color: #f0f0f0; border: 1px solid #a9afb8; border-radius: 2px;"
+                     " padding: 2px 4px; color: black; }"
+                     "QLineEdit:focus { border-color: #2f6db5; }"));
   return edit;
 }
 
@@ -34,8 +34,7 @@ QLineEdit* Edit(const char* name) {
 LoginDialog::LoginDialog(Presenter& presenter, QWidget* parent) : QDialog(parent), presenter_(presenter) {
   setObjectName(QStringLiteral("frmlogin"));
   setWindowTitle(QStringLiteral("Login"));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(639, 309);
   setModal(true);
 
@@ -50,9 +49,9 @@ LoginDialog::LoginDialog(Presenter& presenter, QWidget* parent) : QDialog(parent
   panel->setFrameShadow(QFrame::Sunken);
   panel->setFixedWidth(340);
   panel->setAutoFillBackground(true);
-  panel->setStyleSheet(QStringLiteral(
-      "QFrame#cmp_pnl_login { background-color: white; border: 1px solid #9aa3ad;"
-      " border-radius: 4px; } QLabel { color: #1e1e1e; background: transparent; }"));
+  panel->setStyleSheet(
+      QStringLiteral("QFrame#cmp_pnl_login { background-color: white; border: 1px solid #9aa3ad;"
+                     " border-radius: 4px; } QLabel { color: #1e1e1e; background: transparent; }"));
   auto* form = new QVBoxLayout(panel);
   form->setContentsMargins(22, 18, 22, 18);
   form->setSpacing(6);
@@ -116,12 +115,10 @@ LoginDialog::LoginDialog(Presenter& presenter, QWidget* parent) : QDialog(parent
   userNameEdit_->setFocus();
 
   connect(loginButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(forgot, &LinkLabel::clicked, this, [this] {
-    presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::RequestPassword))));
-  });
-  connect(signup, &LinkLabel::clicked, this, [this] {
-    presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::Signup))));
-  });
+  connect(forgot, &LinkLabel::clicked, this,
+          [this] { presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::RequestPassword)))); });
+  connect(signup, &LinkLabel::clicked, this,
+          [this] { presenter_.openUrl(QUrl(QString::fromStdString(WebPageUrl(WebPage::Signup)))); });
 }
 
 QString LoginDialog::userName() const { return userNameEdit_->text(); }
@@ -166,8 +163,7 @@ void LoginDialog::paintEvent(QPaintEvent*) {
   QFont sub = font();
   p.setFont(sub);
   p.setPen(QColor(255, 255, 255, 190));
-  p.drawText(QRectF(20, 272, 250, 20), Qt::AlignHCenter | Qt::AlignVCenter,
-             QStringLiteral("Your music, everywhere"));
+  p.drawText(QRectF(20, 272, 250, 20), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Your music, everywhere"));
 }
 
 } // namespace velmora::gui

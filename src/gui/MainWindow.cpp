@@ -3,7 +3,6 @@
 
 #include "gui/MainWindow.h"
 
-#include "service/WebPages.h"
 #include "gui/AboutDialog.h"
 #include "gui/DropPage.h"
 #include "gui/ITunesPage.h"
@@ -15,6 +14,7 @@
 #include "gui/UploadStatusWindow.h"
 #include "gui/Widgets.h"
 #include "gui/WinampPage.h"
+#include "service/WebPages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -48,8 +48,8 @@ MainWindow::MainWindow(Presenter& presenter, EngineOptions options, QWidget* par
   setObjectName(QStringLiteral("frmmain"));
   setWindowTitle(QStringLiteral("Velmora Uploader"));
   setWindowIcon(QIcon(QStringLiteral(":/velmora/velmora-uploader.svg")));
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
   setAcceptDrops(true);
 
@@ -83,9 +83,9 @@ MainWindow::MainWindow(Presenter& presenter, EngineOptions options, QWidget* par
   deepAnalysisBadge_->setObjectName(QStringLiteral("cmp_lbl_Deep_analysis"));
   deepAnalysisBadge_->setAlignment(Qt::AlignCenter);
   deepAnalysisBadge_->setContentsMargins(10, 2, 10, 2);
-  deepAnalysisBadge_->setStyleSheet(QStringLiteral(
-      "QLabel#cmp_lbl_Deep_analysis { background-color: #fe9e0e; color: white; font-weight: bold;"
-      " border-radius: 3px; }"));
+  deepAnalysisBadge_->setStyleSheet(
+      QStringLiteral("QLabel#cmp_lbl_Deep_analysis { background-color: #fe9e0e; color: white; font-weight: bold;"
+                     " border-radius: 3px; }"));
   auto* corner = new QWidget;
   auto* cornerLayout = new QHBoxLayout(corner);
   cornerLayout->setContentsMargins(0, 2, 2, 4);
@@ -139,9 +139,9 @@ void MainWindow::buildStatusPanel(QWidget* central) {
   statusPanel_->setFrameShape(QFrame::Panel);
   statusPanel_->setFrameShadow(QFrame::Sunken);
   statusPanel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  statusPanel_->setStyleSheet(QStringLiteral(
-      "QLabel#cmp_pnl_status { background-color: #3b4048; color: #c0c0c0; font-weight: bold;"
-      " border-top: 1px solid #23262b; padding-left: 2px; }"));
+  statusPanel_->setStyleSheet(
+      QStringLiteral("QLabel#cmp_pnl_status { background-color: #3b4048; color: #c0c0c0; font-weight: bold;"
+                     " border-top: 1px solid #23262b; padding-left: 2px; }"));
 }
 
 void MainWindow::buildMenus() {
@@ -248,8 +248,7 @@ void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   // Minimised, the window leaves the taskbar; the tray icon is the way back. Without a tray
   // there would be no way back, so it then stays an ordinary minimised window.
-  if (event->type() == QEvent::WindowStateChange && isMinimized() &&
-      QSystemTrayIcon::isSystemTrayAvailable()) {
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && QSystemTrayIcon::isSystemTrayAvailable()) {
     QTimer::singleShot(0, this, [this] {
       if (isMinimized()) hide();
     });
@@ -369,10 +368,12 @@ void MainWindow::syncTimers() {
   if (w.startTimerEnabled && !startUploadTimer_->isActive()) startUploadTimer_->start();
   if (!w.startTimerEnabled && startUploadTimer_->isActive()) startUploadTimer_->stop();
   if (w.durationTimerEnabled != durationTimer_->isActive()) {
-    if (w.durationTimerEnabled) durationTimer_->start(); else durationTimer_->stop();
+    if (w.durationTimerEnabled) durationTimer_->start();
+    else durationTimer_->stop();
   }
   if (statusWindow_ && w.statusTimerEnabled != statusWindow_->timer()->isActive()) {
-    if (w.statusTimerEnabled) statusWindow_->timer()->start(); else statusWindow_->timer()->stop();
+    if (w.statusTimerEnabled) statusWindow_->timer()->start();
+    else statusWindow_->timer()->stop();
   }
 }
 

@@ -35,8 +35,7 @@ int Presenter::execDialog(QDialog& dialog) { return dialog.exec(); }
 
 void Presenter::openUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
 
-QString Presenter::chooseFile(QWidget* parent, const QString& caption, const QString& start,
-                              const QString& filter) {
+QString Presenter::chooseFile(QWidget* parent, const QString& caption, const QString& start, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, caption, start, filter);
 }
 

@@ -29,8 +29,7 @@ public:
   // Hands a web address to the desktop's browser; the program does not wait for it.
   virtual void openUrl(const QUrl& url);
   // File and folder pickers; empty text when the user cancels.
-  virtual QString chooseFile(QWidget* parent, const QString& caption, const QString& start,
-                             const QString& filter);
+  virtual QString chooseFile(QWidget* parent, const QString& caption, const QString& start, const QString& filter);
   virtual QString chooseFolder(QWidget* parent, const QString& caption, const QString& start);
   // A balloon message from the tray icon, with the error icon when `error`; the desktop shows it
   // for a while and the program does not wait for it.

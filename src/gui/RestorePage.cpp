@@ -47,8 +47,9 @@ RestorePage::RestorePage(PageContext context, QWidget* parent) : QWidget(parent)
   radios->addWidget(selectedPlaylistsRadio);
   radios->addStretch(1);
   sourceLayout->addLayout(radios);
-  restorePlaylistList_ = CheckList("cmp_lb_restore_plists",
-      {QStringLiteral("Name"), QStringLiteral("entrykey"), QStringLiteral("Items")}, {-1, 0, 90});
+  restorePlaylistList_ =
+      CheckList("cmp_lb_restore_plists", {QStringLiteral("Name"), QStringLiteral("entrykey"), QStringLiteral("Items")},
+                {-1, 0, 90});
   sourceLayout->addWidget(restorePlaylistList_);
   layout->addWidget(source, 1);
 
@@ -137,8 +138,8 @@ void RestorePage::onCancelDownloadsClicked() {
 }
 
 void RestorePage::onBrowseClicked() {
-  const QString folder = context_.presenter.chooseFolder(window(), QStringLiteral("Target path for files"),
-                                                         targetPathEdit_->text());
+  const QString folder =
+      context_.presenter.chooseFolder(window(), QStringLiteral("Target path for files"), targetPathEdit_->text());
   if (folder.isEmpty()) return;
   targetPathEdit_->setText(folder);
   passRestoreTarget(folder);
@@ -153,7 +154,9 @@ void RestorePage::passRestoreTarget(const QString& path) { context_.engine.SetRe
 
 void RestorePage::passWholeLibrary(bool whole) { context_.engine.SetRestoreWholeLibrary(whole); }
 
-void RestorePage::passPlaylistChecked(std::size_t row, bool checked) { context_.engine.SetRestorePlaylistChecked(row, checked); }
+void RestorePage::passPlaylistChecked(std::size_t row, bool checked) {
+  context_.engine.SetRestorePlaylistChecked(row, checked);
+}
 
 void RestorePage::onProgressChanged(ProgressBar bar, qint64 position, qint64 maximum) {
   if (bar == ProgressBar::DownloadFile) SetBar(fileBar_, position, maximum);

@@ -9,8 +9,7 @@
 
 namespace velmora::gui {
 
-UiBridge::UiBridge(QWidget& mainWindow, Presenter& presenter)
-    : mainWindow_(mainWindow), presenter_(presenter) {}
+UiBridge::UiBridge(QWidget& mainWindow, Presenter& presenter) : mainWindow_(mainWindow), presenter_(presenter) {}
 
 // Message boxes belong to whichever of the two windows the user is looking at.
 QWidget* UiBridge::messageOwner() const {
@@ -23,13 +22,9 @@ void UiBridge::SetStatusText(const std::string& text) { emit statusTextChanged(Q
 
 void UiBridge::ShowMessage(const std::string& text) { presenter_.showMessage(messageOwner(), Q(text)); }
 
-void UiBridge::ShowErrorMessage(const std::string& text) {
-  presenter_.showErrorMessage(messageOwner(), Q(text));
-}
+void UiBridge::ShowErrorMessage(const std::string& text) { presenter_.showErrorMessage(messageOwner(), Q(text)); }
 
-void UiBridge::ShowErrorDisplay(const std::string& text) {
-  presenter_.showErrorDisplay(messageOwner(), Q(text));
-}
+void UiBridge::ShowErrorDisplay(const std::string& text) { presenter_.showErrorDisplay(messageOwner(), Q(text)); }
 
 void UiBridge::SetProgress(ProgressBar bar, std::int64_t position, std::int64_t maximum) {
   emit progressChanged(bar, position, maximum);
@@ -37,9 +32,7 @@ void UiBridge::SetProgress(ProgressBar bar, std::int64_t position, std::int64_t 
 
 void UiBridge::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void UiBridge::OpenUrl(const std::string& url) {
-  presenter_.openUrl(QUrl(Q(url), QUrl::TolerantMode));
-}
+void UiBridge::OpenUrl(const std::string& url) { presenter_.openUrl(QUrl(Q(url), QUrl::TolerantMode)); }
 
 void UiBridge::ViewChanged(View view) {
   switch (view) {

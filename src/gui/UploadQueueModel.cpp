@@ -22,7 +22,8 @@ void UploadQueueModel::sync(const std::deque<UploadQueueRecord>& records) {
   const int shown = rowCount();
   // The common changes are recognised without walking the whole queue: nothing, or the first
   // record sent.
-  if (count == shown && (count == 0 || (rows_.front().id == records.front().id && rows_.back().id == records.back().id))) {
+  if (count == shown &&
+      (count == 0 || (rows_.front().id == records.front().id && rows_.back().id == records.back().id))) {
     return;
   }
   if (count == shown - 1 && count > 0 && rows_[1].id == records.front().id && rows_.back().id == records.back().id) {
@@ -67,12 +68,10 @@ QVariant UploadQueueModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= ColumnCount) return {};
   switch (role) {
   case Qt::DisplayRole:
-  case Qt::EditRole:
-    return rows_[static_cast<std::size_t>(index.row())].columns[index.column()];
+  case Qt::EditRole: return rows_[static_cast<std::size_t>(index.row())].columns[index.column()];
   case Qt::TextAlignmentRole:
     return static_cast<int>((index.column() == Size ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-  default:
-    return {};
+  default: return {};
   }
 }
 

@@ -20,8 +20,7 @@
 
 namespace velmora::gui {
 
-UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent)
-    : QWidget(parent), context_(std::move(context)) {
+UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget(parent), context_(std::move(context)) {
   setObjectName(QStringLiteral("cmp_ts_status"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(10, 10, 10, 10);
@@ -29,9 +28,9 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent)
 
   uploadDoneBar_ = new QFrame;
   uploadDoneBar_->setObjectName(QStringLiteral("cmp_pnl_upload_done"));
-  uploadDoneBar_->setStyleSheet(QStringLiteral(
-      "QFrame#cmp_pnl_upload_done { background-color: #e3f4e1; border: 1px solid #8cc785;"
-      " border-radius: 3px; }"));
+  uploadDoneBar_->setStyleSheet(
+      QStringLiteral("QFrame#cmp_pnl_upload_done { background-color: #e3f4e1; border: 1px solid #8cc785;"
+                     " border-radius: 3px; }"));
   auto* doneLayout = new QHBoxLayout(uploadDoneBar_);
   doneLayout->setContentsMargins(10, 6, 10, 6);
   QLabel* done = BoldLabel(QStringLiteral("Upload done!"));

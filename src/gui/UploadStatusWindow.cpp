@@ -37,8 +37,8 @@ UploadStatusWindow::UploadStatusWindow(MainWindow& main) : QWidget(nullptr, Qt::
   setObjectName(QStringLiteral("frmupload_status"));
   setWindowTitle(QStringLiteral("Uploading"));
   setWindowIcon(main.windowIcon());
-  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
 
   auto* layout = new QVBoxLayout(this);
@@ -125,9 +125,9 @@ UploadStatusWindow::UploadStatusWindow(MainWindow& main) : QWidget(nullptr, Qt::
   auto* bottom = new QFrame;
   bottom->setObjectName(QStringLiteral("cmp_pnl_bottom"));
   bottom->setFixedHeight(30);
-  bottom->setStyleSheet(QStringLiteral(
-      "QFrame#cmp_pnl_bottom { background-color: #3b4048; border-top: 1px solid #23262b; }"
-      "QLabel { color: #d6d6d6; }"));
+  bottom->setStyleSheet(
+      QStringLiteral("QFrame#cmp_pnl_bottom { background-color: #3b4048; border-top: 1px solid #23262b; }"
+                     "QLabel { color: #d6d6d6; }"));
   auto* bottomLayout = new QHBoxLayout(bottom);
   bottomLayout->setContentsMargins(0, 0, 12, 0);
   statusLabel_ = new QLabel;

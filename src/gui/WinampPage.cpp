@@ -53,8 +53,9 @@ WinampPage::WinampPage(PageContext context, QWidget* parent) : QWidget(parent), 
 
   auto* lists = Group(QStringLiteral(" Winamp Playlists found "));
   auto* listsLayout = new QVBoxLayout(lists);
-  winampPlaylistList_ = CheckList("cmp_lv_winamp_playlists",
-      {QStringLiteral("Name"), QStringLiteral("Items"), QStringLiteral("items")}, {-1, 90, 0});
+  winampPlaylistList_ =
+      CheckList("cmp_lv_winamp_playlists", {QStringLiteral("Name"), QStringLiteral("Items"), QStringLiteral("items")},
+                {-1, 90, 0});
   listsLayout->addWidget(winampPlaylistList_);
   auto* startRow = new QHBoxLayout;
   startRow->addStretch(1);
@@ -74,8 +75,9 @@ WinampPage::WinampPage(PageContext context, QWidget* parent) : QWidget(parent), 
 }
 
 void WinampPage::onBrowseClicked() {
-  const QString file = context_.presenter.chooseFile(window(), QStringLiteral("Winamp Playlists XML File"),
-      locationEdit_->text(), QStringLiteral("Winamp playlists (playlists.xml *.xml);;All files (*)"));
+  const QString file =
+      context_.presenter.chooseFile(window(), QStringLiteral("Winamp Playlists XML File"), locationEdit_->text(),
+                                    QStringLiteral("Winamp playlists (playlists.xml *.xml);;All files (*)"));
   if (file.isEmpty()) return;
   locationEdit_->setText(file);
   passLocation(file);
@@ -99,7 +101,9 @@ void WinampPage::onPlaylistItemChanged(QTreeWidgetItem* item) {
 
 void WinampPage::passLocation(const QString& location) { context_.engine.SetWinampLocation(S(location)); }
 
-void WinampPage::passPlaylistChecked(std::size_t row, bool checked) { context_.engine.SetWinampPlaylistChecked(row, checked); }
+void WinampPage::passPlaylistChecked(std::size_t row, bool checked) {
+  context_.engine.SetWinampPlaylistChecked(row, checked);
+}
 
 void WinampPage::refreshPlaylists() {
   const WinampTab& tab = context_.engine.winamp();

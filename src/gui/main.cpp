@@ -1,7 +1,7 @@
 // velmora-uploader: the desktop window of Velmora Uploader.
 
-#include "gui/Presenter.h"
 #include "gui/MainWindow.h"
+#include "gui/Presenter.h"
 #include "gui/UploaderProgram.h"
 
 #include <QApplication>

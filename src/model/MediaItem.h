@@ -10,17 +10,17 @@ namespace velmora {
 // One collected audio file. Text is UTF-8; all text starts empty and the integers at 0.
 struct MediaItem {
   std::int32_t HashCheckResponse = 0; // the duplicate check's code for HashValue; 0 until it answered
-  std::string Location;   // full path of the file
+  std::string Location;               // full path of the file
   std::string Artist;
   std::string Album;
-  std::string Name;       // title of the track
+  std::string Name; // title of the track
   std::string Genre;
   std::string TrackNo;
-  std::string Bitrate;    // kbit/s
+  std::string Bitrate; // kbit/s
   std::string Year;
   std::int32_t Bpm = 0;
-  std::string Length;     // whole seconds
-  std::string Size;       // bytes, "-1" when the file was not found
+  std::string Length; // whole seconds
+  std::string Size;   // bytes, "-1" when the file was not found
   std::string Rating;
   std::string LastPlayed;
   std::string PlayedTimes;
@@ -37,7 +37,7 @@ using MediaItems = std::vector<MediaItem>;
 // One collected playlist; it owns its lists.
 struct Playlist {
   std::string Name;
-  std::string FilePath;  // Winamp only: the file listing the entries
+  std::string FilePath; // Winamp only: the file listing the entries
   std::int32_t ItemCount = 0;
   std::vector<std::string> HashValues; // hash ids of the taken items, in playlist order
   std::vector<std::string> Locations;  // Winamp only: paths of the taken items

@@ -110,8 +110,7 @@ std::string WriteMediaLibraryFile(const MediaItems& items, SourceNumber source, 
   pugi::xml_document document;
   BuildMediaLibraryDocument(items, ui, document);
   // Written whole under a temporary name and renamed, so no reader ever sees half a file.
-  return WriteExchangeFile("mediaitems_" + std::to_string(source) + ".xml",
-                           Serialize(document, pugi::format_indent));
+  return WriteExchangeFile("mediaitems_" + std::to_string(source) + ".xml", Serialize(document, pugi::format_indent));
 }
 
 std::string MediaItemXml(const MediaItem& item, Ui& ui) {

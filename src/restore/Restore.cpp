@@ -1,11 +1,11 @@
 #include "restore/Restore.h"
 
-#include "base/ShowStatus.h"
 #include "base/FileLock.h"
+#include "base/ShowStatus.h"
 #include "base/SystemFacts.h"
+#include "restore/RestoreAnswers.h"
 #include "service/CallService.h"
 #include "service/DownloadClient.h"
-#include "restore/RestoreAnswers.h"
 #include "service/ServicePlaylists.h"
 #include "store/LocalDatabases.h"
 #include "store/Statements.h"
@@ -28,8 +28,7 @@ namespace velmora {
 // Room for ".mp3" and more within the 255 bytes a file name may have here.
 constexpr std::size_t kMaxNameBytes = 200;
 
-void Restorer::InsertWorkRow(const ListedItem& item, const std::string& playlistKey,
-                   const std::string& playlistName) {
+void Restorer::InsertWorkRow(const ListedItem& item, const std::string& playlistKey, const std::string& playlistName) {
   RunStatement(*databases_.temporary, sql::kInsertDownloadMetaInfo, [&](SQLite::Statement& insert) {
     insert.bind(":handled", 0);
     insert.bind(":entrykey", item.entryKey);
@@ -50,11 +49,9 @@ void Restorer::MoveTotalBar() {
   ui().SetProgress(ProgressBar::DownloadTotal, state.totalPosition, state.totalMaximum);
 }
 
-void Restorer::ShowServiceError(const std::string& status, const std::string& prefix,
-                      const ServiceReply& result) {
+void Restorer::ShowServiceError(const std::string& status, const std::string& prefix, const ServiceReply& result) {
   ShowStatus(ui(), status);
-  ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " +
-                               result.ErrorMessage + ")");
+  ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " + result.ErrorMessage + ")");
 }
 
 // Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
@@ -66,13 +63,12 @@ static std::string CutUtf8(const std::string& text, std::size_t bytes) {
 }
 
 std::optional<Restorer::Row> Restorer::NextUnhandledRow() {
-  return RunStatement(*databases_.temporary, sql::kSelectUnhandledDownloads,
-                      [](SQLite::Statement& select) -> std::optional<Row> {
-                        if (!select.executeStep()) return std::nullopt;
-                        return Row{select.getColumn("entrykey").getString(),
-                                   select.getColumn("playlistname").getString(),
-                                   select.getColumn("displayname").getString()};
-                      });
+  return RunStatement(
+      *databases_.temporary, sql::kSelectUnhandledDownloads, [](SQLite::Statement& select) -> std::optional<Row> {
+        if (!select.executeStep()) return std::nullopt;
+        return Row{select.getColumn("entrykey").getString(), select.getColumn("playlistname").getString(),
+                   select.getColumn("displayname").getString()};
+      });
 }
 
 void Restorer::MarkHandled(const std::string& entryKey) {
@@ -195,8 +191,9 @@ void Restorer::LoadLibraryInformation() {
   LoadPlaylists(service_, playlists_);
   state.analyzeEnabled = false;
   ui().ViewChanged(View::RestoreLog);
-  ui().ShowMessage("Please select which playlists you want to restore (or the whole library) "
-                          "and click on \"Restore\"");
+  ui().ShowMessage(
+      "Please select which playlists you want to restore (or the whole library) "
+      "and click on \"Restore\"");
 }
 
 void Restorer::ListPlaylistItems(const std::string& playlistName, const std::string& playlistKey) {

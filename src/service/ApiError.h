@@ -9,8 +9,7 @@ namespace velmora {
 // with an HTTP error status, or the body is not a readable answer envelope.
 class ApiError : public std::runtime_error {
 public:
-  explicit ApiError(const std::string& what, int httpStatus = 0)
-      : std::runtime_error(what), httpStatus_(httpStatus) {}
+  explicit ApiError(const std::string& what, int httpStatus = 0) : std::runtime_error(what), httpStatus_(httpStatus) {}
   // The HTTP status of an error answer; 0 when no answer arrived or it was not the problem.
   int httpStatus() const { return httpStatus_; }
 

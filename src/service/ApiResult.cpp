@@ -17,8 +17,7 @@ namespace {
 // is empty or starts with a nested element. Text split by a comment yields only its first piece.
 bool FirstChildText(const pugi::xml_node& element, std::string& text) {
   const pugi::xml_node first = element.first_child();
-  if (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata &&
-      first.type() != pugi::node_comment) {
+  if (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata && first.type() != pugi::node_comment) {
     return false;
   }
   text = first.value();
@@ -58,8 +57,7 @@ std::string SaveResponseFile(const std::string& text) {
   const std::string path = RunFolder() + "tmp_" + NewGuidString() + ".xml";
   const std::string lines = WithCrLfLines(text);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(path.c_str(), "wbx"), &std::fclose};
-  if (!file || std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size() ||
-      std::fflush(file.get()) != 0) {
+  if (!file || std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size() || std::fflush(file.get()) != 0) {
     throw std::runtime_error("Cannot write the response file " + path);
   }
   return path;

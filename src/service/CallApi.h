@@ -24,5 +24,4 @@ std::string ServerBaseUrl(const std::string& firstArgument);
 // A method containing "http" is a complete address; anything else is base + "/api/rest/" + method.
 std::string RequestUrl(const std::string& baseUrl, const std::string& method);
 
-
 } // namespace velmora

@@ -14,7 +14,7 @@
 namespace velmora {
 
 ServiceReply ServiceClient::Call(const std::string& method, FormData form, bool progress,
-                                  const std::string& failureMessage) {
+                                 const std::string& failureMessage) {
   ServiceReply data;
   try {
     HttpReply response;
@@ -40,8 +40,7 @@ void LoadAnswerDocument(pugi::xml_document& document, const std::string& purpose
       throw std::runtime_error("Cannot write the answer file " + path);
     }
   }
-  const pugi::xml_parse_result parsed =
-      document.load_file(path.c_str(), pugi::parse_default | pugi::parse_comments);
+  const pugi::xml_parse_result parsed = document.load_file(path.c_str(), pugi::parse_default | pugi::parse_comments);
   if (!parsed) throw ApiError(std::string("The answer is not XML: ") + parsed.description());
 }
 

@@ -8,9 +8,15 @@
 
 namespace velmora::curl {
 
-struct EasyDeleter { void operator()(CURL* handle) const { curl_easy_cleanup(handle); } };
-struct MimeDeleter { void operator()(curl_mime* mime) const { curl_mime_free(mime); } };
-struct ListDeleter { void operator()(curl_slist* list) const { curl_slist_free_all(list); } };
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MimeDeleter {
+  void operator()(curl_mime* mime) const { curl_mime_free(mime); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using Mime = std::unique_ptr<curl_mime, MimeDeleter>;
 using List = std::unique_ptr<curl_slist, ListDeleter>;

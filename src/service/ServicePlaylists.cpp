@@ -42,10 +42,16 @@ std::string SafeFileName(const std::string& text) {
   safe.reserve(text.size());
   for (char c : text) {
     switch (c) {
-    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
-      break;
-    default:
-      safe += c;
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|': break;
+    default: safe += c;
     }
   }
   return safe;

@@ -15,11 +15,11 @@ namespace velmora {
 
 // One row of the restore tab's playlist list.
 struct ServicePlaylistRow {
-  std::string caption;  // SafeFileName(name): also the playlist's restore folder
+  std::string caption; // SafeFileName(name): also the playlist's restore folder
   std::string entryKey;
-  std::string items;    // item count, filled when the playlist's items are listed
+  std::string items; // item count, filled when the playlist's items are listed
   bool checked = true;
-  std::string name;     // the name as the service spells it
+  std::string name; // the name as the service spells it
 };
 
 // The text without the nine characters no file name may hold: " * / : < > ? \ |.

@@ -32,9 +32,7 @@ namespace {
 
 void Changed(Ui& ui) { ui.ViewChanged(View::ITunesPlaylists); }
 
-bool IsListedKind(int kind) {
-  return kind == itunes::kPlaylistKindLibrary || kind == itunes::kPlaylistKindUser;
-}
+bool IsListedKind(int kind) { return kind == itunes::kPlaylistKindLibrary || kind == itunes::kPlaylistKindUser; }
 
 void CollectSelectedPlaylists(ITunesTab& tab, Collection& found, const SourceTools& tools,
                               const itunes::Application& app) {
@@ -77,8 +75,7 @@ void CollectSelectedPlaylists(ITunesTab& tab, Collection& found, const SourceToo
   }
 }
 
-void CollectWholeLibrary(ITunesTab& tab, Collection& found, const SourceTools& tools,
-                         const itunes::Application& app) {
+void CollectWholeLibrary(ITunesTab& tab, Collection& found, const SourceTools& tools, const itunes::Application& app) {
   const auto tracks = app.LibraryPlaylist()->Tracks();
   const int count = tracks->Count();
   tools.ui.SetProgress(ProgressBar::ITunesAnalyze, 0, count);

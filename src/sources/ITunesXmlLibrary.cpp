@@ -51,8 +51,8 @@ std::string LocalDateText(const char* isoUtc) {
   std::tm local{};
   localtime_r(&when, &local);
   char text[64];
-  const char* format = (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0)
-                           ? "%Y-%m-%d" : "%Y-%m-%d %H:%M:%S";
+  const char* format =
+      (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0) ? "%Y-%m-%d" : "%Y-%m-%d %H:%M:%S";
   std::strftime(text, sizeof text, format, &local);
   return text;
 }
@@ -170,9 +170,7 @@ public:
   explicit XmlPlaylist(std::shared_ptr<const PlaylistData> data) : data_(std::move(data)) {}
   std::string Name() const override { return data_->name; }
   int Kind() const override { return data_->kind; }
-  std::shared_ptr<const TrackCollection> Tracks() const override {
-    return std::make_shared<XmlTrackCollection>(data_);
-  }
+  std::shared_ptr<const TrackCollection> Tracks() const override { return std::make_shared<XmlTrackCollection>(data_); }
 
 private:
   std::shared_ptr<const PlaylistData> data_;
@@ -200,9 +198,7 @@ public:
   XmlApplication(std::shared_ptr<const PlaylistData> library,
                  std::vector<std::shared_ptr<const PlaylistData>> playlists)
       : library_(std::move(library)), playlists_(std::move(playlists)) {}
-  std::shared_ptr<const Playlist> LibraryPlaylist() const override {
-    return std::make_shared<XmlPlaylist>(library_);
-  }
+  std::shared_ptr<const Playlist> LibraryPlaylist() const override { return std::make_shared<XmlPlaylist>(library_); }
   std::shared_ptr<const Source> LibrarySource() const override {
     return std::make_shared<XmlPlaylistCollection>(playlists_);
   }

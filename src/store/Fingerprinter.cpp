@@ -2,8 +2,8 @@
 
 #include "base/ShowStatus.h"
 #include "store/LocalDatabases.h"
-#include "store/Statements.h"
 #include "store/Sha1.h"
+#include "store/Statements.h"
 
 #include <SQLiteCpp/Statement.h>
 
@@ -36,8 +36,7 @@ std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::strin
   });
 }
 
-void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId,
-                 const FileFacts& facts) {
+void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
   ExecStatement(meta, "begin transaction");
   try {
     RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
@@ -53,7 +52,10 @@ void StoreHashId(SQLite::Database& meta, const std::string& key, const std::stri
     });
     ExecStatement(meta, "commit transaction");
   } catch (...) {
-    try { meta.exec("rollback transaction"); } catch (...) {}
+    try {
+      meta.exec("rollback transaction");
+    } catch (...) {
+    }
     throw;
   }
 }

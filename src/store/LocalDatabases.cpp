@@ -35,13 +35,11 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
   const int flags = SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE;
   LocalDatabases dbs;
   dbs.temporary = std::make_unique<SQLite::Database>(runFolder + "tmp_Velmora.db", flags);
-  dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags,
-                                                kSharedDatabaseBusyTimeoutMs);
+  dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags, kSharedDatabaseBusyTimeoutMs);
 
   SQLite::Database& temporary = *dbs.temporary;
   ExecStatement(temporary, "begin transaction");
-  for (const char* statement : {sql::kCreateWinampLookup, sql::kCreateDownloadMetaInfo,
-                                sql::kClearDownloadMetaInfo}) {
+  for (const char* statement : {sql::kCreateWinampLookup, sql::kCreateDownloadMetaInfo, sql::kClearDownloadMetaInfo}) {
     ExecStatement(temporary, statement);
     ExecStatement(temporary, "commit transaction");
     ExecStatement(temporary, "begin transaction");
@@ -61,7 +59,10 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
     if (!columns.count("filemtime")) ExecStatement(meta, sql::kAddKnownHashFileTime);
     ExecStatement(meta, "commit transaction");
   } catch (...) {
-    try { meta.exec("rollback transaction"); } catch (...) {}
+    try {
+      meta.exec("rollback transaction");
+    } catch (...) {
+    }
     throw;
   }
   return dbs;

@@ -24,17 +24,14 @@ inline constexpr const char* kCreateTrimmedLocationIndex =
 // written by an earlier version gets these columns at set-up; its rows hold NULL there and are
 // taken as misses, so each such file is hashed once more and its row replaced.
 inline constexpr const char* kKnownHashColumns = "SELECT name FROM pragma_table_info(?);";
-inline constexpr const char* kAddKnownHashFileSize =
-    "ALTER TABLE knownfilehashvalues ADD COLUMN filesize integer;";
-inline constexpr const char* kAddKnownHashFileTime =
-    "ALTER TABLE knownfilehashvalues ADD COLUMN filemtime integer;";
+inline constexpr const char* kAddKnownHashFileSize = "ALTER TABLE knownfilehashvalues ADD COLUMN filesize integer;";
+inline constexpr const char* kAddKnownHashFileTime = "ALTER TABLE knownfilehashvalues ADD COLUMN filemtime integer;";
 
 // Fingerprint cache. A location's row is replaced by deleting every row for it, then inserting,
 // in one transaction.
 inline constexpr const char* kSelectKnownHash =
     "SELECT hashid,location,filesize,filemtime FROM knownfilehashvalues WHERE trim(location) = :location ;";
-inline constexpr const char* kDeleteKnownHash =
-    "DELETE FROM knownfilehashvalues WHERE trim(location) = :location ;";
+inline constexpr const char* kDeleteKnownHash = "DELETE FROM knownfilehashvalues WHERE trim(location) = :location ;";
 inline constexpr const char* kInsertKnownHash =
     "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES "
     "(:hashid,:location,:filesize,:filemtime);";
@@ -43,8 +40,7 @@ inline constexpr const char* kInsertKnownHash =
 inline constexpr const char* kInsertDownloadMetaInfo =
     "INSERT INTO downloadmetainfo (handled, entrykey,displayname,playlistkey,playlistname) VALUES "
     "(:handled,:entrykey,:displayname,:playlistkey,:playlistname);";
-inline constexpr const char* kSelectUnhandledDownloads =
-    "SELECT * FROM downloadmetainfo WHERE handled = 0 LIMIT 10";
+inline constexpr const char* kSelectUnhandledDownloads = "SELECT * FROM downloadmetainfo WHERE handled = 0 LIMIT 10";
 inline constexpr const char* kMarkDownloadHandled =
     "UPDATE downloadmetainfo SET handled = 1 WHERE entrykey = :entrykey;";
 // What a restore left undone (the command line's exit code).

@@ -15,8 +15,8 @@ public:
   Id3v1Reader() { Clear(); }
 
   // Reads the tag from the last 128 bytes of the stream (it positions the stream itself).
-  // TagResult::Ok, TagResult::ReadError (shorter than 128 bytes), TagResult::NoTag (no "TAG"), or TagResult::Failed with ErrorText()
-  // set when the stream reported an error. Every read starts from the cleared state.
+  // TagResult::Ok, TagResult::ReadError (shorter than 128 bytes), TagResult::NoTag (no "TAG"), or TagResult::Failed
+  // with ErrorText() set when the stream reported an error. Every read starts from the cleared state.
   TagResult ReadTag(TagStream& stream);
 
   // The getters give what the last read stored; meaningful when TagPresent() is true.

@@ -14,9 +14,9 @@ namespace {
 
 // Frame ids per field (artist, title, album, year, genre, track) and major version 2, 3, 4.
 constexpr const char* kFrameIds[3][6] = {
-  {"TP1", "TT2", "TAL", "TYE", "TCO", "TRK"},
-  {"TPE1", "TIT2", "TALB", "TYER", "TCON", "TRCK"},
-  {"TPE1", "TIT2", "TALB", "TDRC", "TCON", "TRCK"},
+    {"TP1", "TT2", "TAL", "TYE", "TCO", "TRK"},
+    {"TPE1", "TIT2", "TALB", "TYER", "TCON", "TRCK"},
+    {"TPE1", "TIT2", "TALB", "TDRC", "TCON", "TRCK"},
 };
 
 // Four 7-bit groups, most significant first. The bytes are used whole: a set top bit is kept,
@@ -46,21 +46,18 @@ std::string DecodeID3v2Text(const unsigned char* data, std::size_t size) {
   const unsigned char* text = data + 1;
   const std::size_t n = size - 1;
   switch (encoding) {
-  case 0:
-    return TrimControl(Windows1252ToUtf8(text, n));
+  case 0: return TrimControl(Windows1252ToUtf8(text, n));
   case 1: {
     if (n < 4) return {};
     const bool bigEndian = text[0] == 0xFE && text[1] == 0xFF;
     return TrimControl(Utf16ToUtf8(text + 2, n / 2 - 1, bigEndian));
   }
-  case 2:
-    return TrimControl(Utf16ToUtf8(text, n / 2, true));
+  case 2: return TrimControl(Utf16ToUtf8(text, n / 2, true));
   case 3: {
     const std::string_view utf8(reinterpret_cast<const char*>(text), n);
     return IsWellFormedUtf8(utf8) ? TrimControl(utf8) : std::string();
   }
-  default:
-    return {};
+  default: return {};
   }
 }
 

@@ -12,8 +12,8 @@
 namespace velmora {
 
 struct Id3v2Frame {
-  std::string id;               // 3 characters (version 2) or 4
-  std::int32_t dataSize = 0;    // as stored; 0 or below means no data
+  std::string id;                    // 3 characters (version 2) or 4
+  std::int32_t dataSize = 0;         // as stored; 0 or below means no data
   std::vector<unsigned char> header; // the 6 or 10 header bytes
   std::vector<unsigned char> data;   // dataSize bytes, empty when dataSize is 0 or below
 };
@@ -25,8 +25,9 @@ public:
   Id3v2Reader() { Clear(); }
 
   // Reads the tag from the start of the stream. The result of the header step (TagResult::ReadError,
-  // TagResult::NoTag, TagResult::InvalidHeader) or, once a tag is present, of the frame step (TagResult::Ok, TagResult::ReadError).
-  // TagResult::Failed with ErrorText() set when the stream reported an error; what was read before stays.
+  // TagResult::NoTag, TagResult::InvalidHeader) or, once a tag is present, of the frame step (TagResult::Ok,
+  // TagResult::ReadError). TagResult::Failed with ErrorText() set when the stream reported an error; what was read
+  // before stays.
   TagResult ReadTag(TagStream& stream);
 
   bool TagPresent() const { return tagPresent_; }

@@ -9,17 +9,17 @@ namespace {
 
 // kbit/s by bit rate index: MPEG-1 Layers I, II, III; MPEG-2/2.5 Layer I; MPEG-2/2.5 Layers II and III.
 constexpr int kBitrates[5][16] = {
-  {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, -1},
-  {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, -1},
-  {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, -1},
-  {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, -1},
-  {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1},
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, -1},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, -1},
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, -1},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, -1},
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1},
 };
 
 constexpr int kSampleRates[3][3] = {
-  {44100, 48000, 32000}, // MPEG-1
-  {22050, 24000, 16000}, // MPEG-2
-  {11025, 12000, 8000},  // MPEG-2.5
+    {44100, 48000, 32000}, // MPEG-1
+    {22050, 24000, 16000}, // MPEG-2
+    {11025, 12000, 8000},  // MPEG-2.5
 };
 
 constexpr std::size_t kWindow = 512;
@@ -80,8 +80,7 @@ MpegFrameHeader ParseMpegFrameHeader(const unsigned char* b) {
   return h;
 }
 
-bool MpegReader::Measure(const MpegFrameHeader& first, std::int64_t position, bool hasXing,
-                        std::uint32_t frames) {
+bool MpegReader::Measure(const MpegFrameHeader& first, std::int64_t position, bool hasXing, std::uint32_t frames) {
   std::int64_t audioBytes;
   std::uint16_t bitrate;
   if (hasXing) {
@@ -154,14 +153,12 @@ TagResult MpegReader::Search(TagStream& stream) {
 
     // The Xing header counts only when the bytes at hand hold it whole: the window when it covers
     // the candidate frame and the next header, else the candidate frame and 4 bytes.
-    const std::int64_t atHandEnd =
-        second + 4 <= windowEnd() ? windowEnd() : second + 4;
+    const std::int64_t atHandEnd = second + 4 <= windowEnd() ? windowEnd() : second + 4;
     const std::int64_t xing = c + XingOffset(first);
     bool hasXing = false;
     std::uint32_t frames = 0;
     unsigned char header[12];
-    if (xing + 12 <= atHandEnd && bytesAt(xing, header, sizeof header) &&
-        std::memcmp(header, "Xing", 4) == 0) {
+    if (xing + 12 <= atHandEnd && bytesAt(xing, header, sizeof header) && std::memcmp(header, "Xing", 4) == 0) {
       hasXing = true;
       if (BigEndian32(header + 4) & 1) frames = BigEndian32(header + 8);
     }

@@ -62,8 +62,7 @@ private:
 // Bytes owned by the caller; they must outlive the stream.
 class MemoryTagStream : public TagStream {
 public:
-  MemoryTagStream(const void* data, std::size_t size)
-      : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+  MemoryTagStream(const void* data, std::size_t size) : data_(static_cast<const unsigned char*>(data)), size_(size) {}
   explicit MemoryTagStream(const std::string& bytes) : MemoryTagStream(bytes.data(), bytes.size()) {}
 
   std::int64_t Size() const override { return static_cast<std::int64_t>(size_); }

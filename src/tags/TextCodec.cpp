@@ -5,10 +5,9 @@ namespace {
 
 // Windows-1252 bytes 0x80 to 0x9F.
 constexpr char16_t kHighControls[32] = {
-  0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 } // namespace
@@ -71,18 +70,29 @@ bool IsWellFormedUtf8(std::string_view text) {
   std::size_t i = 0;
   while (i < n) {
     const unsigned char b = s[i];
-    if (b < 0x80) { ++i; continue; }
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
     std::size_t length;
     unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
     if (b >= 0xC2 && b <= 0xDF) length = 2;
-    else if (b == 0xE0) { length = 3; low = 0xA0; }
-    else if (b >= 0xE1 && b <= 0xEC) length = 3;
-    else if (b == 0xED) { length = 3; high = 0x9F; }
-    else if (b >= 0xEE && b <= 0xEF) length = 3;
-    else if (b == 0xF0) { length = 4; low = 0x90; }
-    else if (b >= 0xF1 && b <= 0xF3) length = 4;
-    else if (b == 0xF4) { length = 4; high = 0x8F; }
-    else return false;
+    else if (b == 0xE0) {
+      length = 3;
+      low = 0xA0;
+    } else if (b >= 0xE1 && b <= 0xEC) length = 3;
+    else if (b == 0xED) {
+      length = 3;
+      high = 0x9F;
+    } else if (b >= 0xEE && b <= 0xEF) length = 3;
+    else if (b == 0xF0) {
+      length = 4;
+      low = 0x90;
+    } else if (b >= 0xF1 && b <= 0xF3) length = 4;
+    else if (b == 0xF4) {
+      length = 4;
+      high = 0x8F;
+    } else return false;
     if (n - i < length) return false;
     if (s[i + 1] < low || s[i + 1] > high) return false;
     for (std::size_t k = 2; k < length; ++k)

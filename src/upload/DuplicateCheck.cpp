@@ -1,9 +1,9 @@
 #include "upload/DuplicateCheck.h"
 
 #include "base/ShowStatus.h"
-#include "upload/UploadPipeline.h"
 #include "base/WorkFolder.h"
 #include "service/CallService.h"
+#include "upload/UploadPipeline.h"
 
 #include <pugixml.hpp>
 

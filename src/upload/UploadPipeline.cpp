@@ -1,10 +1,10 @@
 #include "upload/UploadPipeline.h"
 
-#include "service/WebPages.h"
-#include "base/WorkFolder.h"
-#include "service/CallApi.h"
 #include "base/ShowStatus.h"
+#include "base/WorkFolder.h"
 #include "model/MediaLibraryFile.h"
+#include "service/CallApi.h"
+#include "service/WebPages.h"
 
 #include <algorithm>
 #include <cctype>
@@ -77,8 +77,8 @@ bool UploadPipeline::MayStartRun() {
   return false;
 }
 
-bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source, const std::vector<std::string>& filter,
-                                      const std::string& playlistName) {
+bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source,
+                                      const std::vector<std::string>& filter, const std::string& playlistName) {
   if (!MayStartRun()) return false;
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
   bool copied = false;

@@ -12,16 +12,16 @@ std::uint64_t UploadQueue::Append(UploadQueueRecord record) {
 
 bool UploadQueue::Remove(std::uint64_t id) {
   // The loop removes the record it just sent, which is nearly always the first.
-  const auto it = std::find_if(records_.begin(), records_.end(),
-                               [id](const UploadQueueRecord& r) { return r.id == id; });
+  const auto it =
+      std::find_if(records_.begin(), records_.end(), [id](const UploadQueueRecord& r) { return r.id == id; });
   if (it == records_.end()) return false;
   records_.erase(it);
   return true;
 }
 
 const UploadQueueRecord* UploadQueue::Find(std::uint64_t id) const {
-  const auto it = std::find_if(records_.begin(), records_.end(),
-                               [id](const UploadQueueRecord& r) { return r.id == id; });
+  const auto it =
+      std::find_if(records_.begin(), records_.end(), [id](const UploadQueueRecord& r) { return r.id == id; });
   return it == records_.end() ? nullptr : &*it;
 }
 

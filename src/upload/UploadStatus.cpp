@@ -3,8 +3,7 @@
 namespace velmora {
 
 std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
-                                          std::int64_t elapsedSeconds, int itemsStarted,
-                                          int queueCountAtStart) {
+                                          std::int64_t elapsedSeconds, int itemsStarted, int queueCountAtStart) {
   if (elapsedSeconds <= 0) return std::nullopt;
   // The window shows the speed as a 32-bit number; a run never gets near its limit.
   const auto speed = static_cast<std::int32_t>((shownUploadedBytes / 1024) / elapsedSeconds);
@@ -19,8 +18,8 @@ std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::
   if (hours > 0) timeLeft = std::to_string(hours) + " hours ";
   timeLeft += std::to_string(minutes) + " min " + std::to_string(seconds) + " sec";
 
-  return "     Speed: " + std::to_string(speed) + " kb/sec  |  Uploaded: " + std::to_string(itemsStarted) +
-         " / " + std::to_string(queueCountAtStart) + "  |  Time left: " + timeLeft;
+  return "     Speed: " + std::to_string(speed) + " kb/sec  |  Uploaded: " + std::to_string(itemsStarted) + " / " +
+         std::to_string(queueCountAtStart) + "  |  Time left: " + timeLeft;
 }
 
 namespace {

@@ -34,8 +34,8 @@ struct UploadStatusWindow {
 // How an upload run ended, as a short notice for a user who does not have the window in view
 // (View::RunEnded; the window shows it from the tray when it is hidden).
 struct RunEndNotice {
-  std::string title;  // "Upload done!", or "Upload stopped" when an error ended the run
-  std::string text;   // the run's counts, or the error that ended it
+  std::string title; // "Upload done!", or "Upload stopped" when an error ended the run
+  std::string text;  // the run's counts, or the error that ended it
   bool error = false;
 };
 
@@ -55,7 +55,6 @@ RunEndNotice FailedRunNotice(const std::string& error);
 // being handled. All divisions truncate toward zero; a negative `bytesLeft` (form overhead and
 // answers count as moved bytes) gives zero or negative minutes and seconds.
 std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
-                                          std::int64_t elapsedSeconds, int itemsStarted,
-                                          int queueCountAtStart);
+                                          std::int64_t elapsedSeconds, int itemsStarted, int queueCountAtStart);
 
 } // namespace velmora

@@ -1,12 +1,12 @@
 // performLogin and Logout move between the login states with their exact message texts, stored
 // settings and opened web pages.
 
-#include "app/Engine.h"
-#include "app/Settings.h"
-#include "service/WebPages.h"
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/Engine.h"
+#include "app/Settings.h"
+#include "service/WebPages.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,10 @@ namespace {
 using test::Envelope;
 using test::HttpAnswer;
 
-const std::string kPlaylists = HttpAnswer(200, Envelope("true", "0", "",
-    "<items><item><name>Road: trip</name><entrykey>k1</entrykey><dynamic>0</dynamic>"
-    "<username>ALICE</username></item></items>"));
+const std::string kPlaylists =
+    HttpAnswer(200, Envelope("true", "0", "",
+                             "<items><item><name>Road: trip</name><entrykey>k1</entrykey><dynamic>0</dynamic>"
+                             "<username>ALICE</username></item></items>"));
 
 class LoginTest : public test::TempHomeTest {
 protected:
@@ -53,8 +54,7 @@ TEST_F(LoginTest, AcceptedCredentialsLoadPlaylistsAndNameTheUserInTheCaption) {
   EXPECT_TRUE(engine().Login());
   EXPECT_TRUE(engine().IsLoggedIn());
   EXPECT_EQ(StatusLines(), (std::vector<std::string>{"     Trying to connect to server ...",
-                                                      "     Loading playlists ...",
-                                                      "     Logged in successfully"}));
+                                                     "     Loading playlists ...", "     Logged in successfully"}));
   EXPECT_EQ(engine().Caption(), "Velmora Uploader (alice)");
   EXPECT_NE(std::find(ui.viewChanges.begin(), ui.viewChanges.end(), View::Caption), ui.viewChanges.end());
   ASSERT_EQ(engine().servicePlaylists().rows.size(), 1u);

@@ -20,9 +20,7 @@ using test::TempHomeTest;
 
 class SettingsTest : public TempHomeTest {};
 
-TEST_F(SettingsTest, MissingFileReadsAsEmptyValues) {
-  EXPECT_EQ(LoadSettings(), StoredSettings{});
-}
+TEST_F(SettingsTest, MissingFileReadsAsEmptyValues) { EXPECT_EQ(LoadSettings(), StoredSettings{}); }
 
 TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
   SaveSettings({"alice", "secret", "", ""});
@@ -34,8 +32,7 @@ TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
 }
 
 TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
-  const StoredSettings written{" al=ice ", "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml",
-                               "C:\\restore ü"};
+  const StoredSettings written{" al=ice ", "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml", "C:\\restore ü"};
   SaveSettings(written);
   EXPECT_EQ(LoadSettings(), written);
 
@@ -55,8 +52,9 @@ TEST_F(SettingsTest, LongValuesRoundTripWhole) {
 }
 
 TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
-  test::WriteFile(SettingsFilePath(), "[Velmora Online]\nusername=bob\nthis line is garbage\n"
-                                      "  password=pw\nRestorePath=/r;x #y\n");
+  test::WriteFile(SettingsFilePath(),
+                  "[Velmora Online]\nusername=bob\nthis line is garbage\n"
+                  "  password=pw\nRestorePath=/r;x #y\n");
   EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y"}));
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));
   EXPECT_EQ(LoadSettings(), StoredSettings{});

@@ -25,8 +25,8 @@ TEST_F(HashCommandTest, MatchesSha1sumForEmptyNonAsciiAndLargeFiles) {
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
   test::WriteFile(large, bytes);
 
-  const std::string args = test::ShellQuote(empty.string()) + " " + test::ShellQuote(named.string()) +
-                           " " + test::ShellQuote(large.string());
+  const std::string args = test::ShellQuote(empty.string()) + " " + test::ShellQuote(named.string()) + " " +
+                           test::ShellQuote(large.string());
   const auto expected = test::RunCommand("sha1sum " + args);
   ASSERT_EQ(expected.exitCode, 0);
   const auto first = Velmora("hash " + args);
@@ -46,22 +46,20 @@ TEST_F(HashCommandTest, ARelativePathNamesTheFileInTheCurrentFolder) {
     return test::RunCommand("cd " + test::ShellQuote((files() / folder).string()) + " && " +
                             test::ShellQuote(VELMORA_CLI_PATH) + " hash song.mp3");
   };
-  EXPECT_EQ(hashIn("one").out, test::RunCommand("cd " + test::ShellQuote((files() / "one").string()) +
-                                                " && sha1sum song.mp3").out);
+  EXPECT_EQ(hashIn("one").out,
+            test::RunCommand("cd " + test::ShellQuote((files() / "one").string()) + " && sha1sum song.mp3").out);
   const auto second = hashIn("two");
-  EXPECT_EQ(second.out, test::RunCommand("cd " + test::ShellQuote((files() / "two").string()) +
-                                         " && sha1sum song.mp3").out);
+  EXPECT_EQ(second.out,
+            test::RunCommand("cd " + test::ShellQuote((files() / "two").string()) + " && sha1sum song.mp3").out);
   EXPECT_NE(second.err.find("Deep analysis of " + (files() / "two" / "song.mp3").string()), std::string::npos)
       << second.err;
 }
 
 TEST_F(HashCommandTest, UnreadableFilesPrintInvalidHashValueAndFail) {
   const auto missing = files() / "missing.mp3";
-  const auto result = Velmora("hash " + test::ShellQuote(missing.string()) + " " +
-                              test::ShellQuote(files().string()));
+  const auto result = Velmora("hash " + test::ShellQuote(missing.string()) + " " + test::ShellQuote(files().string()));
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.out, "invalidhashvalue  " + missing.string() + "\ninvalidhashvalue  " +
-                            files().string() + "\n");
+  EXPECT_EQ(result.out, "invalidhashvalue  " + missing.string() + "\ninvalidhashvalue  " + files().string() + "\n");
 }
 
 TEST_F(HashCommandTest, RemovesTmpFilesAndKeepsTheCache) {

@@ -1,4 +1,5 @@
-// `velmora inspect` prints, for MP3 files an encoder made, the media library document with the values the tags and frames hold, and stays calm on broken files.
+// `velmora inspect` prints, for MP3 files an encoder made, the media library document with the values the tags and
+// frames hold, and stays calm on broken files.
 
 #include "TempHome.h"
 #include "store/Sha1.h"
@@ -32,9 +33,9 @@ protected:
 
   std::string Encode(const std::string& name, const std::string& options) {
     const auto out = files() / name;
-    const auto result = test::RunCommand("lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian " +
-                                         options + " " + test::ShellQuote((files() / "tone.raw").string()) +
-                                         " " + test::ShellQuote(out.string()));
+    const auto result =
+        test::RunCommand("lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian " + options + " " +
+                         test::ShellQuote((files() / "tone.raw").string()) + " " + test::ShellQuote(out.string()));
     EXPECT_EQ(result.exitCode, 0) << result.err;
     return out.string();
   }
@@ -79,12 +80,12 @@ TEST_F(InspectCommandTest, DescribesEncodedFilesOfEveryMpegVersion) {
     bool vbr;
   };
   const Expected expected[] = {
-    {cbr, "128", "44100", "Tone Title", "Tone Artist", "2001", "3", "Rock", false},
-    {v1, "192", "44100", "Tone Title", "Tone Artist", "2001", "3", "Rock", false},
-    {vbr, "", "22050", "Tone Title", "Tone Artist", "2001", "3", "Rock", true},
-    {mono11, "32", "11025", "Tone Title", "Tone Artist", "2001", "3", "Rock", false},
-    {eight, "16", "8000", "Eight", "", "", "", "", false},
-    {vbr44, "", "44100", "Only v1", "", "", "0", "", true},
+      {cbr, "128", "44100", "Tone Title", "Tone Artist", "2001", "3", "Rock", false},
+      {v1, "192", "44100", "Tone Title", "Tone Artist", "2001", "3", "Rock", false},
+      {vbr, "", "22050", "Tone Title", "Tone Artist", "2001", "3", "Rock", true},
+      {mono11, "32", "11025", "Tone Title", "Tone Artist", "2001", "3", "Rock", false},
+      {eight, "16", "8000", "Eight", "", "", "", "", false},
+      {vbr44, "", "44100", "Only v1", "", "", "0", "", true},
   };
   for (const auto& e : expected) {
     SCOPED_TRACE(e.path);

@@ -125,7 +125,8 @@ protected:
   }
 
   std::unique_ptr<Engine> LoggedInEngine(test::RecordingUi& ui) {
-    auto engine = std::make_unique<Engine>(ui, EngineOptions{"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
+    auto engine =
+        std::make_unique<Engine>(ui, EngineOptions{"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
     engine->Startup();
     engine->SetCredentials("alice", engine->password());
     engine->SetCredentials(engine->userName(), "pw");
@@ -191,15 +192,21 @@ TEST_F(FaultInjectionTest, UploadCutAtAnyOffsetKeepsTheQueueAndTheNextRunComplet
 struct UploadCase {
   std::string name;
   std::vector<Fault> faults;
-  int failedRuns;         // command-line runs that end with exit code 1 before one completes
+  int failedRuns;          // command-line runs that end with exit code 1 before one completes
   int queueAfterEngineRun; // records left in the queue after the engine's run with the fault
 };
 
 TEST_F(FaultInjectionTest, RefusedGarbledAndCutAnswersOnTheUploadPathLoseNothing) {
   const std::vector<UploadCase> cases{
       // Every REST method answers HTTP 500 five times: five runs fail at the login, the sixth works.
-      {"HTTP 500 burst on every method", {{{"target", "*"}, {"kind", "http"}, {"status", "500"}, {"times", "5"}}}, 5, -1},
-      {"HTTP 503 on the duplicate check", {{{"target", "items/checkhashvalues"}, {"kind", "http"}, {"status", "503"}}}, 1, 0},
+      {"HTTP 500 burst on every method",
+       {{{"target", "*"}, {"kind", "http"}, {"status", "500"}, {"times", "5"}}},
+       5,
+       -1},
+      {"HTTP 503 on the duplicate check",
+       {{{"target", "items/checkhashvalues"}, {"kind", "http"}, {"status", "503"}}},
+       1,
+       0},
       {"duplicate check answer not XML", {{{"target", "items/checkhashvalues"}, {"kind", "notxml"}}}, 1, 0},
       {"duplicate check answer cut", {{{"target", "items/checkhashvalues"}, {"kind", "cut"}, {"bytes", "60"}}}, 1, 0},
       // A refused registration removes its record (the next analysis finds the file again); the
@@ -207,10 +214,18 @@ TEST_F(FaultInjectionTest, RefusedGarbledAndCutAnswersOnTheUploadPathLoseNothing
       {"HTTP 500 on the registration", {{{"target", "items/add"}, {"kind", "http"}, {"status", "500"}}}, 1, 2},
       {"registration answer not XML", {{{"target", "items/add"}, {"kind", "notxml"}, {"body", "<html>oops"}}}, 1, 2},
       {"registration answer cut", {{{"target", "items/add"}, {"kind", "cut"}, {"bytes", "40"}}}, 1, 2},
-      {"registration names no location", {{{"target", "items/add"}, {"kind", "http"}, {"status", "200"},
-                                           {"body", "<result><result>true</result><error>0</error></result>"}}}, 1, 2},
+      {"registration names no location",
+       {{{"target", "items/add"},
+         {"kind", "http"},
+         {"status", "200"},
+         {"body", "<result><result>true</result><error>0</error></result>"}}},
+       1,
+       2},
       // A refused transfer keeps its record first.
-      {"HTTP 500 burst on the transfer", {{{"target", "upload"}, {"kind", "http"}, {"status", "500"}, {"times", "3"}}}, 3, 3},
+      {"HTTP 500 burst on the transfer",
+       {{{"target", "upload"}, {"kind", "http"}, {"status", "500"}, {"times", "3"}}},
+       3,
+       3},
       // The service stored the file before the answer was cut: that run fails, the next one finds
       // the file in the library and sends the others.
       {"transfer answer cut", {{{"target", "upload"}, {"kind", "cut"}, {"bytes", "0"}}}, 1, -1},

@@ -1,11 +1,11 @@
 // velmora login, logout and playlists against velmora-locker keep, erase or list exactly what the window would.
 
-#include "app/Settings.h"
 #include "LockerProcess.h"
 #include "TempHome.h"
+#include "app/Settings.h"
 
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace velmora {
 namespace {
@@ -23,8 +23,8 @@ protected:
 
   // Runs velmora with the given arguments; `password` goes into VELMORA_PASSWORD unless empty.
   test::CommandResult Velmora(const std::string& arguments, const char* password = nullptr) {
-    std::string line = password ? "VELMORA_PASSWORD=" + test::ShellQuote(password) + " "
-                                : std::string("env -u VELMORA_PASSWORD ");
+    std::string line =
+        password ? "VELMORA_PASSWORD=" + test::ShellQuote(password) + " " : std::string("env -u VELMORA_PASSWORD ");
     return test::RunCommand(line + test::ShellQuote(VELMORA_CLI_PATH) + " " + arguments);
   }
 };
@@ -50,7 +50,8 @@ TEST_F(LoginCliTest, RejectedLoginReportsTheServiceErrorAndErasesTheCredentials)
   const auto result = Velmora("--stage " + locker.hostPort() + " login", "wrong");
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_THAT(result.err, HasSubstr("Login failed\n"));
-  EXPECT_THAT(result.err, MatchesRegex("(.|\n)*Could not connect to server - error [0-9]+ \\(details: [^)\n]+\\)\n(.|\n)*"));
+  EXPECT_THAT(result.err,
+              MatchesRegex("(.|\n)*Could not connect to server - error [0-9]+ \\(details: [^)\n]+\\)\n(.|\n)*"));
   EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"", "", "", "/music/back"}));
 }
 

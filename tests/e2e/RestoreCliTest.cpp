@@ -50,7 +50,8 @@ protected:
       test::WriteFile(folder / (title + ".mp3"), bytes);
       expected[artist + " - " + title + " (" + album + ")"] = Sha1Hex(bytes);
     }
-    const auto result = Velmora("upload --playlist " + test::ShellQuote(playlist) + " " + test::ShellQuote(folder.string()));
+    const auto result =
+        Velmora("upload --playlist " + test::ShellQuote(playlist) + " " + test::ShellQuote(folder.string()));
     ASSERT_EQ(result.exitCode, 0) << result.err;
   }
   std::filesystem::path NewTarget(const std::string& name) {
@@ -78,7 +79,8 @@ TEST_F(RestoreCliTest, RestoresPlaylistsByteForByteAndFetchesNothingTwice) {
   UploadInto("Mix", {{{"First", "Band", "One"}}, {{"Second", "Band", "Two"}}});
   UploadInto("Road: trip", {{{"Third", "Solo", "Three"}}});
   // "First" is in both playlists: uploading it again only adds it to the second playlist.
-  const auto again = Velmora("upload --playlist 'Road: trip' " + test::ShellQuote((files() / "up-0" / "First.mp3").string()));
+  const auto again =
+      Velmora("upload --playlist 'Road: trip' " + test::ShellQuote((files() / "up-0" / "First.mp3").string()));
   ASSERT_EQ(again.exitCode, 0) << again.err;
 
   const auto target = NewTarget("restore");
@@ -112,8 +114,8 @@ TEST_F(RestoreCliTest, WholeLibraryAndChosenPlaylists) {
 
   const auto chosen = NewTarget("chosen");
   ASSERT_EQ(Velmora("restore --playlist Other --target " + test::ShellQuote(chosen.string())).exitCode, 0);
-  EXPECT_EQ(Restored(chosen), (std::map<std::string, std::string>{{"Other/Band - Second (Two).mp3",
-                                                                    expected["Band - Second (Two)"]}}));
+  EXPECT_EQ(Restored(chosen),
+            (std::map<std::string, std::string>{{"Other/Band - Second (Two).mp3", expected["Band - Second (Two)"]}}));
   const auto unknown = Velmora("restore --playlist Nowhere --target " + test::ShellQuote(chosen.string()));
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_THAT(unknown.err, HasSubstr("Nowhere"));

@@ -33,13 +33,43 @@ using ::testing::Not;
 // Pieces that climb, hide or confuse; names are built from pairs of them.
 const std::vector<std::string>& ClimbingPieces() {
   static const std::vector<std::string> pieces{
-      "", ".", "..", "...", "../", "..\\", "/..", "\\..", "../../..", "..\\..\\..", "/", "\\", "//",
-      "/etc/passwd", "/tmp/velmora-escape", "C:\\Windows", "c:", "~", "~/", " .. ", ". .", "..\t",
-      "%2e%2e%2f", "..%2F", "a/../../b", "\xE2\x88\x95..",          // U+2215 DIVISION SLASH
-      "\xEF\xBC\x8E\xEF\xBC\x8E",                                    // two fullwidth full stops
-      "\xE2\x80\xAE..", std::string(300, 'x'), std::string(150, '.'), // right-to-left override
-      "\xC3\xA9\xC3\xA9\xC3\xA9" + std::string(240, '\xA9'),         // a cut in the middle of UTF-8
-      "*?<>|\":", "con", "nul.mp3", ".hidden", "x/", "/x"};
+      "",
+      ".",
+      "..",
+      "...",
+      "../",
+      "..\\",
+      "/..",
+      "\\..",
+      "../../..",
+      "..\\..\\..",
+      "/",
+      "\\",
+      "//",
+      "/etc/passwd",
+      "/tmp/velmora-escape",
+      "C:\\Windows",
+      "c:",
+      "~",
+      "~/",
+      " .. ",
+      ". .",
+      "..\t",
+      "%2e%2e%2f",
+      "..%2F",
+      "a/../../b",
+      "\xE2\x88\x95..",           // U+2215 DIVISION SLASH
+      "\xEF\xBC\x8E\xEF\xBC\x8E", // two fullwidth full stops
+      "\xE2\x80\xAE..",
+      std::string(300, 'x'),
+      std::string(150, '.'),                                 // right-to-left override
+      "\xC3\xA9\xC3\xA9\xC3\xA9" + std::string(240, '\xA9'), // a cut in the middle of UTF-8
+      "*?<>|\":",
+      "con",
+      "nul.mp3",
+      ".hidden",
+      "x/",
+      "/x"};
   return pieces;
 }
 
@@ -250,7 +280,8 @@ TEST_F(SecurityTest, CraftedNamesOnTheServiceStayInsideTheRestoreTarget) {
     for (const auto& file : std::filesystem::directory_iterator(entry.path())) restoredFiles += file.is_regular_file();
   }
   std::set<std::string> expectedFolders{"All items"};
-  for (const auto& name : playlistNames) expectedFolders.insert(RestoreFolder(target.string(), name).filename().string());
+  for (const auto& name : playlistNames)
+    expectedFolders.insert(RestoreFolder(target.string(), name).filename().string());
   EXPECT_EQ(folders, expectedFolders);
   EXPECT_EQ(restoredFiles, 2 * items.size()) << result.out << result.err;
   RecordProperty("crafted_playlists", static_cast<int>(playlistNames.size()));
@@ -338,8 +369,8 @@ TEST_F(SecurityTest, PasswordIsInNoFileButTheSettingsNoArgumentAndNoOutput) {
   EXPECT_EQ(refused.exitCode, 1);
 
   // The command line offers no way to give a password as an argument.
-  for (const std::string command : {"", "login", "logout", "playlists", "upload", "itunes", "winamp", "restore", "hash",
-                                    "inspect"}) {
+  for (const std::string command :
+       {"", "login", "logout", "playlists", "upload", "itunes", "winamp", "restore", "hash", "inspect"}) {
     std::vector<std::string> help;
     if (!command.empty()) help.push_back(command);
     help.push_back("--help");

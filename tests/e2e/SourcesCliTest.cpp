@@ -59,8 +59,10 @@ protected:
 class LibraryExport {
 public:
   int AddFile(const std::string& name, const std::string& path) {
-    return Add("<key>Name</key><string>" + name + "</string><key>Track Type</key><string>File</string>"
-               "<key>Location</key><string>file://localhost" + test::PercentEncodedPath(path) + "</string>");
+    return Add("<key>Name</key><string>" + name +
+               "</string><key>Track Type</key><string>File</string>"
+               "<key>Location</key><string>file://localhost" +
+               test::PercentEncodedPath(path) + "</string>");
   }
   int AddStream(const std::string& name) {
     return Add("<key>Name</key><string>" + name + "</string><key>Track Type</key><string>URL</string>");
@@ -72,8 +74,8 @@ public:
                   "<key>Playlist Items</key><array>" + items + "</array></dict>";
   }
   std::string Text() const {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Tracks</key><dict>" + tracks_ +
-           "</dict><key>Playlists</key><array>" + playlists_ + "</array></dict></plist>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Tracks</key><dict>" +
+           tracks_ + "</dict><key>Playlists</key><array>" + playlists_ + "</array></dict></plist>\n";
   }
 
 private:
@@ -120,8 +122,8 @@ TEST_F(SourcesCliTest, ITunesUploadsChosenPlaylistsUpTo200PositionsAndTheirOrder
   const auto xml = files() / "iTunes Music Library.xml";
   test::WriteFile(xml, library.Text());
 
-  const auto result = Velmora("alice", "itunes --library " + test::ShellQuote(xml.string()) +
-                                           " --playlist Big --playlist Mixed");
+  const auto result =
+      Velmora("alice", "itunes --library " + test::ShellQuote(xml.string()) + " --playlist Big --playlist Mixed");
   ASSERT_EQ(result.exitCode, 0) << result.err;
   std::set<std::string> expected(bigHashes.begin(), bigHashes.end());
   expected.insert(mixedHashes.begin(), mixedHashes.end());
@@ -162,7 +164,8 @@ protected:
     std::filesystem::create_directories(prefix / "dosdevices");
     std::filesystem::create_directories(ml);
     std::filesystem::create_directory_symlink(drive, prefix / "dosdevices" / "c:");
-    test::WriteFile(prefix / "user.reg", "WINE REGISTRY Version 2\n\n[Software\\\\Winamp] 1\n@=\"C:\\\\Program Files\\\\Winamp\"\n");
+    test::WriteFile(prefix / "user.reg",
+                    "WINE REGISTRY Version 2\n\n[Software\\\\Winamp] 1\n@=\"C:\\\\Program Files\\\\Winamp\"\n");
     test::WriteFile(drive / "Program Files" / "Winamp" / "winamp.exe", "MZ");
     for (const char* name : {"a", "b", "c"}) hashes[name] = Track(drive / "Music" / (std::string(name) + ".mp3"));
     Track(drive / "Music" / "d.wma");
@@ -174,10 +177,12 @@ protected:
 };
 
 TEST_F(WinampCliTest, UploadsTheCheckedPlaylistsFoundThroughTheWinePrefix) {
-  test::WriteFile(ml / "playlists.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><playlists playlists=\"2\">"
-                                        "<playlist filename=\"plf1.m3u8\" title=\"Evening\" songs=\"3\"/>"
-                                        "<playlist filename=\"plf2.m3u8\" title=\"Morning\" songs=\"1\"/></playlists>");
-  test::WriteFile(ml / "plf1.m3u8", "#EXTM3U\r\n#EXTINF:1,A\r\nC:\\Music\\a.mp3\r\nC:\\Music\\d.wma\r\nC:\\music\\B.MP3\r\n");
+  test::WriteFile(ml / "playlists.xml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?><playlists playlists=\"2\">"
+                  "<playlist filename=\"plf1.m3u8\" title=\"Evening\" songs=\"3\"/>"
+                  "<playlist filename=\"plf2.m3u8\" title=\"Morning\" songs=\"1\"/></playlists>");
+  test::WriteFile(ml / "plf1.m3u8",
+                  "#EXTM3U\r\n#EXTINF:1,A\r\nC:\\Music\\a.mp3\r\nC:\\Music\\d.wma\r\nC:\\music\\B.MP3\r\n");
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\c.mp3\r\n");
 
   // A title that matches no playlist is an error, not an empty choice (which would send all).
@@ -208,7 +213,8 @@ TEST_F(WinampCliTest, BrokenPlaylistsFileEndsTheAnalysisWithAClearMessage) {
   EXPECT_THAT(result.err, HasSubstr("The Winamp playlists file"));
   EXPECT_TRUE(StoredHashIds().empty());
 
-  const auto missing = Velmora("alice", "winamp --playlists-file " + test::ShellQuote((ml / "none.xml").string()), Env());
+  const auto missing =
+      Velmora("alice", "winamp --playlists-file " + test::ShellQuote((ml / "none.xml").string()), Env());
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_THAT(missing.err, HasSubstr("Please select a valid playlist.xml file"));
 }

@@ -54,7 +54,8 @@ protected:
     if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
     if (!HaveLame()) GTEST_SKIP() << "lame is not installed";
     test::TempHomeTest::SetUp();
-    locker_ = std::make_unique<test::LockerProcess>(std::vector<std::string>{"--user", "alice:pw1", "--user", "bob:pw2"});
+    locker_ =
+        std::make_unique<test::LockerProcess>(std::vector<std::string>{"--user", "alice:pw1", "--user", "bob:pw2"});
   }
 
   // Encodes `count` tagged MP3 files into music/ (every other one in a subfolder).
@@ -80,8 +81,8 @@ protected:
 
   test::CommandResult Upload(const std::string& user, const std::string& password, const std::string& arguments) {
     return test::RunCommand("VELMORA_PASSWORD=" + test::ShellQuote(password) + " " +
-                            test::ShellQuote(VELMORA_CLI_PATH) + " --stage " + locker_->hostPort() + " --user " +
-                            user + " upload " + arguments);
+                            test::ShellQuote(VELMORA_CLI_PATH) + " --stage " + locker_->hostPort() + " --user " + user +
+                            " upload " + arguments);
   }
 
   pugi::xml_document Get(const std::string& path, const std::map<std::string, std::string>& parameters = {}) {
@@ -131,7 +132,8 @@ TEST_F(UploadCliTest, FolderIsStoredByteForByteWithMetadataAndPlaylistThenNeverS
 
   const auto library = Get("/_control/library", {{"user", "alice"}});
   std::map<std::string, pugi::xml_node> byHash;
-  for (const auto& item : library.select_nodes("/library/item")) byHash[item.node().attribute("hashid").value()] = item.node();
+  for (const auto& item : library.select_nodes("/library/item"))
+    byHash[item.node().attribute("hashid").value()] = item.node();
   ASSERT_EQ(byHash.size(), tracks_.size());
   for (const Track& track : tracks_) {
     const pugi::xml_node item = byHash[track.hashId];
@@ -168,8 +170,8 @@ TEST_F(UploadCliTest, M4aAndOggFromAnM3u8PlaylistAreStoredWithTheirTags) {
   for (const auto& [path, codec, title] : {std::tuple{m4a, "aac", "Bright"}, {ogg, "libvorbis", "Dark"}}) {
     const auto made = test::RunCommand(
         "ffmpeg -nostdin -v error -f lavfi -i sine=frequency=330:duration=2 -metadata artist='Ogg & Mp4' "
-        "-metadata title=" + std::string(title) + " -metadata album=Formats -c:a " + codec + " -y " +
-        test::ShellQuote(path));
+        "-metadata title=" +
+        std::string(title) + " -metadata album=Formats -c:a " + codec + " -y " + test::ShellQuote(path));
     ASSERT_EQ(made.exitCode, 0) << made.err;
   }
   const auto playlist = files() / "lists/mix.m3u8";
@@ -179,7 +181,8 @@ TEST_F(UploadCliTest, M4aAndOggFromAnM3u8PlaylistAreStoredWithTheirTags) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const auto library = Get("/_control/library", {{"user", "alice"}});
   std::map<std::string, pugi::xml_node> byLocation;
-  for (const auto& item : library.select_nodes("/library/item")) byLocation[item.node().attribute("location").value()] = item.node();
+  for (const auto& item : library.select_nodes("/library/item"))
+    byLocation[item.node().attribute("location").value()] = item.node();
   ASSERT_EQ(byLocation.size(), 2u);
   for (const auto& [path, title] : {std::pair{m4a, "Bright"}, {ogg, "Dark"}}) {
     const pugi::xml_node item = byLocation[path];
@@ -212,8 +215,8 @@ TEST_F(UploadCliTest, ContentAnotherUserStoredGoesAsMetadataOnly) {
 
 TEST_F(UploadCliTest, RefusedRegistrationStopsTheRunAndSendsNothingMore) {
   MakeTracks(3);
-  locker_->Control("/_control/faults", {{"target", "items/add"}, {"kind", "fail"}, {"code", "1234"},
-                                        {"message", "Quota exceeded"}});
+  locker_->Control("/_control/faults",
+                   {{"target", "items/add"}, {"kind", "fail"}, {"code", "1234"}, {"message", "Quota exceeded"}});
   const auto result = Upload("alice", "pw1", Music());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_THAT(result.err, HasSubstr("Quota exceeded  (Error #1234\n"));

@@ -13,15 +13,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -291,7 +291,8 @@ private slots:
     QTest::keyClicks(Find<QLineEdit>(status, "edit_email_invite"), QStringLiteral("friend@example.org"));
     QTest::mouseClick(Find<QPushButton>(status, "cmp_btn_send_invitation"), Qt::LeftButton);
     QVERIFY(WaitFor([&] {
-      return Find<QLabel>(status, "cmp_lbl_invitation")->text() == QStringLiteral("DONE! You can enter a further address now.");
+      return Find<QLabel>(status, "cmp_lbl_invitation")->text() ==
+             QStringLiteral("DONE! You can enter a further address now.");
     }));
     QCOMPARE(Find<QLineEdit>(status, "edit_email_invite")->text(), QStringLiteral("friend@example.org"));
     const auto invitations = run.locker.locker().library().Invitations();

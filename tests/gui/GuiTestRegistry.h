@@ -25,6 +25,6 @@ struct RegisterTestClass {
 
 } // namespace velmora::gui::test
 
-#define VELMORA_GUI_TEST(Class)                                                                    \
-  static ::velmora::gui::test::RegisterTestClass register_##Class(                                 \
-      #Class, [] { return std::unique_ptr<QObject>(new Class); })
+#define VELMORA_GUI_TEST(Class)                                           \
+  static ::velmora::gui::test::RegisterTestClass register_##Class(#Class, \
+                                                                  [] { return std::unique_ptr<QObject>(new Class); })

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-
 namespace velmora::gui::test {
 
 void TestPresenter::showMessage(QWidget*, const QString& text) {
@@ -69,9 +68,7 @@ TestLocker::TestLocker() {
 
 TestLocker::~TestLocker() { locker_->Stop(); }
 
-std::string TestLocker::stageArgument() const {
-  return "/stage 127.0.0.1:" + std::to_string(locker_->port());
-}
+std::string TestLocker::stageArgument() const { return "/stage 127.0.0.1:" + std::to_string(locker_->port()); }
 
 int TestLocker::itemCount(const std::string& user) const {
   return static_cast<int>(locker_->library().Items(user).size());

@@ -75,8 +75,7 @@ private:
 
 // A playable MPEG-1 Layer III file with an ID3v2.3 tag: `frames` frames of 417 bytes whose
 // payload depends on `seed`, so every seed gives other content and another hash id.
-QByteArray Mp3Bytes(const QString& title, const QString& artist, const QString& album, int seed,
-                    int frames = 40);
+QByteArray Mp3Bytes(const QString& title, const QString& artist, const QString& album, int seed, int frames = 40);
 void WriteBytes(const QString& path, const QByteArray& bytes);
 
 // The whole program (main window, about box, status window) against the test locker.

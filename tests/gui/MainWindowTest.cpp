@@ -58,7 +58,8 @@ private slots:
     auto* tabs = main.findChild<QTabWidget*>(QStringLiteral("cmp_pc_main"));
     QVERIFY(tabs);
     QStringList captions;
-    for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i).replace(QStringLiteral("&&"), QStringLiteral("&"));
+    for (int i = 0; i < tabs->count(); ++i)
+      captions << tabs->tabText(i).replace(QStringLiteral("&&"), QStringLiteral("&"));
     QCOMPARE(captions, (QStringList{"iTunes", "Drag & Drop (Filesystem)", "Winamp", "Status", "Restore"}));
 
     QVERIFY(main.findChild<QRadioButton*>(QStringLiteral("cmp_rb_itunes_upload_playlists_only"))->isChecked());
@@ -231,10 +232,10 @@ private slots:
 
     QStringList urls;
     for (const QUrl& url : presenter.urls) urls << url.toString();
-    QCOMPARE(urls, (QStringList{
-        "http://localhost:8480", "http://localhost:8480/rd/terms/", "http://localhost:8480/feedback",
-        "http://localhost:8480/rd/requestpassword/?source=uploader",
-        "http://localhost:8480/rd/signup/?source=uploaderwin32&version=", "http://localhost:8480"}));
+    QCOMPARE(urls,
+             (QStringList{"http://localhost:8480", "http://localhost:8480/rd/terms/", "http://localhost:8480/feedback",
+                          "http://localhost:8480/rd/requestpassword/?source=uploader",
+                          "http://localhost:8480/rd/signup/?source=uploaderwin32&version=", "http://localhost:8480"}));
   }
 
   void trayBringsTheMinimisedWindowBack() {

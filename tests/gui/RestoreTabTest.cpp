@@ -87,7 +87,8 @@ private slots:
     auto* analyze = Find<QPushButton>(main, "btn_restore_analyze");
     QTest::mouseClick(analyze, Qt::LeftButton);
     QCOMPARE(presenter.messages.last(),
-             QStringLiteral("Please select which playlists you want to restore (or the whole library) and click on \"Restore\""));
+             QStringLiteral(
+                 "Please select which playlists you want to restore (or the whole library) and click on \"Restore\""));
     QVERIFY(!analyze->isEnabled());
     auto* list = Find<QTreeWidget>(main, "cmp_lb_restore_plists");
     QCOMPARE(list->topLevelItemCount(), 1);
@@ -97,7 +98,8 @@ private slots:
     path->clear();
     QTest::keyClicks(path, QStringLiteral("/no/such/folder"));
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_restore"), Qt::LeftButton);
-    QCOMPARE(presenter.messages.last(), QStringLiteral("Please select a valid directory where the files should be restored"));
+    QCOMPARE(presenter.messages.last(),
+             QStringLiteral("Please select a valid directory where the files should be restored"));
 
     QDir().mkpath(target);
     path->clear();
@@ -106,7 +108,8 @@ private slots:
     QVERIFY(WaitFor([&] { return !main.engine().restoreState().running; }));
 
     for (const Track& t : tracks) {
-      const QString file = target + QStringLiteral("/Favourites/The Testers - ") + t.name + QStringLiteral(" (Fixtures).mp3");
+      const QString file =
+          target + QStringLiteral("/Favourites/The Testers - ") + t.name + QStringLiteral(" (Fixtures).mp3");
       QCOMPARE(Read(file), t.bytes);
     }
     QCOMPARE(Find<QLabel>(main, "cmp_lbl_dl_items_found")->text(), QStringLiteral("3"));
@@ -135,7 +138,8 @@ private slots:
     auto* list = Find<QTreeWidget>(main, "cmp_lb_restore_plists");
     QCOMPARE(list->topLevelItemCount(), 2);
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
-      if (list->topLevelItem(i)->text(0) == QStringLiteral("Skip")) list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+      if (list->topLevelItem(i)->text(0) == QStringLiteral("Skip"))
+        list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
     }
     const QString target = home.path(QStringLiteral("restored"));
     QDir().mkpath(target);

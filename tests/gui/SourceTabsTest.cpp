@@ -62,8 +62,10 @@ QByteArray ITunesLibraryXml(const QStringList& files) {
   for (int i = 0; i < files.size(); ++i) {
     const QByteArray id = QByteArray::number(i + 1);
     xml += "<key>" + id + "</key><dict><key>Track ID</key><integer>" + id + "</integer><key>Name</key><string>Song " +
-           id + "</string><key>Artist</key><string>Band</string><key>Track Type</key><string>File</string>"
-           "<key>Location</key><string>" + QUrl::fromLocalFile(files[i]).toEncoded() + "</string></dict>";
+           id +
+           "</string><key>Artist</key><string>Band</string><key>Track Type</key><string>File</string>"
+           "<key>Location</key><string>" +
+           QUrl::fromLocalFile(files[i]).toEncoded() + "</string></dict>";
   }
   auto playlist = [](const QByteArray& name, const QList<int>& ids, bool master = false) {
     QByteArray p = "<dict><key>Name</key><string>" + name + "</string>";
@@ -148,8 +150,10 @@ private slots:
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_do_analyze_itunes_lib"), Qt::LeftButton);
-    QCOMPARE(presenter.messages.last(), QStringLiteral(
-        "Unable to start iTunes - please retry or make sure the latest version of iTunes is installed correctly."));
+    QCOMPARE(
+        presenter.messages.last(),
+        QStringLiteral(
+            "Unable to start iTunes - please retry or make sure the latest version of iTunes is installed correctly."));
     QVERIFY(presenter.errorDisplays.isEmpty());
     qputenv("VELMORA_ITUNES_LIBRARY", oldLibrary);
   }

@@ -16,8 +16,10 @@ TEST_F(ApiAccessTest, CheckAccessSucceedsWithTheEnvelopeAtBothPathForms) {
   EXPECT_EQ(twoSlashes.message, "");
   EXPECT_EQ(twoSlashes.Text("username"), "alice");
 
-  httplib::MultipartFormDataItems items = {{"username", "alice", "", ""}, {"hashpassword", Md5Hex("secret"), "", ""},
-                                           {"format", "xml", "", ""},     {"appkey", kAppKey, "", ""},
+  httplib::MultipartFormDataItems items = {{"username", "alice", "", ""},
+                                           {"hashpassword", Md5Hex("secret"), "", ""},
+                                           {"format", "xml", "", ""},
+                                           {"appkey", kAppKey, "", ""},
                                            {"_programversion", "1.0.0.1", "", ""}};
   const Answer oneSlash = Parse(Client().Post("/api/rest/user/checkaccess", items));
   EXPECT_TRUE(oneSlash.success) << oneSlash.body;
@@ -52,8 +54,10 @@ TEST_F(ApiAccessTest, AnEmptyPasswordIsTheDigestOfNothing) {
 }
 
 TEST_F(ApiAccessTest, ApplicationKeyAndFormatAreChecked) {
-  httplib::MultipartFormDataItems items = {{"username", "alice", "", ""}, {"hashpassword", Md5Hex("secret"), "", ""},
-                                           {"format", "xml", "", ""},     {"appkey", "WRONG", "", ""}};
+  httplib::MultipartFormDataItems items = {{"username", "alice", "", ""},
+                                           {"hashpassword", Md5Hex("secret"), "", ""},
+                                           {"format", "xml", "", ""},
+                                           {"appkey", "WRONG", "", ""}};
   const Answer badKey = Parse(Client().Post("//api/rest/sets/get", items));
   EXPECT_FALSE(badKey.success);
   EXPECT_EQ(badKey.code, 1002);
@@ -80,7 +84,8 @@ TEST_F(ApiAccessTest, MinimumVersionIsComparedPartByPartAsNumbers) {
 TEST_F(ApiAccessTest, VersionTextsParseOnlyWhenWellFormed) {
   EXPECT_EQ(ParseVersion("1.0.0.1"), (Version{1, 0, 0, 1}));
   EXPECT_EQ(ParseVersion("2"), (Version{2, 0, 0, 0}));
-  for (const char* bad : {"", "1..2", "1.2.3.4.5", "1.a", " 1.2", "99999999999"}) EXPECT_FALSE(ParseVersion(bad)) << bad;
+  for (const char* bad : {"", "1..2", "1.2.3.4.5", "1.a", " 1.2", "99999999999"})
+    EXPECT_FALSE(ParseVersion(bad)) << bad;
 }
 
 TEST_F(ApiAccessTest, UnknownMethodsAndGetRequestsAreRefusedWithAnEnvelope) {

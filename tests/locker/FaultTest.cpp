@@ -14,7 +14,8 @@ public:
 };
 
 TEST_F(Faults, FailAnswersTheChosenCodeAsManyTimesAsAsked) {
-  const Answer armed = ArmFault({{"target", "sets/get"}, {"kind", "fail"}, {"code", "777"}, {"message", "Boom"}, {"times", "2"}});
+  const Answer armed =
+      ArmFault({{"target", "sets/get"}, {"kind", "fail"}, {"code", "777"}, {"message", "Boom"}, {"times", "2"}});
   ASSERT_EQ(armed.status, 200) << armed.body;
   for (int i = 0; i < 2; ++i) {
     const Answer failed = Call("sets/get", {});

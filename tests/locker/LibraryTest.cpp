@@ -25,7 +25,8 @@ TEST_F(LibraryTest, DuplicateCheckTellsUnknownStoredAndOwnContentApart) {
 
   const std::vector<std::string> asked = {Sha1(aliceFile), Sha1(sharedFile), Sha1(newFile), Sha1(aliceFile),
                                           "invalidhashvalue"};
-  const Answer answer = Call("items/checkhashvalues", {{"filedata", HashList(asked), "/w/mediaitems_hash_3.xml", "text/xml"}});
+  const Answer answer =
+      Call("items/checkhashvalues", {{"filedata", HashList(asked), "/w/mediaitems_hash_3.xml", "text/xml"}});
   ASSERT_TRUE(answer.success) << answer.body;
   const auto codes = Codes(answer);
   EXPECT_EQ(codes.at(Sha1(aliceFile)), 200);
@@ -34,8 +35,8 @@ TEST_F(LibraryTest, DuplicateCheckTellsUnknownStoredAndOwnContentApart) {
   EXPECT_EQ(codes.at("invalidhashvalue"), 400);
   EXPECT_EQ(answer.doc->select_nodes("//result/items/item").size(), 4u) << "each hash id answered once";
 
-  const auto bobCodes = Codes(Call("items/checkhashvalues", {{"filedata", HashList(asked), "/h.xml", "text/xml"}},
-                                   "bob", "hunter2"));
+  const auto bobCodes =
+      Codes(Call("items/checkhashvalues", {{"filedata", HashList(asked), "/h.xml", "text/xml"}}, "bob", "hunter2"));
   EXPECT_EQ(bobCodes.at(Sha1(aliceFile)), 204);
   EXPECT_EQ(bobCodes.at(Sha1(sharedFile)), 200);
 }
@@ -56,9 +57,10 @@ TEST_F(LibraryTest, UploadStoresTheBytesTheMetadataAndThePlaylistEntry) {
   const std::string location = added.Text("location");
   EXPECT_EQ(location.rfind(locker_->BaseUrl() + "/upload/", 0), 0u) << location;
 
-  const Answer stored = PostTo(location, {{"filedata", bytes, "C:\\Music\\Song.mp3", "audio/unknown"},
-                                          {"playlistname", "Road trip"},
-                                          {"metainfo", Metainfo(Sha1(bytes), "Song & Dance", "Band <A>"), "/m.xml", "text/xml"}});
+  const Answer stored =
+      PostTo(location, {{"filedata", bytes, "C:\\Music\\Song.mp3", "audio/unknown"},
+                        {"playlistname", "Road trip"},
+                        {"metainfo", Metainfo(Sha1(bytes), "Song & Dance", "Band <A>"), "/m.xml", "text/xml"}});
   ASSERT_TRUE(stored.success) << stored.body;
   EXPECT_EQ(stored.Text("hashvalue"), Sha1(bytes));
 
@@ -103,8 +105,8 @@ TEST_F(LibraryTest, BytesThatDoNotMatchTheAnnouncedHashAreRefusedAndNothingIsKep
   EXPECT_TRUE(std::filesystem::is_empty(locker_->dataDir() / "incoming"));
 
   // A refused attempt leaves the address to the right bytes.
-  EXPECT_TRUE(PostTo(added.Text("location"), {{"filedata", bytes, "/s.mp3", "audio/unknown"},
-                                              {"metainfo", meta, "/m.xml", "text/xml"}})
+  EXPECT_TRUE(PostTo(added.Text("location"),
+                     {{"filedata", bytes, "/s.mp3", "audio/unknown"}, {"metainfo", meta, "/m.xml", "text/xml"}})
                   .success);
   // A hash id given to items/add is held against the bytes too.
   const Answer announced = Call("items/add", {{"checkhashresponse", "404"}, {"hashvalue", Sha1(bytes)}});
@@ -121,8 +123,8 @@ TEST_F(LibraryTest, UploadWithoutMetadataIsNamedAfterTheFile) {
   const Answer noFile = Call("items/add", {{"checkhashresponse", "404"}});
   EXPECT_EQ(PostTo(noFile.Text("location"), {{"playlistname", "x"}}).code, 1102);
   const Answer badMeta = Call("items/add", {{"checkhashresponse", "404"}});
-  EXPECT_EQ(PostTo(badMeta.Text("location"), {{"filedata", bytes, "/a.mp3", "audio/unknown"},
-                                              {"metainfo", "<notdata/>", "/m.xml", "text/xml"}})
+  EXPECT_EQ(PostTo(badMeta.Text("location"),
+                   {{"filedata", bytes, "/a.mp3", "audio/unknown"}, {"metainfo", "<notdata/>", "/m.xml", "text/xml"}})
                 .code,
             1103);
 }
@@ -130,10 +132,11 @@ TEST_F(LibraryTest, UploadWithoutMetadataIsNamedAfterTheFile) {
 TEST_F(LibraryTest, TransmitFileAddsStoredContentToAnotherLibrary) {
   const std::string bytes = Bytes(4000, 8);
   ASSERT_TRUE(Upload(bytes, "Shared").success);
-  const Answer sent = Call("transmitfile", {{"checkhashresponse", "204"},
-                                            {"playlistname", "Bob's"},
-                                            {"metainfo", Metainfo(Sha1(bytes), "Bob's title"), "/m.xml", "audio/info"},
-                                            {"hashvalue", Sha1(bytes)}},
+  const Answer sent = Call("transmitfile",
+                           {{"checkhashresponse", "204"},
+                            {"playlistname", "Bob's"},
+                            {"metainfo", Metainfo(Sha1(bytes), "Bob's title"), "/m.xml", "audio/info"},
+                            {"hashvalue", Sha1(bytes)}},
                            "bob", "hunter2");
   ASSERT_TRUE(sent.success) << sent.body;
   EXPECT_EQ(locker_->library().ItemByHash("bob", Sha1(bytes))->meta.name, "Bob's title");
@@ -148,7 +151,8 @@ TEST_F(LibraryTest, DeliverNamesAnAddressThatServesTheStoredBytes) {
   const std::string bytes = Bytes(700000, 9);
   const Answer stored = Upload(bytes, "Long");
   ASSERT_TRUE(stored.success);
-  const Answer delivered = Call("items/get/deliver", {{"libraryKey", ""}, {"entrykey", stored.Text("entrykey")}, {"options", ""}});
+  const Answer delivered =
+      Call("items/get/deliver", {{"libraryKey", ""}, {"entrykey", stored.Text("entrykey")}, {"options", ""}});
   ASSERT_TRUE(delivered.success) << delivered.body;
   const auto download = Client().Get(PathOf(delivered.Text("location")).c_str());
   ASSERT_TRUE(download);

@@ -5,9 +5,7 @@
 
 namespace velmora::locker::test {
 
-std::string Answer::Text(const char* name) const {
-  return doc->document_element().child(name).child_value();
-}
+std::string Answer::Text(const char* name) const { return doc->document_element().child(name).child_value(); }
 
 std::string Md5Hex(const std::string& text) { return Md5UpperHex(text); }
 std::string Sha1(const std::string& bytes) { return Sha1Hex(bytes); }
@@ -25,12 +23,14 @@ std::string Bytes(std::size_t size, unsigned seed) {
 std::string Metainfo(const std::string& hashId, const std::string& nameText, const std::string& artistText,
                      const std::string& albumText) {
   const std::string name = HtmlEscape(nameText), artist = HtmlEscape(artistText), album = HtmlEscape(albumText);
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><data><Album>" + album +
-         "</Album><Location>/music/" + name + ".mp3</Location><Type>music</Type><FileType>mpeg/audio</FileType>"
-         "<Artist>" + artist + "</Artist><Name>" + name + "</Name><Genre>Rock</Genre><TrackNo>3</TrackNo>"
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><data><Album>" + album + "</Album><Location>/music/" + name +
+         ".mp3</Location><Type>music</Type><FileType>mpeg/audio</FileType>"
+         "<Artist>" +
+         artist + "</Artist><Name>" + name +
+         "</Name><Genre>Rock</Genre><TrackNo>3</TrackNo>"
          "<Bitrate>128</Bitrate><Year>1999</Year><Length>215</Length><Size></Size><Rating/><LastPlayed/>"
-         "<PlayedTimes/><SampleRate>44100</SampleRate><Added/><HashValue>" + hashId +
-         "</HashValue><iTunesPersistentID/><iTunesTrackID/><iTunesSortAlbum/></data>";
+         "<PlayedTimes/><SampleRate>44100</SampleRate><Added/><HashValue>" +
+         hashId + "</HashValue><iTunesPersistentID/><iTunesTrackID/><iTunesSortAlbum/></data>";
 }
 
 std::string HashList(const std::vector<std::string>& hashIds) {
@@ -105,9 +105,8 @@ Answer LockerTest::Upload(const std::string& bytes, const std::string& name, con
   if (!playlist.empty()) fields.push_back({"playlistname", playlist});
   const Answer added = Call("items/add", fields, user, password);
   if (!added.success) return added;
-  return PostTo(added.Text("location"),
-                {{"filedata", bytes, "/music/" + name + ".mp3", "audio/unknown"},
-                 {"metainfo", Metainfo(Sha1(bytes), name), "/tmp/tmp_meta.xml", "text/xml"}});
+  return PostTo(added.Text("location"), {{"filedata", bytes, "/music/" + name + ".mp3", "audio/unknown"},
+                                         {"metainfo", Metainfo(Sha1(bytes), name), "/tmp/tmp_meta.xml", "text/xml"}});
 }
 
 Answer LockerTest::Control(const std::string& path, const httplib::Params& params) {

@@ -17,19 +17,21 @@ namespace velmora::locker::test {
 
 struct Part {
   Part(std::string partName, std::string partContent, std::string partFilename = {}, std::string partType = {})
-      : name(std::move(partName)), content(std::move(partContent)), filename(std::move(partFilename)),
+      : name(std::move(partName)),
+        content(std::move(partContent)),
+        filename(std::move(partFilename)),
         contentType(std::move(partType)) {}
   std::string name;
   std::string content;
-  std::string filename;     // set for file parts
-  std::string contentType;  // set for file parts
+  std::string filename;    // set for file parts
+  std::string contentType; // set for file parts
 };
 
 struct Answer {
-  bool transportError = false;  // no complete HTTP answer arrived
+  bool transportError = false; // no complete HTTP answer arrived
   int status = 0;
   std::string body;
-  bool parsed = false;          // the body is an envelope
+  bool parsed = false; // the body is an envelope
   bool success = false;
   int code = -1;
   std::string message;

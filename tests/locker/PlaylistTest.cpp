@@ -19,8 +19,9 @@ std::string PlaylistFile(const std::vector<std::pair<std::string, std::vector<st
 
 TEST_F(PlaylistTest, PrefillStoresPlaylistsInOrderAndReplacesThemByName) {
   const std::string a = Sha1("a"), b = Sha1("b"), c = Sha1("c");
-  const Answer first = Call("set/prefill", {{"filedata", PlaylistFile({{"Evening", {c, a, b}}, {"Morning", {b}}}),
-                                             "/w/playlists_0.xml", "text/xml"}});
+  const Answer first =
+      Call("set/prefill",
+           {{"filedata", PlaylistFile({{"Evening", {c, a, b}}, {"Morning", {b}}}), "/w/playlists_0.xml", "text/xml"}});
   ASSERT_TRUE(first.success) << first.body;
   auto playlists = locker_->library().Playlists("alice");
   ASSERT_EQ(playlists.size(), 2u);
@@ -69,8 +70,9 @@ TEST_F(PlaylistTest, SetItemsResolvesEntriesAgainstTheUsersOwnLibrary) {
   const std::string one = Bytes(800, 3), two = Bytes(800, 4), missing = Bytes(800, 5);
   ASSERT_TRUE(Upload(one, "One").success);
   ASSERT_TRUE(Upload(two, "Two").success);
-  const Answer prefill = Call("set/prefill", {{"filedata", PlaylistFile({{"Mix", {Sha1(two), Sha1(missing), Sha1(one)}}}),
-                                               "/p.xml", "text/xml"}});
+  const Answer prefill =
+      Call("set/prefill",
+           {{"filedata", PlaylistFile({{"Mix", {Sha1(two), Sha1(missing), Sha1(one)}}}), "/p.xml", "text/xml"}});
   const std::string key = prefill.doc->select_node("//result/playlists/playlist/entrykey").node().child_value();
   const Answer items = Call("sets/set/getitems/", {{"setkey", key}, {"options", "ownitemsonly"}});
   ASSERT_TRUE(items.success) << items.body;

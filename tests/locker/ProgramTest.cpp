@@ -87,9 +87,9 @@ int PortOf(const std::string& line) {
 
 Answer CheckAccess(int port, const std::string& user, const std::string& password) {
   httplib::Client client("127.0.0.1", port);
-  httplib::MultipartFormDataItems items = {{"_instancename", "test", "", ""}, {"username", user, "", ""},
-                                           {"hashpassword", Md5Hex(password), "", ""}, {"format", "xml", "", ""},
-                                           {"appkey", kAppKey, "", ""}, {"_programversion", "1.0.0.1", "", ""}};
+  httplib::MultipartFormDataItems items = {
+      {"_instancename", "test", "", ""}, {"username", user, "", ""},  {"hashpassword", Md5Hex(password), "", ""},
+      {"format", "xml", "", ""},         {"appkey", kAppKey, "", ""}, {"_programversion", "1.0.0.1", "", ""}};
   return Parse(client.Post("//api/rest/user/checkaccess", items));
 }
 

@@ -38,8 +38,9 @@ std::string RawExchange(int port, const std::string& bytes) {
 }
 
 TEST_F(RobustnessTest, BrokenMultipartIsRefusedAndTheServiceGoesOn) {
-  const auto broken = Client().Post("//api/rest/sets/get", "--xyz\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nvalue",
-                                    "multipart/form-data; boundary=xyz");
+  const auto broken =
+      Client().Post("//api/rest/sets/get", "--xyz\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nvalue",
+                    "multipart/form-data; boundary=xyz");
   const Answer answer = Parse(broken);
   EXPECT_EQ(answer.status, 400);
   EXPECT_EQ(answer.code, 1100);
@@ -52,7 +53,8 @@ TEST_F(RobustnessTest, GarbageOnTheWireNeverStopsTheService) {
       Bytes(20000, 1),
       "\r\n\r\n",
       "POST //api/rest/items/add HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\nabc",
-      "POST /api/rest/sets/get HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=\r\nContent-Length: 5\r\n\r\nhello",
+      "POST /api/rest/sets/get HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=\r\nContent-Length: "
+      "5\r\n\r\nhello",
       "POST /upload/abc HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Type: multipart/form-data; boundary=b\r\n\r\n"
       "zz\r\nnot hex\r\n",
       "GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n",
@@ -66,8 +68,11 @@ TEST_F(RobustnessTest, GarbageOnTheWireNeverStopsTheService) {
 TEST_F(RobustnessTest, MutatedFormsNeverBreakTheService) {
   const std::string boundary = "----velmoraBoundary";
   std::string valid;
-  for (const auto& [name, value] : {std::pair{"filedata", HashList({Sha1("a"), Sha1("b")})}, {"username", "alice"},
-                                    {"hashpassword", Md5Hex("secret")}, {"format", "xml"}, {"appkey", kAppKey}}) {
+  for (const auto& [name, value] : {std::pair{"filedata", HashList({Sha1("a"), Sha1("b")})},
+                                    {"username", "alice"},
+                                    {"hashpassword", Md5Hex("secret")},
+                                    {"format", "xml"},
+                                    {"appkey", kAppKey}}) {
     valid += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"" +
              (std::string(name) == "filedata" ? "; filename=\"/h.xml\"\r\nContent-Type: text/xml" : "") + "\r\n\r\n" +
              value + "\r\n";
@@ -81,13 +86,13 @@ TEST_F(RobustnessTest, MutatedFormsNeverBreakTheService) {
   for (int round = 0; round < 300; ++round) {
     std::string body = valid;
     switch (round % 3) {
-    case 0:  // flip a few bytes, framing included
+    case 0: // flip a few bytes, framing included
       for (int i = 0; i < 4; ++i) body[next() % body.size()] = static_cast<char>(next());
       break;
-    case 1:  // cut short
+    case 1: // cut short
       body.resize(next() % body.size());
       break;
-    default:  // splice a piece of itself somewhere else
+    default: // splice a piece of itself somewhere else
       body.insert(next() % body.size(), body.substr(next() % body.size(), 40));
     }
     const Answer answer = Parse(Client().Post("//api/rest/items/checkhashvalues", body, type.c_str()));

@@ -23,7 +23,8 @@ TEST_F(WebTest, SignInShowsTheLibraryOfThatUserOnly) {
 
   const auto signedIn = Client().Post("/signin", "user=ALICE&password=secret", "application/x-www-form-urlencoded");
   ASSERT_EQ(signedIn->status, 303);
-  const std::string cookie = signedIn->get_header_value("Set-Cookie").substr(0, signedIn->get_header_value("Set-Cookie").find(';'));
+  const std::string cookie =
+      signedIn->get_header_value("Set-Cookie").substr(0, signedIn->get_header_value("Set-Cookie").find(';'));
   httplib::Client client = Client();
   client.set_default_headers({{"Cookie", cookie}});
   const auto page = client.Get("/");

@@ -148,12 +148,13 @@ TEST_F(ITunesXmlLibraryTest, FileUrlsDecode) {
 TEST_F(ITunesXmlLibraryTest, BrokenLibrariesAreAClearError) {
   EXPECT_THROW(OpenXmlLibrary(files() / "missing.xml"), ITunesError);
   const std::string text = kLibrary;
-  EXPECT_THROW(Open(text.substr(0, text.size() / 2)), ITunesError);            // truncated
-  EXPECT_THROW(Open("<plist><array/></plist>"), ITunesError);                  // not a library
-  EXPECT_THROW(Open(std::string("\x00\x01\x02garbage", 10)), ITunesError);     // not XML
+  EXPECT_THROW(Open(text.substr(0, text.size() / 2)), ITunesError);        // truncated
+  EXPECT_THROW(Open("<plist><array/></plist>"), ITunesError);              // not a library
+  EXPECT_THROW(Open(std::string("\x00\x01\x02garbage", 10)), ITunesError); // not XML
   // Missing values and stray keys do not stop the reading.
-  const auto app = Open("<plist><dict><key>Tracks</key><dict><key>1</key><dict><key>Name</key>"
-                        "</dict></dict><key>Playlists</key></dict></plist>");
+  const auto app = Open(
+      "<plist><dict><key>Tracks</key><dict><key>1</key><dict><key>Name</key>"
+      "</dict></dict><key>Playlists</key></dict></plist>");
   EXPECT_EQ(app->LibraryPlaylist()->Tracks()->Count(), 1);
   EXPECT_EQ(app->LibrarySource()->Playlists()->Count(), 0);
 }

@@ -21,15 +21,17 @@ protected:
     std::filesystem::create_directory_symlink(drive, prefix / "dosdevices" / "c:");
   }
   void WriteUserReg(const std::string& body) {
-    test::WriteFile(prefix / "user.reg", "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21\n\n" + body);
+    test::WriteFile(prefix / "user.reg",
+                    "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21\n\n" + body);
   }
   std::filesystem::path prefix, drive;
 };
 
 TEST_F(WinePrefixTest, ReadsTheDefaultValueOfAKeyWithEscapes) {
-  WriteUserReg("[Software\\\\Other] 1\n@=\"no\"\n\n"
-               "[Software\\\\Winamp] 1700000000\n#time=1d9\n\"Name\"=\"x\"\n"
-               "@=\"C:\\\\Program Files\\\\Winamp \\x00e9\\\"q\\\"\"\n");
+  WriteUserReg(
+      "[Software\\\\Other] 1\n@=\"no\"\n\n"
+      "[Software\\\\Winamp] 1700000000\n#time=1d9\n\"Name\"=\"x\"\n"
+      "@=\"C:\\\\Program Files\\\\Winamp \\x00e9\\\"q\\\"\"\n");
   EXPECT_EQ(ReadUserRegistryDefault(prefix, "Software\\Winamp"), "C:\\Program Files\\Winamp é\"q\"");
   EXPECT_EQ(ReadUserRegistryDefault(prefix, "software\\winamp"), "C:\\Program Files\\Winamp é\"q\"");
   EXPECT_EQ(ReadUserRegistryDefault(prefix, "Software\\Missing"), std::nullopt);

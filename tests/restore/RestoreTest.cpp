@@ -2,12 +2,12 @@
 // item once into target/playlist/"Artist - Name (Album).mp3"; failures leave no file at the target
 // name and the row unhandled, and no name from the service reaches outside the target.
 
-#include "app/Engine.h"
 #include "EngineInternals.h"
+#include "app/Engine.h"
 #include "restore/Restore.h"
 #include "service/ServicePlaylists.h"
-#include "store/Statements.h"
 #include "store/Sha1.h"
+#include "store/Statements.h"
 
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
@@ -34,8 +34,7 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-std::string Item(const std::string& key, const std::string& name, const std::string& artist,
-                 const std::string& album) {
+std::string Item(const std::string& key, const std::string& name, const std::string& artist, const std::string& album) {
   // An empty album is left out: an empty element means "unknown" to the listing.
   return "<item><entrykey>" + key + "</entrykey><name>" + Escaped(name) + "</name><artist>" + Escaped(artist) +
          "</artist>" + (album.empty() ? "" : "<album>" + Escaped(album) + "</album>") + "</item>";
@@ -71,14 +70,17 @@ protected:
     const std::string& path = request.target;
     if (path == "/api/rest/sets/set/getitems/") {
       ++getItemsCalls;
-      return HttpAnswer(200, Envelope("true", "0", "", "<items>" + playlistItems[Field(request, "setkey")] + "</items>"));
+      return HttpAnswer(200,
+                        Envelope("true", "0", "", "<items>" + playlistItems[Field(request, "setkey")] + "</items>"));
     }
-    if (path == "/api/rest/items/get") return HttpAnswer(200, Envelope("true", "0", "", "<items>" + libraryItems + "</items>"));
+    if (path == "/api/rest/items/get")
+      return HttpAnswer(200, Envelope("true", "0", "", "<items>" + libraryItems + "</items>"));
     if (path == "/api/rest/items/get/deliver") {
       ++deliverCalls;
       if (refuseDeliver) return HttpAnswer(200, Envelope("false", "77", "not yours"));
-      return HttpAnswer(200, Envelope("true", "0", "", "<location>http://" + server->hostPort() + "/file/" +
-                                                           Field(request, "entrykey") + "</location>"));
+      return HttpAnswer(200, Envelope("true", "0", "",
+                                      "<location>http://" + server->hostPort() + "/file/" + Field(request, "entrykey") +
+                                          "</location>"));
     }
     if (path.rfind("/file/", 0) == 0) {
       const std::string key = path.substr(6);
@@ -91,7 +93,8 @@ protected:
 
   void ChoosePlaylists(std::vector<std::pair<std::string, std::string>> captionsAndKeys) {
     EngineInternals::servicePlaylists(*engine).rows.clear();
-    for (auto& [caption, key] : captionsAndKeys) EngineInternals::servicePlaylists(*engine).rows.push_back({caption, key, "", true, caption});
+    for (auto& [caption, key] : captionsAndKeys)
+      EngineInternals::servicePlaylists(*engine).rows.push_back({caption, key, "", true, caption});
   }
   std::vector<std::string> LogLinesStartingWith(const std::string& prefix) const {
     std::vector<std::string> lines;
@@ -122,7 +125,8 @@ protected:
 };
 
 TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
-  playlistItems["p1"] = Item("e1", "Song", "Band", "Album") + "<item><entrykey>e2</entrykey><name>Other</name><artist/><album/></item>" +
+  playlistItems["p1"] = Item("e1", "Song", "Band", "Album") +
+                        "<item><entrykey>e2</entrykey><name>Other</name><artist/><album/></item>" +
                         "<item><name>no key</name></item>" + Item("e3", "Shared", "Duo", "Both");
   playlistItems["p2"] = Item("e3", "Shared", "Duo", "Both") + "<item><entrykey>e4</entrykey><name>Bare</name></item>";
   ChoosePlaylists({{"Road trip", "p1"}, {"Chill", "p2"}});
@@ -183,8 +187,10 @@ TEST_F(RestoreTest, FailedDownloadsLeaveNoFileAndTheRowForTheNextRun) {
     EXPECT_EQ(FilesBelowTarget(), std::vector<std::string>{"P/A - One.mp3"}) << "no partial file anywhere";
     ASSERT_EQ(ui.errorDisplays.size(), 1u);
     EXPECT_EQ(engine->restoreState().log.back(), "http://" + server->hostPort() + "/file/bad");
-    EXPECT_GT(engine->databases().temporary->execAndGet(
-                  "SELECT count(*) FROM downloadmetainfo WHERE entrykey = 'bad' AND handled = 0").getInt(), 0);
+    EXPECT_GT(engine->databases()
+                  .temporary->execAndGet("SELECT count(*) FROM downloadmetainfo WHERE entrykey = 'bad' AND handled = 0")
+                  .getInt(),
+              0);
     EXPECT_FALSE(std::filesystem::exists(target / "P" / "A - Three.mp3")); // the run ended at the failure
   }
   brokenKey.clear();
@@ -201,7 +207,8 @@ TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
   ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(deliverCalls, 1);
   EXPECT_TRUE(ui.sawStatus("     Login failed"));
-  EXPECT_EQ(ui.errorMessages, std::vector<std::string>{"Could not load data from server - error 77 (details: not yours)"});
+  EXPECT_EQ(ui.errorMessages,
+            std::vector<std::string>{"Could not load data from server - error 77 (details: not yours)"});
   EXPECT_TRUE(FilesBelowTarget().empty());
   EXPECT_EQ(engine->restorer().UnhandledRows(), 2);
 }

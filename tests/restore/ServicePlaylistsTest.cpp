@@ -1,10 +1,11 @@
-// LoadPlaylists lists only the user's own, non-dynamic, named playlists, and SafeFileName drops exactly the nine forbidden characters.
+// LoadPlaylists lists only the user's own, non-dynamic, named playlists, and SafeFileName drops exactly the nine
+// forbidden characters.
 
-#include "app/Engine.h"
-#include "service/ServicePlaylists.h"
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/Engine.h"
+#include "service/ServicePlaylists.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,8 @@ using test::HttpAnswer;
 
 std::string Item(const std::string& name, const std::string& key, const std::string& dynamic,
                  const std::string& owner) {
-  return "<item><name>" + name + "</name><entrykey>" + key + "</entrykey><dynamic>" + dynamic +
-         "</dynamic><username>" + owner + "</username></item>";
+  return "<item><name>" + name + "</name><entrykey>" + key + "</entrykey><dynamic>" + dynamic + "</dynamic><username>" +
+         owner + "</username></item>";
 }
 
 class ServicePlaylistsTest : public test::TempHomeTest {
@@ -53,17 +54,17 @@ TEST(SafeFileName, DropsOnlyTheNineForbiddenCharacters) {
 }
 
 TEST_F(ServicePlaylistsTest, ListsOwnNonDynamicNamedPlaylistsInAnswerOrder) {
-  const ServiceReply data = Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" +
-      Item("Road: trip", "k1", "0", "ALICE") +
-      Item("Smart", "k2", "1", "alice") +
-      Item("Bob's", "k3", "0", "bob") +
-      Item("", "k4", "0", "alice") +
-      Item("Zed/mix", "k5", "0", "aLiCe") +
-      "<item><entrykey>k6</entrykey><dynamic>0</dynamic><username>alice</username></item>"
-      "<item><name>NoOwner</name><entrykey>k7</entrykey><dynamic>0</dynamic></item>"
-      "<item><name>Tagged</name><entrykey> k8 </entrykey><dynamic>0</dynamic><username>alice</username>"
-      "<extra>x</extra></item>"
-      "</items>")));
+  const ServiceReply data = Load(HttpAnswer(
+      200,
+      Envelope("true", "0", "",
+               "<items>" + Item("Road: trip", "k1", "0", "ALICE") + Item("Smart", "k2", "1", "alice") +
+                   Item("Bob's", "k3", "0", "bob") + Item("", "k4", "0", "alice") +
+                   Item("Zed/mix", "k5", "0", "aLiCe") +
+                   "<item><entrykey>k6</entrykey><dynamic>0</dynamic><username>alice</username></item>"
+                   "<item><name>NoOwner</name><entrykey>k7</entrykey><dynamic>0</dynamic></item>"
+                   "<item><name>Tagged</name><entrykey> k8 </entrykey><dynamic>0</dynamic><username>alice</username>"
+                   "<extra>x</extra></item>"
+                   "</items>")));
   EXPECT_TRUE(data.Success);
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Road trip=k1", "Zedmix=k5", "Tagged= k8 "}));
   EXPECT_EQ(engine_->servicePlaylists().names, (std::vector<std::string>{"Road: trip", "Zed/mix", "Tagged"}));
@@ -80,8 +81,9 @@ TEST_F(ServicePlaylistsTest, ListsOwnNonDynamicNamedPlaylistsInAnswerOrder) {
 }
 
 TEST_F(ServicePlaylistsTest, OwnerMatchIgnoresOnlyAsciiLetterCase) {
-  Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" + Item("A", "1", "0", "J\xC3\x96RG") +
-                                                      Item("B", "2", "0", "j\xC3\x96rg") + "</items>")),
+  Load(HttpAnswer(200, Envelope("true", "0", "",
+                                "<items>" + Item("A", "1", "0", "J\xC3\x96RG") + Item("B", "2", "0", "j\xC3\x96rg") +
+                                    "</items>")),
        "j\xC3\xB6rg");
   EXPECT_TRUE(Captions().empty()); // ö and Ö are different letters to this comparison
 }
@@ -99,8 +101,11 @@ TEST_F(ServicePlaylistsTest, UnreadableAnswersEndTheListingWithAnError) {
   EXPECT_ANY_THROW(Load(HttpAnswer(500, "down")));
   EXPECT_ANY_THROW(Load(HttpAnswer(200, "not xml")));
   // A value the filter depends on without any text: what was listed before it stays.
-  EXPECT_ANY_THROW(Load(HttpAnswer(200, Envelope("true", "0", "", "<items>" + Item("A", "1", "0", "alice") +
-      "<item><name>B</name><entrykey>2</entrykey><dynamic/><username>alice</username></item></items>"))));
+  EXPECT_ANY_THROW(Load(HttpAnswer(
+      200,
+      Envelope("true", "0", "",
+               "<items>" + Item("A", "1", "0", "alice") +
+                   "<item><name>B</name><entrykey>2</entrykey><dynamic/><username>alice</username></item></items>"))));
   EXPECT_EQ(Captions(), std::vector<std::string>{"A=1"});
   EXPECT_EQ(ui.viewChanges.back(), View::RestorePlaylists);
 }

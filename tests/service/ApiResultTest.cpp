@@ -1,13 +1,13 @@
 // Every answer body ends as a ServiceReply: a readable envelope as the service said, anything else as code 500.
 
+#include "RawHttpServer.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
 #include "app/Engine.h"
 #include "base/WorkFolder.h"
 #include "service/ApiError.h"
 #include "service/ApiResult.h"
 #include "service/CallService.h"
-#include "RawHttpServer.h"
-#include "RecordingUi.h"
-#include "TempHome.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -43,15 +43,17 @@ TEST_F(ApiResultTest, ReadsTheEnvelopeAsTheServiceWroteIt) {
   EXPECT_EQ(data.ErrorMessage, "why");
 
   // The message is optional; the first match in document order counts wherever it is.
-  data = ParseApiResult("<a><result><error>7</error><result>true</result></result>"
-                        "<result><result>false</result></result></a>");
+  data = ParseApiResult(
+      "<a><result><error>7</error><result>true</result></result>"
+      "<result><result>false</result></result></a>");
   EXPECT_TRUE(data.Success);
   EXPECT_EQ(data.ErrorCode, 7);
   EXPECT_EQ(data.ErrorMessage, "");
 
   // Only the first child node of an element counts.
-  data = ParseApiResult("<result><result>true</result><error>12<!-- c -->34</error>"
-                        "<errormessage><b>x</b>text</errormessage></result>");
+  data = ParseApiResult(
+      "<result><result>true</result><error>12<!-- c -->34</error>"
+      "<errormessage><b>x</b>text</errormessage></result>");
   EXPECT_EQ(data.ErrorCode, 12);
   EXPECT_EQ(data.ErrorMessage, "");
 }
@@ -114,11 +116,13 @@ TEST_F(ApiResultTest, CallServiceTurnsEveryFailureIntoCode500) {
       HttpAnswer(503, Envelope("true", "0")),
       test::CutAnswer("<result><result>true</result><er", 4000), // connection cut mid-answer
       std::string("garbage that is no HTTP at all\r\n\r\n"),
-      std::string(),                                             // closed without a word
+      std::string(), // closed without a word
   };
   std::size_t next = 0;
-  test::RawHttpServer server([&](const test::CapturedRequest&) { const std::size_t i = next++;
-    return i < answers.size() ? answers[i] : std::string(); });
+  test::RawHttpServer server([&](const test::CapturedRequest&) {
+    const std::size_t i = next++;
+    return i < answers.size() ? answers[i] : std::string();
+  });
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + server.hostPort(), configHome() / "s.ini"});
   for (std::size_t i = 0; i < answers.size(); ++i) {
@@ -137,9 +141,8 @@ TEST_F(ApiResultTest, CallServiceTurnsEveryFailureIntoCode500) {
 }
 
 TEST_F(ApiResultTest, CallServiceHandsOverWellFormedAnswers) {
-  test::RawHttpServer server([](const test::CapturedRequest&) {
-    return HttpAnswer(200, Envelope("false", "42", "Wrong password"));
-  });
+  test::RawHttpServer server(
+      [](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("false", "42", "Wrong password")); });
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + server.hostPort(), configHome() / "s.ini"});
   const ServiceReply data = engine.service().Call("user/checkaccess", FormData(), true, kCouldNotConnect);

@@ -1,13 +1,13 @@
 // CallApi puts exactly the service's multipart request on the wire (caller fields, then the standard
 // fields) and fails on every transport or HTTP error.
 
+#include "RawHttpServer.h"
+#include "RecordingUi.h"
+#include "TempHome.h"
 #include "app/Engine.h"
 #include "base/BuildInfo.h"
 #include "service/ApiError.h"
 #include "service/CallApi.h"
-#include "RawHttpServer.h"
-#include "RecordingUi.h"
-#include "TempHome.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -90,13 +90,13 @@ TEST_F(CallApiTest, SendsCallerFieldsThenStandardFieldsAsPlainParts) {
 
   const std::string b = Boundary(request);
   ASSERT_FALSE(b.empty());
-  const std::string expected =
-      TextPart(b, "_instancename", "box") +
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"filedata\"; filename=\"" + list.string() +
-      "\"\r\nContent-Type: text/xml\r\n\r\n<hashes>\r\n<h>1</h></hashes>\r\n" +
-      TextPart(b, "empty", "") + TextPart(b, "username", "Alice Ä") + TextPart(b, "hashpassword", kEmptyMd5) +
-      TextPart(b, "format", "xml") + TextPart(b, "appkey", "3F7A19B2-6C4E-81D0-9B2E5F07A6C4D318") +
-      TextPart(b, "_programversion", build::kProgramVersion) + "--" + b + "--\r\n";
+  const std::string expected = TextPart(b, "_instancename", "box") + "--" + b +
+                               "\r\nContent-Disposition: form-data; name=\"filedata\"; filename=\"" + list.string() +
+                               "\"\r\nContent-Type: text/xml\r\n\r\n<hashes>\r\n<h>1</h></hashes>\r\n" +
+                               TextPart(b, "empty", "") + TextPart(b, "username", "Alice Ä") +
+                               TextPart(b, "hashpassword", kEmptyMd5) + TextPart(b, "format", "xml") +
+                               TextPart(b, "appkey", "3F7A19B2-6C4E-81D0-9B2E5F07A6C4D318") +
+                               TextPart(b, "_programversion", build::kProgramVersion) + "--" + b + "--\r\n";
   EXPECT_EQ(request.body, expected);
 }
 
@@ -224,7 +224,8 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
   const std::size_t sent = server.requests().at(0).body.size();
   EXPECT_EQ(engine.service().counters().UploadedBytes, static_cast<std::int64_t>(sent + answer.size()));
   EXPECT_EQ(engine.service().counters().ShownUploadedBytes, engine.service().counters().UploadedBytes);
-  EXPECT_EQ(engine.service().counters().BytesLeft, engine.service().counters().TotalBytes - engine.service().counters().UploadedBytes);
+  EXPECT_EQ(engine.service().counters().BytesLeft,
+            engine.service().counters().TotalBytes - engine.service().counters().UploadedBytes);
   // The file bar ends on the answer, the last transfer of the exchange.
   EXPECT_EQ(ui.bars[ProgressBar::File].position, 5000);
   EXPECT_EQ(ui.bars[ProgressBar::File].maximum, 5000);

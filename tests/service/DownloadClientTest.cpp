@@ -1,10 +1,11 @@
-// The download client GETs into the given file with its own headers, keeps cookies for the run and never leaves a failed file behind.
+// The download client GETs into the given file with its own headers, keeps cookies for the run and never leaves a
+// failed file behind.
 
-#include "service/ApiError.h"
-#include "service/DownloadClient.h"
 #include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "service/ApiError.h"
+#include "service/DownloadClient.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

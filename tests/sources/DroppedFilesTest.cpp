@@ -1,12 +1,12 @@
 // A drop lists every supported audio file it reaches (directly, through playlists, through
 // folders) exactly once, and "Analyze and upload" describes the listed files and queues them.
 
-#include "RawHttpServer.h"
 #include "EngineInternals.h"
+#include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "base/WorkFolder.h"
 #include "app/Engine.h"
+#include "base/WorkFolder.h"
 #include "sources/DroppedFiles.h"
 #include "store/Sha1.h"
 
@@ -46,7 +46,9 @@ protected:
     test::TempHomeTest::TearDown();
   }
   std::string F(const std::string& relative) const { return (files() / relative).string(); }
-  void Touch(const std::string& relative, const std::string& bytes = "audio") { test::WriteFile(files() / relative, bytes); }
+  void Touch(const std::string& relative, const std::string& bytes = "audio") {
+    test::WriteFile(files() / relative, bytes);
+  }
   const std::vector<std::string>& Rows() const { return engine_->droppedFiles().rows(); }
 
   test::RecordingUi ui_;
@@ -71,15 +73,16 @@ TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
   ::setenv("WINEPREFIX", F("wine").c_str(), 1);
   Touch("list.pls", "[playlist]\nFile1=from-pls.ogg\n");
   Touch("from-pls.ogg");
-  Touch("dir.m3u/inside.MP3");  // a folder named like a playlist is still searched
+  Touch("dir.m3u/inside.MP3"); // a folder named like a playlist is still searched
   Touch("dir.m3u/.hidden.mp3");
   Touch("dir.m3u/notes.txt");
 
   ui_.viewChanges.clear();
   engine_->DropFiles({F("a.mp3"), F("b.wav"), F("c.m3u8"), F("d.mp"), F("e.a"), F("list.m3u"), F("list.pls"),
-                       F("dir.m3u"), F("missing.mp3")});
-  EXPECT_THAT(Rows(), ElementsAre(F("a.mp3"), F("from-m3u8.m4a"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("#1 Hit.mp3"),
-                                  F("wine/dosdevices/c:/Music/win.mp3"), F("from-pls.ogg"), F("dir.m3u/inside.MP3")));
+                      F("dir.m3u"), F("missing.mp3")});
+  EXPECT_THAT(Rows(),
+              ElementsAre(F("a.mp3"), F("from-m3u8.m4a"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("#1 Hit.mp3"),
+                          F("wine/dosdevices/c:/Music/win.mp3"), F("from-pls.ogg"), F("dir.m3u/inside.MP3")));
   EXPECT_THAT(ui_.viewChanges, ElementsAre(View::DroppedFiles));
   EXPECT_THAT(ui_.errorDisplays, IsEmpty());
 }
@@ -129,7 +132,7 @@ TEST_F(DroppedFilesTest, AnalysisDescribesExistingRowsAndKeepsVanishedOnes) {
 
 TEST_F(DroppedFilesTest, AnalyzeAndUploadQueuesTheListedFilesWithThePlaylistName) {
   Touch("song.mp3", "some audio");
-  ASSERT_EQ(::link(F("song.mp3").c_str(), F("SONG.mp3").c_str()), 0);  // one file, two names
+  ASSERT_EQ(::link(F("song.mp3").c_str(), F("SONG.mp3").c_str()), 0); // one file, two names
   Touch("other.mp3", "other audio");
   engine_->DropFiles({F("song.mp3"), F("SONG.mp3"), F("other.mp3")});
   engine_->SetDropPlaylist("Dropped");

@@ -1,9 +1,10 @@
-// ReadFileMetadata describes a file from its ID3v2 tag, the MPEG frames after it and its ID3v1 tag, ID3v2 values replacing ID3v1 values wholesale.
+// ReadFileMetadata describes a file from its ID3v2 tag, the MPEG frames after it and its ID3v1 tag, ID3v2 values
+// replacing ID3v1 values wholesale.
 
+#include "../tags/TagBytes.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "sources/FileMetadata.h"
-#include "../tags/TagBytes.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // of each chosen playlist (or every supported existing file of the library), and queues exactly
 // the chosen files with their playlists described in the playlist file.
 
-#include "app/Engine.h"
 #include "EngineInternals.h"
-#include "sources/ITunesXmlLibrary.h"
+#include "app/Engine.h"
 #include "sources/ITunesSource.h"
+#include "sources/ITunesXmlLibrary.h"
 #include "store/Sha1.h"
 
 #include "RecordingUi.h"
@@ -98,7 +98,9 @@ class FakeApplication : public Application, public Source, public PlaylistCollec
 public:
   FakeApplication(FakePlaylistData library, std::vector<FakePlaylistData> playlists)
       : library_(std::move(library)), playlists_(std::move(playlists)) {}
-  std::shared_ptr<const itunes::Playlist> LibraryPlaylist() const override { return std::make_shared<FakePlaylist>(library_); }
+  std::shared_ptr<const itunes::Playlist> LibraryPlaylist() const override {
+    return std::make_shared<FakePlaylist>(library_);
+  }
   std::shared_ptr<const Source> LibrarySource() const override {
     return std::shared_ptr<const Source>(std::shared_ptr<const void>{}, this);
   }
@@ -175,7 +177,7 @@ TEST_F(ITunesSourceTest, AnalysisShowsTheMainWindowAndListsPlainPlaylistsWithTra
   EXPECT_EQ(ui.messages.back(), "Please log in.");
 
   engine->upload().StartUploadRun(); // a run hides the main window; the analysis brings it back
-  engine->StopUpload();      // the run ends stopped, its window still hidden
+  engine->StopUpload();              // the run ends stopped, its window still hidden
   engine->OnStartTimer();
   ASSERT_FALSE(engine->upload().windows().mainWindowVisible);
   engine->AnalyzeITunesLibraryNow();
@@ -206,8 +208,9 @@ TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipW
   big[2] = Song("wave", ".wav");
   big[3].fetchFails = true;
   std::vector<FakeTrackData> other{Song("t10"), Song("solo")};
-  UseLibrary({"Library", kPlaylistKindLibrary, {}},
-             {{"Big", kPlaylistKindUser, big}, {"Other", kPlaylistKindUser, other}, {"Off", kPlaylistKindUser, {Song("off")}}});
+  UseLibrary({"Library", kPlaylistKindLibrary, {}}, {{"Big", kPlaylistKindUser, big},
+                                                     {"Other", kPlaylistKindUser, other},
+                                                     {"Off", kPlaylistKindUser, {Song("off")}}});
   engine->AnalyzeITunesLibraryNow();
   engine->SetITunesPlaylistChecked(2, false);
 
@@ -216,7 +219,8 @@ TEST_F(ITunesSourceTest, SelectedPlaylistsTakeAtMostTheFirst200PositionsAndSkipW
   EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].ItemCount, 196); // positions 5..200
   EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].HashValues.front(), Sha1Hex("audio of t4"));
   EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].HashValues.back(), Sha1Hex("audio of t199"));
-  EXPECT_EQ(EngineInternals::collection(*engine).playlists[1].HashValues, (std::vector<std::string>{Sha1Hex("audio of t10"), Sha1Hex("audio of solo")}));
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[1].HashValues,
+            (std::vector<std::string>{Sha1Hex("audio of t10"), Sha1Hex("audio of solo")}));
   EXPECT_EQ(EngineInternals::collection(*engine).items.size(), 198u); // t10 is collected once per playlist
   EXPECT_EQ(engine->iTunes().itemsAnalyzed, "2 (Max. 200 items / playlist)");
   EXPECT_FALSE(engine->iTunes().reference); // released after the collection
@@ -275,12 +279,14 @@ TEST_F(ITunesSourceTest, ReadsALibraryExportFromDisk) {
   const auto song = files() / "Disk Song.mp3";
   test::WriteFile(song, "disk audio");
   const auto library = files() / "iTunes Music Library.xml";
-  test::WriteFile(library, "<plist><dict><key>Tracks</key><dict><key>5</key><dict><key>Track ID</key><integer>5</integer>"
-                           "<key>Name</key><string>Disk Song</string><key>Track Type</key><string>File</string>"
-                           "<key>Location</key><string>file://" + test::PercentEncodedPath(song.string()) +
-                           "</string></dict></dict><key>Playlists</key><array><dict><key>Name</key><string>Fav</string>"
-                           "<key>Playlist Items</key><array><dict><key>Track ID</key><integer>5</integer></dict>"
-                           "</array></dict></array></dict></plist>");
+  test::WriteFile(library,
+                  "<plist><dict><key>Tracks</key><dict><key>5</key><dict><key>Track ID</key><integer>5</integer>"
+                  "<key>Name</key><string>Disk Song</string><key>Track Type</key><string>File</string>"
+                  "<key>Location</key><string>file://" +
+                      test::PercentEncodedPath(song.string()) +
+                      "</string></dict></dict><key>Playlists</key><array><dict><key>Name</key><string>Fav</string>"
+                      "<key>Playlist Items</key><array><dict><key>Track ID</key><integer>5</integer></dict>"
+                      "</array></dict></array></dict></plist>");
   engine->SetITunesLibraryFile(library);
   engine->AnalyzeITunesLibraryNow();
   ASSERT_EQ(engine->iTunes().rows.size(), 1u);

@@ -1,4 +1,5 @@
-// The media library file and the item metadata document carry every item with its children in the service's order, as XML any parser reads; the shared file tests answer as the sources expect.
+// The media library file and the item metadata document carry every item with its children in the service's order, as
+// XML any parser reads; the shared file tests answer as the sources expect.
 
 #include "RecordingUi.h"
 #include "TempHome.h"
@@ -13,10 +14,28 @@
 namespace velmora {
 namespace {
 
-const std::vector<std::string> kItemChildren = {
-  "Album", "Location", "Type", "FileType", "Artist", "Name", "Genre", "TrackNo", "Bitrate", "Year",
-  "Length", "Size", "Rating", "LastPlayed", "PlayedTimes", "SampleRate", "Added", "HashValue",
-  "iTunesPersistentID", "iTunesTrackID", "bpm", "iTunesSortAlbum"};
+const std::vector<std::string> kItemChildren = {"Album",
+                                                "Location",
+                                                "Type",
+                                                "FileType",
+                                                "Artist",
+                                                "Name",
+                                                "Genre",
+                                                "TrackNo",
+                                                "Bitrate",
+                                                "Year",
+                                                "Length",
+                                                "Size",
+                                                "Rating",
+                                                "LastPlayed",
+                                                "PlayedTimes",
+                                                "SampleRate",
+                                                "Added",
+                                                "HashValue",
+                                                "iTunesPersistentID",
+                                                "iTunesTrackID",
+                                                "bpm",
+                                                "iTunesSortAlbum"};
 
 std::vector<std::string> ChildNames(pugi::xml_node node) {
   std::vector<std::string> names;
@@ -137,11 +156,11 @@ TEST_F(MediaLibraryFileTest, TextXmlCannotHoldIsReplacedSoTheDocumentStillParses
 }
 
 TEST(IsSupportedAudioExt, IsASubstringTestOnTheExtension) {
-  for (const char* path : {"/m/a.mp3", "/m/A.MP3", "/m/a.m4a", "/m/a.wma", "/m/a.ogg", "a.mp", "/x/b.a",
-                           "c.M4", "/dir.wav/.mp3"})
+  for (const char* path :
+       {"/m/a.mp3", "/m/A.MP3", "/m/a.m4a", "/m/a.wma", "/m/a.ogg", "a.mp", "/x/b.a", "c.M4", "/dir.wav/.mp3"})
     EXPECT_TRUE(IsSupportedAudioExt(path)) << path;
-  for (const char* path : {"/m/a.wav", "/m/list.m3u", "/m/list.pls", "/m/noext", "/m/dot.", "/m.mp3/file",
-                           "/m/a.m3u8", ""})
+  for (const char* path :
+       {"/m/a.wav", "/m/list.m3u", "/m/list.pls", "/m/noext", "/m/dot.", "/m.mp3/file", "/m/a.m3u8", ""})
     EXPECT_FALSE(IsSupportedAudioExt(path)) << path;
 }
 

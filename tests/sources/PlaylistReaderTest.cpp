@@ -60,12 +60,13 @@ TEST_F(PlaylistReaderTest, M3uTakesEveryLineAsItStandsAndAddsOnlyExistingFilesIn
   Touch("drive_c/Music/d.mp3");
   WriteFile(dir_ / "lists/mix.m3u",
             "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:123,Artist - B\r\nb.mp3\r\n"
-            "missing.mp3\n" + P("music/a.mp3") + "\rsub\\c.mp3\n\n../music/a.mp3\n"
-            "http://example.invalid/x.mp3\n#1 Hit.mp3\rC:\\MUSIC\\d.mp3\nsong with blank .mp3");
+            "missing.mp3\n" +
+                P("music/a.mp3") +
+                "\rsub\\c.mp3\n\n../music/a.mp3\n"
+                "http://example.invalid/x.mp3\n#1 Hit.mp3\rC:\\MUSIC\\d.mp3\nsong with blank .mp3");
   EXPECT_THAT(M3uPlaylist(prefix).ExistingFiles(P("lists/mix.m3u")),
-              ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"),
-                          P("music/a.mp3"), P("lists/#1 Hit.mp3"), P("wine/dosdevices/c:/Music/d.mp3"),
-                          P("lists/song with blank .mp3")));
+              ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"), P("music/a.mp3"),
+                          P("lists/#1 Hit.mp3"), P("wine/dosdevices/c:/Music/d.mp3"), P("lists/song with blank .mp3")));
 }
 
 TEST_F(PlaylistReaderTest, M3u8IsUtf8UnlessItIsNotWellFormedThenWindows1252) {
@@ -99,7 +100,8 @@ TEST_F(PlaylistReaderTest, PlsTakesEveryKeyOfThePlaylistSectionInFileOrder) {
             "[other]\nFile1=one.mp3\n"
             "[PlayList]\nNumberOfEntries=3\nFile1=one.mp3\nTitle1=One\nLength1=-1\n"
             "  File2=two ;part.mp3\n"
-            "File3=" + P(longFolder + "/three.mp3") + "\nFile4=nothing.mp3\nFile5=c:\\music\\WIN.mp3\nVersion=2\n");
+            "File3=" +
+                P(longFolder + "/three.mp3") + "\nFile4=nothing.mp3\nFile5=c:\\music\\WIN.mp3\nVersion=2\n");
   EXPECT_THAT(PlsPlaylist(prefix).ExistingFiles(P("lists/set.pls")),
               ElementsAre(P("lists/one.mp3"), P("lists/two ;part.mp3"), P(longFolder + "/three.mp3"),
                           P("wine/dosdevices/c:/Music/win.mp3")));

@@ -20,7 +20,8 @@ protected:
     const std::string command =
         "ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=3 -ac 2 -ar 44100 "
         "-metadata 'artist=Bj\xC3\xB6rk Band' -metadata title=Song -metadata album=Record -metadata genre=Jazz "
-        "-metadata date=1999 -metadata WM/Year=1999 -metadata track=7 -c:a " + codec + " -b:a 128k -y '" + path + "'";
+        "-metadata date=1999 -metadata WM/Year=1999 -metadata track=7 -c:a " +
+        codec + " -b:a 128k -y '" + path + "'";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << "ffmpeg failed: " << command;
     return path;
   }
@@ -58,11 +59,19 @@ TEST_F(TagLibFormatsTest, EmptyTruncatedAndGarbageFilesKeepEmptyFields) {
   const std::string m4a = test::ReadFile(Encode("whole.m4a", "aac"));
   const std::string ogg = test::ReadFile(Encode("whole.ogg", "libvorbis"));
   const std::string wma = test::ReadFile(Encode("whole.wma", "wmav2"));
-  const std::pair<std::string, std::string> files[] = {
-      {"empty.m4a", ""}, {"empty.ogg", ""}, {"empty.wma", ""},
-      {"garbage.m4a", garbage}, {"garbage.ogg", garbage}, {"garbage.wma", garbage},
-      {"head.m4a", m4a.substr(0, 40)}, {"head.ogg", ogg.substr(0, 40)}, {"head.wma", wma.substr(0, 40)},
-      {"ftyp-only.m4a", "\0\0\0\x18" "ftypM4A \0\0\0\0M4A mp42" + std::string("\0\0\x7F\xFFmoov", 8)}};
+  const std::pair<std::string, std::string> files[] = {{"empty.m4a", ""},
+                                                       {"empty.ogg", ""},
+                                                       {"empty.wma", ""},
+                                                       {"garbage.m4a", garbage},
+                                                       {"garbage.ogg", garbage},
+                                                       {"garbage.wma", garbage},
+                                                       {"head.m4a", m4a.substr(0, 40)},
+                                                       {"head.ogg", ogg.substr(0, 40)},
+                                                       {"head.wma", wma.substr(0, 40)},
+                                                       {"ftyp-only.m4a",
+                                                        "\0\0\0\x18"
+                                                        "ftypM4A \0\0\0\0M4A mp42" +
+                                                            std::string("\0\0\x7F\xFFmoov", 8)}};
   for (const auto& [name, bytes] : files) {
     SCOPED_TRACE(name);
     test::WriteFile(dir / name, bytes);

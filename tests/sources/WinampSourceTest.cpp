@@ -3,8 +3,8 @@
 // files of the checked playlists (of all when none is checked); broken input ends the analysis
 // with a clear error.
 
-#include "app/Engine.h"
 #include "EngineInternals.h"
+#include "app/Engine.h"
 #include "sources/WinampSource.h"
 #include "store/Sha1.h"
 
@@ -27,8 +27,9 @@ protected:
     std::filesystem::create_directories(prefix / "dosdevices");
     std::filesystem::create_directories(ml);
     std::filesystem::create_directory_symlink(drive, prefix / "dosdevices" / "c:");
-    test::WriteFile(prefix / "user.reg", "WINE REGISTRY Version 2\n\n[Software\\\\Winamp] 1700000000\n"
-                                         "@=\"C:\\\\Program Files\\\\Winamp\"\n");
+    test::WriteFile(prefix / "user.reg",
+                    "WINE REGISTRY Version 2\n\n[Software\\\\Winamp] 1700000000\n"
+                    "@=\"C:\\\\Program Files\\\\Winamp\"\n");
     test::WriteFile(drive / "Program Files" / "Winamp" / "winamp.exe", "MZ");
     for (const char* song : {"one", "two", "three", "four"}) test::WriteFile(Music(song), std::string("audio ") + song);
     test::WriteFile(drive / "Music" / "tune.wma", "wma");
@@ -62,7 +63,8 @@ protected:
 
 TEST_F(WinampSourceTest, FindsThePlaylistsFileAtStartUpUnlessAnotherIsStored) {
   Start();
-  EXPECT_EQ(engine->winampLocation(), (prefix / "dosdevices/c:/Program Files/Winamp/Plugins/ml/playlists.xml").string());
+  EXPECT_EQ(engine->winampLocation(),
+            (prefix / "dosdevices/c:/Program Files/Winamp/Plugins/ml/playlists.xml").string());
   engine->SetWinampLocation("/elsewhere/playlists.xml");
   engine->Shutdown();
   Start();
@@ -70,13 +72,15 @@ TEST_F(WinampSourceTest, FindsThePlaylistsFileAtStartUpUnlessAnotherIsStored) {
 }
 
 TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylists) {
-  WritePlaylists("<playlist filename=\"plf1.m3u8\" title=\"Road\" id=\"{A}\" songs=\"4\" seconds=\"900\"/>"
-                 "<playlist filename=\"plf2.m3u8\" title=\"Zero\" songs=\"0\"/>"
-                 "<playlist filename=\"missing.m3u8\" title=\"Gone\" songs=\"2\"/>"
-                 "<playlist filename=\"plf3.m3u8\" title=\"It's mine\" songs=\"2\"/>"
-                 "<playlist title=\"No file attribute\" songs=\"1\"/>");
-  test::WriteFile(ml / "plf1.m3u8", "#EXTM3U\r\n#EXTINF:200,One\r\nC:\\Music\\one.mp3\r\nC:\\Music\\tune.wma\r\n"
-                                    "c:\\MUSIC\\TWO.mp3\r\n\r\nhttp://radio/stream.mp3\r\nC:\\Music\\nothere.mp3\r\n");
+  WritePlaylists(
+      "<playlist filename=\"plf1.m3u8\" title=\"Road\" id=\"{A}\" songs=\"4\" seconds=\"900\"/>"
+      "<playlist filename=\"plf2.m3u8\" title=\"Zero\" songs=\"0\"/>"
+      "<playlist filename=\"missing.m3u8\" title=\"Gone\" songs=\"2\"/>"
+      "<playlist filename=\"plf3.m3u8\" title=\"It's mine\" songs=\"2\"/>"
+      "<playlist title=\"No file attribute\" songs=\"1\"/>");
+  test::WriteFile(ml / "plf1.m3u8",
+                  "#EXTM3U\r\n#EXTINF:200,One\r\nC:\\Music\\one.mp3\r\nC:\\Music\\tune.wma\r\n"
+                  "c:\\MUSIC\\TWO.mp3\r\n\r\nhttp://radio/stream.mp3\r\nC:\\Music\\nothere.mp3\r\n");
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\four.mp3\r\n");
   test::WriteFile(ml / "plf3.m3u8", "C:\\Music\\three.mp3\rC:\\Music\\one.mp3\r"); // CR alone ends a line too
   Start();
@@ -89,10 +93,12 @@ TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylis
   EXPECT_EQ(engine->winamp().rows[0].hashValues, Sha1Hex("audio one") + "\r\n" + Sha1Hex("audio two") + "\r\n");
   EXPECT_EQ(engine->winamp().itemsFound, "4"); // one.mp3 counts in both playlists
   EXPECT_TRUE(ui.sawStatus("     Scanning playlist It's mine"));
-  EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].Locations, (std::vector<std::string>{"C:\\Music\\one.mp3", "c:\\MUSIC\\TWO.mp3"}));
+  EXPECT_EQ(EngineInternals::collection(*engine).playlists[0].Locations,
+            (std::vector<std::string>{"C:\\Music\\one.mp3", "c:\\MUSIC\\TWO.mp3"}));
   EXPECT_EQ(engine->winamp().locations.HashIdOf("c:\\MUSIC\\TWO.mp3"), Sha1Hex("audio two"));
   EXPECT_EQ(EngineInternals::collection(*engine).items[0].Location, (prefix / "dosdevices/c:/Music/one.mp3").string());
-  EXPECT_EQ(EngineInternals::collection(*engine).items[1].Location, (prefix / "dosdevices/c:/Music/two.mp3").string()); // as on disk
+  EXPECT_EQ(EngineInternals::collection(*engine).items[1].Location,
+            (prefix / "dosdevices/c:/Music/two.mp3").string()); // as on disk
 
   // The song count of 4 lists the two taken entries, in order, without repeats.
   const std::string playlistFile = test::ReadFile(engine->upload().CurrentPlaylistFile);
@@ -106,8 +112,9 @@ TEST_F(WinampSourceTest, AnalysisTakesExistingMp3EntriesAndUploadsCheckedPlaylis
 }
 
 TEST_F(WinampSourceTest, NoRowCheckedQueuesEveryEligibleItem) {
-  WritePlaylists("<playlist filename=\"plf1.m3u8\" title=\"Road\" songs=\"1\"/>"
-                 "<playlist filename=\"plf2.m3u8\" title=\"Home\" songs=\"1\"/>");
+  WritePlaylists(
+      "<playlist filename=\"plf1.m3u8\" title=\"Road\" songs=\"1\"/>"
+      "<playlist filename=\"plf2.m3u8\" title=\"Home\" songs=\"1\"/>");
   test::WriteFile(ml / "plf1.m3u8", "C:\\Music\\one.mp3\n");
   test::WriteFile(ml / "plf2.m3u8", "C:\\Music\\two.mp3\n");
   Start();
@@ -128,7 +135,8 @@ TEST_F(WinampSourceTest, RefusalsAndBrokenFiles) {
   EXPECT_EQ(ui.messages.back(), "Please select a valid playlist.xml file");
 
   engine->SetWinampLocation((ml / "playlists.xml").string());
-  for (const std::string& broken : {std::string("<playlists><playlist filename=\"a\""), std::string("\x01\x02 not xml")}) {
+  for (const std::string& broken :
+       {std::string("<playlists><playlist filename=\"a\""), std::string("\x01\x02 not xml")}) {
     test::WriteFile(ml / "playlists.xml", broken);
     try {
       engine->AnalyzeWinampData();

@@ -30,8 +30,8 @@ TEST_F(LocalDatabasesTest, FirstRunCreatesFolderFilesTablesAndIndexes) {
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "tmp_Velmora.db"));
   EXPECT_TRUE(std::filesystem::exists(workFolder() / "meta_Velmora.db"));
   EXPECT_EQ(SchemaNames(*dbs.temporary), (std::set<std::string>{"winamplookup", "downloadmetainfo"}));
-  EXPECT_EQ(SchemaNames(*dbs.meta), (std::set<std::string>{"knownfilehashvalues", "hashid_index",
-                                                           "location_index", "location_trim_index"}));
+  EXPECT_EQ(SchemaNames(*dbs.meta),
+            (std::set<std::string>{"knownfilehashvalues", "hashid_index", "location_index", "location_trim_index"}));
 }
 
 TEST_F(LocalDatabasesTest, SecondSetUpKeepsCacheRowsAndEmptiesWorkList) {

@@ -99,9 +99,8 @@ std::string CutAnswer(const std::string& bodyStart, std::size_t promisedLength) 
 
 std::string Envelope(const std::string& result, const std::string& error, const std::string& message,
                      const std::string& extra) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<response><result><result>" + result +
-         "</result><error>" + error + "</error><errormessage>" + message + "</errormessage>" + extra +
-         "</result></response>\n";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<response><result><result>" + result + "</result><error>" +
+         error + "</error><errormessage>" + message + "</errormessage>" + extra + "</result></response>\n";
 }
 
 RawHttpServer::RawHttpServer(Handler handler) : handler_(std::move(handler)) {
@@ -113,8 +112,7 @@ RawHttpServer::RawHttpServer(Handler handler) : handler_(std::move(handler)) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 16) != 0) {
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 16) != 0) {
     ::close(listener_);
     throw std::runtime_error("bind/listen failed");
   }

@@ -19,28 +19,40 @@ TempDir::~TempDir() {
   // Tests make folders unreadable on purpose; give them back before removing.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, error);
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 error);
   }
   std::filesystem::remove_all(path_, error);
 }
 
 void TempHomeTest::SetUp() {
-  if (const char* v = std::getenv("XDG_CACHE_HOME")) { hadCache_ = true; oldCache_ = v; }
-  if (const char* v = std::getenv("XDG_CONFIG_HOME")) { hadConfig_ = true; oldConfig_ = v; }
+  if (const char* v = std::getenv("XDG_CACHE_HOME")) {
+    hadCache_ = true;
+    oldCache_ = v;
+  }
+  if (const char* v = std::getenv("XDG_CONFIG_HOME")) {
+    hadConfig_ = true;
+    oldConfig_ = v;
+  }
   ::setenv("XDG_CACHE_HOME", cacheHome().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
   // No test may find the Wine prefix or iTunes library of whoever runs it.
-  if (const char* v = std::getenv("WINEPREFIX")) { hadWine_ = true; oldWine_ = v; }
+  if (const char* v = std::getenv("WINEPREFIX")) {
+    hadWine_ = true;
+    oldWine_ = v;
+  }
   ::setenv("WINEPREFIX", (home_.path() / "wine").c_str(), 1);
   ::unsetenv("VELMORA_ITUNES_LIBRARY");
   std::filesystem::create_directories(files());
 }
 
 void TempHomeTest::TearDown() {
-  if (hadCache_) ::setenv("XDG_CACHE_HOME", oldCache_.c_str(), 1); else ::unsetenv("XDG_CACHE_HOME");
-  if (hadConfig_) ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
-  if (hadWine_) ::setenv("WINEPREFIX", oldWine_.c_str(), 1); else ::unsetenv("WINEPREFIX");
+  if (hadCache_) ::setenv("XDG_CACHE_HOME", oldCache_.c_str(), 1);
+  else ::unsetenv("XDG_CACHE_HOME");
+  if (hadConfig_) ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+  else ::unsetenv("XDG_CONFIG_HOME");
+  if (hadWine_) ::setenv("WINEPREFIX", oldWine_.c_str(), 1);
+  else ::unsetenv("WINEPREFIX");
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

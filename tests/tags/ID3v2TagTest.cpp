@@ -1,4 +1,5 @@
-// Id3v2Reader reads versions 2.2 to 2.4: the tag size, six text frames chosen by version in four encodings, and genre references, bounded by the file.
+// Id3v2Reader reads versions 2.2 to 2.4: the tag size, six text frames chosen by version in four encodings, and genre
+// references, bounded by the file.
 
 #include "TagBytes.h"
 #include "tags/Id3v2Reader.h"
@@ -54,7 +55,8 @@ TEST(ID3v2Tag, AVersion4FooterAddsTenBytes) {
 
 TEST(ID3v2Tag, ExtendedHeaderSizeCountsDifferentlyInVersions3And4) {
   // Version 3: the size counts what follows its own 4 bytes, so frames start at 10 + 4 + 6.
-  const std::string v3 = Tag(3, test::BigEndian(6, 4) + std::string(6, '\0') + TextFrame(3, "TIT2", 0, "Three"), 0, 0x40);
+  const std::string v3 =
+      Tag(3, test::BigEndian(6, 4) + std::string(6, '\0') + TextFrame(3, "TIT2", 0, "Three"), 0, 0x40);
   const auto r3 = ReadBytes(v3);
   EXPECT_EQ(r3.result, TagResult::Ok);
   EXPECT_TRUE(r3.tag.ExtendedHeader());
@@ -65,9 +67,11 @@ TEST(ID3v2Tag, ExtendedHeaderSizeCountsDifferentlyInVersions3And4) {
 }
 
 TEST(ID3v2Tag, FrameIdsAreChosenByMajorVersion) {
-  const auto v2 = ReadBytes(Tag(2, TextFrame(2, "TT2", 0, "Title") + TextFrame(2, "TP1", 0, "Artist") +
-                                   TextFrame(2, "TAL", 0, "Album") + TextFrame(2, "TYE", 0, "1998") +
-                                   TextFrame(2, "TRK", 0, "4") + TextFrame(2, "TCO", 0, "(8)"), 20));
+  const auto v2 = ReadBytes(Tag(2,
+                                TextFrame(2, "TT2", 0, "Title") + TextFrame(2, "TP1", 0, "Artist") +
+                                    TextFrame(2, "TAL", 0, "Album") + TextFrame(2, "TYE", 0, "1998") +
+                                    TextFrame(2, "TRK", 0, "4") + TextFrame(2, "TCO", 0, "(8)"),
+                                20));
   EXPECT_EQ(v2.result, TagResult::Ok);
   EXPECT_EQ(v2.tag.Title(), "Title");
   EXPECT_EQ(v2.tag.Artist(), "Artist");
@@ -80,8 +84,8 @@ TEST(ID3v2Tag, FrameIdsAreChosenByMajorVersion) {
   const auto v2Long = ReadBytes(Tag(2, TextFrame(2, "TT2", 0, "Short") + "TIT" + Bytes({0, 0, 2, 0, 'x'}), 4));
   EXPECT_EQ(v2Long.tag.Title(), "Short");
 
-  const auto v3 = ReadBytes(Tag(3, TextFrame(3, "TYER", 0, "2001") + TextFrame(3, "TDRC", 0, "2002-05") +
-                                   TextFrame(3, "TRCK", 0, "3/12")));
+  const auto v3 = ReadBytes(
+      Tag(3, TextFrame(3, "TYER", 0, "2001") + TextFrame(3, "TDRC", 0, "2002-05") + TextFrame(3, "TRCK", 0, "3/12")));
   EXPECT_EQ(v3.tag.Year(), "2001");
   EXPECT_EQ(v3.tag.Track(), "3/12");
   const auto v4 = ReadBytes(Tag(4, TextFrame(4, "TYER", 0, "2001") + TextFrame(4, "TDRC", 0, "2002-05")));
@@ -99,8 +103,7 @@ TEST(ID3v2Tag, Version3And4FrameSizesDiffer) {
   const auto v4 = ReadBytes(Tag(4, Frame(4, "TALB", text) + TextFrame(4, "TIT2", 0, "After")));
   EXPECT_EQ(v4.tag.Album(), std::string(199, 'a'));
   EXPECT_EQ(v4.tag.Title(), "After");
-  EXPECT_EQ(v4.tag.Frames()[0].header,
-            (std::vector<unsigned char>{'T', 'A', 'L', 'B', 0, 0, 1, 0x48, 0, 0}));
+  EXPECT_EQ(v4.tag.Frames()[0].header, (std::vector<unsigned char>{'T', 'A', 'L', 'B', 0, 0, 1, 0x48, 0, 0}));
   // Read as version 3, the syncsafe 01 48 is 328 bytes, more than the file holds.
   const auto mixed = ReadBytes(Tag(3, Frame(4, "TALB", text) + TextFrame(3, "TIT2", 0, "After")));
   EXPECT_EQ(mixed.result, TagResult::ReadError);
@@ -108,16 +111,16 @@ TEST(ID3v2Tag, Version3And4FrameSizesDiffer) {
 }
 
 TEST(ID3v2Tag, TheLastOfSeveralFramesWinsAndEmptyFramesGiveEmptyText) {
-  const auto r = ReadBytes(Tag(3, TextFrame(3, "TIT2", 0, "First") + TextFrame(3, "TIT2", 0, "Second") +
-                                  Frame(3, "TPE1", "")));
+  const auto r =
+      ReadBytes(Tag(3, TextFrame(3, "TIT2", 0, "First") + TextFrame(3, "TIT2", 0, "Second") + Frame(3, "TPE1", "")));
   EXPECT_EQ(r.tag.Title(), "Second");
   EXPECT_EQ(r.tag.Artist(), "");
   EXPECT_EQ(r.tag.FrameCount(), 3u);
 }
 
 TEST(ID3v2Tag, AnIdWithASmallLetterEndsTheFrames) {
-  const auto r = ReadBytes(Tag(3, TextFrame(3, "TALB", 0, "Kept") + TextFrame(3, "TiT2", 0, "x") +
-                                  TextFrame(3, "TPE1", 0, "Lost")));
+  const auto r = ReadBytes(
+      Tag(3, TextFrame(3, "TALB", 0, "Kept") + TextFrame(3, "TiT2", 0, "x") + TextFrame(3, "TPE1", 0, "Lost")));
   EXPECT_EQ(r.result, TagResult::Ok);
   EXPECT_EQ(r.tag.Album(), "Kept");
   EXPECT_EQ(r.tag.Title(), "");
@@ -131,16 +134,16 @@ TEST(ID3v2Tag, EachTextEncodingDecodes) {
   EXPECT_EQ(Decode(Bytes({1, 0xFF, 0xFE, 'A', 0, 'B', 0})), "AB");
   EXPECT_EQ(Decode(Bytes({1, 0xFF, 0xFE, 'A', 0, 'B', 0, 0, 0})), "AB");
   EXPECT_EQ(Decode(Bytes({1, 0xFF, 0xFE, 'A', 0, 'B', 0, 'C'})), "AB"); // an odd byte is ignored
-  EXPECT_EQ(Decode(Bytes({1, 0x00, 0x00, 0xE9, 0x00})), "\xC3\xA9");  // no mark: little-endian
+  EXPECT_EQ(Decode(Bytes({1, 0x00, 0x00, 0xE9, 0x00})), "\xC3\xA9");    // no mark: little-endian
   EXPECT_EQ(Decode(Bytes({1, 0xFF, 0xFE, 'A'})), "");
   EXPECT_EQ(Decode(Bytes({1, 0xFF, 0xFE, 0x3D, 0xD8, 0xB5, 0xDC})), "\xF0\x9F\x92\xB5");
   EXPECT_EQ(Decode(Bytes({1, 0xFF, 0xFE, 0x3D, 0xD8})), "\xEF\xBF\xBD"); // lone surrogate
   EXPECT_EQ(Decode(Bytes({2, 0, 'A', 0, 'B'})), "AB");
   EXPECT_EQ(Decode(Bytes({2, 0x20, 0xAC, 0, 0})), "\xE2\x82\xAC");
   EXPECT_EQ(Decode(Bytes({3}) + "Gr\xC3\xBC\xC3\x9F" + Bytes({0})), "Gr\xC3\xBC\xC3\x9F");
-  EXPECT_EQ(Decode(Bytes({3, 'A', 0xE2, 0x82})), "");         // truncated sequence
-  EXPECT_EQ(Decode(Bytes({3, 0xC0, 0x80})), "");              // overlong zero
-  EXPECT_EQ(Decode(Bytes({3, 0xED, 0xA0, 0x80})), "");        // encoded surrogate
+  EXPECT_EQ(Decode(Bytes({3, 'A', 0xE2, 0x82})), "");  // truncated sequence
+  EXPECT_EQ(Decode(Bytes({3, 0xC0, 0x80})), "");       // overlong zero
+  EXPECT_EQ(Decode(Bytes({3, 0xED, 0xA0, 0x80})), ""); // encoded surrogate
   EXPECT_EQ(Decode(Bytes({3, 0xF0, 0x9F, 0x8E, 0xB5})), "\xF0\x9F\x8E\xB5");
   EXPECT_EQ(Decode(Bytes({4, 'A', 'B'})), "");
   EXPECT_EQ(Decode(""), "");
@@ -256,12 +259,14 @@ TEST(ID3v2Tag, FramesNoGetterReadsAreSkippedNotRead) {
   const std::int64_t pictureStart = static_cast<std::int64_t>(head.size());
   const std::string tail = TextFrame(4, "TPE1", 0, "After");
   const std::int64_t tailStart = pictureStart + picture;
-  test::GeneratedStream stream(tailStart + static_cast<std::int64_t>(tail.size()) + 1000, [&](std::int64_t at) -> unsigned char {
-    if (at < pictureStart) return static_cast<unsigned char>(head[at]);
-    if (at < tailStart) return 0xAB;
-    if (at < tailStart + static_cast<std::int64_t>(tail.size())) return static_cast<unsigned char>(tail[at - tailStart]);
-    return 0;
-  });
+  test::GeneratedStream stream(tailStart + static_cast<std::int64_t>(tail.size()) + 1000,
+                               [&](std::int64_t at) -> unsigned char {
+                                 if (at < pictureStart) return static_cast<unsigned char>(head[at]);
+                                 if (at < tailStart) return 0xAB;
+                                 if (at < tailStart + static_cast<std::int64_t>(tail.size()))
+                                   return static_cast<unsigned char>(tail[at - tailStart]);
+                                 return 0;
+                               });
   Id3v2Reader tag;
   EXPECT_EQ(tag.ReadTag(stream), TagResult::Ok);
   EXPECT_EQ(tag.Title(), "Pictured");

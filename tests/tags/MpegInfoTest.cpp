@@ -1,4 +1,5 @@
-// MpegReader accepts the first frame that two more frames follow without gap, and measures bit rate, sample rate and duration from it or from its Xing frame count.
+// MpegReader accepts the first frame that two more frames follow without gap, and measures bit rate, sample rate and
+// duration from it or from its Xing frame count.
 
 #include "TagBytes.h"
 #include "tags/MpegReader.h"
@@ -47,7 +48,7 @@ TEST(MpegFrameHeader, LengthsFollowVersionLayerAndPadding) {
   EXPECT_EQ(Header(0xF3, 0x80, 0x00).frameLength, 208); // MPEG-2 64k 22.05k
   EXPECT_EQ(Header(0xE3, 0x48, 0x00).frameLength, 288); // MPEG-2.5 32k 8k
   EXPECT_EQ(Header(0xE3, 0x48, 0x00).sampleRate, 8000);
-  EXPECT_EQ(Header(0xFF, 0x10, 0x00).frameLength, 32);  // MPEG-1 Layer I 32k 44.1k
+  EXPECT_EQ(Header(0xFF, 0x10, 0x00).frameLength, 32); // MPEG-1 Layer I 32k 44.1k
   EXPECT_EQ(Header(0xFF, 0x12, 0x00).frameLength, 36);
   EXPECT_EQ(Header(0xFD, 0x10, 0xC0).frameLength, 104); // MPEG-1 Layer II 32k mono
   EXPECT_EQ(Header(0xF5, 0x10, 0xC0).frameLength, 26);  // MPEG-2 Layer II 8k mono: coefficient 72000
@@ -199,9 +200,13 @@ Expected PlainSearch(const std::string& file, std::int64_t start) {
 TEST(MpegInfo, WindowedSearchAgreesWithAPlainSearch) {
   std::mt19937 random(20240611);
   const std::string frames[] = {
-    Mpeg1Frame(), MpegFrame(0xFB, 0x92, 0x00, 418), MpegFrame(0xF3, 0x80, 0x00, 208),
-    MpegFrame(0xE3, 0x48, 0xC0, 288), MpegFrame(0xFF, 0x10, 0x00, 32), MpegFrame(0xFD, 0x10, 0xC0, 104),
-    MpegFrame(0xFB, 0xE4, 0x00, 960),
+      Mpeg1Frame(),
+      MpegFrame(0xFB, 0x92, 0x00, 418),
+      MpegFrame(0xF3, 0x80, 0x00, 208),
+      MpegFrame(0xE3, 0x48, 0xC0, 288),
+      MpegFrame(0xFF, 0x10, 0x00, 32),
+      MpegFrame(0xFD, 0x10, 0xC0, 104),
+      MpegFrame(0xFB, 0xE4, 0x00, 960),
   };
   for (int round = 0; round < 400; ++round) {
     std::string file;

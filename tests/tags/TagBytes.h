@@ -52,8 +52,8 @@ inline std::string Id3v1(const std::string& title, const std::string& artist, co
     text.resize(width, '\0');
     return text;
   };
-  return "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4) +
-         field(comment, 30) + static_cast<char>(genre);
+  return "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + field(year, 4) + field(comment, 30) +
+         static_cast<char>(genre);
 }
 
 // An MPEG audio frame: the 4 header bytes, then zero bytes up to `length`.

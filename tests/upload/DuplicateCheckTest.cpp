@@ -2,14 +2,14 @@
 // that hash id (later answers win, odd answer items are ignored), holds the run when the check
 // fails; the playlist file lists each playlist's first ItemCount hash ids.
 
-#include "RawHttpServer.h"
 #include "EngineInternals.h"
+#include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
-#include "base/WorkFolder.h"
 #include "app/Engine.h"
-#include "upload/DuplicateCheck.h"
+#include "base/WorkFolder.h"
 #include "model/PlaylistFile.h"
+#include "upload/DuplicateCheck.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -58,20 +58,26 @@ protected:
 };
 
 TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
-  const std::string answer =
-      Envelope("true", "0", "",
-               "<items><item><h>" + kA + "</h><c>404</c></item>"
-               "<item/>"
-               "<item><only>" + kB + "</only></item>"
-               "<item><h>" + kB + "</h><c>lots</c></item>"
-               "<item>\n  <hash>" + kB + "</hash>\n  <code> 204 </code>\n</item></items>");
+  const std::string answer = Envelope("true", "0", "",
+                                      "<items><item><h>" + kA +
+                                          "</h><c>404</c></item>"
+                                          "<item/>"
+                                          "<item><only>" +
+                                          kB +
+                                          "</only></item>"
+                                          "<item><h>" +
+                                          kB +
+                                          "</h><c>lots</c></item>"
+                                          "<item>\n  <hash>" +
+                                          kB + "</hash>\n  <code> 204 </code>\n</item></items>");
   EXPECT_THAT(ReadCheckAnswer(answer), ElementsAre(std::pair{kA, 404}, std::pair{kB, 204}));
   EXPECT_TRUE(ReadCheckAnswer("not xml").empty());
 }
 
 TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
   MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
-  MarkCheckResponses(items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
+  MarkCheckResponses(
+      items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
   EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404, 404));
   MarkCheckResponse(items, 200, kB);
   EXPECT_THAT(Codes(items), ElementsAre(404, 200, 404, 404));
@@ -105,12 +111,16 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
 TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
   Start([](const test::CapturedRequest&) { return HttpAnswer(200, Envelope("false", "77", "Busy")); });
   EngineInternals::collection(*engine_).items = {WithHash(kA)};
-  engine_->upload().CheckDuplicatesOnline(EngineInternals::collection(*engine_).items, WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
+  engine_->upload().CheckDuplicatesOnline(
+      EngineInternals::collection(*engine_).items,
+      WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
   EXPECT_THAT(ui_.errorMessages, ElementsAre("Did not receive meta data properly - error 77 (details: Busy)"));
   EXPECT_TRUE(engine_->upload().UploadStopped());
 
   server_.reset();
-  engine_->upload().CheckDuplicatesOnline(EngineInternals::collection(*engine_).items, WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
+  engine_->upload().CheckDuplicatesOnline(
+      EngineInternals::collection(*engine_).items,
+      WriteHashListFile(EngineInternals::collection(*engine_).items, kSourceITunes));
   // Nothing listens any more: the cause of the failure fills the details.
   EXPECT_THAT(ui_.errorMessages.back(), MatchesRegex("Did not receive meta data properly - error 500 "
                                                      "\\(details: Request to .*checkhashvalues failed: .+\\)"));

@@ -3,16 +3,16 @@
 // while they are read, get "invalidhashvalue" and leave no cache row.
 
 #include "app/Engine.h"
-#include "store/Statements.h"
 #include "store/Sha1.h"
+#include "store/Statements.h"
 
 #include "RecordingUi.h"
 #include "TempHome.h"
 
 #include <SQLiteCpp/Statement.h>
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,9 +39,7 @@ protected:
     const timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
   }
-  int CacheRows() {
-    return engine->databases().meta->execAndGet("SELECT count(*) FROM knownfilehashvalues").getInt();
-  }
+  int CacheRows() { return engine->databases().meta->execAndGet("SELECT count(*) FROM knownfilehashvalues").getInt(); }
 
   test::RecordingUi ui;
   std::unique_ptr<Engine> engine;
@@ -116,8 +114,8 @@ TEST_F(FingerprinterTest, RowsOfAnEarlierCacheCountAsMissesOnceThenAreReplaced) 
   {
     SQLite::Database earlier((workFolder() / "meta_Velmora.db").string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
     earlier.exec(sql::kCreateKnownFileHashValues);
-    earlier.exec("INSERT INTO knownfilehashvalues (hashid,location) VALUES ('" + std::string(kEmptySha1) +
-                 "', '" + file.string() + "')");
+    earlier.exec("INSERT INTO knownfilehashvalues (hashid,location) VALUES ('" + std::string(kEmptySha1) + "', '" +
+                 file.string() + "')");
   }
   engine = std::make_unique<Engine>(ui);
   engine->Startup();
@@ -193,9 +191,9 @@ TEST_F(FingerprinterTest, StoredLocationWithBlanksStillMatches) {
   const auto file = files() / "blank.mp3";
   test::WriteFile(file, "not what the cache says");
   SetModified(file, 1700000000, 0);
-  engine->databases().meta->exec(
-      "INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES ('" + std::string(kAbcSha1) +
-      "', '" + file.string() + "   ', " + std::to_string(std::filesystem::file_size(file)) + ", 1700000000000000000)");
+  engine->databases().meta->exec("INSERT INTO knownfilehashvalues (hashid,location,filesize,filemtime) VALUES ('" +
+                                 std::string(kAbcSha1) + "', '" + file.string() + "   ', " +
+                                 std::to_string(std::filesystem::file_size(file)) + ", 1700000000000000000)");
   EXPECT_EQ(engine->FileFingerprint(file.string()), kAbcSha1);
 }
 

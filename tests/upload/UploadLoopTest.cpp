@@ -2,8 +2,8 @@
 // the named address; 204: metadata only; others: nothing), removes exactly the record it sent,
 // stops on a refusal, keeps a record whose transfer failed, and never nests a second loop.
 
-#include "RawHttpServer.h"
 #include "EngineInternals.h"
+#include "RawHttpServer.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
@@ -49,7 +49,8 @@ protected:
   void SetUp() override {
     test::TempHomeTest::SetUp();
     server_ = std::make_unique<test::RawHttpServer>([this](const CapturedRequest& request) { return Answer(request); });
-    engine_ = std::make_unique<Engine>(ui_, EngineOptions{"/stage " + server_->hostPort(), configHome() / "settings.ini"});
+    engine_ =
+        std::make_unique<Engine>(ui_, EngineOptions{"/stage " + server_->hostPort(), configHome() / "settings.ini"});
     engine_->Startup();
   }
   void TearDown() override {
@@ -63,8 +64,9 @@ protected:
     std::lock_guard lock(mutex_);
     if (method == "items/add") {
       if (!addAnswer_.empty()) return HttpAnswer(200, addAnswer_);
-      return HttpAnswer(200, Envelope("true", "0", "", "<location>http://" + server_->hostPort() + "/upload/" +
-                                                           std::to_string(++uploads_) + "</location>"));
+      return HttpAnswer(200, Envelope("true", "0", "",
+                                      "<location>http://" + server_->hostPort() + "/upload/" +
+                                          std::to_string(++uploads_) + "</location>"));
     }
     if (method.rfind("/upload/", 0) == 0) return uploadFails_ ? HttpAnswer(500, "no") : HttpAnswer(200, "stored");
     if (method == "set/prefill" && prefillFails_) return HttpAnswer(500, "no");
@@ -87,7 +89,8 @@ protected:
   // Builds the queue from the items and runs the start tick, as the window's timer would.
   void Run(const MediaItems& items, const std::string& playlist = {}) {
     EngineInternals::collection(*engine_).items = items;
-    ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {}, playlist));
+    ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {},
+                                                   playlist));
     engine_->OnStartTimer();
   }
 
@@ -153,8 +156,8 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
 
   ASSERT_THAT(Methods(), ElementsAre("transmitfile"));
   const auto request = server_->requests()[0];
-  EXPECT_THAT(FieldNames(request), ElementsAre("checkhashresponse", "metainfo", "hashvalue", "username",
-                                               "hashpassword", "format", "appkey", "_programversion"));
+  EXPECT_THAT(FieldNames(request), ElementsAre("checkhashresponse", "metainfo", "hashvalue", "username", "hashpassword",
+                                               "format", "appkey", "_programversion"));
   const auto parts = test::MultipartParts(request);
   EXPECT_EQ(Part(parts, "checkhashresponse")->content, "204");
   EXPECT_EQ(Part(parts, "hashvalue")->content, known.HashValue);
@@ -268,8 +271,7 @@ TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
   const MediaItem first = Item("first.mp3", 404);
   const MediaItem second = Item("second.mp3", 404);
   ui_.onProcessMessages = [&] {
-    if (ui_.status() == "     Upload of " + first.Location && !engine_->upload().UploadStopped() &&
-        Methods().empty()) {
+    if (ui_.status() == "     Upload of " + first.Location && !engine_->upload().UploadStopped() && Methods().empty()) {
       engine_->StopUpload();
     }
   };
@@ -314,7 +316,8 @@ TEST_F(UploadLoopTest, ClearingTheQueueDuringATransferRemovesNothingElse) {
     if (!cleared && ui_.status() == "     Upload of " + first.Location) {
       cleared = true;
       // A new build while the loop sends would empty the queue under it: refused.
-      refusedBuild = !engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles);
+      refusedBuild =
+          !engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles);
       engine_->ClearUploadQueue();
     }
   };

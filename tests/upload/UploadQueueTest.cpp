@@ -2,8 +2,8 @@
 // supported type, existing file, code above 200, in the filter, each hash id once) with full
 // records, and starting the run puts windows, timers, buttons and counters into their run state.
 
-#include "RecordingUi.h"
 #include "EngineInternals.h"
+#include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
 #include "model/MediaLibraryFile.h"
@@ -85,11 +85,13 @@ TEST_F(UploadQueueTest, QueuesOnlyEligibleItemsAndSumsTheirSizes) {
 TEST_F(UploadQueueTest, TheSameFileReachedTwiceIsQueuedOnce) {
   const std::string hash = "3f786850e387550fdab836ed7e6dc881de23001b";
   MediaItem first = Item("a.mp3", 5, 404, hash);
-  MediaItem again = first;                         // same file from a second playlist
+  MediaItem again = first; // same file from a second playlist
   MediaItem upper = Item("A.mp3", 5, 404, "3F786850E387550FDAB836ED7E6DC881DE23001B");
   MediaItem skippedFirst = Item("b.mp3", 5, 100, "1111111111111111111111111111111111111111");
   MediaItem laterSame = Item("b2.mp3", 5, 404, "1111111111111111111111111111111111111111");
-  EXPECT_EQ(engine_->upload().FillUploadQueue({first, again, upper, skippedFirst, laterSame}, kSourceDroppedFiles, {}, ""), 2);
+  EXPECT_EQ(
+      engine_->upload().FillUploadQueue({first, again, upper, skippedFirst, laterSame}, kSourceDroppedFiles, {}, ""),
+      2);
   // A hash id skipped for another reason does not block a later item with it.
   EXPECT_THAT(QueuedLocations(), ElementsAre(first.Location, laterSame.Location));
   EXPECT_EQ(engine_->service().counters().TotalBytes, 10);
@@ -99,7 +101,9 @@ TEST_F(UploadQueueTest, FilterKeepsOnlyHashIdsOfTheChosenPlaylists) {
   MediaItem a = Item("a.mp3", 5, 404, std::string(40, 'a'));
   MediaItem b = Item("b.mp3", 5, 404, std::string(40, 'b'));
   MediaItem c = Item("c.mp3", 5, 404, std::string(40, 'c'));
-  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp, {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""), 2);
+  EXPECT_EQ(engine_->upload().FillUploadQueue({a, b, c}, kSourceWinamp,
+                                              {std::string(40, 'c') + "\r\n" + std::string(40, 'a'), ""}, ""),
+            2);
   EXPECT_THAT(QueuedLocations(), ElementsAre(a.Location, c.Location));
   engine_->upload().ClearUploadQueue();
   // Chosen playlists without hash ids: nothing.
@@ -140,13 +144,16 @@ TEST_F(UploadQueueTest, RecordsCarryFullPathsAndTextsCutToTheirColumns) {
 
 TEST_F(UploadQueueTest, BuildCopiesTheLibraryFileAndStartsTheRun) {
   EngineInternals::collection(*engine_).items = {Item("a.mp3", 5, 404), Item("b.mp3", 6, 204)};
-  engine_->upload().CurrentMediaLibraryFile = WriteMediaLibraryFile(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, ui_);
+  engine_->upload().CurrentMediaLibraryFile =
+      WriteMediaLibraryFile(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, ui_);
   test::WriteFile(workFolder() / "UploadQueue.xml", "old");
   engine_->service().counters().UploadedBytes = 99;
   ui_.viewChanges.clear();
 
-  ASSERT_TRUE(engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {}, "Mix"));
-  EXPECT_EQ(test::ReadFile(workFolder() / "UploadQueue.xml"), test::ReadFile(engine_->upload().CurrentMediaLibraryFile));
+  ASSERT_TRUE(
+      engine_->upload().BuildUploadQueue(EngineInternals::collection(*engine_).items, kSourceDroppedFiles, {}, "Mix"));
+  EXPECT_EQ(test::ReadFile(workFolder() / "UploadQueue.xml"),
+            test::ReadFile(engine_->upload().CurrentMediaLibraryFile));
 
   const UploadPipeline& upload = engine_->upload();
   EXPECT_EQ(upload.QueueCountAtStart(), 2);

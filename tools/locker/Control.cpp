@@ -23,7 +23,8 @@ bool HasParam(const httplib::Request& request, const char* name) {
   return request.has_param(name) || request.has_file(name);
 }
 
-template <class Number> std::optional<Number> ParseNumber(const std::string& text) {
+template <class Number>
+std::optional<Number> ParseNumber(const std::string& text) {
   Number value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
@@ -179,11 +180,20 @@ void Locker::ControlRoutes() {
     for (const LibraryItem& item : library_->Items(Param(request, "user"))) {
       pugi::xml_node node = root.append_child("item");
       const std::pair<const char*, const std::string*> attributes[] = {
-          {"user", &item.user},           {"entrykey", &item.entryKey},   {"hashid", &item.hashId},
-          {"name", &item.meta.name},      {"artist", &item.meta.artist},  {"album", &item.meta.album},
-          {"genre", &item.meta.genre},    {"trackno", &item.meta.trackNo}, {"year", &item.meta.year},
-          {"length", &item.meta.length},  {"bitrate", &item.meta.bitrate}, {"size", &item.meta.size},
-          {"location", &item.meta.location}, {"added", &item.added},
+          {"user", &item.user},
+          {"entrykey", &item.entryKey},
+          {"hashid", &item.hashId},
+          {"name", &item.meta.name},
+          {"artist", &item.meta.artist},
+          {"album", &item.meta.album},
+          {"genre", &item.meta.genre},
+          {"trackno", &item.meta.trackNo},
+          {"year", &item.meta.year},
+          {"length", &item.meta.length},
+          {"bitrate", &item.meta.bitrate},
+          {"size", &item.meta.size},
+          {"location", &item.meta.location},
+          {"added", &item.added},
       };
       for (const auto& [name, value] : attributes) node.append_attribute(name) = value->c_str();
     }
@@ -321,8 +331,8 @@ void Locker::ControlRoutes() {
     };
     const FormResult read = ReadForm(request, reader, FormLimits{}, hooks);
     if (read.status == FormStatus::Malformed) response.set_header("Connection", "close");
-    Envelope answer = read.status == FormStatus::Complete ? Envelope::Success()
-                                                          : Envelope::Failure(code::kMalformed, read.error);
+    Envelope answer =
+        read.status == FormStatus::Complete ? Envelope::Success() : Envelope::Failure(code::kMalformed, read.error);
     const FormField* file = read.form.Find("filedata");
     Envelope::AddText(answer.body(), "bytes", std::to_string(read.contentBytes));
     if (file && file->spooled) Envelope::AddText(answer.body(), "hashvalue", sha1.FinishHex());
@@ -332,7 +342,8 @@ void Locker::ControlRoutes() {
   server.Post("/_control/sink", [sink](const Request& request, Response& response, const ContentReader& reader) {
     sink(request, response, &reader);
   });
-  server.Post("/_control/sink", [sink](const Request& request, Response& response) { sink(request, response, nullptr); });
+  server.Post("/_control/sink",
+              [sink](const Request& request, Response& response) { sink(request, response, nullptr); });
 }
 
 } // namespace velmora::locker

@@ -17,9 +17,7 @@ Envelope::Envelope(bool success, int errorCode, const std::string& message)
 
 Envelope Envelope::Success() { return Envelope(true, 0, ""); }
 
-Envelope Envelope::Failure(int errorCode, const std::string& message) {
-  return Envelope(false, errorCode, message);
-}
+Envelope Envelope::Failure(int errorCode, const std::string& message) { return Envelope(false, errorCode, message); }
 
 pugi::xml_node Envelope::AddText(pugi::xml_node parent, const char* name, const std::string& text) {
   pugi::xml_node node = parent.append_child(name);

@@ -71,7 +71,7 @@ public:
     if (!Count(size)) return false;
     if (body.size() + size > limits_.textBytes) {
       Fail(FormStatus::TooLarge, "the form is larger than " + std::to_string(limits_.textBytes) + " bytes");
-      return true;  // read on, so the answer reaches a peer that is still sending
+      return true; // read on, so the answer reaches a peer that is still sending
     }
     body.append(data, size);
     return true;
@@ -119,8 +119,8 @@ private:
 
 } // namespace
 
-FormResult ReadForm(const httplib::Request& request, const httplib::ContentReader* reader,
-                    const FormLimits& limits, const FormHooks& hooks) {
+FormResult ReadForm(const httplib::Request& request, const httplib::ContentReader* reader, const FormLimits& limits,
+                    const FormHooks& hooks) {
   FormResult result;
   Collector collector(limits, hooks, result);
   if (reader) {

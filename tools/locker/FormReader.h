@@ -16,17 +16,17 @@ namespace velmora::locker {
 
 struct FormField {
   std::string name;
-  std::string filename;     // file parts only
-  std::string contentType;  // file parts only
+  std::string filename;    // file parts only
+  std::string contentType; // file parts only
   bool isFile = false;
-  std::string value;        // the text, or the file's bytes when they are kept in memory
-  std::uint64_t size = 0;   // bytes received for this field
-  bool spooled = false;     // the bytes went to FormHooks::spool instead of `value`
-  bool tooLarge = false;    // more bytes came than the limit; the rest were dropped
+  std::string value;      // the text, or the file's bytes when they are kept in memory
+  std::uint64_t size = 0; // bytes received for this field
+  bool spooled = false;   // the bytes went to FormHooks::spool instead of `value`
+  bool tooLarge = false;  // more bytes came than the limit; the rest were dropped
 };
 
 struct Form {
-  std::vector<FormField> fields;  // in the order they arrived
+  std::vector<FormField> fields; // in the order they arrived
   const FormField* Find(std::string_view name) const;
   bool Has(std::string_view name) const { return Find(name) != nullptr; }
   // The first field of that name, or empty text.
@@ -51,18 +51,18 @@ struct FormHooks {
 };
 
 enum class FormStatus {
-  Complete,   // every byte read, every field whole
-  TooLarge,   // read to the end, but some field was cut to its limit (see FormField::tooLarge)
-  Malformed,  // not a form this service reads, or broken multipart framing, or the peer went away
-  Aborted,    // the spool sink refused more bytes
-  Cut,        // stopped at FormHooks::cutAfter
+  Complete,  // every byte read, every field whole
+  TooLarge,  // read to the end, but some field was cut to its limit (see FormField::tooLarge)
+  Malformed, // not a form this service reads, or broken multipart framing, or the peer went away
+  Aborted,   // the spool sink refused more bytes
+  Cut,       // stopped at FormHooks::cutAfter
 };
 
 struct FormResult {
   Form form;
   FormStatus status = FormStatus::Complete;
-  std::string error;                 // why, for anything but Complete
-  std::uint64_t contentBytes = 0;    // field content bytes received
+  std::string error;              // why, for anything but Complete
+  std::uint64_t contentBytes = 0; // field content bytes received
 };
 
 // Reads a POSTed form: multipart/form-data streamed part by part, or an url-encoded body. Query

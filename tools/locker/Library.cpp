@@ -88,8 +88,7 @@ std::int64_t NextSeq(SQLite::Database& db, const char* table) {
 } // namespace
 
 Library::Library(const std::filesystem::path& databaseFile)
-    : db_(std::make_unique<SQLite::Database>(databaseFile.string(),
-                                             SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)) {
+    : db_(std::make_unique<SQLite::Database>(databaseFile.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)) {
   db_->exec("PRAGMA journal_mode = WAL");
   db_->exec("PRAGMA synchronous = FULL");
   db_->exec("PRAGMA foreign_keys = ON");
@@ -101,8 +100,9 @@ Library::~Library() = default;
 
 void Library::PutUser(const std::string& name, const std::string& passwordMd5) {
   Lock lock(mutex_);
-  SQLite::Statement put(*db_, "INSERT INTO users (name, password_md5) VALUES (:name, :md5) "
-                              "ON CONFLICT (name) DO UPDATE SET password_md5 = excluded.password_md5");
+  SQLite::Statement put(*db_,
+                        "INSERT INTO users (name, password_md5) VALUES (:name, :md5) "
+                        "ON CONFLICT (name) DO UPDATE SET password_md5 = excluded.password_md5");
   put.bind(":name", name);
   put.bind(":md5", passwordMd5);
   put.exec();
@@ -126,8 +126,8 @@ std::vector<User> Library::Users() const {
 
 std::optional<LibraryItem> Library::ItemByHash(const std::string& user, const std::string& hashId) const {
   Lock lock(mutex_);
-  SQLite::Statement query(*db_, std::string("SELECT ") + kItemColumns +
-                                    " FROM items WHERE user = :user AND hashid = :hashid");
+  SQLite::Statement query(
+      *db_, std::string("SELECT ") + kItemColumns + " FROM items WHERE user = :user AND hashid = :hashid");
   query.bind(":user", user);
   query.bind(":hashid", hashId);
   if (!query.executeStep()) return std::nullopt;
@@ -173,8 +173,9 @@ LibraryItem Library::PutItem(const std::string& user, const std::string& hashId,
   }
   if (entryKey.empty()) {
     entryKey = RandomHex(16);
-    SQLite::Statement insert(*db_, "INSERT INTO items (entrykey, user, hashid, added, seq) "
-                                   "VALUES (:key, :user, :hashid, :added, :seq)");
+    SQLite::Statement insert(*db_,
+                             "INSERT INTO items (entrykey, user, hashid, added, seq) "
+                             "VALUES (:key, :user, :hashid, :added, :seq)");
     insert.bind(":key", entryKey);
     insert.bind(":user", user);
     insert.bind(":hashid", hashId);
@@ -204,8 +205,9 @@ LibraryItem Library::PutItem(const std::string& user, const std::string& hashId,
 }
 
 std::optional<Playlist> Library::FindPlaylist(const std::string& user, const std::string& name) const {
-  SQLite::Statement query(*db_, "SELECT entrykey FROM playlists WHERE user = :user AND name = :name "
-                                "AND dynamic = 0 ORDER BY seq LIMIT 1");
+  SQLite::Statement query(*db_,
+                          "SELECT entrykey FROM playlists WHERE user = :user AND name = :name "
+                          "AND dynamic = 0 ORDER BY seq LIMIT 1");
   query.bind(":user", user);
   query.bind(":name", name);
   if (!query.executeStep()) return std::nullopt;
@@ -230,8 +232,9 @@ Playlist Library::LoadPlaylist(const std::string& entryKey) const {
 
 std::string Library::NewPlaylist(const std::string& user, const std::string& name, bool dynamic, bool shared) {
   const std::string entryKey = RandomHex(16);
-  SQLite::Statement insert(*db_, "INSERT INTO playlists (entrykey, user, name, dynamic, shared, seq) "
-                                 "VALUES (:key, :user, :name, :dynamic, :shared, :seq)");
+  SQLite::Statement insert(*db_,
+                           "INSERT INTO playlists (entrykey, user, name, dynamic, shared, seq) "
+                           "VALUES (:key, :user, :name, :dynamic, :shared, :seq)");
   insert.bind(":key", entryKey);
   insert.bind(":user", user);
   insert.bind(":name", name);
@@ -251,8 +254,9 @@ Playlist Library::ReplacePlaylist(const std::string& user, const std::string& na
   SQLite::Statement clear(*db_, "DELETE FROM playlist_entries WHERE playlist = :key");
   clear.bind(":key", entryKey);
   clear.exec();
-  SQLite::Statement insert(*db_, "INSERT INTO playlist_entries (playlist, position, hashid) "
-                                 "VALUES (:key, :position, :hashid)");
+  SQLite::Statement insert(*db_,
+                           "INSERT INTO playlist_entries (playlist, position, hashid) "
+                           "VALUES (:key, :position, :hashid)");
   for (std::size_t i = 0; i < hashIds.size(); ++i) {
     insert.bind(":key", entryKey);
     insert.bind(":position", static_cast<std::int64_t>(i));
@@ -273,9 +277,10 @@ Playlist Library::AddToPlaylist(const std::string& user, const std::string& name
   listed.bind(":key", entryKey);
   listed.bind(":hashid", hashId);
   if (!listed.executeStep()) {
-    SQLite::Statement insert(*db_, "INSERT INTO playlist_entries (playlist, position, hashid) VALUES "
-                                   "(:key, (SELECT COALESCE(MAX(position), -1) + 1 FROM playlist_entries "
-                                   "WHERE playlist = :key), :hashid)");
+    SQLite::Statement insert(*db_,
+                             "INSERT INTO playlist_entries (playlist, position, hashid) VALUES "
+                             "(:key, (SELECT COALESCE(MAX(position), -1) + 1 FROM playlist_entries "
+                             "WHERE playlist = :key), :hashid)");
     insert.bind(":key", entryKey);
     insert.bind(":hashid", hashId);
     insert.exec();
@@ -288,8 +293,9 @@ Playlist Library::CreatePlaylist(const Playlist& playlist) {
   Lock lock(mutex_);
   SQLite::Transaction transaction(*db_);
   const std::string entryKey = NewPlaylist(playlist.user, playlist.name, playlist.dynamic, playlist.shared);
-  SQLite::Statement insert(*db_, "INSERT INTO playlist_entries (playlist, position, hashid) "
-                                 "VALUES (:key, :position, :hashid)");
+  SQLite::Statement insert(*db_,
+                           "INSERT INTO playlist_entries (playlist, position, hashid) "
+                           "VALUES (:key, :position, :hashid)");
   for (std::size_t i = 0; i < playlist.hashIds.size(); ++i) {
     insert.bind(":key", entryKey);
     insert.bind(":position", static_cast<std::int64_t>(i));
@@ -346,8 +352,8 @@ std::vector<Invitation> Library::Invitations() const {
   SQLite::Statement query(*db_, "SELECT user, email, at FROM invitations ORDER BY rowid");
   std::vector<Invitation> invitations;
   while (query.executeStep())
-    invitations.push_back({query.getColumn(0).getString(), query.getColumn(1).getString(),
-                           query.getColumn(2).getString()});
+    invitations.push_back(
+        {query.getColumn(0).getString(), query.getColumn(1).getString(), query.getColumn(2).getString()});
   return invitations;
 }
 

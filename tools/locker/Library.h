@@ -16,15 +16,15 @@ class Database;
 namespace velmora::locker {
 
 struct User {
-  std::string name;         // as first registered; look-ups ignore letter case
-  std::string passwordMd5;  // upper-case hex
+  std::string name;        // as first registered; look-ups ignore letter case
+  std::string passwordMd5; // upper-case hex
 };
 
 // What an item metadata document says about a file.
 struct ItemMetadata {
   std::string name, artist, album, genre, trackNo, year, length, bitrate, size, location;
-  std::string hashValue;    // the "HashValue" the document announces, if any
-  std::string document;     // the document as received
+  std::string hashValue; // the "HashValue" the document announces, if any
+  std::string document;  // the document as received
 };
 
 struct LibraryItem {
@@ -32,7 +32,7 @@ struct LibraryItem {
   std::string user;
   std::string hashId;
   ItemMetadata meta;
-  std::string added;        // UTC, ISO 8601
+  std::string added; // UTC, ISO 8601
 };
 
 struct Playlist {
@@ -40,8 +40,8 @@ struct Playlist {
   std::string user;
   std::string name;
   bool dynamic = false;
-  bool shared = false;      // listed to every user, not only its owner
-  std::vector<std::string> hashIds;  // in playlist order
+  bool shared = false;              // listed to every user, not only its owner
+  std::vector<std::string> hashIds; // in playlist order
 };
 
 struct Invitation {
@@ -71,8 +71,7 @@ public:
   LibraryItem PutItem(const std::string& user, const std::string& hashId, const ItemMetadata& meta);
 
   // The user's playlist of that name gets exactly these entries (created when missing).
-  Playlist ReplacePlaylist(const std::string& user, const std::string& name,
-                           const std::vector<std::string>& hashIds);
+  Playlist ReplacePlaylist(const std::string& user, const std::string& name, const std::vector<std::string>& hashIds);
   // Appends the file to the user's playlist of that name unless it is listed already.
   Playlist AddToPlaylist(const std::string& user, const std::string& name, const std::string& hashId);
   // A playlist made through the control interface: any owner, dynamic or shared.

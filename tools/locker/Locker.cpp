@@ -28,7 +28,8 @@ bool IsStreamingPath(const std::string& path) {
          path == "/_control/sink";
 }
 
-template <class Tickets> void Prune(Tickets& tickets) {
+template <class Tickets>
+void Prune(Tickets& tickets) {
   const auto now = std::chrono::steady_clock::now();
   for (auto it = tickets.begin(); it != tickets.end();) {
     if (it->second.expires < now) it = tickets.erase(it);
@@ -130,8 +131,8 @@ std::string Locker::PublicBase(const Request& request) const {
   const std::string host = request.get_header_value("Host");
   if (IsPlainHost(host)) return "http://" + host;
   if (options_.host == "0.0.0.0" || options_.host == "::") {
-    const std::string local = request.local_addr.find(':') != std::string::npos ? "[" + request.local_addr + "]"
-                                                                                 : request.local_addr;
+    const std::string local =
+        request.local_addr.find(':') != std::string::npos ? "[" + request.local_addr + "]" : request.local_addr;
     return "http://" + local + ":" + std::to_string(port_);
   }
   return BaseUrl();

@@ -58,8 +58,8 @@ public:
 
   void AddUser(const std::string& name, const std::string& password);
   // A fresh one-use upload address for the user, as "items/add" would name it.
-  std::string NewUploadAddress(const std::string& user, const std::string& playlist,
-                               const std::string& announcedHash, const std::string& base);
+  std::string NewUploadAddress(const std::string& user, const std::string& playlist, const std::string& announcedHash,
+                               const std::string& base);
 
   Library& library() { return *library_; }
   ObjectStore& objects() { return *objects_; }
@@ -139,7 +139,7 @@ private:
   std::map<std::string, UploadTicket> uploads_;
   std::map<std::string, DownloadTicket> downloads_;
   mutable std::mutex sessionsMutex_;
-  std::map<std::string, std::string> sessions_;  // session id -> user name
+  std::map<std::string, std::string> sessions_; // session id -> user name
 
   std::mutex stopMutex_;
   std::condition_variable stopSignal_;

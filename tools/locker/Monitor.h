@@ -11,12 +11,12 @@
 namespace velmora::locker {
 
 enum class FaultKind {
-  Fail,       // answer a failure envelope with a chosen code and message; the method does not run
-  Http,       // answer a chosen HTTP status (500 unless told); the method does not run
-  NotXml,     // answer HTTP 200 with a body that is not XML; the method does not run
-  Stall,      // wait, then answer normally
-  Cut,        // run normally, then close the connection after N bytes of the answer body
-  CutUpload,  // close the connection after N bytes of form content have arrived; nothing is kept
+  Fail,      // answer a failure envelope with a chosen code and message; the method does not run
+  Http,      // answer a chosen HTTP status (500 unless told); the method does not run
+  NotXml,    // answer HTTP 200 with a body that is not XML; the method does not run
+  Stall,     // wait, then answer normally
+  Cut,       // run normally, then close the connection after N bytes of the answer body
+  CutUpload, // close the connection after N bytes of form content have arrived; nothing is kept
 };
 
 const char* FaultKindName(FaultKind kind);
@@ -24,15 +24,15 @@ std::optional<FaultKind> FaultKindFromName(const std::string& name);
 
 struct Fault {
   int id = 0;
-  std::string target;         // a REST method ("items/add"), "upload", "download", or "*"
+  std::string target; // a REST method ("items/add"), "upload", "download", or "*"
   FaultKind kind = FaultKind::Fail;
-  int code = 0;               // Fail
-  std::string message;        // Fail
-  int status = 500;           // Http
-  std::string body;           // Http, NotXml
-  int delayMs = 0;            // every kind waits this long before its answer
-  std::uint64_t bytes = 0;    // Cut, CutUpload
-  int remaining = 1;          // requests it still applies to; -1 until reset
+  int code = 0;            // Fail
+  std::string message;     // Fail
+  int status = 500;        // Http
+  std::string body;        // Http, NotXml
+  int delayMs = 0;         // every kind waits this long before its answer
+  std::uint64_t bytes = 0; // Cut, CutUpload
+  int remaining = 1;       // requests it still applies to; -1 until reset
   int fired = 0;
 };
 
@@ -55,8 +55,8 @@ private:
 
 struct Counter {
   std::uint64_t requests = 0;
-  std::uint64_t failures = 0;  // failure envelopes and HTTP error statuses sent
-  std::uint64_t faults = 0;    // answers shaped by an armed fault
+  std::uint64_t failures = 0; // failure envelopes and HTTP error statuses sent
+  std::uint64_t faults = 0;   // answers shaped by an armed fault
 };
 
 // Request counts per REST method and per "upload", "download", "web" and "control".
@@ -78,7 +78,7 @@ struct LoggedField {
   std::string name, filename, contentType;
   bool isFile = false;
   std::uint64_t size = 0;
-  std::string value;  // text fields only, at most 1024 bytes
+  std::string value; // text fields only, at most 1024 bytes
 };
 
 struct LoggedRequest {
@@ -89,8 +89,8 @@ struct LoggedRequest {
   std::string contentType;
   std::vector<LoggedField> fields;
   int httpStatus = 0;
-  int code = 0;          // envelope error code (0 on success)
-  std::string outcome;   // "ok", "failed", "fault:<kind>", "cut", "malformed"
+  int code = 0;        // envelope error code (0 on success)
+  std::string outcome; // "ok", "failed", "fault:<kind>", "cut", "malformed"
 };
 
 // The last requests to the REST methods and upload addresses, with their fields in wire order.

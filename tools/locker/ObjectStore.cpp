@@ -25,8 +25,7 @@ void SyncFolder(const std::filesystem::path& folder) {
 
 } // namespace
 
-ObjectStore::ObjectStore(std::filesystem::path root)
-    : objects_(root / "objects"), incoming_(root / "incoming") {
+ObjectStore::ObjectStore(std::filesystem::path root) : objects_(root / "objects"), incoming_(root / "incoming") {
   std::filesystem::create_directories(objects_);
   std::filesystem::create_directories(incoming_);
   // Whatever a crash left half-received is worthless: nobody can finish it.

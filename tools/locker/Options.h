@@ -28,15 +28,15 @@ std::optional<Account> ParseAccount(std::string_view text);
 
 struct LockerOptions {
   std::string host = "127.0.0.1";
-  int port = 8480;                 // 0 picks a free port
-  std::filesystem::path dataDir;   // empty: a temporary folder, removed at shutdown
+  int port = 8480;               // 0 picks a free port
+  std::filesystem::path dataDir; // empty: a temporary folder, removed at shutdown
   std::vector<Account> users;
   std::optional<Version> minVersion;
   // The fault and statistics interface under /_control/. Auto: on when bound to a loopback address.
   ControlAccess control = ControlAccess::Auto;
   std::uint64_t maxUploadBytes = std::uint64_t{4} << 30;
-  bool logRequests = false;        // one line per request on stderr
-  int threads = 32;                // stalled requests hold a thread each
+  bool logRequests = false; // one line per request on stderr
+  int threads = 32;         // stalled requests hold a thread each
 };
 
 bool IsLoopbackHost(std::string_view host);

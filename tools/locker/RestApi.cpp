@@ -14,7 +14,7 @@ namespace velmora::locker {
 namespace {
 
 const std::set<std::string, std::less<>> kMethods = {
-    "user/checkaccess",     "sets/get",    "sets/set/getitems/", "items/get", "items/get/deliver",
+    "user/checkaccess",      "sets/get",    "sets/set/getitems/", "items/get", "items/get/deliver",
     "items/checkhashvalues", "set/prefill", "transmitfile",       "items/add", "misc/sendinvitation",
 };
 
@@ -134,16 +134,12 @@ bool Locker::ApplyFault(const Fault& fault, const Request& request, Response& re
     return true;
   case FaultKind::NotXml:
     response.status = 200;
-    response.set_content(fault.body.empty() ? "Service temporarily unavailable, please try again later.\n"
-                                            : fault.body,
+    response.set_content(fault.body.empty() ? "Service temporarily unavailable, please try again later.\n" : fault.body,
                          "text/plain");
     return true;
-  case FaultKind::Cut:
-    cutAfter = fault.bytes;
-    return false;
+  case FaultKind::Cut: cutAfter = fault.bytes; return false;
   case FaultKind::Stall:
-  case FaultKind::CutUpload:
-    return false;
+  case FaultKind::CutUpload: return false;
   }
   return false;
 }
@@ -256,8 +252,7 @@ Envelope Locker::Deliver(const Form& form, const User& user, const Request& requ
   if (key.empty()) return MissingField("entrykey");
   const auto item = library_->ItemByKey(key);
   if (!item || !EqualsNoCase(item->user, user.name)) return Envelope::Failure(code::kNotFound, "Item not found");
-  if (!objects_->Has(item->hashId))
-    return Envelope::Failure(code::kNotFound, "The content of this item is not stored");
+  if (!objects_->Has(item->hashId)) return Envelope::Failure(code::kNotFound, "The content of this item is not stored");
   const std::string token = RandomHex(16);
   {
     std::lock_guard lock(ticketsMutex_);
@@ -358,8 +353,7 @@ Envelope Locker::ItemsAdd(const Form& form, const User& user, const Request& req
   const std::string announced = Trim(form.Text("hashvalue"));
   if (!announced.empty() && !IsHashId(announced))
     return Envelope::Failure(code::kBadDocument, "\"hashvalue\" is not a hash id");
-  const std::string location =
-      NewUploadAddress(user.name, form.Text("playlistname"), announced, PublicBase(request));
+  const std::string location = NewUploadAddress(user.name, form.Text("playlistname"), announced, PublicBase(request));
   Envelope answer = Envelope::Success();
   Envelope::AddText(answer.body(), "location", location);
   return answer;

@@ -85,7 +85,7 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
       return true;
     };
   } else {
-    hooks.spool = [](const char*, std::size_t) { return true; };  // read and drop, so the refusal arrives
+    hooks.spool = [](const char*, std::size_t) { return true; }; // read and drop, so the refusal arrives
   }
   const std::optional<Fault> cut = ticket ? faults_.Take(target, false, true) : std::nullopt;
   if (cut) hooks.cutAfter = cut->bytes;
@@ -108,8 +108,8 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
   if (tooLarge) {
     response.set_header("Connection", "close");
     return reply(413,
-                 Envelope::Failure(code::kUploadTooLarge, "The file is larger than " +
-                                                              std::to_string(options_.maxUploadBytes) + " bytes"),
+                 Envelope::Failure(code::kUploadTooLarge,
+                                   "The file is larger than " + std::to_string(options_.maxUploadBytes) + " bytes"),
                  std::nullopt, "failed");
   }
   if (diskFailed)
@@ -121,8 +121,7 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
                  std::nullopt, "malformed");
   }
   if (!ticket)
-    return reply(404,
-                 Envelope::Failure(code::kBadUploadAddress, "This upload address is unknown, expired or used"),
+    return reply(404, Envelope::Failure(code::kBadUploadAddress, "This upload address is unknown, expired or used"),
                  std::nullopt, "failed");
 
   std::optional<std::uint64_t> cutAfter;
@@ -166,8 +165,8 @@ void Locker::HandleUpload(const Request& request, Response& response, const Cont
     return reply(507, Envelope::Failure(code::kInternal, "The service could not write the file"), cutAfter, "failed");
   if (!announced.empty() && announced != *hashId)
     return reply(422,
-                 Envelope::Failure(code::kHashMismatch, "The received file has the hash id " + *hashId +
-                                                            ", not " + announced + "; nothing was stored"),
+                 Envelope::Failure(code::kHashMismatch, "The received file has the hash id " + *hashId + ", not " +
+                                                            announced + "; nothing was stored"),
                  cutAfter, "failed");
 
   objects_->Commit(*incoming, *hashId);
@@ -256,7 +255,7 @@ void Locker::HandleDownload(const Request& request, Response& response) {
         }
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>({kChunk, length, limit - offset}));
         const ssize_t n = ::pread(fd, buffer->data(), want, static_cast<off_t>(offset));
-        if (n <= 0) return false;  // the file shrank or failed: the peer sees a short answer, never a padded one
+        if (n <= 0) return false; // the file shrank or failed: the peer sees a short answer, never a padded one
         return sink.write(buffer->data(), static_cast<std::size_t>(n));
       },
       [fd](bool) { ::close(fd); });

@@ -47,13 +47,14 @@ std::string Page(const std::string& title, const std::string& body, const std::s
 std::string SignInPage(const std::string& error, const std::string& user) {
   std::string body = "<section><h2>Sign in</h2>";
   if (!error.empty()) body += "<p class=\"error\">" + HtmlEscape(error) + "</p>";
-  body += "<form class=\"signin\" method=\"post\" action=\"/signin\">"
-          "<label for=\"user\">User name</label><input id=\"user\" name=\"user\" autocomplete=\"username\" value=\"" +
-          HtmlEscape(user) +
-          "\"><label for=\"password\">Password</label><input id=\"password\" name=\"password\" type=\"password\" "
-          "autocomplete=\"current-password\"><p><button type=\"submit\">Sign in</button></p></form>"
-          "<p class=\"muted\"><a href=\"/rd/requestpassword/\">Forgot your password?</a> &middot; "
-          "<a href=\"/rd/signup/\">No account yet?</a></p></section>";
+  body +=
+      "<form class=\"signin\" method=\"post\" action=\"/signin\">"
+      "<label for=\"user\">User name</label><input id=\"user\" name=\"user\" autocomplete=\"username\" value=\"" +
+      HtmlEscape(user) +
+      "\"><label for=\"password\">Password</label><input id=\"password\" name=\"password\" type=\"password\" "
+      "autocomplete=\"current-password\"><p><button type=\"submit\">Sign in</button></p></form>"
+      "<p class=\"muted\"><a href=\"/rd/requestpassword/\">Forgot your password?</a> &middot; "
+      "<a href=\"/rd/signup/\">No account yet?</a></p></section>";
   return Page("Sign in", body);
 }
 
@@ -118,19 +119,21 @@ void Locker::WebRoutes() {
               "</span></summary><ol>";
       for (const auto& hashId : playlist.hashIds) {
         const auto item = library_->ItemByHash(*user, hashId);
-        body += item ? "<li>" + Or(item->meta.artist, "Unknown artist") + " &ndash; " +
-                           Or(item->meta.name, "Untitled") + "</li>"
-                     : "<li class=\"muted\">not in your library (" + HtmlEscape(hashId.substr(0, 12)) + "&hellip;)</li>";
+        body += item
+                    ? "<li>" + Or(item->meta.artist, "Unknown artist") + " &ndash; " + Or(item->meta.name, "Untitled") +
+                          "</li>"
+                    : "<li class=\"muted\">not in your library (" + HtmlEscape(hashId.substr(0, 12)) + "&hellip;)</li>";
       }
       body += "</ol></details>";
     }
-    body += "</section><section><h2>Library <span class=\"muted\">(" + std::to_string(items.size()) +
-            " items)</span></h2>";
+    body +=
+        "</section><section><h2>Library <span class=\"muted\">(" + std::to_string(items.size()) + " items)</span></h2>";
     if (items.empty()) {
       body += "<p class=\"muted\">Nothing uploaded yet.</p>";
     } else {
-      body += "<table><tr><th>Title</th><th>Artist</th><th>Album</th><th>Genre</th><th>Size</th><th>Added</th>"
-              "<th></th></tr>";
+      body +=
+          "<table><tr><th>Title</th><th>Artist</th><th>Album</th><th>Genre</th><th>Size</th><th>Added</th>"
+          "<th></th></tr>";
       for (const LibraryItem& item : items) {
         body += "<tr><td>" + Or(item.meta.name, "Untitled") + "</td><td>" + Or(item.meta.artist, "Unknown") +
                 "</td><td>" + Or(item.meta.album, "") + "</td><td>" + HtmlEscape(item.meta.genre) + "</td><td>" +

@@ -12,8 +12,9 @@
 using namespace velmora::locker;
 
 int main(int argc, char** argv) {
-  CLI::App app{"A local Velmora-compatible service: the REST methods, upload and download addresses, "
-               "a control interface for tests and a small web site."};
+  CLI::App app{
+      "A local Velmora-compatible service: the REST methods, upload and download addresses, "
+      "a control interface for tests and a small web site."};
   LockerOptions options;
   std::string data, minVersion, control = "auto";
   std::vector<std::string> users;

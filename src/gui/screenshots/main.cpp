@@ -99,8 +99,10 @@ void Save(QWidget& widget, const QString& file) {
 
 void ClickLabel(QLabel& label) {
   const QPointF at = QRectF(label.rect()).center();
-  QMouseEvent press(QEvent::MouseButtonPress, at, label.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, label.mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, at, label.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, label.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
   QApplication::sendEvent(&label, &press);
   QApplication::sendEvent(&label, &release);
   Pump();
@@ -122,7 +124,8 @@ void Control(const std::string& address, const std::string& path, const std::str
   const std::string url = "http://" + address + "/_control/" + path;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, fields.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
   const CURLcode result = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
   if (result != CURLE_OK) Fail("cannot reach the locker's control interface");
@@ -130,7 +133,8 @@ void Control(const std::string& address, const std::string& path, const std::str
 
 void SetChecked(QTreeWidget* list, const QString& caption, bool checked) {
   for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    if (list->topLevelItem(i)->text(0) == caption) list->topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    if (list->topLevelItem(i)->text(0) == caption)
+      list->topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
   }
 }
 
