@@ -111,7 +111,7 @@ public:
 
   // --- Drop tab ------------------------------------------------------------------------------------
   const DroppedFiles& droppedFiles() const { return droppedFiles_; }
-  // A drop on the window. An unreadable ".m3u" file ends the drop with the error on the central
+  // A drop on the window. An unreadable ".m3u" or ".m3u8" file ends the drop with the error on the central
   // error display. The front end re-reads the list on View::DroppedFiles. Drops and "Clear list"
   // are refused while an analysis or a queue build works on the list.
   void DropFiles(const std::vector<std::string>& paths);

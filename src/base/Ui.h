@@ -30,6 +30,7 @@ enum class View {
   UploadWindows,    // which of main window / status window / "Upload done!" bar are shown
   RestoreLog,       // restore tab log memo, labels and counters
   Settings,         // Winamp location and restore path boxes
+  RunEnded,         // an upload run ended: its notice for a user whose window is hidden
 };
 
 class Ui {

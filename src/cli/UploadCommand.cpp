@@ -20,25 +20,25 @@ std::vector<std::string> DroppedPaths(const std::vector<std::string>& arguments)
   return paths;
 }
 
-const RegisterCommand kUpload{"upload", "Upload files, folders and .m3u/.pls playlists as if dropped on the window",
-                              [](CLI::App& command) -> CommandRunner {
-                                auto paths = std::make_shared<std::vector<std::string>>();
-                                auto playlist = std::make_shared<std::string>();
-                                command.add_option("--playlist", *playlist,
-                                                   "Add every uploaded file to this playlist on the service");
-                                command.add_option("PATH", *paths, "Audio files, folders, .m3u and .pls playlists")
-                                    ->required()
-                                    ->check(CLI::ExistingPath);
-                                return [paths, playlist](const GlobalOptions& global) {
-                                  return RunLoggedIn(global, [&](Session& session) {
-                                    Engine& engine = session.engine();
-                                    engine.DropFiles(DroppedPaths(*paths));
-                                    engine.SetDropPlaylist(*playlist);
-                                    if (!engine.AnalyzeAndUpload()) return kExitFailed;
-                                    return RunUploadToEnd(session);
-                                  });
-                                };
-                              }};
+const RegisterCommand kUpload{
+    "upload", "Upload files, folders and .m3u/.m3u8/.pls playlists as if dropped on the window",
+    [](CLI::App& command) -> CommandRunner {
+      auto paths = std::make_shared<std::vector<std::string>>();
+      auto playlist = std::make_shared<std::string>();
+      command.add_option("--playlist", *playlist, "Add every uploaded file to this playlist on the service");
+      command.add_option("PATH", *paths, "Audio files, folders, .m3u, .m3u8 and .pls playlists")
+          ->required()
+          ->check(CLI::ExistingPath);
+      return [paths, playlist](const GlobalOptions& global) {
+        return RunLoggedIn(global, [&](Session& session) {
+          Engine& engine = session.engine();
+          engine.DropFiles(DroppedPaths(*paths));
+          engine.SetDropPlaylist(*playlist);
+          if (!engine.AnalyzeAndUpload()) return kExitFailed;
+          return RunUploadToEnd(session);
+        });
+      };
+    }};
 
 } // namespace
 } // namespace velmora::cli

@@ -25,7 +25,7 @@ DropPage::DropPage(PageContext context, QWidget* parent) : QWidget(parent), cont
   auto* instructionsLayout = new QVBoxLayout(instructions);
   instructionsLayout->setSpacing(4);
   const QStringList steps = {
-      QStringLiteral("1.  Drag music files, folders or playlists (.m3u, .pls) from your file manager "
+      QStringLiteral("1.  Drag music files, folders or playlists (.m3u, .m3u8, .pls) from your file manager "
                      "and drop them anywhere on this window."),
       QStringLiteral("2.  Folders are searched with all their subfolders for MP3, M4A, WMA and OGG files."),
       QStringLiteral("3.  Click \"Analyze and upload\". Files that are already in your locker are not "

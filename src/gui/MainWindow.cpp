@@ -179,6 +179,7 @@ void MainWindow::buildTray() {
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::DoubleClick) showUploader();
   });
+  connect(tray_, &QSystemTrayIcon::messageClicked, this, &MainWindow::showUploader);
   tray_->show();
 }
 
@@ -191,6 +192,7 @@ void MainWindow::connectBridge() {
   connect(bridge, &UiBridge::deepAnalysisChanged, this, &MainWindow::refreshDeepAnalysis);
   connect(bridge, &UiBridge::uploadStatusChanged, this, &MainWindow::refreshUploadStatusWindow);
   connect(bridge, &UiBridge::uploadWindowsChanged, this, &MainWindow::refreshUploadWindows);
+  connect(bridge, &UiBridge::runEnded, this, &MainWindow::onRunEnded);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -430,6 +432,13 @@ void MainWindow::refreshUploadWindows() {
       hide();
     }
   }
+}
+
+// A run that ends out of the user's sight says so from the tray; a window in view shows it itself.
+void MainWindow::onRunEnded() {
+  if (!tray_ || closePending_ || putAway_ || (isVisible() && !isMinimized())) return;
+  const RunEndNotice& notice = engine_->upload().runEndNotice();
+  presenter_.showTrayMessage(*tray_, Q(notice.title), Q(notice.text), notice.error);
 }
 
 } // namespace velmora::gui

@@ -70,7 +70,7 @@ public:
   void uploadStatusWindowClosed();
 
 public slots:
-  // Tray icon: "Show uploader" and double-click.
+  // Tray icon: "Show uploader", double-click and a click on its message.
   void showUploader();
 
 signals:
@@ -109,6 +109,7 @@ private:
   void refreshDeepAnalysis();
   void refreshUploadStatusWindow();
   void refreshUploadWindows();
+  void onRunEnded();
   void passCredentials(const QString& userName, const QString& password);
 
   Presenter& presenter_;

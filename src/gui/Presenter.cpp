@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSystemTrayIcon>
 
 namespace velmora::gui {
 
@@ -40,6 +41,10 @@ QString Presenter::chooseFile(QWidget* parent, const QString& caption, const QSt
 
 QString Presenter::chooseFolder(QWidget* parent, const QString& caption, const QString& start) {
   return QFileDialog::getExistingDirectory(parent, caption, start);
+}
+
+void Presenter::showTrayMessage(QSystemTrayIcon& tray, const QString& title, const QString& text, bool error) {
+  tray.showMessage(title, text, error ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
 }
 
 } // namespace velmora::gui

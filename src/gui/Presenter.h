@@ -6,6 +6,7 @@
 #include <QUrl>
 
 class QDialog;
+class QSystemTrayIcon;
 class QWidget;
 
 namespace velmora::gui {
@@ -30,6 +31,9 @@ public:
   // File and folder pickers; empty text when the user cancels.
   virtual QString chooseFile(QWidget* parent, const QString& caption, const QString& start, const QString& filter);
   virtual QString chooseFolder(QWidget* parent, const QString& caption, const QString& start);
+  // A balloon message from the tray icon, with the error icon when `error`; the desktop shows it
+  // for a while and the program does not wait for it.
+  virtual void showTrayMessage(QSystemTrayIcon& tray, const QString& title, const QString& text, bool error);
 };
 
 } // namespace velmora::gui

@@ -47,6 +47,7 @@ void UiBridge::ViewChanged(View view) {
   case View::UploadWindows: emit uploadWindowsChanged(); break;
   case View::RestoreLog: emit restoreLogChanged(); break;
   case View::Settings: emit settingsChanged(); break;
+  case View::RunEnded: emit runEnded(); break;
   }
 }
 

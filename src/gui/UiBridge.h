@@ -44,6 +44,7 @@ signals:
   void uploadWindowsChanged();
   void restoreLogChanged();
   void settingsChanged();
+  void runEnded();
 
 private:
   QWidget* messageOwner() const;

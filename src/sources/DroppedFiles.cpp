@@ -27,6 +27,7 @@ void DroppedFiles::Drop(const std::vector<std::string>& paths, const std::filesy
     if (IsRegularFile(path) && IsSupportedAudioExt(path)) AddDroppedFile(path);
     const std::string ext = LowerExtension(path);
     if (ext == ".m3u") ReadM3uPlaylist(path, winePrefix);
+    if (ext == ".m3u8") ReadM3u8Playlist(path, winePrefix);
     if (ext == ".pls") ReadPlsPlaylist(path, winePrefix);
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) AddFolderFiles(path);
@@ -45,6 +46,10 @@ void DroppedFiles::AddFolderFiles(const std::string& folder) {
 
 void DroppedFiles::ReadM3uPlaylist(const std::string& path, const std::filesystem::path& winePrefix) {
   for (const std::string& file : M3uPlaylist(winePrefix).ExistingFiles(path)) AddDroppedFile(file);
+}
+
+void DroppedFiles::ReadM3u8Playlist(const std::string& path, const std::filesystem::path& winePrefix) {
+  for (const std::string& file : M3u8Playlist(winePrefix).ExistingFiles(path)) AddDroppedFile(file);
 }
 
 void DroppedFiles::ReadPlsPlaylist(const std::string& path, const std::filesystem::path& winePrefix) {

@@ -1,6 +1,6 @@
 #pragma once
 // The dropped-files source: the drop tab's file list, filled by drops of files, folders and
-// ".m3u"/".pls" playlists, and "Analyze and upload", which sends the listed files.
+// ".m3u"/".m3u8"/".pls" playlists, and "Analyze and upload", which sends the listed files.
 
 #include "model/MediaItem.h"
 #include "sources/SourceTools.h"
@@ -17,8 +17,9 @@ namespace velmora {
 class DroppedFiles {
 public:
   // One drop: for every path in order, each of these that applies: an existing supported audio
-  // file is listed; an ".m3u" or ".pls" file has its entries listed; a folder has its audio files
-  // listed. Anything else is ignored. Throws when an ".m3u" file cannot be read; the paths before
+  // file is listed; an ".m3u", ".m3u8" or ".pls" file has its entries listed; a folder has its
+  // audio files listed. Anything else is ignored. Throws when an ".m3u" or ".m3u8" file cannot be
+  // read; the paths before
   // it stay listed and the paths after it are not looked at. Drive-letter entries of playlists
   // lead through `winePrefix` (the default Wine prefix when empty).
   void Drop(const std::vector<std::string>& paths, const std::filesystem::path& winePrefix = {});
@@ -28,6 +29,7 @@ public:
   void AddDroppedFile(const std::string& path);
   void AddFolderFiles(const std::string& folder);
   void ReadM3uPlaylist(const std::string& path, const std::filesystem::path& winePrefix = {});
+  void ReadM3u8Playlist(const std::string& path, const std::filesystem::path& winePrefix = {});
   void ReadPlsPlaylist(const std::string& path, const std::filesystem::path& winePrefix = {});
   void Clear();
 

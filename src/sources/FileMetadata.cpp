@@ -1,11 +1,19 @@
 #include "sources/FileMetadata.h"
 
 #include "model/MediaLibraryFile.h"
+#include "sources/TagLibReader.h"
 
 namespace velmora {
 
 MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui) {
   MediaItem item;
+  if (ReadsThroughTagLib(path)) {
+    { FileTagStream opened(path); } // an unopenable file throws here as an MP3 does
+    item.Location = path;
+    item.Size = FileSizeOf(path);
+    FillFromTagLib(path, item);
+    return item;
+  }
   bool hasID3v2 = false, mpegValid = false, hasID3v1 = false;
   {
     FileTagStream stream(path);

@@ -1,5 +1,6 @@
 #pragma once
-// Describes one audio file as a media item from its ID3 tags and MPEG frames.
+// Describes one audio file as a media item: an MP3 from its ID3 tags and MPEG frames, an .m4a,
+// .ogg or .wma file through TagLib.
 
 #include "base/Ui.h"
 #include "model/MediaItem.h"
@@ -13,7 +14,8 @@ namespace velmora {
 // fills Location, Size, Bitrate, SampleRate, Length and the six tag fields (ID3v2 values replace
 // ID3v1 values wholesale). HashValue is left to the caller. A reader that meets a stream error has
 // its text shown with ui.ShowErrorMessage and the item keeps what was read. Throws
-// std::system_error naming the file when it cannot be opened.
+// std::system_error naming the file when it cannot be opened. An .m4a, .ogg or .wma file gets
+// Location, Size and the fields FillFromTagLib sets instead; its unreadable content is no error.
 MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui);
 
 } // namespace velmora

@@ -1,5 +1,8 @@
 #include "sources/M3uPlaylist.h"
 
+#include "tags/TextCodec.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +30,18 @@ std::vector<std::string> M3uPlaylist::Entries(const std::string& playlistPath) c
   std::vector<std::string> entries;
   for (std::string& line : SplitLines(text)) {
     if (!line.empty()) entries.push_back(std::move(line));
+  }
+  return entries;
+}
+
+std::vector<std::string> M3u8Playlist::Entries(const std::string& playlistPath) const {
+  std::vector<std::string> entries = M3uPlaylist::Entries(playlistPath);
+  // Line ends are ASCII, so the file is well-formed exactly when every entry is.
+  const bool utf8 =
+      std::all_of(entries.begin(), entries.end(), [](const std::string& e) { return IsWellFormedUtf8(e); });
+  if (utf8) return entries;
+  for (std::string& entry : entries) {
+    entry = Windows1252ToUtf8(reinterpret_cast<const unsigned char*>(entry.data()), entry.size());
   }
   return entries;
 }

@@ -17,4 +17,13 @@ public:
   std::vector<std::string> Entries(const std::string& playlistPath) const override;
 };
 
+// ".m3u8" playlists: read like ".m3u", as UTF-8. A file that is not well-formed UTF-8 was written
+// in the Windows code page after all, so its entries are then read as Windows-1252.
+class M3u8Playlist : public M3uPlaylist {
+public:
+  using M3uPlaylist::M3uPlaylist;
+
+  std::vector<std::string> Entries(const std::string& playlistPath) const override;
+};
+
 } // namespace velmora

@@ -57,6 +57,7 @@ void UploadPipeline::UploadNext() {
         windows_.uploadDoneBarVisible = true;
         Signal(View::UploadWindows);
         outcome_ = RunOutcome::Finished;
+        EndRun(FinishedRunNotice(runFileCounts_));
         return;
       }
       // A copy: the user may clear the queue or remove rows while this record is in transfer.
@@ -73,6 +74,8 @@ void UploadPipeline::UploadNext() {
   } catch (const std::exception& failure) {
     // Not handled here: the record stays first, and "Stop upload" then "Resume upload" retries it.
     outcome_ = RunOutcome::Failed;
+    // Before the error display, which a front end may show modally.
+    EndRun(FailedRunNotice(failure.what()));
     ui().ShowErrorDisplay(failure.what());
   }
 }
@@ -99,6 +102,7 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
     CheckReadableFile(metadataFile);
     // Whatever the answer, the record is done: the service can be asked again by a new analysis.
     service_.Call("transmitfile", std::move(form), true, "");
+    ++runFileCounts_.alreadyThere;
   } else if (code == kCodeContentMissing) {
     SendNewFile(record, metadataFile);
   }
@@ -129,7 +133,9 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
     if (location.empty()) SetApiError(result, kNoAnswerCode, "The service named no upload location");
   }
   if (!result.Success || location.empty()) {
-    ui().ShowMessage(result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode));
+    const std::string refusal = result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode);
+    EndRun(FailedRunNotice(refusal));
+    ui().ShowMessage(refusal);
     StopUpload();
     return;
   }
@@ -141,6 +147,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
   if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
   HttpReply ignored;
   service_.Post(location, std::move(transfer), ignored, true);
+  ++runFileCounts_.uploaded;
 }
 
 } // namespace velmora

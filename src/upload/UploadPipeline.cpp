@@ -37,6 +37,11 @@ std::string FileNamePart(const std::string& location) {
 
 void UploadPipeline::Signal(View view) { ui().ViewChanged(view); }
 
+void UploadPipeline::EndRun(RunEndNotice notice) {
+  runEndNotice_ = std::move(notice);
+  Signal(View::RunEnded);
+}
+
 void UploadPipeline::SetGlobalProgress(std::int64_t position, std::int64_t maximum) {
   controls_.globalPosition = position;
   controls_.globalMaximum = maximum;
@@ -129,6 +134,7 @@ void UploadPipeline::StartUploadRun() {
   controls_.DurationSeconds = 0;
   statusWindow_.ElapsedSeconds = 0;
   statusWindow_.ItemsStarted = 0;
+  runFileCounts_ = {};
 
   windows_.durationTimerEnabled = true;
   windows_.startTimerEnabled = true;

@@ -173,6 +173,9 @@ public:
   const UploadQueueControls& controls() const { return controls_; }
   const UploadStatusWindow& statusWindow() const { return statusWindow_; }
   int QueueCountAtStart() const { return queueCountAtStart_; }
+  // How the last run ended (View::RunEnded); files counted since the run started.
+  const RunEndNotice& runEndNotice() const { return runEndNotice_; }
+  const RunFileCounts& runFileCounts() const { return runFileCounts_; }
   // The front end has turned to the Status tab.
   void StatusTabShown() { windows_.statusTabRequested = false; }
 
@@ -189,6 +192,7 @@ private:
   void Signal(View view);
   Ui& ui() { return service_.ui(); }
   void SetGlobalProgress(std::int64_t position, std::int64_t maximum);
+  void EndRun(RunEndNotice notice);
 
   ServiceClient& service_;
   UploadQueue queue_;
@@ -196,6 +200,8 @@ private:
   UploadQueueControls controls_;
   UploadStatusWindow statusWindow_;
   int queueCountAtStart_ = 0;
+  RunFileCounts runFileCounts_;
+  RunEndNotice runEndNotice_;
   bool uploadStopped_ = false;
   bool loopActive_ = false;
   RunOutcome outcome_ = RunOutcome::None;

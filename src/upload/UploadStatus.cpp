@@ -22,4 +22,18 @@ std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::
          std::to_string(queueCountAtStart) + "  |  Time left: " + timeLeft;
 }
 
+namespace {
+
+std::string Files(int count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+} // namespace
+
+RunEndNotice FinishedRunNotice(const RunFileCounts& counts) {
+  std::string text = Files(counts.uploaded) + " uploaded";
+  if (counts.alreadyThere > 0) text += ", " + std::to_string(counts.alreadyThere) + " already in your locker";
+  return {"Upload done!", text + ".", false};
+}
+
+RunEndNotice FailedRunNotice(const std::string& error) { return {"Upload stopped", error, true}; }
+
 } // namespace velmora

@@ -31,6 +31,25 @@ struct UploadStatusWindow {
   int ItemsStarted = 0;
 };
 
+// How an upload run ended, as a short notice for a user who does not have the window in view
+// (View::RunEnded; the window shows it from the tray when it is hidden).
+struct RunEndNotice {
+  std::string title; // "Upload done!", or "Upload stopped" when an error ended the run
+  std::string text;  // the run's counts, or the error that ended it
+  bool error = false;
+};
+
+// Files of one run: sent with their content, and known to the service so only the tags went.
+struct RunFileCounts {
+  int uploaded = 0;
+  int alreadyThere = 0;
+};
+
+// "Upload done!" with the counts, e.g. "3 files uploaded, 1 already in your locker."
+RunEndNotice FinishedRunNotice(const RunFileCounts& counts);
+// "Upload stopped" with the error's text.
+RunEndNotice FailedRunNotice(const std::string& error);
+
 // Speed and time left as the status panel words them, or nothing when fewer than 1024 bytes moved
 // per elapsed second on average (the panel then keeps its text). `elapsedSeconds` counts the tick
 // being handled. All divisions truncate toward zero; a negative `bytesLeft` (form overhead and

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace velmora {
 namespace {
@@ -159,6 +160,37 @@ TEST_F(UploadCliTest, FolderIsStoredByteForByteWithMetadataAndPlaylistThenNeverS
   EXPECT_EQ(counts.count("transmitfile"), 0u);
   EXPECT_EQ(counts.count("upload"), 0u);
   EXPECT_EQ(counts.at("items/checkhashvalues"), 1);
+}
+
+TEST_F(UploadCliTest, M4aAndOggFromAnM3u8PlaylistAreStoredWithTheirTags) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  const auto folder = files() / "other";
+  std::filesystem::create_directories(folder);
+  const std::string m4a = (folder / "Caf\xC3\xA9.m4a").string(), ogg = (folder / "song.ogg").string();
+  for (const auto& [path, codec, title] : {std::tuple{m4a, "aac", "Bright"}, {ogg, "libvorbis", "Dark"}}) {
+    const auto made = test::RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=frequency=330:duration=2 -metadata artist='Ogg & Mp4' "
+        "-metadata title=" +
+        std::string(title) + " -metadata album=Formats -c:a " + codec + " -y " + test::ShellQuote(path));
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+  }
+  const auto playlist = files() / "lists/mix.m3u8";
+  test::WriteFile(playlist, "#EXTM3U\n#EXTINF:2,Bright\n../other/Caf\xC3\xA9.m4a\n../other/song.ogg\n");
+
+  const auto run = Upload("alice", "pw1", test::ShellQuote(playlist.string()));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto library = Get("/_control/library", {{"user", "alice"}});
+  std::map<std::string, pugi::xml_node> byLocation;
+  for (const auto& item : library.select_nodes("/library/item"))
+    byLocation[item.node().attribute("location").value()] = item.node();
+  ASSERT_EQ(byLocation.size(), 2u);
+  for (const auto& [path, title] : {std::pair{m4a, "Bright"}, {ogg, "Dark"}}) {
+    const pugi::xml_node item = byLocation[path];
+    EXPECT_EQ(std::string(item.attribute("name").value()), title) << path;
+    EXPECT_EQ(std::string(item.attribute("artist").value()), "Ogg & Mp4") << path;
+    EXPECT_EQ(std::string(item.attribute("album").value()), "Formats") << path;
+  }
+  EXPECT_EQ(StoredObjects().size(), 2u);
 }
 
 TEST_F(UploadCliTest, ContentAnotherUserStoredGoesAsMetadataOnly) {

@@ -1,6 +1,7 @@
 // Files dropped anywhere on the main window are listed; "Analyze and upload" swaps the main window
 // for the status window, sends the files, and brings the main window back with "Upload done!";
-// "Stop upload" and "Resume upload" hold and continue a run while the window keeps answering.
+// "Stop upload" and "Resume upload" hold and continue a run while the window keeps answering; a run
+// that ends while the window is in the tray says so from the tray icon.
 
 #include "GuiTestRegistry.h"
 #include "GuiTestSupport.h"
@@ -20,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -185,6 +187,8 @@ private slots:
     QVERIFY(!Find<QPushButton>(main, "cmp_btn_abort_upload")->isEnabled());
     QVERIFY(!Find<QPushButton>(main, "cmp_btn_resume_upload")->isEnabled());
     QVERIFY(run.presenter.errorDisplays.isEmpty());
+    // The window came back by itself: nothing from the tray.
+    QVERIFY(run.presenter.trayMessages.isEmpty());
     // The list stays for another round; the second round sends nothing new.
     QCOMPARE(ListedFiles(main).size(), 3);
 
@@ -301,6 +305,25 @@ private slots:
     QVERIFY(main.isVisible());
     QVERIFY(WaitFor([&] { return Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible(); }));
     QCOMPARE(run.locker.itemCount(), 2);
+  }
+
+  void aRunEndingWhileTheWindowIsInTheTraySaysSoFromTheTray() {
+    LoggedIn run;
+    MainWindow& main = run.main();
+    Stall(run.locker, "upload", 500);
+    DropOn(&main, {MusicFolder(run.home, 2)});
+    QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 2; }));
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    // Back to the main window, then away into the tray while the run goes on.
+    QTest::mouseClick(Find<QLabel>(run.program->uploadStatusWindow(), "cmp_lbl_show_details"), Qt::LeftButton);
+    main.hide();
+    QVERIFY(WaitFor([&] { return main.engine().upload().outcome() == RunOutcome::Finished; }));
+    QCOMPARE(run.locker.itemCount(), 2);
+    QCOMPARE(run.presenter.trayMessages, QStringList{QStringLiteral("Upload done!\n2 files uploaded.")});
+    QVERIFY(!main.isVisible());
+
+    emit Find<QSystemTrayIcon>(main, "cmp_tray")->messageClicked();
+    QVERIFY(main.isVisible());
   }
 
   void closingTheWindowDuringAnUploadWaitsForTheCurrentFile() {

@@ -29,10 +29,14 @@ public:
   void openUrl(const QUrl& url) override { urls << url; }
   QString chooseFile(QWidget*, const QString&, const QString&, const QString&) override { return chosenPath; }
   QString chooseFolder(QWidget*, const QString&, const QString&) override { return chosenPath; }
+  void showTrayMessage(QSystemTrayIcon&, const QString& title, const QString& text, bool) override {
+    trayMessages << title + QLatin1Char('\n') + text;
+  }
 
   QStringList messages;
   QStringList errorMessages;
   QStringList errorDisplays;
+  QStringList trayMessages; // title, a line end, text
   QList<QUrl> urls;
   QStringList dialogs; // window titles of the dialogs run
   QString chosenPath;

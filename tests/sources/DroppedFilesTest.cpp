@@ -59,7 +59,8 @@ protected:
 TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
   Touch("a.mp3");
   Touch("b.wav");
-  Touch("c.m3u8", "a.mp3\n");
+  Touch("c.m3u8", "a.mp3\nfrom-m3u8.m4a\n");
+  Touch("from-m3u8.m4a");
   Touch("d.mp");
   Touch("e.a");
   // Lines are taken as they stand; a drive letter leads through the Wine prefix.
@@ -79,8 +80,9 @@ TEST_F(DroppedFilesTest, EachDroppedPathIsTestedFourWaysIndependently) {
   ui_.viewChanges.clear();
   engine_->DropFiles({F("a.mp3"), F("b.wav"), F("c.m3u8"), F("d.mp"), F("e.a"), F("list.m3u"), F("list.pls"),
                       F("dir.m3u"), F("missing.mp3")});
-  EXPECT_THAT(Rows(), ElementsAre(F("a.mp3"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("#1 Hit.mp3"),
-                                  F("wine/dosdevices/c:/Music/win.mp3"), F("from-pls.ogg"), F("dir.m3u/inside.MP3")));
+  EXPECT_THAT(Rows(),
+              ElementsAre(F("a.mp3"), F("from-m3u8.m4a"), F("d.mp"), F("e.a"), F("in-list.mp3"), F("#1 Hit.mp3"),
+                          F("wine/dosdevices/c:/Music/win.mp3"), F("from-pls.ogg"), F("dir.m3u/inside.MP3")));
   EXPECT_THAT(ui_.viewChanges, ElementsAre(View::DroppedFiles));
   EXPECT_THAT(ui_.errorDisplays, IsEmpty());
 }

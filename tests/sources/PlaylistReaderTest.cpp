@@ -1,4 +1,4 @@
-// Dropped ".m3u" and ".pls" playlists yield the existing files they name, in file order, with
+// Dropped ".m3u", ".m3u8" and ".pls" playlists yield the existing files they name, in file order, with
 // relative entries resolved against the playlist's own folder, "\" accepted as a separator and
 // drive-letter entries mapped through the Wine prefix; M3U lines are taken as they stand.
 
@@ -67,6 +67,17 @@ TEST_F(PlaylistReaderTest, M3uTakesEveryLineAsItStandsAndAddsOnlyExistingFilesIn
   EXPECT_THAT(M3uPlaylist(prefix).ExistingFiles(P("lists/mix.m3u")),
               ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"), P("music/a.mp3"),
                           P("lists/#1 Hit.mp3"), P("wine/dosdevices/c:/Music/d.mp3"), P("lists/song with blank .mp3")));
+}
+
+TEST_F(PlaylistReaderTest, M3u8IsUtf8UnlessItIsNotWellFormedThenWindows1252) {
+  Touch("lists/Caf\xC3\xA9.mp3");
+  Touch("lists/\xE2\x82\xAC uro.mp3");
+  WriteFile(dir_ / "lists/utf8.m3u8", "\xEF\xBB\xBF#EXTM3U\nCaf\xC3\xA9.mp3\r\n\xE2\x82\xAC uro.mp3\n");
+  WriteFile(dir_ / "lists/ansi.m3u8", "#EXTM3U\n\x80 uro.mp3\nCaf\xE9.mp3\n");
+  const auto expected = ElementsAre(P("lists/Caf\xC3\xA9.mp3"), P("lists/\xE2\x82\xAC uro.mp3"));
+  EXPECT_THAT(M3u8Playlist().ExistingFiles(P("lists/utf8.m3u8")), expected);
+  EXPECT_THAT(M3u8Playlist().ExistingFiles(P("lists/ansi.m3u8")),
+              ElementsAre(P("lists/\xE2\x82\xAC uro.mp3"), P("lists/Caf\xC3\xA9.mp3")));
 }
 
 TEST_F(PlaylistReaderTest, M3uMissingIsEmptyUnreadableIsAnError) {

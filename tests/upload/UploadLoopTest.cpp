@@ -114,6 +114,10 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
   EXPECT_TRUE(upload_.queue().empty());
   EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
   EXPECT_EQ(upload_.statusWindow().ItemsStarted, 3);
+  // The notice comes last, once the windows are where the finished run leaves them.
+  EXPECT_EQ(ui_.viewChanges.back(), View::RunEnded);
+  EXPECT_EQ(upload_.runEndNotice().title, "Upload done!");
+  EXPECT_EQ(upload_.runEndNotice().text, "0 files uploaded, 1 already in your locker.");
 }
 
 TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
@@ -131,11 +135,17 @@ TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
   EXPECT_TRUE(upload.UploadStopped());
   EXPECT_TRUE(upload.controls().resumeEnabled);
   EXPECT_FALSE(upload.controls().stopEnabled);
+  EXPECT_EQ(upload.runEndNotice().title, "Upload stopped");
+  EXPECT_EQ(upload.runEndNotice().text, "Quota exceeded  (Error #1234");
+  EXPECT_TRUE(upload.runEndNotice().error);
 
   NameUploadAddresses();
   upload_.ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("items/add", "items/add", kUpload + "1"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
+  EXPECT_EQ(upload.runEndNotice().title, "Upload done!");
+  EXPECT_EQ(upload.runEndNotice().text, "1 file uploaded.");
+  EXPECT_FALSE(upload.runEndNotice().error);
 }
 
 TEST_F(UploadLoopTest, RegistrationWithoutAnAddressIsARefusal) {
@@ -162,7 +172,9 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
 
   const UploadPipeline& upload = upload_;
   EXPECT_EQ(upload.outcome(), RunOutcome::Failed);
-  EXPECT_EQ(ui_.errorDisplays.size(), 1u);
+  ASSERT_EQ(ui_.errorDisplays.size(), 1u);
+  EXPECT_EQ(upload.runEndNotice().text, ui_.errorDisplays[0]);
+  EXPECT_TRUE(upload.runEndNotice().error);
   ASSERT_EQ(upload.queue().QueueCount(), 2);
   EXPECT_EQ(upload.queue().First()->location, first.Location);
   EXPECT_FALSE(upload.UploadStopped());
@@ -174,6 +186,7 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   EXPECT_THAT(Methods(),
               ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2", "items/add", kUpload + "3"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);
+  EXPECT_EQ(upload.runEndNotice().text, "2 files uploaded.");
 }
 
 TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) {
