@@ -2,8 +2,8 @@
 // search, the tag readers and one cache look-up per file), beside the first analysis that hashes
 // every file. The bytes read per file show that the warm pass reads tags only, never whole files.
 
-#include "../tests/support/EngineInternals.h"
 #include "BenchSupport.h"
+#include "EngineInternals.h"
 #include "sources/DroppedFiles.h"
 
 #include <benchmark/benchmark.h>

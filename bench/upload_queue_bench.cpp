@@ -2,8 +2,8 @@
 // builds it (everything eligible) and as the iTunes and Winamp sources build it (only the hash ids
 // of the chosen playlists). Every item names a real file, because the build checks each on disk.
 
-#include "../tests/support/EngineInternals.h"
 #include "BenchSupport.h"
+#include "EngineInternals.h"
 #include "model/MediaLibraryFile.h"
 
 #include <benchmark/benchmark.h>
