@@ -4,6 +4,7 @@
 
 #include "app/Engine.h"
 
+#include "base/FileFacts.h"
 #include "model/MediaLibraryFile.h"
 #include "model/PlaylistFile.h"
 #include "upload/DuplicateCheck.h"
@@ -15,11 +16,6 @@ namespace {
 
 // The analysis walks the drop list; a drop or a clear then waits for the user to try again.
 constexpr std::initializer_list<Activity> kDropListInUse{Activity::Analysing, Activity::BuildingQueue};
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(path, error);
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "sources/DroppedFiles.h"
+#include "base/FileFacts.h"
 #include "base/Text.h"
 
 #include "model/MediaLibraryFile.h"
@@ -10,14 +11,6 @@
 #include <filesystem>
 
 namespace velmora {
-namespace {
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
-
-} // namespace
 
 const std::vector<std::string> kDroppedFolderExtensions{".mp3", ".m4a", ".wma", ".ogg"};
 

@@ -1,6 +1,7 @@
 #include "sources/WinampSource.h"
 #include "base/Text.h"
 
+#include "base/FileFacts.h"
 #include "base/ShowStatus.h"
 #include "base/WinePrefix.h"
 #include "sources/FileMetadata.h"
@@ -21,11 +22,6 @@ namespace {
 
 std::filesystem::path Prefix(const WinampTab& tab) {
   return tab.winePrefix.empty() ? wine::DefaultPrefix() : tab.winePrefix;
-}
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(path, error);
 }
 
 // Playlist files are 8-bit text in Winamp's code page unless they are already UTF-8.
