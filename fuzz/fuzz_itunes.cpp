@@ -10,7 +10,7 @@ using namespace velmora::itunes;
 
 namespace {
 
-void ReadTracks(const Playlist& playlist) {
+void ReadTracks(const itunes::Playlist& playlist) {
   (void)playlist.Name(), (void)playlist.Kind();
   const auto tracks = playlist.Tracks();
   const int count = tracks->Count();
