@@ -109,11 +109,11 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   statusLayout->addWidget(Label(QStringLiteral("Last run:")), 4, 0);
   runSummaryLabel_ = Label(QString(), "cmp_lbl_run_summary");
   runSummaryLabel_->setToolTip(QStringLiteral("What happened to the files of the last upload run"));
-  statusLayout->addWidget(runSummaryLabel_, 4, 1);
+  statusLayout->addWidget(runSummaryLabel_, 4, 1, 1, 2);
   saveReportButton_ = Button(QStringLiteral("Save report\u2026"), "cmp_btn_save_report");
   saveReportButton_->setToolTip(QStringLiteral("Write what happened to every file as JSON Lines"));
   saveReportButton_->setEnabled(false);
-  statusLayout->addWidget(saveReportButton_, 4, 2);
+  statusLayout->addWidget(saveReportButton_, 5, 1, 1, 2, Qt::AlignRight);
   statusLayout->setColumnStretch(1, 1);
   layout->addWidget(status);
 
@@ -128,7 +128,7 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   connect(&context_.bridge, &UiBridge::progressChanged, this, &UploadQueuePage::onProgressChanged);
   connect(saveReportButton_, &QPushButton::clicked, this, &UploadQueuePage::onSaveReportClicked);
   connect(&context_.bridge, &UiBridge::runEnded, this, &UploadQueuePage::refreshRunSummary);
-  // "Stop upload" ends a run too, without a run-end notice.
+  // "Stop upload" ends a run too, without a run-end notice; the queue's signal follows it.
   connect(&context_.bridge, &UiBridge::uploadWindowsChanged, this, &UploadQueuePage::refreshRunSummary);
 }
 
@@ -174,11 +174,12 @@ void UploadQueuePage::refreshQueue() {
   SetText(durationLabel_, c.durationLabel);
   SetBar(globalBar_, c.globalPosition, c.globalMaximum);
   queueModel_->sync(context_.engine.upload().queue().records());
+  refreshRunSummary();
 }
 
 void UploadQueuePage::refreshRunSummary() {
-  const UploadPipeline& upload = context_.engine.upload();
-  if (upload.LoopActive() || upload.outcome() == RunOutcome::None || upload.outcome() == RunOutcome::Running) return;
+  const RunOutcome outcome = context_.engine.upload().outcome();
+  if (outcome == RunOutcome::None || outcome == RunOutcome::Running) return;
   SetText(runSummaryLabel_, SummaryLine(context_.engine.UploadReport()));
   saveReportButton_->setEnabled(true);
 }

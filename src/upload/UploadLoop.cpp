@@ -54,6 +54,8 @@ void UploadPipeline::UploadNext() {
     for (;;) {
       if (uploadStopped_) {
         outcome_ = RunOutcome::Stopped;
+        // The run's counts are final: front ends showing them re-read.
+        Signal(View::UploadQueue);
         return;
       }
       controls_.itemsToUpload = std::to_string(queue_.QueueCount());
