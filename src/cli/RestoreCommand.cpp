@@ -81,7 +81,15 @@ const RegisterCommand kRestore{
           engine.SetRestoreTarget(std::filesystem::absolute(options->target).lexically_normal().string());
           engine.SetRestoreWholeLibrary(options->all);
           if (!options->all && !ChoosePlaylists(session, options->playlists)) return kExitFailed;
-          const bool ran = engine.RestoreNow();
+          bool ran = false;
+          try {
+            ran = engine.RestoreNow();
+          } catch (...) {
+            // The files reached before the error are reported too.
+            std::signal(SIGINT, SIG_DFL);
+            if (report) report->Write(engine.RestoreReport());
+            throw;
+          }
           std::signal(SIGINT, SIG_DFL);
           if (report) report->Write(engine.RestoreReport());
           if (!ran) return kExitFailed;
