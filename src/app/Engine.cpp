@@ -1,5 +1,6 @@
 #include "app/Engine.h"
 
+#include "app/OutcomeReport.h"
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
 #include "service/CallApi.h"
@@ -105,11 +106,15 @@ void Engine::LoadSettings() {
   // A Winamp installation found at start-up shows until a stored location replaces it.
   if (!stored.winampLocation.empty() || winampLocation_.empty()) winampLocation_ = stored.winampLocation;
   restorer_.SetTarget(stored.restorePath);
+  rateLimit_ = stored.rateLimit;
+  ApplyRateLimit();
   ui_.ViewChanged(View::Settings);
 }
 
 void Engine::SaveSettings() {
-  velmora::SaveSettings({userName(), password(), winampLocation_, restoreTarget()}, options_.settingsFile);
+  StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
+  settings.rateLimit = rateLimit_;
+  velmora::SaveSettings(settings, options_.settingsFile);
   storedUserName_ = userName();
   storedPassword_ = password();
 }
@@ -123,6 +128,23 @@ void Engine::ForgetRefusedCredentials() {
     UseStoredCredentials();
   }
 }
+
+void Engine::SaveUploadReport(const std::filesystem::path& file) const {
+  OutcomeReportFile(file).Write(UploadReport());
+}
+
+void Engine::SetRateLimit(std::int64_t bytesPerSecond) {
+  rateLimit_ = bytesPerSecond > 0 ? bytesPerSecond : 0;
+  ApplyRateLimit();
+}
+
+void Engine::OverrideRateLimit(std::optional<std::int64_t> bytesPerSecond) {
+  rateLimitOverride_ = bytesPerSecond;
+  ApplyRateLimit();
+}
+
+// The restore's download client takes the service client's limit at each download.
+void Engine::ApplyRateLimit() { service_.SetRateLimit(rateLimitOverride_.value_or(rateLimit_)); }
 
 void Engine::UseStoredCredentials() { service_.setCredentials(storedUserName_, storedPassword_); }
 

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,17 @@ public:
   // LoadPlaylists. Returns the call's result.
   ServiceReply LoadServicePlaylists();
   const AccountPlaylists& servicePlaylists() const { return servicePlaylists_; }
+
+  // --- Speed limit ---------------------------------------------------------------------------------
+  // The stored limit of every transfer (uploads, the service's answers, restore downloads), in
+  // bytes per second; 0 for none. Saved with the other settings.
+  std::int64_t rateLimit() const { return rateLimit_; }
+  void SetRateLimit(std::int64_t bytesPerSecond);
+  // A limit for this program's run only (the command line's --limit-rate), in place of the stored
+  // one and never saved; nothing returns to the stored limit.
+  void OverrideRateLimit(std::optional<std::int64_t> bytesPerSecond);
+  // The limit transfers use now.
+  std::int64_t effectiveRateLimit() const { return service_.rateLimit(); }
 
   // --- Shared tools --------------------------------------------------------------------------------
   std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
@@ -184,6 +196,18 @@ public:
   void OpenServiceSite() { upload_.OpenServiceSite(); }
   void StatusTabShown() { upload_.StatusTabShown(); }
 
+  // --- What happened to every file -------------------------------------------------------------------
+  // The last upload run's outcomes: every file the run's source found, from the start of the use
+  // case that built the run ("Analyze and upload", "Start upload now", "Start upload") on; files
+  // still queued count as skipped. Its SummaryLine ends every run on the command line; the Status
+  // tab shows the same counts.
+  OutcomeLog UploadReport() const { return upload_.Report(); }
+  // The last "Restore now": every file it reached.
+  const OutcomeLog& RestoreReport() const { return restorer_.report(); }
+  // Writes the upload report as JSON Lines (see app/OutcomeReport.h); throws std::runtime_error
+  // when the file cannot be written.
+  void SaveUploadReport(const std::filesystem::path& file) const;
+
   // --- Restore tab ---------------------------------------------------------------------------------
   const RestoreState& restoreState() const { return restorer_.state(); }
   Restorer& restorer() { return restorer_; }
@@ -208,6 +232,7 @@ private:
   friend struct EngineInternals;
 
   SourceTools sourceTools() { return {ui_, tagReaders(), fingerprinter()}; }
+  void ApplyRateLimit();
 
   Ui& ui_;
   EngineOptions options_;
@@ -222,6 +247,8 @@ private:
   // The credentials the settings file holds, as last loaded or saved.
   std::string storedUserName_, storedPassword_;
   std::string winampLocation_;
+  std::int64_t rateLimit_ = 0;
+  std::optional<std::int64_t> rateLimitOverride_;
   AccountPlaylists servicePlaylists_;
   Collection collection_;
   DroppedFiles droppedFiles_;

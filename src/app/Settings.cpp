@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/IniFile.h"
+#include "base/TransferRate.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
   else if (std::strcmp(name, "password") == 0) settings->password = text;
   else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
   else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
+  else if (std::strcmp(name, "LimitRate") == 0) settings->rateLimit = ParseTransferRate(text).value_or(0);
   return 1;
 }
 
@@ -86,6 +88,7 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "password=" + EscapeIniValue(settings.password) + "\n";
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
+  text += "LimitRate=" + FormatTransferRate(settings.rateLimit) + "\n";
   WriteFileAtomically(file, text, 0600, 0700);
 }
 

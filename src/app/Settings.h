@@ -1,6 +1,7 @@
 #pragma once
-// The four values kept between runs, in a per-user INI file readable by its owner only.
+// The values kept between runs, in a per-user INI file readable by its owner only.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,6 +12,9 @@ struct StoredSettings {
   std::string password;
   std::string winampLocation;
   std::string restorePath;
+  // Speed limit of transfers in bytes per second, 0 for none; key "LimitRate", written as curl
+  // writes rates ("1M"). Versions without it ignore the key; an unreadable value reads as 0.
+  std::int64_t rateLimit = 0;
   bool operator==(const StoredSettings&) const = default;
 };
 
@@ -20,7 +24,7 @@ std::filesystem::path SettingsFilePath();
 // A missing file or a missing value reads as empty text. Values of any length are read whole; a
 // line that cannot be parsed is skipped and the other values still count.
 StoredSettings LoadSettings(const std::filesystem::path& file = SettingsFilePath());
-// Writes all four values atomically with mode 0600; throws std::runtime_error on failure.
+// Writes all values atomically with mode 0600; throws std::runtime_error on failure.
 void SaveSettings(const StoredSettings& settings, const std::filesystem::path& file = SettingsFilePath());
 
 // Values are escaped so that any text, blanks and line breaks included, reads back unchanged.

@@ -47,9 +47,11 @@ bool Engine::AnalyzeAndUpload() {
   if (!activity) return false;
   // The box may be edited while the analysis runs; the run keeps the name it was started with.
   const std::string playlistName = droppedFiles_.playlistBox;
+  upload_.BeginReport();
   try {
     AnalyzeDroppedFiles();
     upload_.ClearUploadQueue();
+    upload_.RecordSkipped(collection_.skipped);
     upload_.CurrentMediaLibraryFile = WriteMediaLibraryFile(collection_.items, kSourceDroppedFiles, ui_);
     upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceDroppedFiles);
     upload_.CheckDuplicatesOnline(collection_.items, upload_.CurrentHashListFile);
@@ -98,9 +100,11 @@ bool Engine::StartITunesUpload() {
   ActivityScope activity = BeginActivity(Activity::Analysing);
   if (!activity) return false;
   if (!iTunes_.reference && !ObtainITunes(iTunes_, ui_)) return false;
+  upload_.BeginReport();
   try {
     upload_.ClearUploadQueue();
     CollectITunesItems();
+    upload_.RecordSkipped(collection_.skipped);
   } catch (...) {
     iTunes_.reference.reset();
     throw;
@@ -153,6 +157,8 @@ void Engine::AnalyzeWinampData() {
 bool Engine::StartWinampUpload() {
   const ActivityScope activity = BeginActivity(Activity::BuildingQueue);
   if (!activity) return false;
+  upload_.BeginReport();
+  upload_.RecordSkipped(collection_.skipped);
   HashIdFilter filter;
   for (const auto& row : winamp_.rows) {
     if (row.checked) filter.Add(row.hashValues);

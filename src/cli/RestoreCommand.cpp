@@ -3,6 +3,7 @@
 // current file, as "Cancel Downloads" does.
 
 #include "cli/Session.h"
+#include "cli/TransferOptions.h"
 #include "restore/Restore.h"
 #include "service/ServicePlaylists.h"
 
@@ -27,6 +28,7 @@ struct RestoreOptions {
   std::string target;
   bool all = false;
   std::vector<std::string> playlists;
+  TransferOptions transfer;
 };
 
 // Chooses the rows: the named playlists (by name or by folder name), or every listed one.
@@ -57,9 +59,12 @@ const RegisterCommand kRestore{
       auto* all = command.add_flag("--all", options->all, "Restore the whole media library");
       command.add_option("--playlist", options->playlists, "Restore these playlists (all your playlists otherwise)")
           ->excludes(all);
+      AddTransferOptions(command, options->transfer);
       return [options](const GlobalOptions& global) {
+        const auto report = OpenReportFile(options->transfer);
         return RunLoggedIn(global, [&](Session& session) {
           Engine& engine = session.engine();
+          ApplyLimitRate(engine, options->transfer);
           std::size_t printed = 0;
           session.ui().DrawBarFor(ProgressBar::DownloadFile);
           session.ui().onViewChanged = [&](View view) {
@@ -76,8 +81,17 @@ const RegisterCommand kRestore{
           engine.SetRestoreTarget(std::filesystem::absolute(options->target).lexically_normal().string());
           engine.SetRestoreWholeLibrary(options->all);
           if (!options->all && !ChoosePlaylists(session, options->playlists)) return kExitFailed;
-          const bool ran = engine.RestoreNow();
+          bool ran = false;
+          try {
+            ran = engine.RestoreNow();
+          } catch (...) {
+            // The files reached before the error are reported too.
+            std::signal(SIGINT, SIG_DFL);
+            if (report) report->Write(engine.RestoreReport());
+            throw;
+          }
           std::signal(SIGINT, SIG_DFL);
+          if (report) report->Write(engine.RestoreReport());
           if (!ran) return kExitFailed;
           // A refused listing was shown, but what it would have listed was never restored.
           if (engine.restoreState().listingFailed) return kExitFailed;

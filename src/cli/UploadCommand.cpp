@@ -2,6 +2,7 @@
 // upload", then the run to its end.
 
 #include "cli/Session.h"
+#include "cli/TransferOptions.h"
 #include "cli/UploadRun.h"
 #include "sources/DroppedFiles.h"
 
@@ -25,17 +26,23 @@ const RegisterCommand kUpload{
     [](CLI::App& command) -> CommandRunner {
       auto paths = std::make_shared<std::vector<std::string>>();
       auto playlist = std::make_shared<std::string>();
+      auto transfer = std::make_shared<TransferOptions>();
       command.add_option("--playlist", *playlist, "Add every uploaded file to this playlist on the service");
+      AddTransferOptions(command, *transfer);
       command.add_option("PATH", *paths, "Audio files, folders, .m3u, .m3u8 and .pls playlists")
           ->required()
           ->check(CLI::ExistingPath);
-      return [paths, playlist](const GlobalOptions& global) {
+      return [paths, playlist, transfer](const GlobalOptions& global) {
+        const auto report = OpenReportFile(*transfer);
         return RunLoggedIn(global, [&](Session& session) {
           Engine& engine = session.engine();
-          engine.DropFiles(DroppedPaths(*paths));
-          engine.SetDropPlaylist(*playlist);
-          if (!engine.AnalyzeAndUpload()) return kExitFailed;
-          return RunUploadToEnd(session);
+          ApplyLimitRate(engine, *transfer);
+          return WithUploadReport(session, report.get(), [&] {
+            engine.DropFiles(DroppedPaths(*paths));
+            engine.SetDropPlaylist(*playlist);
+            if (!engine.AnalyzeAndUpload()) return kExitFailed;
+            return RunUploadToEnd(session);
+          });
         });
       };
     }};

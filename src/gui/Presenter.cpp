@@ -39,6 +39,11 @@ QString Presenter::chooseFile(QWidget* parent, const QString& caption, const QSt
   return QFileDialog::getOpenFileName(parent, caption, start, filter);
 }
 
+QString Presenter::chooseSaveFile(QWidget* parent, const QString& caption, const QString& start,
+                                  const QString& filter) {
+  return QFileDialog::getSaveFileName(parent, caption, start, filter);
+}
+
 QString Presenter::chooseFolder(QWidget* parent, const QString& caption, const QString& start) {
   return QFileDialog::getExistingDirectory(parent, caption, start);
 }

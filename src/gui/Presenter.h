@@ -31,6 +31,8 @@ public:
   // File and folder pickers; empty text when the user cancels.
   virtual QString chooseFile(QWidget* parent, const QString& caption, const QString& start, const QString& filter);
   virtual QString chooseFolder(QWidget* parent, const QString& caption, const QString& start);
+  // A file name to write to (the desktop asks before replacing a file); empty when cancelled.
+  virtual QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& start, const QString& filter);
   // A balloon message from the tray icon, with the error icon when `error`; the desktop shows it
   // for a while and the program does not wait for it.
   virtual void showTrayMessage(QSystemTrayIcon& tray, const QString& title, const QString& text, bool error);

@@ -2,6 +2,7 @@
 
 #include "app/Engine.h"
 #include "gui/LinkLabel.h"
+#include "gui/Presenter.h"
 #include "gui/UiBridge.h"
 #include "gui/UploadQueueModel.h"
 #include "gui/Widgets.h"
@@ -105,6 +106,14 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   lastUploadedFileLabel_ = Label(QString(), "cmp_lbl_last_uploaded_file");
   lastUploadedFileLabel_->setMinimumWidth(200);
   statusLayout->addWidget(lastUploadedFileLabel_, 3, 1, 1, 2);
+  statusLayout->addWidget(Label(QStringLiteral("Last run:")), 4, 0);
+  runSummaryLabel_ = Label(QString(), "cmp_lbl_run_summary");
+  runSummaryLabel_->setToolTip(QStringLiteral("What happened to the files of the last upload run"));
+  statusLayout->addWidget(runSummaryLabel_, 4, 1, 1, 2);
+  saveReportButton_ = Button(QStringLiteral("Save report\u2026"), "cmp_btn_save_report");
+  saveReportButton_->setToolTip(QStringLiteral("Write what happened to every file as JSON Lines"));
+  saveReportButton_->setEnabled(false);
+  statusLayout->addWidget(saveReportButton_, 5, 1, 1, 2, Qt::AlignRight);
   statusLayout->setColumnStretch(1, 1);
   layout->addWidget(status);
 
@@ -117,6 +126,10 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   connect(&context_.bridge, &UiBridge::uploadQueueChanged, this, &UploadQueuePage::refreshQueue);
   connect(&context_.bridge, &UiBridge::uploadWindowsChanged, this, &UploadQueuePage::refreshDoneBar);
   connect(&context_.bridge, &UiBridge::progressChanged, this, &UploadQueuePage::onProgressChanged);
+  connect(saveReportButton_, &QPushButton::clicked, this, &UploadQueuePage::onSaveReportClicked);
+  connect(&context_.bridge, &UiBridge::runEnded, this, &UploadQueuePage::refreshRunSummary);
+  // "Stop upload" ends a run too, without a run-end notice; the queue's signal follows it.
+  connect(&context_.bridge, &UiBridge::uploadWindowsChanged, this, &UploadQueuePage::refreshRunSummary);
 }
 
 void UploadQueuePage::onStopUploadClicked() {
@@ -161,6 +174,22 @@ void UploadQueuePage::refreshQueue() {
   SetText(durationLabel_, c.durationLabel);
   SetBar(globalBar_, c.globalPosition, c.globalMaximum);
   queueModel_->sync(context_.engine.upload().queue().records());
+  refreshRunSummary();
+}
+
+void UploadQueuePage::refreshRunSummary() {
+  const RunOutcome outcome = context_.engine.upload().outcome();
+  if (outcome == RunOutcome::None || outcome == RunOutcome::Running) return;
+  SetText(runSummaryLabel_, SummaryLine(context_.engine.UploadReport()));
+  saveReportButton_->setEnabled(true);
+}
+
+void UploadQueuePage::onSaveReportClicked() {
+  const QString file =
+      context_.presenter.chooseSaveFile(this, QStringLiteral("Save report"), QStringLiteral("velmora-report.jsonl"),
+                                        QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
+  if (file.isEmpty()) return;
+  context_.guarded([&] { context_.engine.SaveUploadReport(file.toStdString()); });
 }
 
 void UploadQueuePage::refreshDoneBar() {

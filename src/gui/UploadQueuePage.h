@@ -32,6 +32,9 @@ private:
   void onProgressChanged(ProgressBar bar, qint64 position, qint64 maximum);
   void refreshQueue();
   void refreshDoneBar();
+  // The last run's counts, once a run has ended.
+  void refreshRunSummary();
+  void onSaveReportClicked();
 
   PageContext context_;
   QFrame* uploadDoneBar_ = nullptr;
@@ -46,6 +49,8 @@ private:
   QProgressBar* fileBar_ = nullptr;
   QLabel* lastUploadedFileLabel_ = nullptr;
   QLabel* durationLabel_ = nullptr;
+  QLabel* runSummaryLabel_ = nullptr;
+  QPushButton* saveReportButton_ = nullptr;
 };
 
 } // namespace velmora::gui

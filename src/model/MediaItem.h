@@ -49,12 +49,20 @@ struct Playlist {
 using Playlists = std::vector<Playlist>;
 
 // What a source collected for one run: the media items in the order found and the playlists.
+// A file a source found but could not describe, and why; the run's report lists it as skipped.
+struct SkippedFile {
+  std::string path;
+  std::string reason;
+};
+
 struct Collection {
   MediaItems items;
   Playlists playlists;
+  std::vector<SkippedFile> skipped;
   void Clear() {
     items.clear();
     playlists.clear();
+    skipped.clear();
   }
 };
 

@@ -14,6 +14,7 @@
 #include <pugixml.hpp>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -78,11 +79,12 @@ void Restorer::MarkHandled(const std::string& entryKey) {
   });
 }
 
-std::optional<std::string> Restorer::DeliveryAddress(const std::string& entryKey) {
+std::optional<std::string> Restorer::DeliveryAddress(const std::string& entryKey, std::string& refusal) {
   FormData form;
   form.AddText("libraryKey", "").AddText("entrykey", entryKey).AddText("options", "");
   const ServiceReply result = service_.Call("items/get/deliver", std::move(form), true, kCouldNotConnect);
   if (!result.Success) {
+    refusal = "refused by the service: " + result.ErrorMessage + " (Error #" + std::to_string(result.ErrorCode) + ")";
     ShowServiceError("Login failed", "Could not load data from server - error ", result);
     return std::nullopt;
   }
@@ -148,6 +150,7 @@ static void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
 void Restorer::DownloadInto(const std::string& url, const std::filesystem::path& target) {
   auto [partial, lock] = NewPartialFile(target.parent_path());
   try {
+    downloadClient().SetRateLimit(service_.rateLimit());
     downloadClient().Get(url, partial);
   } catch (...) {
     std::error_code ignored;
@@ -262,19 +265,40 @@ void Restorer::DownloadNextItems() {
     const std::filesystem::path file = RestoreTargetFile(target, row->playlistName, row->displayName);
     AddLogLine("Next file: " + file.string());
     std::filesystem::create_directories(file.parent_path());
+    const auto started = std::chrono::steady_clock::now();
+    const auto decide = [&](FileOutcomeKind kind, std::string why, std::int64_t bytes) {
+      const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+      outcomes_.Add({file.string(), {}, row->entryKey, kind, std::move(why), bytes, seconds.count()});
+    };
     std::error_code error;
-    if (!std::filesystem::exists(file, error)) {
-      const std::optional<std::string> url = DeliveryAddress(row->entryKey);
-      if (!url) return;
+    if (std::filesystem::exists(file, error)) {
+      decide(FileOutcomeKind::AlreadyThere, {}, 0);
+    } else {
+      std::string refusal;
+      std::optional<std::string> url;
+      try {
+        url = DeliveryAddress(row->entryKey, refusal);
+      } catch (const std::exception& failure) {
+        decide(FileOutcomeKind::Failed, failure.what(), 0);
+        throw;
+      }
+      if (!url) {
+        decide(FileOutcomeKind::Failed, refusal, 0);
+        return;
+      }
       state.currentFile = row->displayName;
       ui().ViewChanged(View::RestoreLog);
       try {
         DownloadInto(*url, file);
       } catch (const std::exception& failure) {
+        decide(FileOutcomeKind::Failed, failure.what(), 0);
         AddLogLine(*url);
         ui().ShowErrorDisplay(failure.what());
         return;
       }
+      std::error_code sizeError;
+      const auto size = std::filesystem::file_size(file, sizeError);
+      decide(FileOutcomeKind::Restored, {}, sizeError ? 0 : static_cast<std::int64_t>(size));
     }
     MarkHandled(row->entryKey);
     ui().ProcessMessages();
@@ -289,6 +313,7 @@ bool Restorer::RestoreNow() {
     return false;
   }
   RunningGuard running(state);
+  outcomes_.Clear();
   RemoveLeftoverPartialFiles(target_);
   // A cancel belongs to the restore it was clicked in, not to the next one.
   state.DownloadsCancelled = false;

@@ -2,6 +2,7 @@
 // Restoring the user's library from the service into a folder: listing what to fetch into the
 // restore work list, then downloading it one file after the other.
 
+#include "model/FileOutcome.h"
 #include "restore/RestoreAnswers.h"
 #include "restore/RestoreState.h"
 #include "service/DownloadClient.h"
@@ -51,8 +52,11 @@ public:
   void CancelQuietly() { state_.DownloadsCancelled = true; }
   // Number of rows of the work list still to do.
   int UnhandledRows();
-  // The restore's plain-GET client, one for the run (cookies kept), created on first use.
+  // The restore's plain-GET client, one for the run (cookies kept), created on first use; its
+  // speed limit follows the service client's at every download.
   DownloadClient& downloadClient();
+  // What happened to every file the last "Restore now" reached, in order.
+  const OutcomeLog& report() const { return outcomes_; }
 
 private:
   struct Row {
@@ -66,7 +70,9 @@ private:
   std::optional<Row> NextUnhandledRow();
   void MarkHandled(const std::string& entryKey);
   // The download address of an item, or nothing when the service refused (already reported).
-  std::optional<std::string> DeliveryAddress(const std::string& entryKey);
+  // The download address of an item, or nothing when the service refused (already reported; the
+  // refusal is left in `refusal`).
+  std::optional<std::string> DeliveryAddress(const std::string& entryKey, std::string& refusal);
   // Downloads into a hidden file beside the target and renames it when complete, so the target
   // name only ever holds a whole file. Throws what the download threw; nothing is left behind (a
   // program killed meanwhile leaves the partial file to the next restore's clean-up).
@@ -78,6 +84,7 @@ private:
   RestoreState state_;
   std::string target_;
   std::unique_ptr<DownloadClient> downloadClient_;
+  OutcomeLog outcomes_{ReportKind::Restore};
 };
 
 // The folder of a playlist (or "All items") below the target. Names that would climb out of the

@@ -32,6 +32,12 @@ void AllowHttpOnly(CURL* handle) {
     throw ApiError("Cannot limit the HTTP client to http and https");
   }
 }
+
+void LimitRate(CURL* handle, std::int64_t bytesPerSecond) {
+  const auto limit = static_cast<curl_off_t>(bytesPerSecond > 0 ? bytesPerSecond : 0);
+  curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, limit);
+  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE, limit);
+}
 } // namespace curl
 
 namespace {
@@ -165,6 +171,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_MIMEPOST, body.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+  curl::LimitRate(h, rateLimit_);
   if (progress) {
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);

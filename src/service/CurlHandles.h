@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 
@@ -28,6 +29,10 @@ void Append(List& list, const char* line);
 // address from a service answer can reach a local file or another protocol. Throws ApiError when
 // curl refuses the setting.
 void AllowHttpOnly(CURL* handle);
+
+// Caps both directions of the handle's transfers at `bytesPerSecond` through libcurl's own
+// limits; 0 lifts them. A kept handle carries the setting to its next transfers.
+void LimitRate(CURL* handle, std::int64_t bytesPerSecond);
 
 // Runs `body` inside a C callback: an exception is kept for after the transfer and the callback
 // answers `failed`, which makes curl abort.

@@ -63,6 +63,10 @@ DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
 
 DownloadClient::~DownloadClient() { curl_easy_cleanup(static_cast<CURL*>(handle_)); }
 
+void DownloadClient::SetRateLimit(std::int64_t bytesPerSecond) {
+  curl::LimitRate(static_cast<CURL*>(handle_), bytesPerSecond);
+}
+
 void DownloadClient::Get(const std::string& url, const std::filesystem::path& target) {
   CURL* h = static_cast<CURL*>(handle_);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(target.c_str(), "wb"), &std::fclose};

@@ -3,6 +3,7 @@
 
 #include "base/Ui.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -21,6 +22,8 @@ public:
   // removed and ApiError is thrown; a file that cannot be created or written throws
   // std::runtime_error.
   void Get(const std::string& url, const std::filesystem::path& target);
+  // Bytes per second for the next downloads (libcurl's receive and send limits); 0 for none.
+  void SetRateLimit(std::int64_t bytesPerSecond);
 
   static constexpr const char* kUserAgent =
       "Mozilla/5.0 (Macintosh; U; Intel Mac OS X; en-US; rv:1.8.1) Gecko/20061010 Firefox/2.0";

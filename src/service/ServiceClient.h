@@ -6,6 +6,7 @@
 #include "service/FormData.h"
 #include "service/RunCounters.h"
 
+#include <cstdint>
 #include <string>
 
 namespace velmora {
@@ -35,6 +36,10 @@ public:
   RunCounters& counters() { return counters_; }
   const RunCounters& counters() const { return counters_; }
   Ui& ui() { return ui_; }
+  // Bytes per second each request may move in either direction; 0 for no limit. Applied through
+  // libcurl's own send and receive limits.
+  std::int64_t rateLimit() const { return rateLimit_; }
+  void SetRateLimit(std::int64_t bytesPerSecond) { rateLimit_ = bytesPerSecond > 0 ? bytesPerSecond : 0; }
 
   // Posts the caller's fields followed by "username", "hashpassword", "format", "appkey" and
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
@@ -56,6 +61,7 @@ private:
   std::string userName_;
   std::string password_;
   RunCounters counters_;
+  std::int64_t rateLimit_ = 0;
 };
 
 } // namespace velmora

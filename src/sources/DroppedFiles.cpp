@@ -2,6 +2,7 @@
 #include "base/FileFacts.h"
 #include "base/Text.h"
 
+#include "model/FileOutcome.h"
 #include "model/MediaLibraryFile.h"
 #include "sources/FileMetadata.h"
 #include "sources/FolderSearch.h"
@@ -17,8 +18,14 @@ const std::vector<std::string> kDroppedFolderExtensions{".mp3", ".m4a", ".wma", 
 void DroppedFiles::Drop(const std::vector<std::string>& paths, const std::filesystem::path& winePrefix) {
   for (const std::string& path : paths) {
     // Each test stands alone: a folder named like a playlist is searched as a folder too.
-    if (IsRegularFile(path) && IsSupportedAudioExt(path)) AddDroppedFile(path);
+    const bool regular = IsRegularFile(path);
+    if (regular && IsSupportedAudioExt(path)) AddDroppedFile(path);
     const std::string ext = LowerExtension(path);
+    // Named on its own and not taken: the run's report says so.
+    if (regular && !IsSupportedAudioExt(path) && ext != ".m3u" && ext != ".m3u8" && ext != ".pls" &&
+        ignoredListed_.insert(path).second) {
+      ignored_.push_back(path);
+    }
     if (ext == ".m3u") ReadM3uPlaylist(path, winePrefix);
     if (ext == ".m3u8") ReadM3u8Playlist(path, winePrefix);
     if (ext == ".pls") ReadPlsPlaylist(path, winePrefix);
@@ -52,12 +59,18 @@ void DroppedFiles::ReadPlsPlaylist(const std::string& path, const std::filesyste
 void DroppedFiles::Clear() {
   rows_.clear();
   listed_.clear();
+  ignored_.clear();
+  ignoredListed_.clear();
 }
 
 void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools) {
   found.Clear();
+  for (const std::string& path : list.ignored()) found.skipped.push_back({path, reason::kUnsupportedType});
   for (const std::string& row : list.rows()) {
-    if (!IsRegularFile(row)) continue;
+    if (!IsRegularFile(row)) {
+      found.skipped.push_back({row, reason::kVanished});
+      continue;
+    }
     found.items.push_back(ReadFileMetadata(row, tools.tagReaders, tools.ui));
     found.items.back().HashValue = tools.fingerprinter.FileFingerprint(row);
   }

@@ -34,6 +34,9 @@ public:
   void Clear();
 
   const std::vector<std::string>& rows() const { return rows_; }
+  // Files named in a drop that are neither a supported audio file nor a playlist; not listed,
+  // but the next analysis reports them as skipped. Emptied by Clear.
+  const std::vector<std::string>& ignored() const { return ignored_; }
 
   // The drop tab's "Add to a playlist" box: every file of the run goes into this playlist on the
   // service; empty for none.
@@ -42,13 +45,16 @@ public:
 private:
   std::vector<std::string> rows_;
   std::unordered_set<std::string> listed_;
+  std::vector<std::string> ignored_;
+  std::unordered_set<std::string> ignoredListed_;
 };
 
 // The folder search masks of a dropped folder.
 extern const std::vector<std::string> kDroppedFolderExtensions;
 
 // Describes every listed file that still exists, with its hash id, into `found` (emptied first).
-// Rows whose file has gone are skipped and stay listed. Throws when a listed file cannot be opened;
+// Rows whose file has gone are skipped and stay listed; they and the drops' ignored files go to
+// `found.skipped` with their reasons. Throws when a listed file cannot be opened;
 // `found` keeps the items read before it.
 void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools);
 

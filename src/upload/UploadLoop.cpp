@@ -11,6 +11,7 @@
 #include <pugixml.hpp>
 
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 
 namespace velmora {
@@ -18,6 +19,8 @@ namespace {
 
 constexpr int kCodeMetadataOnly = 204;
 constexpr int kCodeContentMissing = 404;
+// The hash id the fingerprinter gives a file it could not read.
+constexpr const char* kUnreadablePlaceholder = "invalidhashvalue";
 
 int RecordCode(const std::string& text) {
   int code = 0;
@@ -37,6 +40,10 @@ private:
   bool& active_;
 };
 
+std::string RefusalReason(const ServiceReply& reply) {
+  return "refused by the service: " + reply.ErrorMessage + " (Error #" + std::to_string(reply.ErrorCode) + ")";
+}
+
 } // namespace
 
 void UploadPipeline::UploadNext() {
@@ -47,6 +54,8 @@ void UploadPipeline::UploadNext() {
     for (;;) {
       if (uploadStopped_) {
         outcome_ = RunOutcome::Stopped;
+        // The run's counts are final: front ends showing them re-read.
+        Signal(View::UploadQueue);
         return;
       }
       controls_.itemsToUpload = std::to_string(queue_.QueueCount());
@@ -87,28 +96,61 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
   Signal(View::UploadStatus);
   RefreshUploadStatus();
 
-  const std::string metadataFile = SaveResponseFile(record.xml);
-  ShowStatus(ui(), "Upload of " + record.location);
+  const auto started = std::chrono::steady_clock::now();
+  const std::int64_t bytesBefore = service_.counters().UploadedBytes;
+  const auto decide = [&](FileOutcomeKind kind, std::string why) {
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    outcomes_.Set(record.id, {record.location,
+                              record.hashid,
+                              {},
+                              kind,
+                              std::move(why),
+                              service_.counters().UploadedBytes - bytesBefore,
+                              seconds.count()});
+  };
+  try {
+    const std::string metadataFile = SaveResponseFile(record.xml);
+    ShowStatus(ui(), "Upload of " + record.location);
 
-  const int code = RecordCode(record.hashcheckresponse);
-  if (code == kCodeMetadataOnly) {
-    FormData form;
-    form.AddText("checkhashresponse", record.hashcheckresponse);
-    if (!record.autoadd2plist.empty()) form.AddText("playlistname", record.autoadd2plist);
-    form.AddFile("metainfo", metadataFile, "audio/info");
-    form.AddText("hashvalue", record.hashid);
-    // A metadata file that cannot be opened is not an answer of the service: it ends the run
-    // with the error, and the record stays first.
-    CheckReadableFile(metadataFile);
-    // Whatever the answer, the record is done: the service can be asked again by a new analysis.
-    service_.Call("transmitfile", std::move(form), true, "");
-    ++runFileCounts_.alreadyThere;
-  } else if (code == kCodeContentMissing) {
-    SendNewFile(record, metadataFile);
+    const int code = RecordCode(record.hashcheckresponse);
+    if (code == kCodeMetadataOnly) {
+      FormData form;
+      form.AddText("checkhashresponse", record.hashcheckresponse);
+      if (!record.autoadd2plist.empty()) form.AddText("playlistname", record.autoadd2plist);
+      form.AddFile("metainfo", metadataFile, "audio/info");
+      form.AddText("hashvalue", record.hashid);
+      // A metadata file that cannot be opened is not an answer of the service: it ends the run
+      // with the error, and the record stays first.
+      CheckReadableFile(metadataFile);
+      // Whatever the answer, the record is done: the service can be asked again by a new analysis.
+      const ServiceReply reply = service_.Call("transmitfile", std::move(form), true, "");
+      if (reply.Success) {
+        ++runFileCounts_.alreadyThere;
+        decide(FileOutcomeKind::MetadataOnly, {});
+      } else {
+        decide(FileOutcomeKind::Failed, RefusalReason(reply));
+      }
+    } else if (code == kCodeContentMissing) {
+      auto [kind, why] = SendNewFile(record, metadataFile);
+      decide(kind, std::move(why));
+    } else {
+      // Nothing to send for any other answer; an unreadable file's placeholder id gets 400.
+      decide(FileOutcomeKind::Skipped, record.hashid == kUnreadablePlaceholder
+                                           ? reason::kNoHashId
+                                           : "the service answered code " + record.hashcheckresponse);
+    }
+  } catch (const std::exception& failure) {
+    decide(FileOutcomeKind::Failed, failure.what());
+    throw;
   }
 }
 
-void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile) {
+std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const UploadQueueRecord& record,
+                                                                    const std::string& metadataFile) {
+  // Gone since the queue was built (moved, deleted): nothing to register, and the run goes on.
+  std::error_code missing;
+  if (!std::filesystem::is_regular_file(record.location, missing)) return {FileOutcomeKind::Skipped, reason::kVanished};
+
   FormData registration;
   registration.AddText("checkhashresponse", record.hashcheckresponse);
   if (!record.autoadd2plist.empty()) registration.AddText("playlistname", record.autoadd2plist);
@@ -137,7 +179,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
     EndRun(FailedRunNotice(refusal));
     ui().ShowMessage(refusal);
     StopUpload();
-    return;
+    return {FileOutcomeKind::Failed, RefusalReason(result)};
   }
 
   FormData transfer;
@@ -148,6 +190,7 @@ void UploadPipeline::SendNewFile(const UploadQueueRecord& record, const std::str
   HttpReply ignored;
   service_.Post(location, std::move(transfer), ignored, true);
   ++runFileCounts_.uploaded;
+  return {FileOutcomeKind::Sent, {}};
 }
 
 } // namespace velmora

@@ -85,16 +85,36 @@ int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source
   int added = 0;
 
   for (const MediaItem& item : items) {
-    // Cheap tests first; all of them must hold, so their order does not change the outcome.
-    if (item.HashCheckResponse <= 200) continue;
+    // Items outside the chosen playlists are not part of the run; the others each get an outcome.
     if (!filter.Takes(item.HashValue)) continue;
+    const auto skip = [&](FileOutcomeKind kind, std::string why) {
+      outcomes_.Add({item.Location, item.HashValue, {}, kind, std::move(why)});
+    };
+    if (item.HashCheckResponse <= 200) {
+      if (item.HashCheckResponse == 200) skip(FileOutcomeKind::AlreadyInLibrary, {});
+      else if (item.HashCheckResponse == 0) skip(FileOutcomeKind::Skipped, reason::kNoCheckAnswer);
+      else skip(FileOutcomeKind::Skipped, "the service answered code " + std::to_string(item.HashCheckResponse));
+      continue;
+    }
     std::string lowerId = AsciiLower(item.HashValue);
-    if (queuedIds.count(lowerId)) continue;
-    if (!IsSupportedAudioExt(item.Location)) continue;
+    if (queuedIds.count(lowerId)) {
+      skip(FileOutcomeKind::Skipped, reason::kSameContent);
+      continue;
+    }
+    if (!IsSupportedAudioExt(item.Location)) {
+      skip(FileOutcomeKind::Skipped, reason::kUnsupportedType);
+      continue;
+    }
     std::error_code error;
-    if (!std::filesystem::is_regular_file(item.Location, error)) continue;
+    if (!std::filesystem::is_regular_file(item.Location, error)) {
+      skip(FileOutcomeKind::Skipped, reason::kVanished);
+      continue;
+    }
     const std::int64_t size = FileSizeOf(item.Location);
-    if (size < 1 || size >= kMaxUploadFileSize) continue;
+    if (size < 1 || size >= kMaxUploadFileSize) {
+      skip(FileOutcomeKind::Skipped, size < 1 ? reason::kEmpty : reason::kTooLarge);
+      continue;
+    }
 
     queuedIds.insert(std::move(lowerId));
     service_.counters().TotalBytes += size;
@@ -213,17 +233,37 @@ void UploadPipeline::ResumeUpload() {
   UploadNext();
 }
 
+void UploadPipeline::RecordSkipped(const std::vector<SkippedFile>& files) {
+  for (const SkippedFile& file : files) outcomes_.Add({file.path, {}, {}, FileOutcomeKind::Skipped, file.reason});
+}
+
+OutcomeLog UploadPipeline::Report() const {
+  OutcomeLog report = outcomes_;
+  for (const UploadQueueRecord& record : queue_.records()) {
+    if (!outcomes_.Has(record.id))
+      report.Add({record.location, record.hashid, {}, FileOutcomeKind::Skipped, reason::kStillQueued});
+  }
+  return report;
+}
+
 void UploadPipeline::ClearUploadQueue() {
   queue_.Clear();
   Signal(View::UploadQueue);
 }
 
 void UploadPipeline::StopAndClearUploadQueue() {
+  // A record in transfer gets its own outcome when the transfer ends.
+  for (const UploadQueueRecord& record : queue_.records())
+    outcomes_.Set(record.id, {record.location, record.hashid, {}, FileOutcomeKind::Skipped, reason::kRemovedFromQueue});
   StopUpload();
   ClearUploadQueue();
 }
 
 bool UploadPipeline::RemoveQueueItem(std::uint64_t recordId) {
+  if (const UploadQueueRecord* record = queue_.Find(recordId)) {
+    outcomes_.Set(recordId,
+                  {record->location, record->hashid, {}, FileOutcomeKind::Skipped, reason::kRemovedFromQueue});
+  }
   const bool removed = queue_.Remove(recordId);
   if (removed) Signal(View::UploadQueue);
   return removed;

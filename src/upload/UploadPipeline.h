@@ -5,6 +5,7 @@
 // here may be called from inside a running loop and is guarded accordingly.
 
 #include "base/Ui.h"
+#include "model/FileOutcome.h"
 #include "model/MediaItem.h"
 #include "service/ServiceClient.h"
 #include "upload/UploadQueue.h"
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -101,8 +103,20 @@ public:
   bool BuildUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter = {},
                         const std::string& playlistName = {});
   // Appends the eligible items and returns how many; sets TotalBytes and the global bar maximum.
+  // Every item the filter takes gets an outcome in the run's report: already in the library,
+  // skipped with its reason, or queued (decided when the loop sends it).
   int FillUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
                       const std::string& playlistName);
+
+  // --- The run's report -------------------------------------------------------------------------
+
+  // Forgets the outcomes of the last run; a use case that starts a run calls it first.
+  void BeginReport() { outcomes_.Clear(); }
+  // Files a source found but could not describe.
+  void RecordSkipped(const std::vector<SkippedFile>& files);
+  // The outcome of every file considered since BeginReport, in the order decided; records still
+  // in the queue (a stopped run) are skipped as not sent.
+  OutcomeLog Report() const;
 
   void StartUploadRun();
   void FinishUploadRun();
@@ -184,8 +198,10 @@ private:
   // the loop). A refusal is shown as a message.
   bool MayStartRun();
   // One pass of the loop for one record; the queue may change meanwhile.
+  // Sends the record and records its outcome; rethrows what ends the run.
   void SendRecord(const UploadQueueRecord& record);
-  void SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
+  // Registers and sends the content; what happened and why.
+  std::pair<FileOutcomeKind, std::string> SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
   // Sends the current playlist file, if there is one, to "set/prefill". The outcome is not looked
   // at: a run goes on whether the service took the playlists or not.
   void TransmitPlaylists();
@@ -202,6 +218,8 @@ private:
   int queueCountAtStart_ = 0;
   RunFileCounts runFileCounts_;
   RunEndNotice runEndNotice_;
+  // Queued records are keyed by their id, so a retried record keeps one entry.
+  OutcomeLog outcomes_{ReportKind::Upload};
   bool uploadStopped_ = false;
   bool loopActive_ = false;
   RunOutcome outcome_ = RunOutcome::None;

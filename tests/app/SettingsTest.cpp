@@ -11,7 +11,8 @@
 namespace velmora {
 
 void PrintTo(const StoredSettings& s, std::ostream* out) {
-  *out << "{" << s.userName << " | " << s.password << " | " << s.winampLocation << " | " << s.restorePath << "}";
+  *out << "{" << s.userName << " | " << s.password << " | " << s.winampLocation << " | " << s.restorePath << " | "
+       << s.rateLimit << "}";
 }
 
 namespace {
@@ -32,7 +33,8 @@ TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
 }
 
 TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
-  const StoredSettings written{" al=ice ", "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml", "C:\\restore ü"};
+  const StoredSettings written{" al=ice ", "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml", "C:\\restore ü",
+                               1536 * 1024};
   SaveSettings(written);
   EXPECT_EQ(LoadSettings(), written);
 
@@ -54,7 +56,7 @@ TEST_F(SettingsTest, LongValuesRoundTripWhole) {
 TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
   test::WriteFile(SettingsFilePath(),
                   "[Velmora Online]\nusername=bob\nthis line is garbage\n"
-                  "  password=pw\nRestorePath=/r;x #y\n");
+                  "  password=pw\nRestorePath=/r;x #y\nLimitRate=fast\n");
   EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y"}));
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));
   EXPECT_EQ(LoadSettings(), StoredSettings{});

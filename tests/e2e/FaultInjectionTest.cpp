@@ -274,9 +274,10 @@ TEST_F(FaultInjectionTest, MetadataOnlyItemRefusedIsSentAgainByTheNextRun) {
   ASSERT_EQ(StoredObjects().size(), 2u);
   Arm({{"target", "transmitfile"}, {"kind", "http"}, {"status", "500"}, {"times", "2"}});
   const std::string drop = test::ShellQuote((files() / "known").string());
-  // A refused "transmitfile" is not shown and does not stop the run: both records are done.
+  // A refused "transmitfile" does not stop the run: both records are done, reported as failed.
   const auto first = Velmora("upload " + drop);
-  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.exitCode, 1) << first.err;
+  EXPECT_THAT(first.err, HasSubstr(", 2 failed\n"));
   EXPECT_TRUE(LibraryHashes().empty());
   const auto next = Velmora("upload " + drop);
   EXPECT_EQ(next.exitCode, 0) << next.err;

@@ -12,13 +12,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <set>
+#include <sstream>
+#include <thread>
 #include <tuple>
 
 namespace velmora {
@@ -33,6 +38,30 @@ struct Track {
   std::string hashId;
   std::uintmax_t size = 0;
 };
+
+// A --report file: the file objects by path, and the summary object that ends it.
+struct ReportFile {
+  std::map<std::string, nlohmann::json> files;
+  std::vector<std::string> order;
+  nlohmann::json summary;
+};
+
+ReportFile ReadReport(const std::filesystem::path& path) {
+  ReportFile report;
+  std::istringstream lines(test::ReadFile(path));
+  std::string line;
+  while (std::getline(lines, line)) {
+    EXPECT_TRUE(report.summary.is_null()) << "a line after the summary: " << line;
+    const auto object = nlohmann::json::parse(line);
+    if (object.at("type") == "summary") {
+      report.summary = object;
+    } else {
+      report.order.push_back(object.at("path"));
+      report.files[object.at("path")] = object;
+    }
+  }
+  return report;
+}
 
 bool HaveLame() { return std::system("command -v lame >/dev/null 2>&1") == 0; }
 
@@ -80,9 +109,26 @@ protected:
   }
 
   test::CommandResult Upload(const std::string& user, const std::string& password, const std::string& arguments) {
+    return Velmora(user, password, "upload " + arguments);
+  }
+
+  test::CommandResult Velmora(const std::string& user, const std::string& password, const std::string& arguments) {
     return test::RunCommand("VELMORA_PASSWORD=" + test::ShellQuote(password) + " " +
                             test::ShellQuote(VELMORA_CLI_PATH) + " --stage " + locker_->hostPort() + " --user " + user +
-                            " upload " + arguments);
+                            " " + arguments);
+  }
+
+  // A file of `size` pseudo-random bytes named like an MP3 (no tags, no frames); every seed differs.
+  std::string MakeNoise(const std::string& name, std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint64_t state = 0x9E3779B97F4A7C15ull * (seed + 1);
+    for (char& byte : bytes) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      byte = static_cast<char>(state >> 56);
+    }
+    const auto path = (files() / name).string();
+    test::WriteFile(path, bytes);
+    return path;
   }
 
   pugi::xml_document Get(const std::string& path, const std::map<std::string, std::string>& parameters = {}) {
@@ -286,6 +332,119 @@ TEST_F(UploadCliTest, CutTransferCanBeResumedInTheSameRun) {
   EXPECT_EQ(StoredObjects(), expected);
   EXPECT_EQ(Get("/_control/library", {{"user", "bob"}}).select_nodes("/library/item").size(), 2u);
   engine.Shutdown();
+}
+
+TEST_F(UploadCliTest, ReportNamesWhatHappenedToEveryFileAndTheRunEndsWithItsCounts) {
+  MakeTracks(4);
+  const std::string inLibrary = tracks_[0].path, refused = tracks_[1].path, known = tracks_[2].path,
+                    fresh = tracks_[3].path, notes = (files() / "notes.txt").string();
+  test::WriteFile(notes, "not music");
+  const auto q = [](const std::string& path) { return test::ShellQuote(path) + " "; };
+  ASSERT_EQ(Upload("alice", "pw1", q(inLibrary)).exitCode, 0);
+  ASSERT_EQ(Upload("bob", "pw2", q(refused) + q(known)).exitCode, 0);
+  // The first file the service holds already is refused when its tags go.
+  locker_->Control("/_control/faults",
+                   {{"target", "transmitfile"}, {"kind", "fail"}, {"code", "1507"}, {"message", "Tags refused"}});
+
+  const auto report = files() / "report.jsonl";
+  const auto result = Upload(
+      "alice", "pw1", "--report " + q(report.string()) + q(inLibrary) + q(refused) + q(known) + q(fresh) + q(notes));
+  EXPECT_EQ(result.exitCode, 1) << "a file failed";
+  EXPECT_THAT(result.err, HasSubstr("\n1 sent, 1 metadata only, 1 already in your library, 1 skipped, 1 failed\n"));
+
+  const ReportFile read = ReadReport(report);
+  ASSERT_EQ(read.files.size(), 5u) << test::ReadFile(report);
+  const auto outcome = [&](const std::string& path) { return read.files.at(path).at("outcome").get<std::string>(); };
+  EXPECT_EQ(outcome(notes), "skipped");
+  EXPECT_EQ(read.files.at(notes).at("reason"), "unsupported type");
+  EXPECT_EQ(outcome(inLibrary), "already-in-library");
+  EXPECT_EQ(read.files.at(inLibrary).at("hash_id"), tracks_[0].hashId);
+  EXPECT_EQ(outcome(refused), "failed");
+  EXPECT_EQ(read.files.at(refused).at("reason"), "refused by the service: Tags refused (Error #1507)");
+  EXPECT_EQ(outcome(known), "metadata-only");
+  EXPECT_EQ(outcome(fresh), "sent");
+  EXPECT_GT(read.files.at(fresh).at("bytes").get<std::int64_t>(), static_cast<std::int64_t>(tracks_[3].size));
+  EXPECT_GT(read.files.at(fresh).at("seconds").get<double>(), 0.0);
+  EXPECT_EQ(read.summary.at("counts"),
+            nlohmann::json::parse(R"({"sent":1,"metadata-only":1,"already-in-library":1,"skipped":1,"failed":1})"));
+  EXPECT_EQ(read.summary.at("files"), 5);
+  EXPECT_EQ(StoredObjects().count(tracks_[3].hashId), 1u);
+}
+
+TEST_F(UploadCliTest, RestoreReportNamesRestoredAlreadyThereAndFailedFiles) {
+  MakeTracks(2);
+  // The middle file is big enough for a limited download to take a few seconds.
+  const std::string slow = MakeNoise("slow.mp3", 3 * 1024 * 1024, 1);
+  ASSERT_EQ(
+      Upload("alice", "pw1",
+             test::ShellQuote(tracks_[0].path) + " " + test::ShellQuote(slow) + " " + test::ShellQuote(tracks_[1].path))
+          .exitCode,
+      0);
+  const auto target = files() / "restored";
+  std::filesystem::create_directories(target);
+  const auto firstReport = files() / "first.jsonl";
+  const std::string restore = "restore --all --target " + test::ShellQuote(target.string()) + " --report ";
+  ASSERT_EQ(Velmora("alice", "pw1", restore + test::ShellQuote(firstReport.string())).exitCode, 0);
+  const ReportFile first = ReadReport(firstReport);
+  ASSERT_EQ(first.order.size(), 3u);
+  EXPECT_EQ(first.summary.at("counts"), nlohmann::json::parse(R"({"restored":3,"already-there":0,"failed":0})"));
+  std::filesystem::remove(first.order[1]);
+  std::filesystem::remove(first.order[2]);
+
+  // The first file is there; while the second downloads at 1M/s the service starts refusing.
+  locker_->Control("/_control/stats/reset");
+  const auto report = files() / "second.jsonl";
+  auto running = std::async(std::launch::async, [&] {
+    return Velmora("alice", "pw1", restore + test::ShellQuote(report.string()) + " --limit-rate 1M");
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (locker_->RequestCounts()["download"] < 1 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  locker_->Control(
+      "/_control/faults",
+      {{"target", "items/get/deliver"}, {"kind", "fail"}, {"code", "1404"}, {"message", "Item withdrawn"}});
+  const auto result = running.get();
+  EXPECT_EQ(result.exitCode, 1);
+
+  const ReportFile second = ReadReport(report);
+  ASSERT_EQ(second.order, first.order) << test::ReadFile(report);
+  EXPECT_EQ(second.files.at(first.order[0]).at("outcome"), "already-there");
+  EXPECT_EQ(second.files.at(first.order[1]).at("outcome"), "restored");
+  EXPECT_EQ(second.files.at(first.order[1]).at("bytes"), 3 * 1024 * 1024);
+  // The limit held: 3 MiB at 1 MiB/s, less what curl reads in its first burst.
+  EXPECT_GT(second.files.at(first.order[1]).at("seconds").get<double>(), 1.5);
+  EXPECT_EQ(second.files.at(first.order[2]).at("outcome"), "failed");
+  EXPECT_EQ(second.files.at(first.order[2]).at("reason"), "refused by the service: Item withdrawn (Error #1404)");
+  EXPECT_FALSE(second.files.at(first.order[2]).at("entry_key").get<std::string>().empty());
+  EXPECT_EQ(second.summary.at("counts"), nlohmann::json::parse(R"({"restored":1,"already-there":1,"failed":1})"));
+}
+
+TEST_F(UploadCliTest, MalformedRateIsBadUsageAndAnUnwritableReportStopsTheRunBeforeItStarts) {
+  MakeTracks(1);
+  for (const char* rate : {"fast", "1.5M", "-1", "10MB"}) {
+    const auto result = Upload("alice", "pw1", std::string("--limit-rate ") + rate + " " + Music());
+    EXPECT_EQ(result.exitCode, 2) << rate;
+    EXPECT_THAT(result.err, HasSubstr("not a rate")) << rate;
+  }
+  const auto report = files() / "missing folder" / "report.jsonl";
+  const auto result = Upload("alice", "pw1", "--report " + test::ShellQuote(report.string()) + " " + Music());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("Cannot write the report file " + report.string()));
+  EXPECT_THAT(Requests(), Not(::testing::Contains(::testing::Key("user/checkaccess"))))
+      << "nothing was sent, not even the login";
+}
+
+// The rate test: takes about 20 seconds.
+TEST_F(UploadCliTest, RateLimitOf1MUploads19MiBIn17To23Seconds) {
+  const std::string big = MakeNoise("big.mp3", 19 * 1024 * 1024, 7);
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = Upload("alice", "pw1", "--limit-rate 1M " + test::ShellQuote(big));
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("1 sent, 0 metadata only"));
+  EXPECT_GE(seconds.count(), 17.0);
+  EXPECT_LE(seconds.count(), 23.0);
+  EXPECT_EQ(StoredObjects().size(), 1u);
 }
 
 TEST_F(UploadCliTest, MissingPathIsBadUsage) {

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -186,6 +187,15 @@ private slots:
     QCOMPARE(Find<QLabel>(status, "cmp_lbl_name")->text(), QStringLiteral("Dropper: ") + last);
     QVERIFY(!Find<QPushButton>(main, "cmp_btn_abort_upload")->isEnabled());
     QVERIFY(!Find<QPushButton>(main, "cmp_btn_resume_upload")->isEnabled());
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_run_summary")->text(),
+             QStringLiteral("3 sent, 0 metadata only, 0 already in your library, 0 skipped, 0 failed"));
+    run.presenter.chosenPath = run.home.path(QStringLiteral("run.jsonl"));
+    QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_save_report"), Qt::LeftButton);
+    QFile report(run.presenter.chosenPath);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = report.readAll().trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines.last().contains(R"("counts":{"sent":3,)"));
     QVERIFY(run.presenter.errorDisplays.isEmpty());
     // The window came back by itself: nothing from the tray.
     QVERIFY(run.presenter.trayMessages.isEmpty());

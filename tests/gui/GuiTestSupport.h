@@ -29,6 +29,7 @@ public:
   void openUrl(const QUrl& url) override { urls << url; }
   QString chooseFile(QWidget*, const QString&, const QString&, const QString&) override { return chosenPath; }
   QString chooseFolder(QWidget*, const QString&, const QString&) override { return chosenPath; }
+  QString chooseSaveFile(QWidget*, const QString&, const QString&, const QString&) override { return chosenPath; }
   void showTrayMessage(QSystemTrayIcon&, const QString& title, const QString& text, bool) override {
     trayMessages << title + QLatin1Char('\n') + text;
   }

@@ -180,9 +180,19 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   EXPECT_FALSE(upload.UploadStopped());
   EXPECT_TRUE(upload.controls().stopEnabled);
   EXPECT_FALSE(upload.LoopActive());
+  // The report: the record in transfer failed with the cause, the other is still queued.
+  OutcomeLog report = upload.Report();
+  ASSERT_EQ(report.entries().size(), 2u);
+  EXPECT_EQ(report.entries()[0].kind, FileOutcomeKind::Failed);
+  EXPECT_EQ(report.entries()[0].reason, ui_.errorDisplays[0]);
+  EXPECT_EQ(report.entries()[1].reason, reason::kStillQueued);
 
   upload_.StopUpload();
   upload_.ResumeUpload();
+  // The retried record keeps one entry, now sent.
+  report = upload.Report();
+  EXPECT_EQ(SummaryLine(report), "2 sent, 0 metadata only, 0 already in your library, 0 skipped, 0 failed");
+  EXPECT_EQ(report.entries()[0].path, first.Location);
   EXPECT_THAT(Methods(),
               ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2", "items/add", kUpload + "3"));
   EXPECT_EQ(upload.outcome(), RunOutcome::Finished);

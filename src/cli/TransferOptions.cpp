@@ -1,0 +1,54 @@
+#include "cli/TransferOptions.h"
+
+#include "base/TransferRate.h"
+
+namespace velmora::cli {
+
+void AddTransferOptions(CLI::App& command, TransferOptions& options) {
+  command
+      .add_option("--limit-rate", options.limitRate,
+                  "Limit every transfer to RATE bytes per second; K, M and G multiply by 1024 each (1M = "
+                  "1048576), 0 means no limit. Replaces the stored limit for this run")
+      ->type_name("RATE")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return ParseTransferRate(text) ? std::string() : "not a rate: give bytes per second, e.g. 500K, 1M or 2G";
+          },
+          "RATE"));
+  command
+      .add_option("--report", options.reportFile,
+                  "Write what happened to every file to FILE as JSON Lines, with a last summary line")
+      ->type_name("FILE");
+}
+
+std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options) {
+  if (options.reportFile.empty()) return nullptr;
+  return std::make_unique<OutcomeReportFile>(options.reportFile);
+}
+
+void ApplyLimitRate(Engine& engine, const TransferOptions& options) {
+  if (options.limitRate.empty()) return;
+  engine.OverrideRateLimit(ParseTransferRate(options.limitRate));
+}
+
+int WithUploadReport(Session& session, OutcomeReportFile* report, const std::function<int()>& body) {
+  bool anyFailed = false;
+  const auto finish = [&] {
+    const OutcomeLog log = session.engine().UploadReport();
+    session.ui().ShowMessage(SummaryLine(log));
+    anyFailed = log.Count(FileOutcomeKind::Failed) > 0;
+    if (report) report->Write(log);
+  };
+  int exitCode = kExitFailed;
+  try {
+    exitCode = body();
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  // A run that went on past a refused file still did not send it.
+  return exitCode == kExitOk && anyFailed ? kExitFailed : exitCode;
+}
+
+} // namespace velmora::cli
