@@ -147,10 +147,6 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
 
 std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const UploadQueueRecord& record,
                                                                     const std::string& metadataFile) {
-  // Gone since the queue was built (moved, deleted): nothing to register, and the run goes on.
-  std::error_code missing;
-  if (!std::filesystem::is_regular_file(record.location, missing)) return {FileOutcomeKind::Skipped, reason::kVanished};
-
   FormData registration;
   registration.AddText("checkhashresponse", record.hashcheckresponse);
   if (!record.autoadd2plist.empty()) registration.AddText("playlistname", record.autoadd2plist);
