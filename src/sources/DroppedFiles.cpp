@@ -63,8 +63,11 @@ void DroppedFiles::Clear() {
 
 void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools) {
   found.Clear();
-  for (const std::string& row : list.rows()) {
-    if (!IsRegularFile(row)) continue;
+  const std::vector<std::string>& rows = list.rows();
+  const HashAheadScope ahead = tools.fingerprinter.HashAhead(rows);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string& row = rows[i];
+    if (!ahead.IsRegularFile(i)) continue;
     found.items.push_back(ReadFileMetadata(row, tools.tagReaders, tools.ui));
     found.items.back().HashValue = tools.fingerprinter.FileFingerprint(row);
   }

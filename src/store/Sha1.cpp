@@ -47,7 +47,8 @@ FileFacts FileFacts::Of(const struct stat& info) {
           static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
-FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock) {
+FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock,
+                             std::stop_token stop) {
   FileDigest result;
   // O_NONBLOCK keeps a named pipe from hanging the open; only regular files are hashed.
   FileHandle file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
@@ -60,6 +61,7 @@ FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()
   DigestContext digest;
   std::vector<unsigned char> block(kReadBlock);
   for (;;) {
+    if (stop.stop_requested()) return result;
     const ssize_t n = ::read(file.fd, block.data(), block.size());
     if (n == 0) break;
     if (n < 0) {
