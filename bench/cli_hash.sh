@@ -2,8 +2,9 @@
 # `velmora hash` as a user runs it, against `openssl dgst -sha1` over the same files in the same run
 # (page cache warm; every velmora run starts with an empty fingerprint cache, so it reads every
 # byte and writes every row): 128 files of 4 MiB, and one file of 1 GiB; best of three, the two
-# programs taking turns so both meet the same load. Also, for the 128 files: fdatasync and fsync
-# calls per hashed file (strace -c -f) and the peak resident memory (/usr/bin/time -v).
+# programs taking turns so both meet the same load. Also, for the 128 files: fdatasync calls (and
+# fsync calls, the settings file's) per hashed file (strace -c -f) and the peak resident memory
+# (/usr/bin/time -v).
 # Usage: bench/cli_hash.sh VELMORA_BINARY [DATA_FOLDER]
 set -euo pipefail
 velmora=${1:?path of the velmora binary}
@@ -55,8 +56,9 @@ side_by_side cli_hash_1gib "$big"
 
 rm -rf "$XDG_CACHE_HOME"
 strace -f -c -o "$data/strace.txt" "$velmora" hash "${small[@]}" >/dev/null 2>&1
-syncs=$(awk '$NF == "fdatasync" || $NF == "fsync" { n += $4 } END { print n + 0 }' "$data/strace.txt")
-printf 'RESULT cli_hash_syncs_per_file %.3f calls\n' "$(echo "$syncs / $files" | bc -l)"
+count() { awk -v call="$1" '$NF == call { n += $4 } END { print n + 0 }' "$data/strace.txt"; }
+printf 'RESULT cli_hash_fdatasync_per_file %.3f calls\n' "$(echo "$(count fdatasync) / $files" | bc -l)"
+printf 'RESULT cli_hash_fsync_per_file %.3f calls\n' "$(echo "$(count fsync) / $files" | bc -l)"
 
 rm -rf "$XDG_CACHE_HOME"
 /usr/bin/time -v "$velmora" hash "${small[@]}" 2>"$data/time.txt" >/dev/null
