@@ -6,11 +6,25 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sys/stat.h>
 
 namespace velmora {
 namespace {
 
 constexpr const char* kSection = "Velmora Online";
+
+// Whether `file` is already a private regular file holding exactly `text`. Every program stores
+// the settings when it ends; when nothing changed, writing them again would only cost a sync of
+// the disk (tens of milliseconds, more than a whole command may take).
+bool AlreadyStored(const std::filesystem::path& file, const std::string& text) {
+  struct stat facts {};
+  if (::lstat(file.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode) || (facts.st_mode & 07777) != 0600) return false;
+  if (facts.st_size != static_cast<off_t>(text.size())) return false;
+  std::ifstream in(file, std::ios::binary);
+  std::string stored(text.size(), '\0');
+  return in.read(stored.data(), static_cast<std::streamsize>(stored.size())) && stored == text;
+}
 
 std::filesystem::path ConfigHome() {
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
@@ -89,6 +103,7 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
   text += "LimitRate=" + FormatTransferRate(settings.rateLimit) + "\n";
+  if (AlreadyStored(file, text)) return;
   WriteFileAtomically(file, text, 0600, 0700);
 }
 

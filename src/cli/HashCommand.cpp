@@ -20,6 +20,7 @@ const RegisterCommand kHash{"hash", "Print \"HASHID  PATH\" for each file, throu
                                 Engine engine(ui, {global.firstArgument, {}});
                                 engine.Startup();
                                 int exitCode = kExitOk;
+                                const HashAheadScope ahead = engine.fingerprinter().HashAhead(*files);
                                 for (const auto& file : *files) {
                                   // Cached under the file's absolute path; printed as given, like sha1sum.
                                   const std::string hash = engine.FileFingerprint(file);

@@ -7,7 +7,6 @@
 #include "model/MediaLibraryFile.h"
 #include "sources/FileMetadata.h"
 
-#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -25,10 +24,12 @@ const RegisterCommand kInspect{"inspect",
                                    engine.Startup();
                                    int exitCode = kExitOk;
                                    MediaItems items;
-                                   for (const auto& file : *files) {
-                                     std::error_code error;
-                                     if (!std::filesystem::is_regular_file(file, error)) {
-                                       const bool exists = std::filesystem::exists(file, error);
+                                   // Each file is looked at once, by the fingerprint cache's look-up.
+                                   const HashAheadScope ahead = engine.fingerprinter().HashAhead(*files);
+                                   for (std::size_t i = 0; i < files->size(); ++i) {
+                                     const std::string& file = (*files)[i];
+                                     if (!ahead.IsRegularFile(i)) {
+                                       const bool exists = ahead.Exists(i);
                                        ui.ShowErrorMessage((exists ? "Not a regular file: " : "No such file: ") + file);
                                        exitCode = kExitFailed;
                                        continue;

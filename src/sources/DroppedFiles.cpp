@@ -66,8 +66,11 @@ void DroppedFiles::Clear() {
 void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools) {
   found.Clear();
   for (const std::string& path : list.ignored()) found.skipped.push_back({path, reason::kUnsupportedType});
-  for (const std::string& row : list.rows()) {
-    if (!IsRegularFile(row)) {
+  const std::vector<std::string>& rows = list.rows();
+  const HashAheadScope ahead = tools.fingerprinter.HashAhead(rows);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string& row = rows[i];
+    if (!ahead.IsRegularFile(i)) {
       found.skipped.push_back({row, reason::kVanished});
       continue;
     }

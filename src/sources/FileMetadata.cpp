@@ -8,15 +8,15 @@ namespace velmora {
 MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui) {
   MediaItem item;
   if (ReadsThroughTagLib(path)) {
-    { FileTagStream opened(path); } // an unopenable file throws here as an MP3 does
+    item.Size = FileTagStream(path).Size(); // an unopenable file throws here as an MP3 does
     item.Location = path;
-    item.Size = FileSizeOf(path);
     FillFromTagLib(path, item);
     return item;
   }
   bool hasID3v2 = false, mpegValid = false, hasID3v1 = false;
   {
     FileTagStream stream(path);
+    item.Size = stream.Size(); // taken when it opened: no second look at the file
     auto report = [&](TagResult result, const std::string& text) {
       if (result == TagResult::Failed) ui.ShowErrorMessage(text);
     };
@@ -30,7 +30,6 @@ MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui)
   }
 
   item.Location = path;
-  item.Size = FileSizeOf(path);
   if (mpegValid) {
     item.Bitrate = readers.mpeg.Bitrate();
     item.SampleRate = readers.mpeg.SampleRate();

@@ -104,9 +104,17 @@ void ScanWinampPlaylists(WinampTab& tab, Collection& found, const SourceTools& t
     playlist.Locations.clear();
     tab.rows.push_back({playlist.Name, std::to_string(playlist.ItemCount), {}, true});
     const std::filesystem::path listFolder = std::filesystem::path(playlist.FilePath).parent_path();
-    for (const std::string& line : ReadLines(playlist.FilePath)) {
-      const std::string local = LocalEntryPath(tab, line, listFolder);
+    std::vector<std::string> lines, locals;
+    for (std::string& line : ReadLines(playlist.FilePath)) {
+      std::string local = LocalEntryPath(tab, line, listFolder);
       if (!IsRegularFile(local) || LowerExtension(local) != ".mp3") continue;
+      lines.push_back(std::move(line));
+      locals.push_back(std::move(local));
+    }
+    const HashAheadScope ahead = tools.fingerprinter.HashAhead(locals);
+    for (std::size_t i = 0; i < locals.size(); ++i) {
+      const std::string& line = lines[i];
+      const std::string& local = locals[i];
       playlist.Locations.push_back(line);
       MediaItem item = ReadFileMetadata(local, tools.tagReaders, tools.ui);
       item.HashValue = tools.fingerprinter.FileFingerprint(local);

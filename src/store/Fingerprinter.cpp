@@ -2,31 +2,58 @@
 #include "base/Text.h"
 
 #include "base/ShowStatus.h"
+#include "store/HashWorkers.h"
 #include "store/LocalDatabases.h"
 #include "store/Sha1.h"
 #include "store/Statements.h"
 
 #include <SQLiteCpp/Statement.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
+#include <unordered_map>
+#include <utility>
 
 namespace velmora {
+
+struct HashAheadScope::Plan {
+  enum class Found { Missing, Other, Regular };
+  struct Entry {
+    std::string key;
+    FileFacts facts;
+    std::optional<std::string> cached; // the cache's answer, when its row names the file as it was
+    std::size_t job = 0;               // else the file's place among those the workers hash
+  };
+  std::vector<Found> found;   // per listed path
+  std::vector<Entry> entries; // files that exist, each key once
+  std::unordered_map<std::string, std::size_t> entryOf;
+  std::size_t next = 0; // entries before it are taken or passed over
+  std::unique_ptr<HashWorkers> workers;
+};
+
 namespace {
+
+// How often the window's messages are pumped while the engine waits for a worker's digest.
+constexpr std::chrono::milliseconds kPumpInterval{50};
+
+// The hash id of the row `lookup` steps to, when that row names the file as it is now.
+std::optional<std::string> MatchingHashId(SQLite::Statement& lookup, const FileFacts& now) {
+  if (!lookup.executeStep()) return std::nullopt;
+  const SQLite::Column size = lookup.getColumn("filesize");
+  const SQLite::Column modified = lookup.getColumn("filemtime");
+  // Rows of an earlier version lack the facts; like rows of a changed file they are misses.
+  if (size.isNull() || modified.isNull()) return std::nullopt;
+  if (!(FileFacts{size.getInt64(), modified.getInt64()} == now)) return std::nullopt;
+  return lookup.getColumn("hashid").getString();
+}
 
 // The cached hash id of the first row for `key`, when that row names the file as it is now.
 std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::string& key, const FileFacts& now) {
-  using Found = std::optional<std::string>;
-  return RunStatement(meta, sql::kSelectKnownHash, [&](SQLite::Statement& lookup) -> Found {
+  return RunStatement(meta, sql::kSelectKnownHash, [&](SQLite::Statement& lookup) {
     lookup.bind(":location", key);
-    if (!lookup.executeStep()) return std::nullopt;
-    const SQLite::Column size = lookup.getColumn("filesize");
-    const SQLite::Column modified = lookup.getColumn("filemtime");
-    // Rows of an earlier version lack the facts; like rows of a changed file they are misses.
-    if (size.isNull() || modified.isNull()) return std::nullopt;
-    if (!(FileFacts{size.getInt64(), modified.getInt64()} == now)) return std::nullopt;
-    return lookup.getColumn("hashid").getString();
+    return MatchingHashId(lookup, now);
   });
 }
 
@@ -48,6 +75,24 @@ void StoreHashId(SQLite::Database& meta, const std::string& key, const std::stri
 
 } // namespace
 
+HashAheadScope::HashAheadScope(Fingerprinter& owner, std::unique_ptr<Plan> previous, const Plan* plan)
+    : owner_(&owner), previous_(std::move(previous)), plan_(plan) {}
+
+HashAheadScope::HashAheadScope(HashAheadScope&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)), previous_(std::move(other.previous_)), plan_(other.plan_) {}
+
+HashAheadScope::~HashAheadScope() {
+  if (owner_) owner_->plan_ = std::move(previous_); // stops and joins this list's workers
+}
+
+bool HashAheadScope::Exists(std::size_t index) const { return plan_->found.at(index) != Plan::Found::Missing; }
+
+bool HashAheadScope::IsRegularFile(std::size_t index) const { return plan_->found.at(index) == Plan::Found::Regular; }
+
+Fingerprinter::Fingerprinter(SQLite::Database& meta, Ui& ui) : meta_(meta), ui_(ui) {}
+
+Fingerprinter::~Fingerprinter() = default;
+
 std::string Fingerprinter::LookupKey(const std::string& path) {
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(path, error);
@@ -59,11 +104,36 @@ void Fingerprinter::SetDeepAnalysis(bool visible) {
   ui_.ViewChanged(View::DeepAnalysis);
 }
 
+template <typename Hash>
+std::string Fingerprinter::HashAndStore(const std::string& key, Hash&& hash) {
+  SetDeepAnalysis(true);
+  try {
+    ShowStatus(ui_, "Deep analysis of " + key);
+    ui_.ProcessMessages();
+    const FileDigest digest = hash();
+    // Unreadable now, or still being written: a later call tries again.
+    if (digest.outcome != FileDigest::Outcome::Hashed) {
+      SetDeepAnalysis(false);
+      return kInvalidHashValue;
+    }
+    StoreHashId(meta_, key, digest.hashId, digest.facts);
+    SetDeepAnalysis(false);
+    return digest.hashId;
+  } catch (...) {
+    SetDeepAnalysis(false);
+    throw;
+  }
+}
+
 std::string Fingerprinter::FileFingerprint(const std::string& path) {
   const std::string key = LookupKey(path);
+  if (plan_ && !waiting_) {
+    const auto listed = plan_->entryOf.find(key);
+    if (listed != plan_->entryOf.end() && listed->second >= plan_->next) return FromPlan(*plan_, listed->second);
+  }
+
   struct stat info {};
   if (::stat(key.c_str(), &info) != 0) return kInvalidHashValue;
-
   try {
     if (auto cached = CachedHashId(meta_, key, FileFacts::Of(info))) return std::move(*cached);
   } catch (const std::exception& failure) {
@@ -71,24 +141,78 @@ std::string Fingerprinter::FileFingerprint(const std::string& path) {
     ui_.ShowErrorDisplay(failure.what());
     return kInvalidHashValue;
   }
+  return HashAndStore(key, [&] { return Sha1OfFileChecked(key, afterEachBlock_); });
+}
 
-  SetDeepAnalysis(true);
-  ShowStatus(ui_, "Deep analysis of " + key);
-  ui_.ProcessMessages();
-  const FileDigest digest = Sha1OfFileChecked(key, afterEachBlock_);
-  if (digest.outcome != FileDigest::Outcome::Hashed) {
-    // Unreadable now, or still being written: a later call tries again.
-    SetDeepAnalysis(false);
-    return kInvalidHashValue;
+std::string Fingerprinter::FromPlan(Plan& plan, std::size_t entry) {
+  plan.next = entry + 1;
+  const Plan::Entry& file = plan.entries[entry];
+  if (file.cached) return *file.cached;
+  return HashAndStore(file.key, [&] {
+    // Messages pumped while waiting may call in again (a click, a timer): those calls go without
+    // the list, whose order belongs to the analysis that made it.
+    struct Waiting {
+      bool& flag;
+      explicit Waiting(bool& f) : flag(f) { flag = true; }
+      ~Waiting() { flag = false; }
+    } waiting(waiting_);
+    return plan.workers->Take(
+        file.job, [this] { ui_.ProcessMessages(); }, kPumpInterval);
+  });
+}
+
+void Fingerprinter::LookUpAll(Plan& plan) {
+  // One read transaction and one prepared statement: the database is locked once for the list,
+  // not once per file.
+  SQLite::Transaction read = BeginTransaction(meta_);
+  RunStatement(meta_, sql::kSelectKnownHash, [&](SQLite::Statement& lookup) {
+    for (Plan::Entry& entry : plan.entries) {
+      lookup.bind(":location", entry.key);
+      entry.cached = MatchingHashId(lookup, entry.facts);
+      lookup.reset();
+    }
+  });
+  CommitTransaction(read);
+}
+
+HashAheadScope Fingerprinter::HashAhead(const std::vector<std::string>& paths) {
+  auto plan = std::make_unique<Plan>();
+  plan->found.reserve(paths.size());
+  for (const std::string& path : paths) {
+    std::string key = LookupKey(path);
+    struct stat info {};
+    if (::stat(key.c_str(), &info) != 0) {
+      plan->found.push_back(Plan::Found::Missing);
+      continue;
+    }
+    plan->found.push_back(S_ISREG(info.st_mode) ? Plan::Found::Regular : Plan::Found::Other);
+    if (plan->entryOf.count(key)) continue; // a second call finds the first one's row
+    plan->entryOf.emplace(key, plan->entries.size());
+    plan->entries.push_back({std::move(key), FileFacts::Of(info), std::nullopt, 0});
   }
+
   try {
-    StoreHashId(meta_, key, digest.hashId, digest.facts);
-  } catch (...) {
-    SetDeepAnalysis(false);
-    throw;
+    LookUpAll(*plan);
+  } catch (const std::exception&) {
+    // Each call then meets the failure itself and reports it as without a list.
+    plan->entries.clear();
+    plan->entryOf.clear();
   }
-  SetDeepAnalysis(false);
-  return digest.hashId;
+
+  std::vector<std::string> toHash;
+  for (Plan::Entry& entry : plan->entries) {
+    if (entry.cached) continue;
+    entry.job = toHash.size();
+    toHash.push_back(entry.key);
+  }
+  if (!toHash.empty()) {
+    const unsigned threads = HashWorkers::DefaultThreads();
+    plan->workers =
+        std::make_unique<HashWorkers>(std::move(toHash), threads, 2 * std::size_t{threads}, afterEachBlock_);
+  }
+  const Plan* listed = plan.get();
+  std::unique_ptr<Plan> previous = std::exchange(plan_, std::move(plan));
+  return HashAheadScope(*this, std::move(previous), listed);
 }
 
 } // namespace velmora

@@ -2,6 +2,8 @@
 
 #include "store/Statements.h"
 
+#include <sqlite3.h>
+
 #include <set>
 #include <stdexcept>
 
@@ -15,6 +17,25 @@ std::set<std::string> ColumnsOf(SQLite::Database& db, const char* table) {
     while (query.executeStep()) columns.insert(query.getColumn(0).getString());
   });
   return columns;
+}
+
+// The cache is rebuilt by hashing again, so it does not need every row on disk the moment it is
+// written: with a write-ahead log and normal synchronisation a commit costs no fdatasync (only a
+// checkpoint, every thousand pages, does), readers never block the writer, and a crash can only
+// lose the last rows, never leave a wrong one. A file system without shared memory keeps the
+// rollback journal; the cache then works as before, only slower.
+void UseWriteAheadLog(SQLite::Database& meta) {
+  try {
+    // With the rollback journal, normal synchronisation could corrupt the file in a power cut.
+    if (meta.execAndGet("PRAGMA journal_mode=WAL").getString() != "wal") return;
+    meta.exec("PRAGMA synchronous=NORMAL");
+  } catch (const SQLite::Exception&) {
+    // Another program holding the file in an old-style transaction keeps its mode for now.
+    return;
+  }
+  // The log is copied into the database when it reaches a thousand pages (two syncs), by whichever
+  // program gets there, not at every program's end: a run that hashes a few files syncs nothing.
+  sqlite3_db_config(meta.getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
 } // namespace
@@ -55,6 +76,9 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
   dbs.meta = std::make_unique<SQLite::Database>(sharedFolder + "meta_Velmora.db", flags, kSharedDatabaseBusyTimeoutMs);
 
   SQLite::Database& temporary = *dbs.temporary;
+  // The run's own database is deleted with its run folder and begun anew by the next run: nothing
+  // in it has to survive a crash, so it is never synced to disk.
+  ExecStatement(temporary, "PRAGMA synchronous=OFF");
   for (const char* statement : {sql::kCreateWinampLookup, sql::kCreateDownloadMetaInfo, sql::kClearDownloadMetaInfo}) {
     SQLite::Transaction transaction = BeginTransaction(temporary);
     ExecStatement(temporary, statement);
@@ -65,6 +89,7 @@ LocalDatabases OpenLocalDatabases(const std::string& sharedFolder, const std::st
   ExecStatement(temporary, "begin transaction");
 
   SQLite::Database& meta = *dbs.meta;
+  UseWriteAheadLog(meta);
   // Other programs may set the shared file up at the same moment: the write lock is taken first
   // (waiting for theirs), so no transaction has to upgrade a read lock, which SQLite refuses
   // without waiting when another writer is ahead.

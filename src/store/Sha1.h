@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 struct stat;
@@ -34,8 +35,9 @@ struct FileDigest {
 
 // The SHA-1 digest of the whole file as 40 lower-case hex digits, read in bounded blocks, with the
 // file's facts taken before and after reading (they must agree). `afterEachBlock` runs after every
-// block read.
-FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock = {});
+// block read. A stop request ends the reading early; the file is then Unreadable.
+FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock = {},
+                             std::stop_token stop = {});
 // The digest alone; nothing when the path is not a regular file, cannot be read to its end or
 // changed while it was read.
 std::optional<std::string> Sha1OfFile(const std::string& path);

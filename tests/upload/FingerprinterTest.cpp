@@ -10,10 +10,13 @@
 #include "TempHome.h"
 
 #include <SQLiteCpp/Statement.h>
+#include <atomic>
+#include <chrono>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmora {
@@ -61,8 +64,8 @@ TEST_F(FingerprinterTest, HashesKnownContentAndShowsDeepAnalysisWhileReading) {
 TEST_F(FingerprinterTest, EmptyFileAndBlockBoundariesHashCorrectly) {
   test::WriteFile(files() / "empty", "");
   EXPECT_EQ(engine->FileFingerprint((files() / "empty").string()), kEmptySha1);
-  // Sizes around the read block must not lose or repeat bytes.
-  for (std::size_t size : {262143u, 262144u, 262145u, 1000001u}) {
+  // Sizes around the read block, and files read on a second thread, must not lose or repeat bytes.
+  for (std::size_t size : {262143u, 262144u, 262145u, 1000001u, 1048576u, 1310721u}) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 255);
     const auto file = files() / ("block" + std::to_string(size));
@@ -215,6 +218,100 @@ TEST_F(FingerprinterTest, UnreadableInputGivesInvalidHashValueAndNoRow) {
   }
   EXPECT_FALSE(engine->fingerprinter().DeepAnalysisVisible());
   EXPECT_EQ(CacheRows(), ::geteuid() != 0 ? 1 : 0); // only the file that became readable
+}
+
+// A list hashed ahead on worker threads answers exactly as one call after another: same ids, same
+// status lines in list order, same rows; files left out are passed over, a second listing of a
+// path is found in the cache, a missing file stays silent and a folder is "invalidhashvalue".
+TEST_F(FingerprinterTest, ListHashedAheadAnswersAsOneCallAfterAnother) {
+  std::vector<std::string> list;
+  for (const std::string name : {"a.mp3", "b.mp3", "left out.mp3", "c.mp3"}) {
+    test::WriteFile(files() / name, name + std::string(300 * 1024, 'x'));
+    list.push_back((files() / name).string());
+  }
+  std::filesystem::create_directories(files() / "folder.mp3");
+  list.push_back((files() / "folder.mp3").string());
+  list.push_back((files() / "missing.mp3").string());
+  list.push_back(list[0]);
+  ASSERT_EQ(engine->FileFingerprint(list[1]), Sha1Hex("b.mp3" + std::string(300 * 1024, 'x'))); // cached
+  ui.statusTexts.clear();
+
+  std::vector<std::string> ids;
+  {
+    const HashAheadScope ahead = engine->fingerprinter().HashAhead(list);
+    EXPECT_TRUE(ahead.IsRegularFile(0));
+    EXPECT_FALSE(ahead.IsRegularFile(4));
+    EXPECT_TRUE(ahead.Exists(4));
+    EXPECT_FALSE(ahead.Exists(5));
+    for (const std::size_t i : {0, 1, 3, 4, 5, 6}) ids.push_back(engine->FileFingerprint(list[i]));
+  }
+  const auto id = [](const std::string& name) { return Sha1Hex(name + std::string(300 * 1024, 'x')); };
+  EXPECT_EQ(ids, (std::vector<std::string>{id("a.mp3"), id("b.mp3"), id("c.mp3"), kInvalidHashValue, kInvalidHashValue,
+                                           id("a.mp3")}));
+  EXPECT_EQ(ui.statusTexts,
+            (std::vector<std::string>{"     Deep analysis of " + list[0], "     Deep analysis of " + list[3],
+                                      "     Deep analysis of " + list[4]}));
+  EXPECT_FALSE(engine->fingerprinter().DeepAnalysisVisible());
+  EXPECT_EQ(CacheRows(), 3);
+}
+
+// Workers never touch the window: the engine pumps its messages while it waits for a digest, and a
+// call made from inside the pump is answered at once, outside the list.
+TEST_F(FingerprinterTest, MessagesArePumpedWhileAWorkerHashes) {
+  const auto slow = files() / "slow.mp3";
+  const auto other = files() / "other.mp3";
+  test::WriteFile(slow, std::string(600 * 1024, 's'));
+  test::WriteFile(other, "abc");
+  std::atomic<int> pumps{0};
+  std::string fromPump;
+  ui.onProcessMessages = [&] {
+    if (++pumps == 3) fromPump = engine->FileFingerprint(other.string());
+  };
+  const std::thread::id engineThread = std::this_thread::get_id();
+  engine->fingerprinter().SetAfterEachBlock([&] {
+    if (std::this_thread::get_id() == engineThread) return; // the call from the pump
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pumps < 5 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  const HashAheadScope ahead = engine->fingerprinter().HashAhead({slow.string(), other.string()});
+  EXPECT_EQ(engine->FileFingerprint(slow.string()), Sha1Hex(std::string(600 * 1024, 's')));
+  EXPECT_GE(pumps, 5);
+  EXPECT_EQ(fromPump, kAbcSha1);
+  EXPECT_EQ(CacheRows(), 2);
+}
+
+// A file that changes while a worker reads it gets no id and no row, as in one thread.
+TEST_F(FingerprinterTest, FileThatChangesWhileAWorkerReadsItGetsNoIdAndNoRow) {
+  const auto file = files() / "growing.mp3";
+  test::WriteFile(file, std::string(600 * 1024, 'a'));
+  std::atomic<bool> appended{false};
+  engine->fingerprinter().SetAfterEachBlock([&] {
+    if (appended.exchange(true)) return;
+    std::ofstream more(file, std::ios::binary | std::ios::app);
+    more << "more audio";
+  });
+  const HashAheadScope ahead = engine->fingerprinter().HashAhead({file.string()});
+  EXPECT_EQ(engine->FileFingerprint(file.string()), kInvalidHashValue);
+  EXPECT_TRUE(ui.sawStatus("     Deep analysis of " + file.string()));
+  EXPECT_EQ(CacheRows(), 0);
+}
+
+// A list given up early (an analysis that fails half-way) stops its workers and leaves no rows for
+// the files it did not take.
+TEST_F(FingerprinterTest, ListGivenUpEarlyStopsItsWorkers) {
+  std::vector<std::string> list;
+  for (int i = 0; i < 8; ++i) {
+    list.push_back((files() / ("f" + std::to_string(i) + ".mp3")).string());
+    test::WriteFile(list.back(), std::string(1024 * 1024, static_cast<char>('a' + i)));
+  }
+  {
+    const HashAheadScope ahead = engine->fingerprinter().HashAhead(list);
+    EXPECT_EQ(engine->FileFingerprint(list[0]), Sha1Hex(std::string(1024 * 1024, 'a')));
+  }
+  EXPECT_EQ(CacheRows(), 1);
+  EXPECT_EQ(engine->FileFingerprint(list[7]), Sha1Hex(std::string(1024 * 1024, 'h'))); // without a list again
+  EXPECT_EQ(CacheRows(), 2);
 }
 
 } // namespace
