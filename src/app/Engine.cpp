@@ -105,11 +105,13 @@ void Engine::LoadSettings() {
   // A Winamp installation found at start-up shows until a stored location replaces it.
   if (!stored.winampLocation.empty() || winampLocation_.empty()) winampLocation_ = stored.winampLocation;
   restorer_.SetTarget(stored.restorePath);
+  watchedFolders_ = stored.watchedFolders;
   ui_.ViewChanged(View::Settings);
 }
 
 void Engine::SaveSettings() {
-  velmora::SaveSettings({userName(), password(), winampLocation_, restoreTarget()}, options_.settingsFile);
+  velmora::SaveSettings({userName(), password(), winampLocation_, restoreTarget(), watchedFolders_},
+                        options_.settingsFile);
   storedUserName_ = userName();
   storedPassword_ = password();
 }

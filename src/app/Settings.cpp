@@ -10,6 +10,7 @@ namespace velmora {
 namespace {
 
 constexpr const char* kSection = "Velmora Online";
+constexpr const char* kWatchedFolderKey = "WatchedFolder";
 
 std::filesystem::path ConfigHome() {
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
@@ -37,6 +38,8 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
   else if (std::strcmp(name, "password") == 0) settings->password = text;
   else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
   else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
+  else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
+    settings->watchedFolders.push_back(text);
   return 1;
 }
 
@@ -86,6 +89,9 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "password=" + EscapeIniValue(settings.password) + "\n";
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
+  for (std::size_t i = 0; i < settings.watchedFolders.size(); ++i) {
+    text += kWatchedFolderKey + std::to_string(i + 1) + "=" + EscapeIniValue(settings.watchedFolders[i]) + "\n";
+  }
   WriteFileAtomically(file, text, 0600, 0700);
 }
 

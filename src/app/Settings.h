@@ -1,8 +1,9 @@
 #pragma once
-// The four values kept between runs, in a per-user INI file readable by its owner only.
+// The values kept between runs, in a per-user INI file readable by its owner only.
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -11,6 +12,9 @@ struct StoredSettings {
   std::string password;
   std::string winampLocation;
   std::string restorePath;
+  // The window's watched folders, one key each (WatchedFolder1, WatchedFolder2, ...): a version
+  // without watched folders reads past them.
+  std::vector<std::string> watchedFolders{};
   bool operator==(const StoredSettings&) const = default;
 };
 
@@ -20,7 +24,7 @@ std::filesystem::path SettingsFilePath();
 // A missing file or a missing value reads as empty text. Values of any length are read whole; a
 // line that cannot be parsed is skipped and the other values still count.
 StoredSettings LoadSettings(const std::filesystem::path& file = SettingsFilePath());
-// Writes all four values atomically with mode 0600; throws std::runtime_error on failure.
+// Writes all values atomically with mode 0600; throws std::runtime_error on failure.
 void SaveSettings(const StoredSettings& settings, const std::filesystem::path& file = SettingsFilePath());
 
 // Values are escaped so that any text, blanks and line breaks included, reads back unchanged.

@@ -51,8 +51,12 @@ bool Engine::AnalyzeAndUpload() {
   if (!activity) return false;
   // The box may be edited while the analysis runs; the run keeps the name it was started with.
   const std::string playlistName = droppedFiles_.playlistBox;
+  return AnalyzeAndUploadList(droppedFiles_, playlistName, activity);
+}
+
+bool Engine::AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity) {
   try {
-    AnalyzeDroppedFiles();
+    velmora::AnalyzeDroppedFiles(list, collection_, sourceTools());
     upload_.ClearUploadQueue();
     upload_.CurrentMediaLibraryFile = WriteMediaLibraryFile(collection_.items, kSourceDroppedFiles, ui_);
     upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceDroppedFiles);
