@@ -32,7 +32,11 @@ TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
 }
 
 TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
-  const StoredSettings written{" al=ice ", "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml", "C:\\restore ü"};
+  const StoredSettings written{" al=ice ",
+                               "p%w;d #x\n[y]\t\r ",
+                               "/home/me/My Music/playlists.xml",
+                               "C:\\restore ü",
+                               {"/music/in;coming =x ", "/data/Rips\n[2]"}};
   SaveSettings(written);
   EXPECT_EQ(LoadSettings(), written);
 
