@@ -108,12 +108,14 @@ void Engine::LoadSettings() {
   restorer_.SetTarget(stored.restorePath);
   rateLimit_ = stored.rateLimit;
   ApplyRateLimit();
+  watchedFolders_ = stored.watchedFolders;
   ui_.ViewChanged(View::Settings);
 }
 
 void Engine::SaveSettings() {
   StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
   settings.rateLimit = rateLimit_;
+  settings.watchedFolders = watchedFolders_;
   velmora::SaveSettings(settings, options_.settingsFile);
   storedUserName_ = userName();
   storedPassword_ = password();

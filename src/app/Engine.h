@@ -12,6 +12,7 @@
 #include "service/ServiceClient.h"
 #include "service/ServicePlaylists.h"
 #include "sources/DroppedFiles.h"
+#include "sources/FolderWatcher.h"
 #include "sources/ITunesSource.h"
 #include "sources/SourceTools.h"
 #include "sources/WinampSource.h"
@@ -20,6 +21,7 @@
 #include "tags/TagReaders.h"
 #include "upload/UploadPipeline.h"
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -34,6 +36,17 @@ struct EngineOptions {
   std::string firstArgument;
   // Where the settings live; the per-user default when empty.
   std::filesystem::path settingsFile;
+};
+
+// How watched folders are followed.
+struct WatchOptions {
+  // How long a new or changed file must stay unchanged before it is taken.
+  std::chrono::milliseconds settle{std::chrono::seconds(10)};
+  // Every file taken goes into this playlist on the service; empty for none.
+  std::string playlist;
+  // Whether the files the folders already hold are taken too (the window), or only those that
+  // arrive later (the command line uploads the folders' content first, as a drop).
+  bool takeExisting = false;
 };
 
 class Engine {
@@ -140,6 +153,30 @@ public:
   // activity runs. Returns whether a run was started.
   bool AnalyzeAndUpload();
 
+  // --- Watched folders -----------------------------------------------------------------------------
+  // The window's watched folders (a stored setting); SetWatchedFolders only changes the list.
+  const std::vector<std::string>& watchedFolders() const { return watchedFolders_; }
+  void SetWatchedFolders(std::vector<std::string> folders) { watchedFolders_ = std::move(folders); }
+  // Follows `folders` and all below them (replacing a watch that runs): a supported file that is
+  // created, changed or moved in is taken once it has stayed unchanged for the settle time and
+  // goes through the drop's steps (analysis, duplicate check, queue, run); the files already there
+  // as options.takeExisting says. Problems are shown as error messages. False when no folder could be watched.
+  bool StartWatching(const std::vector<std::string>& folders, WatchOptions options = {});
+  void StopWatching();
+  bool IsWatching() const { return watcher_ != nullptr; }
+  // Watched folders that still exist under their name (the others are reported and dropped).
+  std::size_t watchedRootCount() const { return watcher_ ? watcher_->rootCount() : 0; }
+  // The descriptor the front end waits on (readable: call OnWatchEvents); -1 when not watching.
+  int watchDescriptor() const { return watcher_ ? watcher_->fd() : -1; }
+  // How long the front end may wait for the descriptor before calling OnWatchEvents anyway;
+  // nothing when only the descriptor matters (an idle watch: no wake-ups).
+  std::optional<std::chrono::milliseconds> WatchTimeout() const;
+  // Reads the watch's events and reports its problems; files that have settled are uploaded as a
+  // drop would be once the engine is idle and no stopped run holds queued files (until then they
+  // wait). Returns whether a run was started; the front end then drives it as after
+  // AnalyzeAndUpload.
+  bool OnWatchEvents();
+
   // --- iTunes tab ----------------------------------------------------------------------------------
   const ITunesTab& iTunes() const { return iTunes_; }
   // The library export to read; the default location when empty.
@@ -233,6 +270,8 @@ private:
 
   SourceTools sourceTools() { return {ui_, tagReaders(), fingerprinter()}; }
   void ApplyRateLimit();
+  // The steps of "Analyze and upload" for `list`, inside an activity already begun.
+  bool AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity);
 
   Ui& ui_;
   EngineOptions options_;
@@ -252,6 +291,11 @@ private:
   AccountPlaylists servicePlaylists_;
   Collection collection_;
   DroppedFiles droppedFiles_;
+  std::vector<std::string> watchedFolders_;
+  std::unique_ptr<FolderWatcher> watcher_;
+  WatchOptions watchOptions_;
+  // Settled files waiting for the engine to be idle, in the order they settled.
+  std::vector<std::string> watchReady_;
   ITunesTab iTunes_;
   WinampTab winamp_;
   UploadPipeline upload_{service_};

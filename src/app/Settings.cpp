@@ -13,6 +13,7 @@ namespace velmora {
 namespace {
 
 constexpr const char* kSection = "Velmora Online";
+constexpr const char* kWatchedFolderKey = "WatchedFolder";
 
 // Whether `file` is already a private regular file holding exactly `text`. Every program stores
 // the settings when it ends; when nothing changed, writing them again would only cost a sync of
@@ -53,6 +54,8 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
   else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
   else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
   else if (std::strcmp(name, "LimitRate") == 0) settings->rateLimit = ParseTransferRate(text).value_or(0);
+  else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
+    settings->watchedFolders.push_back(text);
   return 1;
 }
 
@@ -103,6 +106,9 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
   text += "LimitRate=" + FormatTransferRate(settings.rateLimit) + "\n";
+  for (std::size_t i = 0; i < settings.watchedFolders.size(); ++i) {
+    text += kWatchedFolderKey + std::to_string(i + 1) + "=" + EscapeIniValue(settings.watchedFolders[i]) + "\n";
+  }
   if (AlreadyStored(file, text)) return;
   WriteFileAtomically(file, text, 0600, 0700);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -15,6 +16,9 @@ struct StoredSettings {
   // Speed limit of transfers in bytes per second, 0 for none; key "LimitRate", written as curl
   // writes rates ("1M"). Versions without it ignore the key; an unreadable value reads as 0.
   std::int64_t rateLimit = 0;
+  // The window's watched folders, one key each (WatchedFolder1, WatchedFolder2, ...): a version
+  // without watched folders reads past them.
+  std::vector<std::string> watchedFolders{};
   bool operator==(const StoredSettings&) const = default;
 };
 

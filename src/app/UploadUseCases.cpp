@@ -47,9 +47,13 @@ bool Engine::AnalyzeAndUpload() {
   if (!activity) return false;
   // The box may be edited while the analysis runs; the run keeps the name it was started with.
   const std::string playlistName = droppedFiles_.playlistBox;
+  return AnalyzeAndUploadList(droppedFiles_, playlistName, activity);
+}
+
+bool Engine::AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity) {
   upload_.BeginReport();
   try {
-    AnalyzeDroppedFiles();
+    velmora::AnalyzeDroppedFiles(list, collection_, sourceTools());
     upload_.ClearUploadQueue();
     upload_.RecordSkipped(collection_.skipped);
     upload_.CurrentMediaLibraryFile = WriteMediaLibraryFile(collection_.items, kSourceDroppedFiles, ui_);

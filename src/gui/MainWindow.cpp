@@ -7,11 +7,13 @@
 #include "gui/DropPage.h"
 #include "gui/ITunesPage.h"
 #include "gui/LoginDialog.h"
+#include "gui/PreferencesDialog.h"
 #include "gui/Presenter.h"
 #include "gui/RestorePage.h"
 #include "gui/UiBridge.h"
 #include "gui/UploadQueuePage.h"
 #include "gui/UploadStatusWindow.h"
+#include "gui/WatchDriver.h"
 #include "gui/Widgets.h"
 #include "gui/WinampPage.h"
 #include "service/WebPages.h"
@@ -108,6 +110,9 @@ MainWindow::MainWindow(Presenter& presenter, EngineOptions options, QWidget* par
   durationTimer_->setInterval(1000);
   connect(durationTimer_, &QTimer::timeout, this, &MainWindow::onDurationTimer);
 
+  watchDriver_ = new WatchDriver(
+      *engine_, [this](const std::function<void()>& call) { return guarded(call); }, this);
+
   buildTray();
   connectBridge();
 
@@ -156,6 +161,9 @@ void MainWindow::buildMenus() {
   QAction* logout = file->addAction(QStringLiteral("Logout user"));
   logout->setObjectName(QStringLiteral("cmp_mi_logout"));
   connect(logout, &QAction::triggered, this, &MainWindow::onLogoutTriggered);
+  QAction* preferences = file->addAction(QStringLiteral("Preferences..."));
+  preferences->setObjectName(QStringLiteral("cmp_mi_preferences"));
+  connect(preferences, &QAction::triggered, this, &MainWindow::onPreferencesTriggered);
   file->addSeparator();
   QAction* close = file->addAction(QStringLiteral("Close"));
   close->setObjectName(QStringLiteral("cmp_mi_close"));
@@ -220,6 +228,8 @@ void MainWindow::onFirstShow() {
     passCredentials(dialog.userName(), dialog.password());
     engine_->Login();
   });
+  // Uploads need the account: the watch starts with the login.
+  if (engine_->IsLoggedIn()) watchDriver_->restart();
 }
 
 void MainWindow::passCredentials(const QString& userName, const QString& password) {
@@ -235,6 +245,21 @@ void MainWindow::onLogoutTriggered() {
 
 void MainWindow::onAboutTriggered() {
   if (about_) presenter_.execDialog(*about_);
+}
+
+void MainWindow::onPreferencesTriggered() {
+  QStringList folders;
+  for (const std::string& folder : engine_->watchedFolders()) folders << Q(folder);
+  PreferencesDialog dialog(presenter_, folders, this);
+  if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
+  std::vector<std::string> chosen;
+  for (const QString& folder : dialog.watchedFolders()) chosen.push_back(S(folder));
+  if (chosen == engine_->watchedFolders()) return;
+  guarded([&] {
+    engine_->SetWatchedFolders(std::move(chosen));
+    engine_->SaveSettings();
+  });
+  if (engine_->IsLoggedIn()) watchDriver_->restart();
 }
 
 void MainWindow::showUploader() {
@@ -310,6 +335,7 @@ void MainWindow::putAway() {
   putAway_ = true;
   startUploadTimer_->stop();
   durationTimer_->stop();
+  watchDriver_->stop();
   if (tray_) tray_->hide();
   // Clean the work folder, save the settings, drop the tag readers.
   try {

@@ -24,6 +24,7 @@ class DropPage;
 class Presenter;
 class UiBridge;
 class UploadStatusWindow;
+class WatchDriver;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -94,6 +95,8 @@ private:
   void onGoToWebsiteTriggered();
   void onLogoutTriggered();
   void onAboutTriggered();
+  // File > Preferences: the watched folders are stored when accepted and watched from then on.
+  void onPreferencesTriggered();
   void onStartUploadTimer();
   void onDurationTimer();
 
@@ -133,6 +136,8 @@ private:
   QLabel* deepAnalysisBadge_ = nullptr;
   QTimer* startUploadTimer_ = nullptr;
   QTimer* durationTimer_ = nullptr;
+  // Follows the watched folders once logged in.
+  WatchDriver* watchDriver_ = nullptr;
 };
 
 } // namespace velmora::gui

@@ -3,6 +3,7 @@
 // the next run able to finish the work: no cache row naming other content, no partial download
 // left behind, no damaged database.
 
+#include "ChildProcess.h"
 #include "LockerProcess.h"
 #include "TempHome.h"
 #include "store/Sha1.h"
@@ -29,78 +30,6 @@ namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-
-// `velmora` as a child whose standard output and error are read line by line, so a test can kill
-// it at a chosen moment.
-class Child {
-public:
-  explicit Child(std::vector<std::string> args) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    env.emplace_back("VELMORA_PASSWORD=pw");
-    std::vector<char*> argv, envp;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    for (auto& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(out[1], STDERR_FILENO);
-      const int devNull = ::open("/dev/null", O_RDONLY);
-      ::dup2(devNull, STDIN_FILENO);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    fd_ = out[0];
-  }
-  ~Child() {
-    if (pid_ > 0) Kill();
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  // Reads until `text` has appeared in `count` lines; false when the program ended first.
-  bool WaitFor(const std::string& text, int count) {
-    for (;;) {
-      int seen = 0;
-      for (std::size_t at = output_.find(text); at != std::string::npos; at = output_.find(text, at + 1)) ++seen;
-      if (seen >= count) return true;
-      if (!ReadSome(10000)) return false;
-    }
-  }
-  void Kill() {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  int Wait() {
-    while (ReadSome(60000)) {
-    }
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& output() const { return output_; }
-
-private:
-  bool ReadSome(int timeoutMs) {
-    pollfd ready{fd_, POLLIN, 0};
-    if (::poll(&ready, 1, timeoutMs) <= 0) return false;
-    char buffer[4096];
-    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    output_.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  std::string output_;
-};
 
 class ConcurrentAndKilledRunsTest : public test::TempHomeTest {
 protected:
@@ -233,7 +162,7 @@ TEST_F(ConcurrentAndKilledRunsTest, AnalysisKilledAtTenPointsLeavesNoWrongCacheR
     const timespec times[2] = {{0, UTIME_OMIT}, {1700000000 + kill, 0}};
     for (const auto& entry : made) ::utimensat(AT_FDCWD, entry.first.c_str(), times, 0);
 
-    Child run(Cli(HashArgs(made)));
+    test::Child run(Cli(HashArgs(made)));
     ASSERT_TRUE(run.WaitFor("Deep analysis of", 1 + 2 * kill)) << run.output();
     std::this_thread::sleep_for(std::chrono::microseconds(300 * kill));
     run.Kill();
@@ -258,7 +187,7 @@ TEST_F(ConcurrentAndKilledRunsTest, UploadKilledAtTenPointsIsCompletedByTheNextR
   const auto made = MakeFiles("music", 12, 256 * 1024);
   locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "stall"}, {"ms", "150"}, {"times", "always"}});
   for (int kill = 0; kill < 10; ++kill) {
-    Child run(Cli({"upload", (files() / "music").string()}));
+    test::Child run(Cli({"upload", (files() / "music").string()}));
     ASSERT_TRUE(run.WaitFor("Upload of ", 1)) << run.output();
     // From the registration through the transfer and its answer into the next file.
     std::this_thread::sleep_for(std::chrono::milliseconds(20 * kill));
@@ -266,7 +195,7 @@ TEST_F(ConcurrentAndKilledRunsTest, UploadKilledAtTenPointsIsCompletedByTheNextR
   }
   EXPECT_LT(StoredObjects().size(), made.size()) << "the kills came too late to interrupt anything";
 
-  Child last(Cli({"upload", (files() / "music").string()}));
+  test::Child last(Cli({"upload", (files() / "music").string()}));
   EXPECT_EQ(last.Wait(), 0) << last.output();
   EXPECT_EQ(StoredObjects(), Sizes(made));
   EXPECT_EQ(LibraryItems(), Once(made));
@@ -288,7 +217,7 @@ TEST_F(ConcurrentAndKilledRunsTest, RestoreKilledAtTenPointsLeavesNoPartialFileA
 
   for (int kill = 0; kill < 10; ++kill) {
     const std::set<fs::path> before = partialFiles(); // what killed runs left
-    Child run(Cli({"restore", "--target", target.string(), "--all"}));
+    test::Child run(Cli({"restore", "--target", target.string(), "--all"}));
     auto downloading = [&] {
       for (const fs::path& partial : partialFiles())
         if (!before.count(partial)) return true;
@@ -303,7 +232,7 @@ TEST_F(ConcurrentAndKilledRunsTest, RestoreKilledAtTenPointsLeavesNoPartialFileA
     run.Kill();
   }
 
-  Child last(Cli({"restore", "--target", target.string(), "--all"}));
+  test::Child last(Cli({"restore", "--target", target.string(), "--all"}));
   EXPECT_EQ(last.Wait(), 0) << last.output();
   std::map<std::string, int> restored;
   for (const auto& entry : fs::recursive_directory_iterator(target))

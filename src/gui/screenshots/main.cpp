@@ -11,6 +11,7 @@
 #include "gui/AboutDialog.h"
 #include "gui/LoginDialog.h"
 #include "gui/MainWindow.h"
+#include "gui/PreferencesDialog.h"
 #include "gui/Presenter.h"
 #include "gui/UploadStatusWindow.h"
 #include "gui/UploaderProgram.h"
@@ -138,6 +139,15 @@ void SetChecked(QTreeWidget* list, const QString& caption, bool checked) {
   }
 }
 
+// File > Preferences with two watched folders of the demo; it needs no service.
+void ShootPreferences(Presenter& presenter, QWidget* parent, const QString& music, const QString& file) {
+  PreferencesDialog preferences(presenter, {music + QStringLiteral("/Incoming"), music + QStringLiteral("/Rips")},
+                                parent);
+  preferences.show();
+  Save(preferences, file);
+  preferences.hide();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -145,6 +155,13 @@ int main(int argc, char** argv) {
   SetUpApplication();
   QApplication::setQuitOnLastWindowClosed(false);
   const QStringList args = QApplication::arguments();
+  // Only the pictures that need no service: velmora-screenshots --dialogs OUT_DIR MUSIC_DIR
+  if (args.size() == 4 && args.at(1) == QStringLiteral("--dialogs")) {
+    ShotPresenter presenter;
+    QDir().mkpath(args.at(2));
+    ShootPreferences(presenter, nullptr, args.at(3), args.at(2) + QStringLiteral("/preferences.png"));
+    return 0;
+  }
   if (args.size() != 6) Fail("usage: velmora-screenshots OUT_DIR LOCKER_ADDRESS MUSIC_DIR WINAMP_XML RESTORE_DIR");
   const QString out = args.at(1);
   const std::string address = args.at(2).toStdString();
@@ -247,6 +264,7 @@ int main(int argc, char** argv) {
   program.aboutBox().show();
   shot(program.aboutBox(), "about");
   program.aboutBox().hide();
+  ShootPreferences(presenter, &main, music, out + QStringLiteral("/preferences.png"));
 
   main.close();
   return 0;

@@ -1,0 +1,194 @@
+// velmora watch [--playlist NAME] [--settle SECONDS] [--limit-rate RATE] [--report FILE] DIR...:
+// uploads what the folders hold, as `upload` would, then follows them: every supported file
+// created, changed or moved in below them is uploaded the same way once it has stayed unchanged
+// for the settle time. Each run ends with its summary line; the report grows by each run's files
+// and ends with the summary of the whole watch. SIGINT and SIGTERM let the file in transfer
+// complete and end the watch with exit code 0; a run the service stops ends it with 1.
+
+#include "cli/Session.h"
+#include "cli/TransferOptions.h"
+#include "cli/UploadRun.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <system_error>
+
+namespace velmora::cli {
+namespace {
+
+struct WatchCommandOptions {
+  std::vector<std::string> folders;
+  std::string playlist;
+  double settleSeconds = 10;
+  TransferOptions transfer;
+};
+
+// Every run of the watch: its summary line on stderr, its files appended to the report; the
+// report's summary covers the whole watch.
+class WatchReport {
+public:
+  WatchReport(Session& session, const TransferOptions& options) : session_(session), file_(OpenReportFile(options)) {}
+  ~WatchReport() {
+    try {
+      if (file_) file_->AppendSummary(total_);
+    } catch (const std::exception& failure) {
+      session_.ui().ShowErrorMessage(failure.what());
+    }
+  }
+  WatchReport(const WatchReport&) = delete;
+  WatchReport& operator=(const WatchReport&) = delete;
+
+  // Runs an upload to its end, then reports it; a run with a failed file gives exit code 1.
+  int Run(const std::function<int()>& run) {
+    return WithUploadReport(session_, nullptr, [&] { return Record(run); });
+  }
+
+private:
+  int Record(const std::function<int()>& run) {
+    int result = kExitFailed;
+    try {
+      result = run();
+    } catch (...) {
+      Append();
+      throw;
+    }
+    Append();
+    return result;
+  }
+  void Append() {
+    const OutcomeLog run = session_.engine().UploadReport();
+    for (const FileOutcome& outcome : run.entries()) {
+      total_.Add(outcome);
+      if (file_) file_->Append(outcome);
+    }
+  }
+
+  Session& session_;
+  std::unique_ptr<OutcomeReportFile> file_;
+  OutcomeLog total_{ReportKind::Upload};
+};
+
+std::atomic<bool> interrupted{false};
+int wakePipe[2] = {-1, -1};
+
+// Wakes the wait through the pipe, so a signal between the check and poll() is never missed.
+extern "C" void OnStopSignal(int signal) {
+  interrupted = true;
+  std::signal(signal, SIG_DFL); // a second one ends the program at once
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
+}
+
+// Signal handlers for the watch's life; the previous ones come back at its end.
+class StopSignals {
+public:
+  StopSignals() {
+    if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    interrupted = false;
+    previousInt_ = std::signal(SIGINT, OnStopSignal);
+    previousTerm_ = std::signal(SIGTERM, OnStopSignal);
+  }
+  ~StopSignals() {
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
+    ::close(wakePipe[0]);
+    ::close(wakePipe[1]);
+    wakePipe[0] = wakePipe[1] = -1;
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+  void (*previousInt_)(int) = SIG_DFL;
+  void (*previousTerm_)(int) = SIG_DFL;
+};
+
+std::string AbsoluteFolder(const std::string& folder) {
+  std::string path = std::filesystem::absolute(folder).lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Blocks until the watch has events, its next deadline has come, or a stop signal arrived.
+void WaitForWatch(Engine& engine) {
+  const auto timeout = engine.WatchTimeout();
+  const int milliseconds = timeout ? static_cast<int>(std::min<long long>(timeout->count(), INT_MAX)) : -1;
+  pollfd ready[2] = {{engine.watchDescriptor(), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+  if (::poll(ready, 2, milliseconds) < 0 && errno != EINTR)
+    throw std::system_error(errno, std::generic_category(), "poll");
+}
+
+int Watch(Session& session, const WatchCommandOptions& options) {
+  Engine& engine = session.engine();
+  ApplyLimitRate(engine, options.transfer);
+  WatchReport report(session, options.transfer);
+  const StopSignals signals;
+  session.ui().onProcessMessages = [&engine] {
+    if (interrupted && engine.upload().LoopActive() && !engine.upload().UploadStopped()) engine.StopUpload();
+  };
+  std::vector<std::string> folders;
+  for (const std::string& folder : options.folders) folders.push_back(AbsoluteFolder(folder));
+  WatchOptions watch;
+  watch.settle = std::chrono::milliseconds(static_cast<std::int64_t>(options.settleSeconds * 1000));
+  watch.playlist = options.playlist;
+  // Following starts first, so a file arriving during the first upload is not missed.
+  if (!engine.StartWatching(folders, watch)) return kExitFailed;
+
+  const int first = report.Run([&] {
+    engine.DropFiles(folders);
+    engine.SetDropPlaylist(options.playlist);
+    if (!engine.AnalyzeAndUpload()) return kExitFailed;
+    if (interrupted) return kExitOk;
+    return RunUploadToEnd(session);
+  });
+  if (interrupted) return kExitOk;
+  if (first != kExitOk) return first;
+
+  session.ui().ShowMessage("Watching " + std::to_string(engine.watchedRootCount()) +
+                           " folder(s) for new files; Ctrl-C ends the watch");
+  while (!interrupted) {
+    if (engine.watchedRootCount() == 0) {
+      session.ui().ShowErrorMessage("No watched folder is left");
+      return kExitFailed;
+    }
+    WaitForWatch(engine);
+    if (interrupted) break;
+    // Most wake-ups only note events; a run starts once files have settled.
+    if (!engine.OnWatchEvents()) continue;
+    const int result = report.Run([&] { return interrupted ? kExitOk : RunUploadToEnd(session); });
+    if (result != kExitOk && !interrupted) return result;
+  }
+  session.ui().ShowMessage("Watch ended");
+  return kExitOk;
+}
+
+const RegisterCommand kWatch{
+    "watch", "Upload what folders hold, then every audio file that arrives in them",
+    [](CLI::App& command) -> CommandRunner {
+      auto options = std::make_shared<WatchCommandOptions>();
+      command.add_option("--playlist", options->playlist, "Add every uploaded file to this playlist on the service");
+      command
+          .add_option("--settle", options->settleSeconds,
+                      "Seconds a new or changed file must stay unchanged before it is uploaded (default 10)")
+          ->check(CLI::Range(0.0, 86400.0));
+      AddTransferOptions(command, options->transfer);
+      command.add_option("DIR", options->folders, "Folders to watch, with everything below them")
+          ->required()
+          ->check(CLI::ExistingDirectory);
+      return [options](const GlobalOptions& global) {
+        return RunLoggedIn(global, [&](Session& session) { return Watch(session, *options); });
+      };
+    }};
+
+} // namespace
+} // namespace velmora::cli

@@ -1,0 +1,84 @@
+#include "gui/PreferencesDialog.h"
+
+#include "gui/Presenter.h"
+#include "gui/Widgets.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace velmora::gui {
+
+PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& watchedFolders, QWidget* parent)
+    : QDialog(parent), presenter_(presenter) {
+  setObjectName(QStringLiteral("frmpreferences"));
+  setWindowTitle(QStringLiteral("Preferences"));
+  auto* layout = new QVBoxLayout(this);
+
+  QGroupBox* group = Group(QStringLiteral("Watched folders"), "cmp_grp_watched");
+  auto* groupLayout = new QVBoxLayout(group);
+  QLabel* note =
+      Label(QStringLiteral("New music in these folders and the folders below them is uploaded while the "
+                           "uploader runs, also when it is minimised to the tray."));
+  note->setWordWrap(true);
+  groupLayout->addWidget(note);
+  folders_ = new QListWidget;
+  folders_->setObjectName(QStringLiteral("cmp_lst_watched"));
+  folders_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  folders_->addItems(watchedFolders);
+  groupLayout->addWidget(folders_);
+  auto* buttons = new QHBoxLayout;
+  QPushButton* add = Button(QStringLiteral("Add folder..."), "cmp_btn_add_watched");
+  removeButton_ = Button(QStringLiteral("Remove"), "cmp_btn_remove_watched");
+  buttons->addWidget(add);
+  buttons->addWidget(removeButton_);
+  buttons->addStretch(1);
+  groupLayout->addLayout(buttons);
+  layout->addWidget(group, 1);
+
+  settingsForm_ = new QFormLayout;
+  layout->addLayout(settingsForm_);
+
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  layout->addWidget(box);
+
+  connect(add, &QPushButton::clicked, this, &PreferencesDialog::onAddClicked);
+  connect(removeButton_, &QPushButton::clicked, this, &PreferencesDialog::removeSelectedFolders);
+  connect(folders_, &QListWidget::itemSelectionChanged, this, &PreferencesDialog::refreshButtons);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  refreshButtons();
+  resize(520, 360);
+}
+
+QStringList PreferencesDialog::watchedFolders() const {
+  QStringList folders;
+  for (int row = 0; row < folders_->count(); ++row) folders << folders_->item(row)->text();
+  return folders;
+}
+
+void PreferencesDialog::addFolder(const QString& folder) {
+  if (folder.isEmpty()) return;
+  const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
+  if (watchedFolders().contains(clean)) return;
+  folders_->addItem(clean);
+}
+
+void PreferencesDialog::removeSelectedFolders() {
+  qDeleteAll(folders_->selectedItems());
+  refreshButtons();
+}
+
+void PreferencesDialog::onAddClicked() {
+  addFolder(presenter_.chooseFolder(this, QStringLiteral("Folder to watch"), QDir::homePath()));
+}
+
+void PreferencesDialog::refreshButtons() { removeButton_->setEnabled(!folders_->selectedItems().isEmpty()); }
+
+} // namespace velmora::gui
