@@ -3,7 +3,9 @@
 
 #include "base/Ui.h"
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -19,8 +21,10 @@ public:
   // body into `target`, which is created or truncated. The restore file bar follows the bytes and
   // messages are pumped. On a transport failure or an HTTP error status the partly written file is
   // removed and ApiError is thrown; a file that cannot be created or written throws
-  // std::runtime_error.
-  void Get(const std::string& url, const std::filesystem::path& target);
+  // std::runtime_error. `onBody`, when given, sees every piece of the body once it is written to
+  // the file, in order (a digest taken while the bytes stream by).
+  using BodyObserver = std::function<void(const char* data, std::size_t size)>;
+  void Get(const std::string& url, const std::filesystem::path& target, const BodyObserver& onBody = {});
 
   static constexpr const char* kUserAgent =
       "Mozilla/5.0 (Macintosh; U; Intel Mac OS X; en-US; rv:1.8.1) Gecko/20061010 Firefox/2.0";

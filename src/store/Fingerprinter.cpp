@@ -30,7 +30,9 @@ std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::strin
   });
 }
 
-void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
+} // namespace
+
+void StoreFileHash(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
   SQLite::Transaction transaction = BeginTransaction(meta);
   RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
     remove.bind(":location", key);
@@ -45,8 +47,6 @@ void StoreHashId(SQLite::Database& meta, const std::string& key, const std::stri
   });
   CommitTransaction(transaction);
 }
-
-} // namespace
 
 std::string Fingerprinter::LookupKey(const std::string& path) {
   std::error_code error;
@@ -82,7 +82,7 @@ std::string Fingerprinter::FileFingerprint(const std::string& path) {
     return kInvalidHashValue;
   }
   try {
-    StoreHashId(meta_, key, digest.hashId, digest.facts);
+    StoreFileHash(meta_, key, digest.hashId, digest.facts);
   } catch (...) {
     SetDeepAnalysis(false);
     throw;

@@ -3,6 +3,7 @@
 // file's size and modification time, so a file is read again only when it changed.
 
 #include "base/Ui.h"
+#include "store/Sha1.h"
 
 #include <SQLiteCpp/Database.h>
 
@@ -10,6 +11,11 @@
 #include <string>
 
 namespace velmora {
+
+// Records that the file under `key` (a LookupKey) with these facts has this hash id: its rows are
+// replaced in one transaction, as after hashing it. For files whose digest was taken another way
+// (a restore hashes each download as it arrives).
+void StoreFileHash(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts);
 
 class Fingerprinter {
 public:
