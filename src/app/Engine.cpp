@@ -1,5 +1,6 @@
 #include "app/Engine.h"
 
+#include "base/Keyring.h"
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
 #include "service/CallApi.h"
@@ -97,11 +98,26 @@ std::string DescribeActivity(Activity activity) {
   return "another task";
 }
 
+std::string Engine::ServiceHost() const {
+  std::string host = service_.baseUrl();
+  if (const auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
+  if (const auto path = host.find('/'); path != std::string::npos) host.erase(path);
+  return host;
+}
+
 void Engine::LoadSettings() {
   const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
   storedUserName_ = stored.userName;
   storedPassword_ = stored.password;
-  service_.setCredentials(stored.userName, stored.password);
+  passwordAwaitsLogin_ = !stored.password.empty();
+  if (storedPassword_.empty() && !storedUserName_.empty()) {
+    // A locked keyring the user does not open counts as no stored password.
+    if (auto kept = keyring::Lookup(storedUserName_, ServiceHost())) {
+      storedPassword_ = std::move(*kept);
+      keyringHolds_ = std::pair{storedUserName_, storedPassword_};
+    }
+  }
+  service_.setCredentials(storedUserName_, storedPassword_);
   // A Winamp installation found at start-up shows until a stored location replaces it.
   if (!stored.winampLocation.empty() || winampLocation_.empty()) winampLocation_ = stored.winampLocation;
   restorer_.SetTarget(stored.restorePath);
@@ -109,7 +125,29 @@ void Engine::LoadSettings() {
 }
 
 void Engine::SaveSettings() {
-  velmora::SaveSettings({userName(), password(), winampLocation_, restoreTarget()}, options_.settingsFile);
+  StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
+  const bool oldAccountGoes = !storedUserName_.empty() && (storedUserName_ != userName() || password().empty());
+  const bool keyringWanted = !password().empty() && !passwordAwaitsLogin_;
+  const std::pair<std::string, std::string> current{userName(), password()};
+  // Credentials the keyring already holds are not written again (a locked keyring would ask).
+  bool inKeyring = keyringWanted && keyringHolds_ == current;
+  if (!inKeyring && (oldAccountGoes || keyringWanted) && keyring::Available()) {
+    const std::string host = ServiceHost();
+    if (oldAccountGoes) {
+      keyring::Remove(storedUserName_, host);
+      keyringHolds_.reset();
+    }
+    if (keyringWanted && keyring::Store(userName(), host, password())) {
+      inKeyring = true;
+      keyringHolds_ = current;
+    }
+  }
+  if (inKeyring) settings.password.clear();
+  velmora::SaveSettings(settings, options_.settingsFile);
+  passwordPlace_ = password().empty() ? PasswordPlace::None
+                   : inKeyring        ? PasswordPlace::Keyring
+                                      : PasswordPlace::SettingsFile;
+  passwordAwaitsLogin_ = passwordAwaitsLogin_ && passwordPlace_ == PasswordPlace::SettingsFile;
   storedUserName_ = userName();
   storedPassword_ = password();
 }
