@@ -44,6 +44,7 @@ bool Engine::Logout() {
   const ActivityScope activity = BeginActivity(Activity::LoggingIn);
   if (!activity) return false;
   service_.setCredentials({}, {});
+  forgetStoredPassword_ = true;
   SaveSettings();
   ui_.ShowMessage("Please restart the program.");
   return true;

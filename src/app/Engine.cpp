@@ -126,7 +126,12 @@ void Engine::LoadSettings() {
 
 void Engine::SaveSettings() {
   StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
-  const bool oldAccountGoes = !storedUserName_.empty() && (storedUserName_ != userName() || password().empty());
+  // The stored account's keyring entry goes with the account, or when its password is forgotten
+  // (logout, refused login). A password that was only never read (a locked keyring left closed)
+  // stays where it is.
+  const bool oldAccountGoes =
+      !storedUserName_.empty() &&
+      (storedUserName_ != userName() || (password().empty() && (forgetStoredPassword_ || !storedPassword_.empty())));
   const bool keyringWanted = !password().empty() && !passwordAwaitsLogin_;
   const std::pair<std::string, std::string> current{userName(), password()};
   // Credentials the keyring already holds are not written again (a locked keyring would ask).
@@ -148,6 +153,7 @@ void Engine::SaveSettings() {
                    : inKeyring        ? PasswordPlace::Keyring
                                       : PasswordPlace::SettingsFile;
   passwordAwaitsLogin_ = passwordAwaitsLogin_ && passwordPlace_ == PasswordPlace::SettingsFile;
+  forgetStoredPassword_ = false;
   storedUserName_ = userName();
   storedPassword_ = password();
 }
@@ -156,6 +162,7 @@ void Engine::ForgetRefusedCredentials() {
   const bool storedAccountTried = userName() == storedUserName_ || (storedUserName_.empty() && storedPassword_.empty());
   if (storedAccountTried) {
     service_.setCredentials({}, {});
+    forgetStoredPassword_ = true;
     SaveSettings();
   } else {
     UseStoredCredentials();

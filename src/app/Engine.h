@@ -239,6 +239,9 @@ private:
   std::string storedUserName_, storedPassword_;
   // The stored password came from the settings file and no login has confirmed it yet.
   bool passwordAwaitsLogin_ = false;
+  // The next SaveSettings removes the stored account's password from the keyring even when it
+  // was never read (logout, refused login).
+  bool forgetStoredPassword_ = false;
   // The user name and password known to be in the desktop keyring.
   std::optional<std::pair<std::string, std::string>> keyringHolds_;
   PasswordPlace passwordPlace_ = PasswordPlace::None;

@@ -83,7 +83,13 @@ TEST_F(KeyringTest, LockedKeyringLeftClosedSendsNoPassword) {
   EXPECT_EQ(refused.exitCode, 2) << refused.err;
   EXPECT_THAT(refused.err, HasSubstr("A password is needed for alice"));
   EXPECT_EQ(CheckAccessRequests(), before);
-  EXPECT_EQ(LoadSettings(settings()).userName, "alice"); // the account stays for an unlocked keyring
+  // The account and its keyring entry stay for when the keyring is unlocked.
+  EXPECT_EQ(LoadSettings(settings()).userName, "alice");
+  const auto search = test::RunCommand(
+      "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
+      "--method org.freedesktop.Secret.Service.SearchItems \"{'user': 'alice', 'host': '" +
+      locker->hostPort() + "'}\"");
+  EXPECT_THAT(search.out, HasSubstr("[], [objectpath '/org/freedesktop/secrets/collection/login/")) << search.err;
 }
 
 TEST_F(KeyringTest, WithoutASessionBusTheSettingsFileKeepsThePassword) {
