@@ -20,6 +20,11 @@ bool Engine::Login() {
     LoadServicePlaylists();
     ShowStatus("Logged in successfully");
     SetLoggedIn();
+    // A password the settings file held is confirmed now: it moves to the keyring, if there is one.
+    const bool filePasswordConfirmed =
+        passwordAwaitsLogin_ && userName() == storedUserName_ && password() == storedPassword_;
+    passwordAwaitsLogin_ = false;
+    if (filePasswordConfirmed) SaveSettings();
     SetCaption(Caption() + " (" + userName() + ")");
   } else if (data.ErrorCode == kUpgradeRequiredCode) {
     ui_.ShowMessage(
@@ -39,6 +44,7 @@ bool Engine::Logout() {
   const ActivityScope activity = BeginActivity(Activity::LoggingIn);
   if (!activity) return false;
   service_.setCredentials({}, {});
+  forgetStoredPassword_ = true;
   SaveSettings();
   ui_.ShowMessage("Please restart the program.");
   return true;

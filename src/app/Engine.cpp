@@ -1,6 +1,7 @@
 #include "app/Engine.h"
 
 #include "app/OutcomeReport.h"
+#include "base/Keyring.h"
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
 #include "service/CallApi.h"
@@ -98,11 +99,26 @@ std::string DescribeActivity(Activity activity) {
   return "another task";
 }
 
+std::string Engine::ServiceHost() const {
+  std::string host = service_.baseUrl();
+  if (const auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
+  if (const auto path = host.find('/'); path != std::string::npos) host.erase(path);
+  return host;
+}
+
 void Engine::LoadSettings() {
   const StoredSettings stored = velmora::LoadSettings(options_.settingsFile);
   storedUserName_ = stored.userName;
   storedPassword_ = stored.password;
-  service_.setCredentials(stored.userName, stored.password);
+  passwordAwaitsLogin_ = !stored.password.empty();
+  if (storedPassword_.empty() && !storedUserName_.empty()) {
+    // A locked keyring the user does not open counts as no stored password.
+    if (auto kept = keyring::Lookup(storedUserName_, ServiceHost())) {
+      storedPassword_ = std::move(*kept);
+      keyringHolds_ = std::pair{storedUserName_, storedPassword_};
+    }
+  }
+  service_.setCredentials(storedUserName_, storedPassword_);
   // A Winamp installation found at start-up shows until a stored location replaces it.
   if (!stored.winampLocation.empty() || winampLocation_.empty()) winampLocation_ = stored.winampLocation;
   restorer_.SetTarget(stored.restorePath);
@@ -116,7 +132,34 @@ void Engine::SaveSettings() {
   StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
   settings.rateLimit = rateLimit_;
   settings.watchedFolders = watchedFolders_;
+  // The stored account's keyring entry goes with the account, or when its password is forgotten
+  // (logout, refused login). A password that was only never read (a locked keyring left closed)
+  // stays where it is.
+  const bool oldAccountGoes =
+      !storedUserName_.empty() &&
+      (storedUserName_ != userName() || (password().empty() && (forgetStoredPassword_ || !storedPassword_.empty())));
+  const bool keyringWanted = !password().empty() && !passwordAwaitsLogin_;
+  const std::pair<std::string, std::string> current{userName(), password()};
+  // Credentials the keyring already holds are not written again (a locked keyring would ask).
+  bool inKeyring = keyringWanted && keyringHolds_ == current;
+  if (!inKeyring && (oldAccountGoes || keyringWanted) && keyring::Available()) {
+    const std::string host = ServiceHost();
+    if (oldAccountGoes) {
+      keyring::Remove(storedUserName_, host);
+      keyringHolds_.reset();
+    }
+    if (keyringWanted && keyring::Store(userName(), host, password())) {
+      inKeyring = true;
+      keyringHolds_ = current;
+    }
+  }
+  if (inKeyring) settings.password.clear();
   velmora::SaveSettings(settings, options_.settingsFile);
+  passwordPlace_ = password().empty() ? PasswordPlace::None
+                   : inKeyring        ? PasswordPlace::Keyring
+                                      : PasswordPlace::SettingsFile;
+  passwordAwaitsLogin_ = passwordAwaitsLogin_ && passwordPlace_ == PasswordPlace::SettingsFile;
+  forgetStoredPassword_ = false;
   storedUserName_ = userName();
   storedPassword_ = password();
 }
@@ -125,6 +168,7 @@ void Engine::ForgetRefusedCredentials() {
   const bool storedAccountTried = userName() == storedUserName_ || (storedUserName_.empty() && storedPassword_.empty());
   if (storedAccountTried) {
     service_.setCredentials({}, {});
+    forgetStoredPassword_ = true;
     SaveSettings();
   } else {
     UseStoredCredentials();

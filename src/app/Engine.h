@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -94,8 +95,22 @@ public:
   // Forgets and saves the credentials and asks for a restart; the caller then closes the program.
   // Refused (false, nothing forgotten) while another activity runs.
   bool Logout();
+  // Reads the settings file; a password that is not in it is looked up in the desktop keyring
+  // under the user name and the service host.
   void LoadSettings();
+  // Writes the settings file. Where a desktop keyring answers, the password goes there and the
+  // file keeps only the user name and the folders; a password read from the file stays in the
+  // file until a login with it succeeds. A password no longer in use (logout, refused login,
+  // another account) leaves the keyring. Without a keyring the file holds it (mode 0600).
   void SaveSettings();
+  // Where the last SaveSettings kept the password.
+  enum class PasswordPlace { None, Keyring, SettingsFile };
+  PasswordPlace passwordPlace() const { return passwordPlace_; }
+  // The stored credentials can log in: a user name and a password (none when the keyring was
+  // locked and not unlocked).
+  bool HasStoredPassword() const { return !storedUserName_.empty() && !storedPassword_.empty(); }
+  // The host the keyring entry is kept for: the service's host and port.
+  std::string ServiceHost() const;
   // After a refused login: forgets the credentials that were tried. When they belong to the
   // account the settings hold (or none is held) the stored credentials are erased at once. The
   // stored credentials of another account are not touched and are the ones in use again, so the
@@ -283,8 +298,16 @@ private:
   Activity activity_ = Activity::Idle;
   bool started_ = false;
   std::string caption_ = "Velmora Uploader";
-  // The credentials the settings file holds, as last loaded or saved.
+  // The credentials stored (settings file or keyring), as last loaded or saved.
   std::string storedUserName_, storedPassword_;
+  // The stored password came from the settings file and no login has confirmed it yet.
+  bool passwordAwaitsLogin_ = false;
+  // The next SaveSettings removes the stored account's password from the keyring even when it
+  // was never read (logout, refused login).
+  bool forgetStoredPassword_ = false;
+  // The user name and password known to be in the desktop keyring.
+  std::optional<std::pair<std::string, std::string>> keyringHolds_;
+  PasswordPlace passwordPlace_ = PasswordPlace::None;
   std::string winampLocation_;
   std::int64_t rateLimit_ = 0;
   std::optional<std::int64_t> rateLimitOverride_;

@@ -1,6 +1,7 @@
 // velmora restore --target DIR [--all | --playlist NAME...]: the Restore tab from the command
-// line. The log lines go to stdout as they are written; Ctrl-C asks the restore to stop after the
-// current file, as "Cancel Downloads" does.
+// line. The log lines go to stdout as they are written, the closing "N restored, M already there,
+// K failed" also to stderr; the exit code is 1 when anything failed. Ctrl-C asks the restore to
+// stop after the current file, as "Cancel Downloads" does.
 
 #include "cli/Session.h"
 #include "cli/TransferOptions.h"
@@ -95,6 +96,8 @@ const RegisterCommand kRestore{
           if (!ran) return kExitFailed;
           // A refused listing was shown, but what it would have listed was never restored.
           if (engine.restoreState().listingFailed) return kExitFailed;
+          // The summary line on stderr has counted them.
+          if (engine.restoreState().failedCount > 0 || engine.restoreState().playlistFileFailed) return kExitFailed;
           const int left = engine.restorer().UnhandledRows();
           if (left > 0) {
             session.ui().ShowMessage(std::to_string(left) + " item(s) not restored");

@@ -32,7 +32,9 @@ bool ReadSecretFromTerminal(const std::string& prompt, std::string& secret, bool
 Session::Session(const GlobalOptions& global)
     : engine_(std::make_unique<Engine>(ui_, EngineOptions{global.firstArgument, {}})) {
   engine_->Startup();
-  storedAccount_ = !engine_->userName().empty() || !engine_->password().empty();
+  // A user name without a password (a locked keyring left closed) is no stored account to log in
+  // with: an empty password is never sent in its place.
+  storedAccount_ = engine_->HasStoredPassword();
   if (!global.user.empty() && global.user != engine_->userName()) {
     engine_->SetCredentials(global.user, {});
     storedAccount_ = false;

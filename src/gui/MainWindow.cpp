@@ -219,7 +219,9 @@ void MainWindow::onFirstShow() {
   firstShowDone_ = true;
   tabs_->setCurrentIndex(0);
   guarded([&] {
-    if (!engine_->userName().empty() || !engine_->password().empty()) {
+    // A user name alone (a locked keyring left closed) asks for the password instead of sending
+    // an empty one.
+    if (engine_->HasStoredPassword()) {
       engine_->Login();
       return;
     }

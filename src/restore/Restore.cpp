@@ -1,12 +1,15 @@
 #include "restore/Restore.h"
 
+#include "base/AtomicFile.h"
 #include "base/FileLock.h"
 #include "base/ShowStatus.h"
 #include "base/SystemFacts.h"
 #include "restore/RestoreAnswers.h"
+#include "restore/RestoredPlaylist.h"
 #include "service/CallService.h"
 #include "service/DownloadClient.h"
 #include "service/ServicePlaylists.h"
+#include "store/Fingerprinter.h"
 #include "store/LocalDatabases.h"
 #include "store/Statements.h"
 
@@ -18,7 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,9 +154,10 @@ static void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
 
 void Restorer::DownloadInto(const std::string& url, const std::filesystem::path& target) {
   auto [partial, lock] = NewPartialFile(target.parent_path());
+  Sha1Stream digest;
   try {
     downloadClient().SetRateLimit(service_.rateLimit());
-    downloadClient().Get(url, partial);
+    downloadClient().Get(url, partial, [&](const char* data, std::size_t size) { digest.Update(data, size); });
   } catch (...) {
     std::error_code ignored;
     std::filesystem::remove(partial, ignored);
@@ -161,6 +167,22 @@ void Restorer::DownloadInto(const std::string& url, const std::filesystem::path&
     const int error = errno;
     ::unlink(partial.c_str());
     throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(error));
+  }
+  RememberRestoredFile(target, digest);
+}
+
+void Restorer::RememberRestoredFile(const std::filesystem::path& file, Sha1Stream& digest) {
+  if (!databases_.meta) return;
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  const FileFacts facts = FileFacts::Of(info);
+  // Another writer got at the file after the download: the digest no longer describes it.
+  if (facts.size != digest.bytes()) return;
+  try {
+    StoreFileHash(*databases_.meta, Fingerprinter::LookupKey(file.string()), digest.FinishHex(), facts);
+  } catch (const std::exception& failure) {
+    // The file is restored; without its row it is only hashed once more when it is uploaded.
+    AddLogLine("The hash id of " + file.string() + " was not kept: " + failure.what());
   }
 }
 
@@ -216,14 +238,17 @@ void Restorer::ListPlaylistItems(const std::string& playlistName, const std::str
     if (row.entryKey == playlistKey) row.items = std::to_string(items.size());
   }
   ui().ViewChanged(View::RestorePlaylists);
+  ListedPlaylist listed{playlistName, {}};
   for (const auto& node : items) {
-    const ListedItem item = ReadListedItem(node.node());
+    ListedItem item = ReadListedItem(node.node());
     if (item.entryKey.empty()) continue;
     AddLogLine("Item found | Name: " + item.name + "; Artist: " + item.artist + "; Album:" + item.album);
     ++state.itemsFound;
     state.itemsFoundCaption = std::to_string(state.itemsFound);
     InsertWorkRow(item, playlistKey, playlistName);
+    listed.items.push_back(std::move(item));
   }
+  listedPlaylists_.push_back(std::move(listed));
 }
 
 void Restorer::ListLibraryItems() {
@@ -252,6 +277,26 @@ void Restorer::ListLibraryItems() {
   }
 }
 
+Restorer::ItemOutcome Restorer::FetchRow(const Row& row, const std::filesystem::path& file, std::string& why) {
+  auto& state = state_;
+  std::filesystem::create_directories(file.parent_path());
+  std::error_code error;
+  if (std::filesystem::exists(file, error)) return ItemOutcome::AlreadyThere;
+  const std::optional<std::string> url = DeliveryAddress(row.entryKey, why);
+  if (!url) return ItemOutcome::Failed;
+  state.currentFile = row.displayName;
+  ui().ViewChanged(View::RestoreLog);
+  try {
+    DownloadInto(*url, file);
+  } catch (const std::exception& failure) {
+    why = failure.what();
+    AddLogLine(*url);
+    ui().ShowErrorDisplay(failure.what());
+    return ItemOutcome::Failed;
+  }
+  return ItemOutcome::Restored;
+}
+
 void Restorer::DownloadNextItems() {
   auto& state = state_;
   const std::string target = target_;
@@ -264,42 +309,35 @@ void Restorer::DownloadNextItems() {
 
     const std::filesystem::path file = RestoreTargetFile(target, row->playlistName, row->displayName);
     AddLogLine("Next file: " + file.string());
-    std::filesystem::create_directories(file.parent_path());
     const auto started = std::chrono::steady_clock::now();
-    const auto decide = [&](FileOutcomeKind kind, std::string why, std::int64_t bytes) {
+    const auto decide = [&](FileOutcomeKind kind, std::string why) {
       const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-      outcomes_.Add({file.string(), {}, row->entryKey, kind, std::move(why), bytes, seconds.count()});
-    };
-    std::error_code error;
-    if (std::filesystem::exists(file, error)) {
-      decide(FileOutcomeKind::AlreadyThere, {}, 0);
-    } else {
-      std::string refusal;
-      std::optional<std::string> url;
-      try {
-        url = DeliveryAddress(row->entryKey, refusal);
-      } catch (const std::exception& failure) {
-        decide(FileOutcomeKind::Failed, failure.what(), 0);
-        throw;
-      }
-      if (!url) {
-        decide(FileOutcomeKind::Failed, refusal, 0);
-        return;
-      }
-      state.currentFile = row->displayName;
-      ui().ViewChanged(View::RestoreLog);
-      try {
-        DownloadInto(*url, file);
-      } catch (const std::exception& failure) {
-        decide(FileOutcomeKind::Failed, failure.what(), 0);
-        AddLogLine(*url);
-        ui().ShowErrorDisplay(failure.what());
-        return;
-      }
       std::error_code sizeError;
-      const auto size = std::filesystem::file_size(file, sizeError);
-      decide(FileOutcomeKind::Restored, {}, sizeError ? 0 : static_cast<std::int64_t>(size));
+      const auto size = kind == FileOutcomeKind::Restored ? std::filesystem::file_size(file, sizeError) : 0;
+      outcomes_.Add({file.string(),
+                     {},
+                     row->entryKey,
+                     kind,
+                     std::move(why),
+                     sizeError ? 0 : static_cast<std::int64_t>(size),
+                     seconds.count()});
+    };
+    ItemOutcome outcome = ItemOutcome::Failed;
+    std::string why;
+    try {
+      outcome = FetchRow(*row, file, why);
+    } catch (const std::exception& failure) {
+      ++state.failedCount; // the error itself goes on to the error display
+      decide(FileOutcomeKind::Failed, failure.what());
+      throw;
     }
+    if (outcome == ItemOutcome::Failed) {
+      ++state.failedCount;
+      decide(FileOutcomeKind::Failed, why);
+      return;
+    }
+    ++(outcome == ItemOutcome::Restored ? state.restoredCount : state.alreadyThereCount);
+    decide(outcome == ItemOutcome::Restored ? FileOutcomeKind::Restored : FileOutcomeKind::AlreadyThere, {});
     MarkHandled(row->entryKey);
     ui().ProcessMessages();
   }
@@ -319,6 +357,9 @@ bool Restorer::RestoreNow() {
   state.DownloadsCancelled = false;
   state.listingFailed = false;
   state.totalPosition = 0;
+  state.restoredCount = state.alreadyThereCount = state.failedCount = 0;
+  state.playlistFileFailed = false;
+  listedPlaylists_.clear();
   if (state.wholeLibrary) {
     ListLibraryItems();
   } else {
@@ -331,8 +372,70 @@ bool Restorer::RestoreNow() {
     state.totalMaximum = state.itemsFound;
   }
   ui().ViewChanged(View::RestoreLog);
-  DownloadNextItems();
+  try {
+    DownloadNextItems();
+  } catch (...) {
+    FinishRestore();
+    throw;
+  }
+  FinishRestore();
   return true;
+}
+
+void Restorer::FinishRestore() {
+  auto& state = state_;
+  WritePlaylistFiles();
+  const std::string summary = std::to_string(state.restoredCount) + " restored, " +
+                              std::to_string(state.alreadyThereCount) + " already there, " +
+                              std::to_string(state.failedCount) + " failed";
+  AddLogLine(summary);
+  ShowStatus(ui(), summary);
+}
+
+void Restorer::WritePlaylistFiles() {
+  namespace fs = std::filesystem;
+  std::set<std::string> taken;
+  // Entry key -> the file of this restore that holds it. An item in two playlists is fetched once,
+  // into the folder of the first; the second playlist's file then points there.
+  std::map<std::string, fs::path> fileOfItem;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  for (const ListedPlaylist& playlist : listedPlaylists_) {
+    const fs::path folder = RestoreFolder(target_, playlist.name);
+    std::vector<PlaylistFileEntry> entries;
+    for (const ListedItem& item : playlist.items) {
+      fs::path file = RestoreTargetFile(target_, playlist.name, item.DisplayName());
+      std::error_code error;
+      if (fs::is_regular_file(file, error)) {
+        fileOfItem.emplace(item.entryKey, file);
+      } else if (auto other = fileOfItem.find(item.entryKey); other != fileOfItem.end()) {
+        file = other->second;
+      } else {
+        continue; // failed, not reached, or gone: a player would only stumble over it
+      }
+      entries.push_back({file.parent_path().filename().string() + "/" + file.filename().string(), PlayingSeconds(file),
+                         item.artist + " - " + item.name});
+    }
+    // Two playlists whose cleaned names are the same share a folder; each keeps its own file.
+    const std::string base = folder.filename().string();
+    std::string name = base + ".m3u8";
+    for (int n = 2;; ++n) {
+      std::error_code error;
+      const fs::file_status status = fs::status(fs::path(target_) / name, error);
+      const bool usable = !fs::exists(status) || fs::is_regular_file(status);
+      if (usable && taken.insert(name).second) break;
+      name = base + " (" + std::to_string(n) + ").m3u8";
+    }
+    const fs::path playlistFile = fs::path(target_) / name;
+    try {
+      WriteFileAtomically(playlistFile, ExtendedM3uText(entries), 0666 & ~mask);
+      AddLogLine("Playlist file: " + playlistFile.string());
+    } catch (const std::exception& failure) {
+      state_.playlistFileFailed = true;
+      AddLogLine(failure.what());
+      ui().ShowErrorMessage(failure.what());
+    }
+  }
 }
 
 void Restorer::CancelDownloads() {

@@ -9,11 +9,13 @@
 #include "service/ServiceClient.h"
 #include "service/ServicePlaylists.h"
 #include "store/LocalDatabases.h"
+#include "store/Sha1.h"
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -37,7 +39,9 @@ public:
   // service playlists again, disables itself and tells the user what to do next.
   void LoadLibraryInformation();
   // "Restore now": checks the target folder, lists the whole library or the checked playlist
-  // rows, then downloads. Returns false when refused (bad target).
+  // rows, then downloads. Each listed playlist then gets its playlist file, target /
+  // "<folder name>.m3u8" (see WritePlaylistFiles), and the log and status line end with
+  // "N restored, M already there, K failed". Returns false when refused (bad target).
   bool RestoreNow();
   // Lists one playlist's items into the work list and the log.
   void ListPlaylistItems(const std::string& playlistName, const std::string& playlistKey);
@@ -62,6 +66,12 @@ private:
   struct Row {
     std::string entryKey, playlistName, displayName;
   };
+  // A playlist this restore listed, with its items in the service's order.
+  struct ListedPlaylist {
+    std::string name;
+    std::vector<ListedItem> items;
+  };
+  enum class ItemOutcome { Restored, AlreadyThere, Failed };
   Ui& ui() { return service_.ui(); }
   void InsertWorkRow(const ListedItem& item, const std::string& playlistKey, const std::string& playlistName);
   void AddLogLine(const std::string& line);
@@ -77,7 +87,16 @@ private:
   // name only ever holds a whole file. Throws what the download threw; nothing is left behind (a
   // program killed meanwhile leaves the partial file to the next restore's clean-up).
   void DownloadInto(const std::string& url, const std::filesystem::path& target);
-
+  // Fetches one row's file unless it is in place. A refusal or a failed download is reported
+  // and gives Failed, its reason in `why`.
+  ItemOutcome FetchRow(const Row& row, const std::filesystem::path& file, std::string& why);
+  // Puts the digest of a download just renamed into place into the fingerprint cache, so the
+  // file is known without reading it again.
+  void RememberRestoredFile(const std::filesystem::path& file, Sha1Stream& digest);
+  // Writes the playlist file of every playlist listed by this restore, then the summary line.
+  // Reports its failures itself; never throws.
+  void FinishRestore();
+  void WritePlaylistFiles();
   ServiceClient& service_;
   LocalDatabases& databases_;
   AccountPlaylists& playlists_;
@@ -85,6 +104,7 @@ private:
   std::string target_;
   std::unique_ptr<DownloadClient> downloadClient_;
   OutcomeLog outcomes_{ReportKind::Restore};
+  std::vector<ListedPlaylist> listedPlaylists_;
 };
 
 // The folder of a playlist (or "All items") below the target. Names that would climb out of the

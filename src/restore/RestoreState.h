@@ -26,6 +26,13 @@ struct RestoreState {
   // A listing of this restore was refused or not understood (already shown): what was listed is
   // restored, but the restore is not complete.
   bool listingFailed = false;
+  // What the last restore did with the rows it worked on: downloaded, found in place, failed
+  // (refused by the service or a failed download). Its log ends with the three counts.
+  int restoredCount = 0;
+  int alreadyThereCount = 0;
+  int failedCount = 0;
+  // A playlist file of the last restore could not be written (already shown).
+  bool playlistFileFailed = false;
   // The total bar: one step per pass.
   std::int64_t totalPosition = 0;
   std::int64_t totalMaximum = 100;

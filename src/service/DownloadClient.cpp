@@ -17,6 +17,7 @@ constexpr long kMaxRedirects = 15;
 struct Download {
   std::FILE* file = nullptr;
   DownloadProgress* progress = nullptr;
+  const DownloadClient::BodyObserver* onBody = nullptr;
   std::exception_ptr error;
   bool writeFailed = false;
 };
@@ -28,7 +29,11 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     download->writeFailed = true;
     return 0;
   }
-  return bytes;
+  if (!*download->onBody) return bytes;
+  return curl::Guarded(download->error, size_t{0}, [&] {
+    (*download->onBody)(data, bytes);
+    return bytes;
+  });
 }
 
 int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t, curl_off_t) {
@@ -67,7 +72,7 @@ void DownloadClient::SetRateLimit(std::int64_t bytesPerSecond) {
   curl::LimitRate(static_cast<CURL*>(handle_), bytesPerSecond);
 }
 
-void DownloadClient::Get(const std::string& url, const std::filesystem::path& target) {
+void DownloadClient::Get(const std::string& url, const std::filesystem::path& target, const BodyObserver& onBody) {
   CURL* h = static_cast<CURL*>(handle_);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(target.c_str(), "wb"), &std::fclose};
   if (!file) {
@@ -75,7 +80,7 @@ void DownloadClient::Get(const std::string& url, const std::filesystem::path& ta
   }
 
   DownloadProgress progress(ui_);
-  Download download{file.get(), &progress, nullptr, false};
+  Download download{file.get(), &progress, &onBody, nullptr, false};
   curl::List headers;
   curl::Append(headers, (std::string("Accept: ") + kAccept).c_str());
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());

@@ -3,8 +3,10 @@
 
 #include "base/Ui.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -20,8 +22,10 @@ public:
   // body into `target`, which is created or truncated. The restore file bar follows the bytes and
   // messages are pumped. On a transport failure or an HTTP error status the partly written file is
   // removed and ApiError is thrown; a file that cannot be created or written throws
-  // std::runtime_error.
-  void Get(const std::string& url, const std::filesystem::path& target);
+  // std::runtime_error. `onBody`, when given, sees every piece of the body once it is written to
+  // the file, in order (a digest taken while the bytes stream by).
+  using BodyObserver = std::function<void(const char* data, std::size_t size)>;
+  void Get(const std::string& url, const std::filesystem::path& target, const BodyObserver& onBody = {});
   // Bytes per second for the next downloads (libcurl's receive and send limits); 0 for none.
   void SetRateLimit(std::int64_t bytesPerSecond);
 

@@ -57,7 +57,9 @@ std::optional<std::string> CachedHashId(SQLite::Database& meta, const std::strin
   });
 }
 
-void StoreHashId(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
+} // namespace
+
+void StoreFileHash(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts) {
   SQLite::Transaction transaction = BeginTransaction(meta);
   RunStatement(meta, sql::kDeleteKnownHash, [&](SQLite::Statement& remove) {
     remove.bind(":location", key);
@@ -72,8 +74,6 @@ void StoreHashId(SQLite::Database& meta, const std::string& key, const std::stri
   });
   CommitTransaction(transaction);
 }
-
-} // namespace
 
 HashAheadScope::HashAheadScope(Fingerprinter& owner, std::unique_ptr<Plan> previous, const Plan* plan)
     : owner_(&owner), previous_(std::move(previous)), plan_(plan) {}
@@ -116,7 +116,7 @@ std::string Fingerprinter::HashAndStore(const std::string& key, Hash&& hash) {
       SetDeepAnalysis(false);
       return kInvalidHashValue;
     }
-    StoreHashId(meta_, key, digest.hashId, digest.facts);
+    StoreFileHash(meta_, key, digest.hashId, digest.facts);
     SetDeepAnalysis(false);
     return digest.hashId;
   } catch (...) {

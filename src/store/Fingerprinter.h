@@ -3,6 +3,7 @@
 // file's size and modification time, so a file is read again only when it changed.
 
 #include "base/Ui.h"
+#include "store/Sha1.h"
 
 #include <SQLiteCpp/Database.h>
 
@@ -15,6 +16,11 @@
 namespace velmora {
 
 class Fingerprinter;
+
+// Records that the file under `key` (a LookupKey) with these facts has this hash id: its rows are
+// replaced in one transaction, as after hashing it. For files whose digest was taken another way
+// (a restore hashes each download as it arrives).
+void StoreFileHash(SQLite::Database& meta, const std::string& key, const std::string& hashId, const FileFacts& facts);
 
 // While it lives, the fingerprinter answers the listed files from one batch of cache look-ups and
 // from digests that worker threads compute ahead (see Fingerprinter::HashAhead).

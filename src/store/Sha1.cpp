@@ -172,4 +172,16 @@ std::string Sha1Hex(const std::string& data) {
   return digest.FinishHex();
 }
 
+struct Sha1Stream::Context : DigestContext {};
+
+Sha1Stream::Sha1Stream() : context_(std::make_unique<Context>()) {}
+Sha1Stream::~Sha1Stream() = default;
+
+void Sha1Stream::Update(const void* data, std::size_t size) {
+  context_->Update(data, size);
+  bytes_ += static_cast<std::int64_t>(size);
+}
+
+std::string Sha1Stream::FinishHex() { return context_->FinishHex(); }
+
 } // namespace velmora

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -43,5 +45,25 @@ FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()
 std::optional<std::string> Sha1OfFile(const std::string& path);
 // The SHA-1 digest of a text, same form.
 std::string Sha1Hex(const std::string& data);
+
+// A SHA-1 digest fed piece by piece, for bytes that pass by once (a download as it streams).
+class Sha1Stream {
+public:
+  Sha1Stream();
+  ~Sha1Stream();
+  Sha1Stream(const Sha1Stream&) = delete;
+  Sha1Stream& operator=(const Sha1Stream&) = delete;
+
+  void Update(const void* data, std::size_t size);
+  // The digest of everything fed so far, same form as Sha1Hex; the stream is spent afterwards.
+  std::string FinishHex();
+  // Bytes fed so far.
+  std::int64_t bytes() const { return bytes_; }
+
+private:
+  struct Context;
+  std::unique_ptr<Context> context_;
+  std::int64_t bytes_ = 0;
+};
 
 } // namespace velmora

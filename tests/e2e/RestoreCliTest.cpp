@@ -4,6 +4,7 @@
 
 #include "LockerProcess.h"
 #include "TempHome.h"
+#include "sources/M3uPlaylist.h"
 #include "store/Sha1.h"
 
 #include <gmock/gmock.h>
@@ -59,10 +60,12 @@ protected:
     std::filesystem::create_directories(target);
     return target;
   }
-  // Relative path -> SHA-1 of every file below the folder, hidden ones included.
+  // Relative path -> SHA-1 of every file below the folder, hidden ones included, but for the
+  // playlist files beside the playlist folders.
   static std::map<std::string, std::string> Restored(const std::filesystem::path& target) {
     std::map<std::string, std::string> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(target)) {
+      if (entry.path().parent_path() == target && entry.path().extension() == ".m3u8") continue;
       if (entry.is_regular_file()) {
         found[std::filesystem::relative(entry.path(), target).string()] = Sha1Hex(test::ReadFile(entry.path()));
       }
@@ -104,6 +107,64 @@ TEST_F(RestoreCliTest, RestoresPlaylistsByteForByteAndFetchesNothingTwice) {
   EXPECT_EQ(Restored(target), restored);
 }
 
+// How often a command read a file to hash it: the fingerprint cache says so on every miss.
+int FilesHashed(const test::CommandResult& result) {
+  int count = 0;
+  for (std::size_t at = result.err.find("Deep analysis of "); at != std::string::npos;
+       at = result.err.find("Deep analysis of ", at + 1))
+    ++count;
+  return count;
+}
+
+TEST_F(RestoreCliTest, RestoredPlaylistPlaysInOrderAndItsFilesAreKnownToTheNextUpload) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ffmpeg is not installed";
+  // Uploaded one by one, so the service's order is not the order of the names.
+  const std::vector<std::pair<std::string, int>> tracks{{"Zulu", 3}, {"Alpha", 1}, {"Mike", 2}};
+  for (const auto& [title, seconds] : tracks) {
+    const auto file = files() / "music" / (title + ".mp3");
+    std::filesystem::create_directories(file.parent_path());
+    const auto made = test::RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=frequency=" + std::to_string(300 + 100 * seconds) +
+        ":duration=" + std::to_string(seconds) + " -metadata title=" + title +
+        " -metadata artist='The Band' -metadata album=Road -c:a libmp3lame -y " + test::ShellQuote(file.string()));
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const auto uploaded = Velmora("upload --playlist 'Road: trip' " + test::ShellQuote(file.string()));
+    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
+    EXPECT_EQ(FilesHashed(uploaded), 1);
+  }
+
+  const auto target = NewTarget("restored");
+  const auto restored = Velmora("restore --playlist 'Road: trip' --target " + test::ShellQuote(target.string()));
+  ASSERT_EQ(restored.exitCode, 0) << restored.err;
+  EXPECT_THAT(restored.err, HasSubstr("3 restored, 0 already there, 0 failed\n"));
+  EXPECT_EQ(test::ReadFile(target / "Road trip.m3u8"),
+            "#EXTM3U\n"
+            "#EXTINF:3,The Band - Zulu\nRoad trip/The Band - Zulu (Road).mp3\n"
+            "#EXTINF:1,The Band - Alpha\nRoad trip/The Band - Alpha (Road).mp3\n"
+            "#EXTINF:2,The Band - Mike\nRoad trip/The Band - Mike (Road).mp3\n");
+  // The project's reader and a second one (ffprobe, through each entry) find every track.
+  const auto entries = M3u8Playlist().ExistingFiles((target / "Road trip.m3u8").string());
+  ASSERT_EQ(entries.size(), tracks.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto probed = test::RunCommand("cd " + test::ShellQuote(target.string()) +
+                                         " && ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                         test::ShellQuote("Road trip/The Band - " + tracks[i].first + " (Road).mp3"));
+    ASSERT_EQ(probed.exitCode, 0) << probed.err;
+    EXPECT_NEAR(std::stod(probed.out), tracks[i].second, 0.5) << entries[i];
+  }
+
+  // Uploading the restored folder reads no file for its hash id and sends no content.
+  locker->Control("/_control/stats/reset");
+  const auto again = Velmora("upload " + test::ShellQuote(target.string()));
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(FilesHashed(again), 0) << again.err;
+  auto requests = locker->RequestCounts();
+  EXPECT_EQ(requests["items/checkhashvalues"], 1);
+  EXPECT_EQ(requests["items/add"], 0);
+  EXPECT_EQ(requests["upload"], 0);
+}
+
 TEST_F(RestoreCliTest, WholeLibraryAndChosenPlaylists) {
   UploadInto("Mix", {{{"First", "Band", "One"}}});
   UploadInto("Other", {{{"Second", "Band", "Two"}}});
@@ -138,6 +199,7 @@ TEST_F(RestoreCliTest, CutOrRefusedDownloadLeavesNoFileAndTheNextRunCompletes) {
     locker->Control("/_control/faults", faults[i]);
     const auto failed = Velmora("restore --target " + test::ShellQuote(target.string()));
     EXPECT_EQ(failed.exitCode, 1) << i;
+    EXPECT_THAT(failed.err, HasSubstr("0 restored, 0 already there, 1 failed\n"));
     EXPECT_TRUE(Restored(target).empty()) << i << ": nothing at the target name, no partial file";
     if (i == 2) {
       EXPECT_THAT(failed.err, HasSubstr("Could not load data from server - error 4711 (details: Not now)"));

@@ -6,6 +6,7 @@
 #include "app/Engine.h"
 #include "restore/Restore.h"
 #include "service/ServicePlaylists.h"
+#include "sources/M3uPlaylist.h"
 #include "store/Sha1.h"
 #include "store/Statements.h"
 
@@ -103,15 +104,27 @@ protected:
     }
     return lines;
   }
-  // Every regular file below the target, relative to it.
+  // Every regular file in the folders below the target (not the playlist files beside them),
+  // relative to the target.
   std::vector<std::string> FilesBelowTarget() const {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(target)) {
-      if (entry.is_regular_file()) found.push_back(std::filesystem::relative(entry.path(), target).string());
+      if (entry.is_regular_file() && entry.path().parent_path() != target)
+        found.push_back(std::filesystem::relative(entry.path(), target).string());
     }
     std::sort(found.begin(), found.end());
     return found;
   }
+
+  std::string PlaylistFile(const std::string& name) const { return test::ReadFile(target / name); }
+  // The files the project's own playlist reader finds through a restored playlist file.
+  std::vector<std::string> FilesListedIn(const std::string& name) const {
+    std::vector<std::string> found;
+    for (const auto& path : M3u8Playlist().ExistingFiles((target / name).string()))
+      found.push_back(std::filesystem::path(path).lexically_relative(target).string());
+    return found;
+  }
+  std::string Summary() const { return engine->restoreState().log.back(); }
 
   test::RecordingUi ui;
   std::unique_ptr<test::RawHttpServer> server;
@@ -148,12 +161,33 @@ TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
   EXPECT_EQ(engine->restoreState().totalPosition, 5);
   EXPECT_EQ(ui.bars[ProgressBar::DownloadTotal].maximum, 5);
   EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
+  EXPECT_EQ(Summary(), "4 restored, 0 already there, 0 failed");
+  EXPECT_TRUE(ui.sawStatus("     4 restored, 0 already there, 0 failed"));
+
+  // One playlist file per playlist, in the service's order; "Shared" was fetched into the first
+  // playlist's folder and the second playlist's file points there.
+  EXPECT_EQ(PlaylistFile("Road trip.m3u8"),
+            "#EXTM3U\n"
+            "#EXTINF:-1,Band - Song\nRoad trip/Band - Song (Album).mp3\n"
+            "#EXTINF:-1,unknown artist - Other\n"
+            "Road trip/unknown artist - Other (unknown).mp3\n"
+            "#EXTINF:-1,Duo - Shared\nRoad trip/Duo - Shared (Both).mp3\n");
+  EXPECT_EQ(FilesListedIn("Chill.m3u8"),
+            (std::vector<std::string>{"Road trip/Duo - Shared (Both).mp3", "Chill/ - Bare.mp3"}));
+
+  // Each download's hash id was taken as it streamed: the file is known without reading it.
+  ui.statusTexts.clear();
+  EXPECT_EQ(engine->FileFingerprint((target / "Road trip" / "Band - Song (Album).mp3").string()),
+            Sha1Hex(Content("e1")));
+  EXPECT_TRUE(ui.statusTexts.empty()) << ui.statusTexts.front(); // no "Deep analysis of ..."
 
   // Running again lists the same items, finds every file in place and asks for no download.
   deliverCalls = 0;
   ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(deliverCalls, 0);
   EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
+  EXPECT_EQ(Summary(), "0 restored, 4 already there, 0 failed");
+  EXPECT_EQ(FilesListedIn("Road trip.m3u8").size(), 3u);
 }
 
 TEST_F(RestoreTest, WholeLibraryModeUsesAllItemsAndScalesTheTotalBar) {
@@ -179,6 +213,7 @@ TEST_F(RestoreTest, WholeLibraryModeUsesAllItemsAndScalesTheTotalBar) {
 TEST_F(RestoreTest, FailedDownloadsLeaveNoFileAndTheRowForTheNextRun) {
   playlistItems["p"] = Item("good", "One", "A", "") + Item("bad", "Two", "A", "") + Item("later", "Three", "A", "");
   ChoosePlaylists({{"P", "p"}});
+  int runs = 0;
   for (const std::string& answer : {HttpAnswer(500, "server error"), test::CutAnswer("ID3 partial", 100000)}) {
     brokenKey = "bad";
     brokenAnswer = answer;
@@ -186,7 +221,12 @@ TEST_F(RestoreTest, FailedDownloadsLeaveNoFileAndTheRowForTheNextRun) {
     ASSERT_TRUE(engine->RestoreNow());
     EXPECT_EQ(FilesBelowTarget(), std::vector<std::string>{"P/A - One.mp3"}) << "no partial file anywhere";
     ASSERT_EQ(ui.errorDisplays.size(), 1u);
-    EXPECT_EQ(engine->restoreState().log.back(), "http://" + server->hostPort() + "/file/bad");
+    const auto& log = engine->restoreState().log;
+    EXPECT_NE(std::find(log.begin(), log.end(), "http://" + server->hostPort() + "/file/bad"), log.end());
+    // The second run starts with the row the first one left unhandled.
+    EXPECT_EQ(Summary(),
+              ++runs == 1 ? "1 restored, 0 already there, 1 failed" : "0 restored, 0 already there, 1 failed");
+    EXPECT_EQ(FilesListedIn("P.m3u8"), std::vector<std::string>{"P/A - One.mp3"}) << "the failed item is left out";
     EXPECT_GT(engine->databases()
                   .temporary->execAndGet("SELECT count(*) FROM downloadmetainfo WHERE entrykey = 'bad' AND handled = 0")
                   .getInt(),
@@ -198,6 +238,8 @@ TEST_F(RestoreTest, FailedDownloadsLeaveNoFileAndTheRowForTheNextRun) {
   EXPECT_EQ(FilesBelowTarget().size(), 3u);
   EXPECT_TRUE(test::ReadFile(target / "P" / "A - Two.mp3") == Content("bad"));
   EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
+  EXPECT_EQ(Summary(), "2 restored, 1 already there, 0 failed");
+  EXPECT_EQ(FilesListedIn("P.m3u8"), (std::vector<std::string>{"P/A - One.mp3", "P/A - Two.mp3", "P/A - Three.mp3"}));
 }
 
 TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
@@ -211,6 +253,7 @@ TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
             std::vector<std::string>{"Could not load data from server - error 77 (details: not yours)"});
   EXPECT_TRUE(FilesBelowTarget().empty());
   EXPECT_EQ(engine->restorer().UnhandledRows(), 2);
+  EXPECT_EQ(Summary(), "0 restored, 0 already there, 1 failed");
 }
 
 TEST_F(RestoreTest, HostileNamesStayInsideTheTarget) {
@@ -260,6 +303,31 @@ TEST_F(RestoreTest, FailingWorkListStatementsReportSqliteMessageAndStatementText
             std::string("no such table: downloadmetainfo\n\n") + sql::kSelectUnhandledDownloads);
   EXPECT_EQ(failure([&] { engine->restorer().UnhandledRows(); }),
             std::string("no such table: downloadmetainfo\n\n") + sql::kCountUnhandledDownloads);
+}
+
+TEST_F(RestoreTest, PlaylistFilesOfCollidingNamesStayApartAndAreRewrittenEachRestore) {
+  playlistItems["a"] = Item("1", "One", "A", "");
+  playlistItems["b"] = Item("2", "Two", "A", "");
+  playlistItems["c"] = Item("3", "Three", "A", "");
+  playlistItems["d"] = Item("4", "Four", "A", "");
+  playlistItems["e"] = Item("5", "Five", "A", "");
+  // "Mix:" and "Mix" are both cleaned to "Mix"; "Hits" meets the folder of "Hits.m3u8".
+  ChoosePlaylists({{"Mix", "a"}, {"Mix", "b"}, {"Hits.m3u8", "c"}, {"Hits", "d"}, {"#1", "e"}});
+  ASSERT_TRUE(engine->RestoreNow());
+  EXPECT_EQ(FilesListedIn("Mix.m3u8"), std::vector<std::string>{"Mix/A - One.mp3"});
+  EXPECT_EQ(FilesListedIn("Mix (2).m3u8"), std::vector<std::string>{"Mix/A - Two.mp3"});
+  EXPECT_EQ(FilesListedIn("Hits.m3u8.m3u8"), std::vector<std::string>{"Hits.m3u8/A - Three.mp3"});
+  EXPECT_EQ(FilesListedIn("Hits (2).m3u8"), std::vector<std::string>{"Hits/A - Four.mp3"});
+  EXPECT_EQ(PlaylistFile("#1.m3u8"), "#EXTM3U\n#EXTINF:-1,A - Five\n./#1/A - Five.mp3\n"); // never a comment
+
+  // The next restore writes every file anew from what is in the folders: a file restored earlier
+  // stays listed, one that failed now is left out.
+  std::filesystem::remove(target / "Mix" / "A - One.mp3");
+  refuseDeliver = true;
+  ASSERT_TRUE(engine->RestoreNow());
+  EXPECT_EQ(PlaylistFile("Mix.m3u8"), "#EXTM3U\n");
+  EXPECT_EQ(FilesListedIn("Mix (2).m3u8"), std::vector<std::string>{"Mix/A - Two.mp3"});
+  EXPECT_EQ(Summary(), "0 restored, 0 already there, 1 failed");
 }
 
 TEST(RestorePaths, NamesAreCleanedAndCutWithoutSplittingCharacters) {
