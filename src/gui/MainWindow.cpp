@@ -252,16 +252,19 @@ void MainWindow::onAboutTriggered() {
 void MainWindow::onPreferencesTriggered() {
   QStringList folders;
   for (const std::string& folder : engine_->watchedFolders()) folders << Q(folder);
-  PreferencesDialog dialog(presenter_, folders, this);
+  PreferencesDialog dialog(presenter_, folders, engine_->rateLimit(), this);
   if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
   std::vector<std::string> chosen;
   for (const QString& folder : dialog.watchedFolders()) chosen.push_back(S(folder));
-  if (chosen == engine_->watchedFolders()) return;
+  const bool foldersChanged = chosen != engine_->watchedFolders();
+  const bool rateChanged = dialog.rateLimit() != engine_->rateLimit();
+  if (!foldersChanged && !rateChanged) return;
   guarded([&] {
-    engine_->SetWatchedFolders(std::move(chosen));
+    if (rateChanged) engine_->SetRateLimit(dialog.rateLimit());
+    if (foldersChanged) engine_->SetWatchedFolders(std::move(chosen));
     engine_->SaveSettings();
   });
-  if (engine_->IsLoggedIn()) watchDriver_->restart();
+  if (foldersChanged && engine_->IsLoggedIn()) watchDriver_->restart();
 }
 
 void MainWindow::showUploader() {

@@ -1,5 +1,6 @@
 #include "gui/PreferencesDialog.h"
 
+#include "base/TransferRate.h"
 #include "gui/Presenter.h"
 #include "gui/Widgets.h"
 
@@ -9,13 +10,16 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace velmora::gui {
 
-PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& watchedFolders, QWidget* parent)
+PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& watchedFolders, std::int64_t rateLimit,
+                                     QWidget* parent)
     : QDialog(parent), presenter_(presenter) {
   setObjectName(QStringLiteral("frmpreferences"));
   setWindowTitle(QStringLiteral("Preferences"));
@@ -44,6 +48,14 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
 
   settingsForm_ = new QFormLayout;
   layout->addLayout(settingsForm_);
+  rateLimit_ = new QLineEdit(rateLimit > 0 ? QString::fromStdString(FormatTransferRate(rateLimit)) : QString());
+  rateLimit_->setObjectName(QStringLiteral("edit_rate_limit"));
+  rateLimit_->setPlaceholderText(QStringLiteral("no limit"));
+  rateLimit_->setToolTip(QStringLiteral("Bytes per second for uploads and downloads: 500K, 1M (1,048,576), 2G"));
+  // Whole numbers with one 1024-based suffix, short enough to stay below 2^63 bytes per second.
+  rateLimit_->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,15}[kKmMgG]?")), rateLimit_));
+  settingsForm_->addRow(QStringLiteral("Speed limit (bytes/s):"), rateLimit_);
 
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   layout->addWidget(box);
@@ -56,6 +68,12 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
   refreshButtons();
   resize(520, 360);
 }
+
+std::int64_t PreferencesDialog::rateLimit() const {
+  return ParseTransferRate(rateLimit_->text().toStdString()).value_or(0);
+}
+
+void PreferencesDialog::setRateLimitText(const QString& text) { rateLimit_->setText(text); }
 
 QStringList PreferencesDialog::watchedFolders() const {
   QStringList folders;

@@ -1,5 +1,6 @@
-// File > Preferences stores the watched folders; from then on the window uploads what arrives in
-// them (and what they held) through an upload run of its own, without a click.
+// File > Preferences stores the watched folders and the speed limit; from then on the window
+// uploads what arrives in them (and what they held) through an upload run of its own, without a
+// click.
 
 #include "GuiTestRegistry.h"
 #include "GuiTestSupport.h"
@@ -34,10 +35,13 @@ private slots:
       auto* preferences = qobject_cast<PreferencesDialog*>(&dialog);
       if (!preferences) return int(QDialog::Rejected);
       preferences->addFolder(folder);
+      preferences->setRateLimitText(QStringLiteral("64M"));
       return int(QDialog::Accepted);
     };
     main.findChild<QAction*>(QStringLiteral("cmp_mi_preferences"))->trigger();
     QCOMPARE(LoadSettings().watchedFolders, std::vector<std::string>{folder.toStdString()});
+    QCOMPARE(LoadSettings().rateLimit, std::int64_t{64} << 20);
+    QCOMPARE(main.engine().effectiveRateLimit(), std::int64_t{64} << 20);
     QVERIFY(main.engine().IsWatching());
 
     WriteBytes(folder + QStringLiteral("/new/arrived.mp3"), Mp3Bytes("Arrived", "X", "Y", 2));

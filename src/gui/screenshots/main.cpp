@@ -142,7 +142,7 @@ void SetChecked(QTreeWidget* list, const QString& caption, bool checked) {
 // File > Preferences with two watched folders of the demo; it needs no service.
 void ShootPreferences(Presenter& presenter, QWidget* parent, const QString& music, const QString& file) {
   PreferencesDialog preferences(presenter, {music + QStringLiteral("/Incoming"), music + QStringLiteral("/Rips")},
-                                parent);
+                                std::int64_t{2} << 20, parent);
   preferences.show();
   Save(preferences, file);
   preferences.hide();
