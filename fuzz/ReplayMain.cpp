@@ -28,7 +28,10 @@ int main(int argc, char** argv) {
   for (const auto& input : inputs) {
     std::ifstream file(input, std::ios::binary);
     const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    // Like libFuzzer, an empty input still comes with a valid pointer.
+    static const std::uint8_t kNothing = 0;
+    const auto* data = bytes.empty() ? &kNothing : reinterpret_cast<const std::uint8_t*>(bytes.data());
+    LLVMFuzzerTestOneInput(data, bytes.size());
   }
   std::printf("%zu inputs replayed\n", inputs.size());
   return 0;
