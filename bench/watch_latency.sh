@@ -3,10 +3,11 @@
 # a deep folder takes to reach the locker (target: settle time + 2 s), the watcher's memory while
 # idle (target: < 64 MiB resident) and its idle cost (target: no CPU time and no wake-ups between
 # events).
-# Usage: bench/watch_latency.sh VELMORA_BINARY VELMORA_LOCKER_BINARY [SETTLE_SECONDS] [IDLE_SECONDS]
+# Usage: bench/watch_latency.sh VELMORA_BINARY [VELMORA_LOCKER_BINARY [SETTLE_SECONDS [IDLE_SECONDS]]]
+#        (the locker defaults to $VELMORA_LOCKER, as scripts/bench sets it)
 set -euo pipefail
 velmora=${1:?path of the velmora binary}
-locker=${2:?path of the velmora-locker binary}
+locker=${2:-${VELMORA_LOCKER:?path of the velmora-locker binary}}
 settle=${3:-2}
 idle=${4:-20}
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-watch.XXXXXX")
