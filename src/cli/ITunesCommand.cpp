@@ -56,12 +56,7 @@ const RegisterCommand kITunes{
           ->excludes(all);
       AddTransferOptions(command, options->transfer);
       return [options](const GlobalOptions& global) {
-        const auto report = OpenReportFile(options->transfer);
-        return RunLoggedIn(global, [&](Session& session) {
-          Engine& engine = session.engine();
-          ApplyLimitRate(engine, options->transfer);
-          return WithUploadReport(session, report.get(), [&] { return Run(session, *options); });
-        });
+        return RunUploadCommand(global, options->transfer, [&](Session& session) { return Run(session, *options); });
       };
     }};
 

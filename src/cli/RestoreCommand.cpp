@@ -62,10 +62,8 @@ const RegisterCommand kRestore{
           ->excludes(all);
       AddTransferOptions(command, options->transfer);
       return [options](const GlobalOptions& global) {
-        const auto report = OpenReportFile(options->transfer);
-        return RunLoggedIn(global, [&](Session& session) {
+        return RunTransferCommand(global, options->transfer, [&](Session& session, OutcomeReportFile* report) {
           Engine& engine = session.engine();
-          ApplyLimitRate(engine, options->transfer);
           std::size_t printed = 0;
           session.ui().DrawBarFor(ProgressBar::DownloadFile);
           session.ui().onViewChanged = [&](View view) {

@@ -31,6 +31,22 @@ void ApplyLimitRate(Engine& engine, const TransferOptions& options) {
   engine.OverrideRateLimit(ParseTransferRate(options.limitRate));
 }
 
+int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
+                       const std::function<int(Session&, OutcomeReportFile*)>& body) {
+  const auto report = OpenReportFile(options);
+  return RunLoggedIn(global, [&](Session& session) {
+    ApplyLimitRate(session.engine(), options);
+    return body(session, report.get());
+  });
+}
+
+int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options,
+                     const std::function<int(Session&)>& body) {
+  return RunTransferCommand(global, options, [&](Session& session, OutcomeReportFile* report) {
+    return WithUploadReport(session, report, [&] { return body(session); });
+  });
+}
+
 int WithUploadReport(Session& session, OutcomeReportFile* report, const std::function<int()>& body) {
   bool anyFailed = false;
   const auto finish = [&] {

@@ -29,6 +29,14 @@ std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options
 // --limit-rate for this run, in place of the stored limit (never saved).
 void ApplyLimitRate(Engine& engine, const TransferOptions& options);
 
+// What a transferring command runs: the report file is opened first (before anything is sent),
+// then the session logs in and takes --limit-rate, then `body` runs with the report (or nullptr).
+int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
+                       const std::function<int(Session&, OutcomeReportFile*)>& body);
+// The same for an upload command: `body` is wrapped in WithUploadReport.
+int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options,
+                     const std::function<int(Session&)>& body);
+
 // Runs an upload command's `body`, then, however it ends, prints the run's summary line and
 // writes the report (when asked for). A run with a failed file exits 1.
 int WithUploadReport(Session& session, OutcomeReportFile* report, const std::function<int()>& body);

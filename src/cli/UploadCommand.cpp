@@ -33,16 +33,12 @@ const RegisterCommand kUpload{
           ->required()
           ->check(CLI::ExistingPath);
       return [paths, playlist, transfer](const GlobalOptions& global) {
-        const auto report = OpenReportFile(*transfer);
-        return RunLoggedIn(global, [&](Session& session) {
+        return RunUploadCommand(global, *transfer, [&](Session& session) {
           Engine& engine = session.engine();
-          ApplyLimitRate(engine, *transfer);
-          return WithUploadReport(session, report.get(), [&] {
-            engine.DropFiles(DroppedPaths(*paths));
-            engine.SetDropPlaylist(*playlist);
-            if (!engine.AnalyzeAndUpload()) return kExitFailed;
-            return RunUploadToEnd(session);
-          });
+          engine.DropFiles(DroppedPaths(*paths));
+          engine.SetDropPlaylist(*playlist);
+          if (!engine.AnalyzeAndUpload()) return kExitFailed;
+          return RunUploadToEnd(session);
         });
       };
     }};

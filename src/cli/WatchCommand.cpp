@@ -37,7 +37,7 @@ struct WatchCommandOptions {
 // report's summary covers the whole watch.
 class WatchReport {
 public:
-  WatchReport(Session& session, const TransferOptions& options) : session_(session), file_(OpenReportFile(options)) {}
+  WatchReport(Session& session, OutcomeReportFile* file) : session_(session), file_(file) {}
   ~WatchReport() {
     try {
       if (file_) file_->AppendSummary(total_);
@@ -74,7 +74,7 @@ private:
   }
 
   Session& session_;
-  std::unique_ptr<OutcomeReportFile> file_;
+  OutcomeReportFile* file_;
   OutcomeLog total_{ReportKind::Upload};
 };
 
@@ -128,10 +128,9 @@ void WaitForWatch(Engine& engine) {
     throw std::system_error(errno, std::generic_category(), "poll");
 }
 
-int Watch(Session& session, const WatchCommandOptions& options) {
+int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFile* reportFile) {
   Engine& engine = session.engine();
-  ApplyLimitRate(engine, options.transfer);
-  WatchReport report(session, options.transfer);
+  WatchReport report(session, reportFile);
   const StopSignals signals;
   session.ui().onProcessMessages = [&engine] {
     if (interrupted && engine.upload().LoopActive() && !engine.upload().UploadStopped()) engine.StopUpload();
@@ -186,7 +185,9 @@ const RegisterCommand kWatch{
           ->required()
           ->check(CLI::ExistingDirectory);
       return [options](const GlobalOptions& global) {
-        return RunLoggedIn(global, [&](Session& session) { return Watch(session, *options); });
+        return RunTransferCommand(global, options->transfer, [&](Session& session, OutcomeReportFile* report) {
+          return Watch(session, *options, report);
+        });
       };
     }};
 

@@ -59,11 +59,7 @@ const RegisterCommand kWinamp{
       command.add_option("--only", options->only, "Upload only the playlists with these titles");
       AddTransferOptions(command, options->transfer);
       return [options](const GlobalOptions& global) {
-        const auto report = OpenReportFile(options->transfer);
-        return RunLoggedIn(global, [&](Session& session) {
-          ApplyLimitRate(session.engine(), options->transfer);
-          return WithUploadReport(session, report.get(), [&] { return Run(session, *options); });
-        });
+        return RunUploadCommand(global, options->transfer, [&](Session& session) { return Run(session, *options); });
       };
     }};
 
