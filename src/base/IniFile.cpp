@@ -39,6 +39,26 @@ private:
   bool multiline_, inlineComments_;
 };
 
+// Reads a line as fgets does, except that a zero byte ends the line's text and the rest of the line
+// is skipped. With fgets the parser measures lines with strlen, so text after a zero byte in a long
+// line came back as lines of their own.
+char* ReadLineUpToZeroByte(char* buffer, int size, void* stream) {
+  auto* file = static_cast<std::FILE*>(stream);
+  int used = 0;
+  int c = EOF;
+  while (used < size - 1 && (c = getc_unlocked(file)) != EOF) {
+    if (c == '\0') {
+      while (c != '\n' && c != EOF) c = getc_unlocked(file);
+      break;
+    }
+    buffer[used++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (used == 0 && c == EOF) return nullptr;
+  buffer[used] = '\0';
+  return buffer;
+}
+
 } // namespace
 
 bool ParseIniFile(const std::filesystem::path& file, ini_handler handler, void* user) {
@@ -46,7 +66,7 @@ bool ParseIniFile(const std::filesystem::path& file, ini_handler handler, void* 
   if (!stream) return false;
   const UnlimitedParseOptions options;
   // The result names the first unreadable line; the parser has gone on past it, so it is ignored.
-  (void)ini_parse_file(stream.get(), handler, user);
+  (void)ini_parse_stream(&ReadLineUpToZeroByte, stream.get(), handler, user);
   return true;
 }
 

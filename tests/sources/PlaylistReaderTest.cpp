@@ -115,6 +115,15 @@ TEST_F(PlaylistReaderTest, PlsMissingOrNotAPlaylistAddsNothing) {
   EXPECT_THAT(PlsPlaylist().Entries(P("garbage.pls")), IsEmpty());
 }
 
+// A zero byte ends a line's text wherever it stands; what follows it on the line is no entry of
+// its own (a fuzzed file: a 300-byte line with a zero byte gave three values).
+TEST_F(PlaylistReaderTest, PlsZeroByteEndsTheLineEvenInALongLine) {
+  const std::string tail = std::string(250, 'x') + "=y.mp3";
+  WriteFile(dir_ / "zero.pls", "[playlist]\nFile1=a.mp3" + std::string(1, '\0') + tail + "\n" +
+                                   "File2=" + std::string(300, 'b') + std::string(1, '\0') + tail + "\nFile3=c.mp3\n");
+  EXPECT_THAT(PlsPlaylist().Entries(P("zero.pls")), ElementsAre("a.mp3", std::string(300, 'b'), "c.mp3"));
+}
+
 TEST_F(PlaylistReaderTest, FolderSearchFindsMaskedFilesDepthFirstSkippingHidden) {
   Touch("root/top.MP3");
   Touch("root/readme.txt");
