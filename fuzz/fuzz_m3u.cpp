@@ -1,8 +1,12 @@
 // Fuzzes the M3U reader: any bytes give whole, non-empty lines without line ends, and every entry
-// resolves to a path without backslashes or to nothing.
+// resolves to a path without backslashes or to nothing. Read as .m3u8, the same lines come back as
+// well-formed UTF-8, unchanged when the whole file already was.
 
 #include "FuzzHome.h"
+#include "base/Text.h"
 #include "sources/M3uPlaylist.h"
+
+#include <algorithm>
 
 using namespace velmora;
 
@@ -22,5 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   for (const std::string& file : reader.ExistingFiles(path)) fuzz::Check(!file.empty());
+
+  const std::vector<std::string> utf8 = M3u8Playlist().Entries(path);
+  fuzz::Check(utf8.size() == entries.size());
+  const bool wasUtf8 = std::all_of(entries.begin(), entries.end(), [](const std::string& e) { return IsWellFormedUtf8(e); });
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    fuzz::Check(IsWellFormedUtf8(utf8[i]) && !utf8[i].empty());
+    fuzz::Check(!wasUtf8 || utf8[i] == entries[i]);
+  }
   return 0;
 }
