@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::vector<std::string> utf8 = M3u8Playlist().Entries(path);
   fuzz::Check(utf8.size() == entries.size());
-  const bool wasUtf8 = std::all_of(entries.begin(), entries.end(), [](const std::string& e) { return IsWellFormedUtf8(e); });
+  const bool wasUtf8 =
+      std::all_of(entries.begin(), entries.end(), [](const std::string& e) { return IsWellFormedUtf8(e); });
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     fuzz::Check(IsWellFormedUtf8(utf8[i]) && !utf8[i].empty());
     fuzz::Check(!wasUtf8 || utf8[i] == entries[i]);
