@@ -55,11 +55,13 @@ bool Engine::OnWatchEvents() {
   }
   // A message box runs the window's event loop, which may stop the watch: the notices are taken first.
   for (const std::string& notice : watcher_->TakeNotices()) ui_.ShowErrorMessage(notice);
-  if (watchReady_.empty()) return false;
+  // What the watcher left out is reported by a run of its own when no file comes with it.
+  if (watchReady_.empty() && !watcher_->hasSkipped()) return false;
   // A run, an analysis or a stopped run's queue comes first; the files wait for it.
   if (CurrentActivity() != Activity::Idle || upload_.queue().QueueCount() > 0) return false;
   DroppedFiles batch;
   for (const std::string& path : watchReady_) batch.AddDroppedFile(path);
+  for (const SkippedFile& file : watcher_->TakeSkipped()) batch.AddSkipped(file.path, file.reason);
   watchReady_.clear();
   ShowStatus("New files in the watched folders: " + std::to_string(batch.rows().size()));
   ActivityScope activity = BeginActivity(Activity::Analysing);

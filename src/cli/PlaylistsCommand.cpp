@@ -1,5 +1,6 @@
 // velmora playlists: the user's own playlists on the service, "name TAB entrykey" per line.
 
+#include "cli/PrintedName.h"
 #include "cli/Session.h"
 #include "service/ServicePlaylists.h"
 
@@ -7,14 +8,6 @@
 
 namespace velmora::cli {
 namespace {
-
-// A tab or line break inside a name would split the line; scripts read one playlist per line.
-std::string OneField(std::string text) {
-  for (char& c : text) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  }
-  return text;
-}
 
 const RegisterCommand kPlaylists{"playlists", "List your playlists on the service: name TAB entrykey",
                                  [](CLI::App&) -> CommandRunner {
@@ -30,7 +23,7 @@ const RegisterCommand kPlaylists{"playlists", "List your playlists on the servic
                                          return kExitFailed;
                                        }
                                        for (const ServicePlaylistRow& row : session.engine().servicePlaylists().rows) {
-                                         std::cout << OneField(row.name) << '\t' << OneField(row.entryKey) << '\n';
+                                         std::cout << PrintedName(row.name) << '\t' << PrintedName(row.entryKey) << '\n';
                                        }
                                        std::cout << std::flush;
                                        return kExitOk;

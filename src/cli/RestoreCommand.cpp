@@ -3,6 +3,7 @@
 // K failed" also to stderr; the exit code is 1 when anything failed. Ctrl-C asks the restore to
 // stop after the current file, as "Cancel Downloads" does.
 
+#include "cli/PrintedName.h"
 #include "cli/Session.h"
 #include "cli/TransferOptions.h"
 #include "restore/Restore.h"
@@ -32,12 +33,19 @@ struct RestoreOptions {
   TransferOptions transfer;
 };
 
-// Chooses the rows: the named playlists (by name or by folder name), or every listed one.
+// Whether a row is the playlist `name`: the service's name exactly, or, when no playlist has
+// that name, the name as `velmora playlists` prints it (a name with a line break in it).
+bool IsNamed(const std::vector<ServicePlaylistRow>& rows, const ServicePlaylistRow& row, const std::string& name) {
+  if (row.name == name) return true;
+  const bool exact = std::any_of(rows.begin(), rows.end(), [&](const auto& other) { return other.name == name; });
+  return !exact && PrintedName(row.name) == name;
+}
+
+// Chooses the rows: the named playlists, or every listed one.
 bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
   auto& rows = session.engine().servicePlaylists().rows;
   for (const std::string& name : names) {
-    if (std::none_of(rows.begin(), rows.end(),
-                     [&](const auto& row) { return row.name == name || row.caption == name; })) {
+    if (std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return IsNamed(rows, row, name); })) {
       session.ui().ShowErrorMessage("No playlist named \"" + name + "\" on the service");
       return false;
     }
@@ -45,9 +53,8 @@ bool ChoosePlaylists(Session& session, const std::vector<std::string>& names) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto& row = rows[i];
     session.engine().SetRestorePlaylistChecked(
-        i, names.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-             return row.name == name || row.caption == name;
-           }));
+        i, names.empty() || std::any_of(names.begin(), names.end(),
+                                        [&](const std::string& name) { return IsNamed(rows, row, name); }));
   }
   return true;
 }

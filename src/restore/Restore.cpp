@@ -4,6 +4,7 @@
 #include "base/FileLock.h"
 #include "base/ShowStatus.h"
 #include "base/SystemFacts.h"
+#include "restore/ListingNames.h"
 #include "restore/RestoreAnswers.h"
 #include "restore/RestoredPlaylist.h"
 #include "service/CallService.h"
@@ -60,12 +61,15 @@ void Restorer::ShowServiceError(const std::string& status, const std::string& pr
   ui().ShowErrorMessage(prefix + std::to_string(result.ErrorCode) + " (details: " + result.ErrorMessage + ")");
 }
 
-// Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
-static std::string CutUtf8(const std::string& text, std::size_t bytes) {
-  if (text.size() <= bytes) return text;
-  std::size_t end = bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
+// A name from the service as one part of a path: without the characters no file name may hold,
+// control characters as blanks (a line break in a path could not be written into a playlist
+// file), short enough for the file system. Applied to its own result it changes nothing.
+static std::string FileNamePart(const std::string& text) {
+  std::string name = SafeFileName(text);
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  return CutUtf8(name, kMaxNameBytes);
 }
 
 std::optional<Restorer::Row> Restorer::NextUnhandledRow() {
@@ -197,7 +201,7 @@ struct RunningGuard {
 } // namespace
 
 std::filesystem::path RestoreFolder(const std::string& target, const std::string& playlistName) {
-  std::string name = CutUtf8(SafeFileName(playlistName), kMaxNameBytes);
+  std::string name = FileNamePart(playlistName);
   // "", "." and ".." would name the target itself or its parent.
   if (name.find_first_not_of('.') == std::string::npos) name = "_" + name;
   return std::filesystem::path(target) / name;
@@ -205,7 +209,7 @@ std::filesystem::path RestoreFolder(const std::string& target, const std::string
 
 std::filesystem::path RestoreTargetFile(const std::string& target, const std::string& playlistName,
                                         const std::string& displayName) {
-  return RestoreFolder(target, playlistName) / (CutUtf8(SafeFileName(displayName), kMaxNameBytes) + ".mp3");
+  return RestoreFolder(target, playlistName) / (FileNamePart(displayName) + ".mp3");
 }
 
 void Restorer::LoadLibraryInformation() {
@@ -239,9 +243,11 @@ void Restorer::ListPlaylistItems(const std::string& playlistName, const std::str
   }
   ui().ViewChanged(View::RestorePlaylists);
   ListedPlaylist listed{playlistName, {}};
+  ListingNames names(kMaxNameBytes);
   for (const auto& node : items) {
     ListedItem item = ReadListedItem(node.node());
     if (item.entryKey.empty()) continue;
+    NameFile(names, playlistName, item);
     AddLogLine("Item found | Name: " + item.name + "; Artist: " + item.artist + "; Album:" + item.album);
     ++state.itemsFound;
     state.itemsFoundCaption = std::to_string(state.itemsFound);
@@ -270,8 +276,10 @@ void Restorer::ListLibraryItems() {
   state.totalMaximum = static_cast<std::int64_t>(items.size()) + 1;
   ui().ViewChanged(View::RestoreLog);
   std::size_t index = 0;
+  ListingNames names(kMaxNameBytes);
   for (const auto& node : items) {
     const ListedItem item = ReadListedItem(node.node());
+    NameFile(names, "All items", item);
     if (index++ % 10 == 0) ShowStatus(ui(), "Item found: " + item.DisplayName());
     InsertWorkRow(item, "", "All items");
   }
@@ -307,7 +315,7 @@ void Restorer::DownloadNextItems() {
     MoveTotalBar();
     if (!row) return;
 
-    const std::filesystem::path file = RestoreTargetFile(target, row->playlistName, row->displayName);
+    const std::filesystem::path file = FileOf(target, row->playlistName, row->entryKey, row->displayName);
     AddLogLine("Next file: " + file.string());
     const auto started = std::chrono::steady_clock::now();
     const auto decide = [&](FileOutcomeKind kind, std::string why) {
@@ -360,14 +368,26 @@ bool Restorer::RestoreNow() {
   state.restoredCount = state.alreadyThereCount = state.failedCount = 0;
   state.playlistFileFailed = false;
   listedPlaylists_.clear();
+  fileNames_.clear();
   if (state.wholeLibrary) {
     ListLibraryItems();
   } else {
     const auto rows = playlists_.rows; // a message pump may refill the list meanwhile
-    for (const auto& row : rows) {
-      if (!row.checked) continue;
-      std::filesystem::create_directories(RestoreFolder(target_, row.caption));
-      ListPlaylistItems(row.caption, row.entryKey);
+    // Playlists whose cleaned names are the same get " (2)", " (3)" ... over the whole list,
+    // chosen or not, so each keeps its folder and playlist file from run to run: a name that
+    // needs no cleaning keeps it, then the others take theirs in list order.
+    ListingNames folders(kMaxNameBytes);
+    std::vector<std::string> folderOf(rows.size());
+    for (const bool clean : {true, false}) {
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string base = RestoreFolder(target_, rows[i].caption).filename().string();
+        if ((base == rows[i].name) == clean) folderOf[i] = folders.Take(rows[i].entryKey, base);
+      }
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (!rows[i].checked) continue;
+      std::filesystem::create_directories(RestoreFolder(target_, folderOf[i]));
+      ListPlaylistItems(folderOf[i], rows[i].entryKey);
     }
     state.totalMaximum = state.itemsFound;
   }
@@ -404,7 +424,7 @@ void Restorer::WritePlaylistFiles() {
     const fs::path folder = RestoreFolder(target_, playlist.name);
     std::vector<PlaylistFileEntry> entries;
     for (const ListedItem& item : playlist.items) {
-      fs::path file = RestoreTargetFile(target_, playlist.name, item.DisplayName());
+      fs::path file = FileOf(target_, playlist.name, item.entryKey, item.DisplayName());
       std::error_code error;
       if (fs::is_regular_file(file, error)) {
         fileOfItem.emplace(item.entryKey, file);
@@ -416,7 +436,7 @@ void Restorer::WritePlaylistFiles() {
       entries.push_back({file.parent_path().filename().string() + "/" + file.filename().string(), PlayingSeconds(file),
                          item.artist + " - " + item.name});
     }
-    // Two playlists whose cleaned names are the same share a folder; each keeps its own file.
+    // Folder names are unique already; a name in use by something that is no file still moves on.
     const std::string base = folder.filename().string();
     std::string name = base + ".m3u8";
     for (int n = 2;; ++n) {
@@ -436,6 +456,18 @@ void Restorer::WritePlaylistFiles() {
       ui().ShowErrorMessage(failure.what());
     }
   }
+}
+
+void Restorer::NameFile(ListingNames& names, const std::string& playlistName, const ListedItem& item) {
+  fileNames_[{playlistName, item.entryKey}] =
+      names.Take(item.entryKey, FileNamePart(item.DisplayName()));
+}
+
+std::filesystem::path Restorer::FileOf(const std::string& target, const std::string& playlistName,
+                                       const std::string& entryKey, const std::string& displayName) const {
+  const auto named = fileNames_.find({playlistName, entryKey});
+  if (named == fileNames_.end()) return RestoreTargetFile(target, playlistName, displayName);
+  return RestoreFolder(target, playlistName) / (named->second + ".mp3");
 }
 
 void Restorer::CancelDownloads() {

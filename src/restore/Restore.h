@@ -12,12 +12,15 @@
 #include "store/Sha1.h"
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace velmora {
+
+class ListingNames;
 
 // The restore tab's work: the service's playlists it lists, the state it shows, the target folder
 // and the run's plain-GET client. The engine starts its steps inside the one activity guard.
@@ -74,6 +77,12 @@ private:
   enum class ItemOutcome { Restored, AlreadyThere, Failed };
   Ui& ui() { return service_.ui(); }
   void InsertWorkRow(const ListedItem& item, const std::string& playlistKey, const std::string& playlistName);
+  // Gives a listed item its file name within its listing: items whose names collide get " (2)",
+  // " (3)" ... in listing order.
+  void NameFile(ListingNames& names, const std::string& playlistName, const ListedItem& item);
+  // The file of an item of a playlist folder: the name its listing gave it, else the plain one.
+  std::filesystem::path FileOf(const std::string& target, const std::string& playlistName, const std::string& entryKey,
+                               const std::string& displayName) const;
   void AddLogLine(const std::string& line);
   void MoveTotalBar();
   void ShowServiceError(const std::string& status, const std::string& prefix, const ServiceReply& result);
@@ -105,6 +114,8 @@ private:
   std::unique_ptr<DownloadClient> downloadClient_;
   OutcomeLog outcomes_{ReportKind::Restore};
   std::vector<ListedPlaylist> listedPlaylists_;
+  // (folder name, entry key) -> file name without ".mp3", for the items this restore listed.
+  std::map<std::pair<std::string, std::string>, std::string> fileNames_;
 };
 
 // The folder of a playlist (or "All items") below the target. Names that would climb out of the

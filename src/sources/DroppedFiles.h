@@ -3,6 +3,7 @@
 // ".m3u"/".m3u8"/".pls" playlists, and "Analyze and upload", which sends the listed files.
 
 #include "model/MediaItem.h"
+#include "sources/PlaylistReader.h"
 #include "sources/SourceTools.h"
 
 #include <filesystem>
@@ -18,7 +19,9 @@ class DroppedFiles {
 public:
   // One drop: for every path in order, each of these that applies: an existing supported audio
   // file is listed; an ".m3u", ".m3u8" or ".pls" file has its entries listed; a folder has its
-  // audio files listed. Anything else is ignored. Throws when an ".m3u" or ".m3u8" file cannot be
+  // audio files listed. Everything left out is noted in skipped(): other files, named pipes and
+  // devices, playlist entries that name no audio file, folders that cannot be read, links to
+  // folders inside a dropped folder. Throws when an ".m3u" or ".m3u8" file cannot be
   // read; the paths before
   // it stay listed and the paths after it are not looked at. Drive-letter entries of playlists
   // lead through `winePrefix` (the default Wine prefix when empty).
@@ -34,9 +37,12 @@ public:
   void Clear();
 
   const std::vector<std::string>& rows() const { return rows_; }
-  // Files named in a drop that are neither a supported audio file nor a playlist; not listed,
-  // but the next analysis reports them as skipped. Emptied by Clear.
-  const std::vector<std::string>& ignored() const { return ignored_; }
+  bool IsListed(const std::string& path) const { return listed_.count(path) != 0; }
+  // What the drops named or found but could not list, each once with its reason; the next
+  // analysis reports them as skipped. Emptied by Clear.
+  const std::vector<SkippedFile>& skipped() const { return skipped_; }
+  // Notes an input left out, unless it is noted already.
+  void AddSkipped(const std::string& path, const std::string& reason);
 
   // The drop tab's "Add to a playlist" box: every file of the run goes into this playlist on the
   // service; empty for none.
@@ -45,16 +51,19 @@ public:
 private:
   std::vector<std::string> rows_;
   std::unordered_set<std::string> listed_;
-  std::vector<std::string> ignored_;
-  std::unordered_set<std::string> ignoredListed_;
+  // A playlist entry that exists but is no supported audio file.
+  void AddPlaylistFiles(const PlaylistReader& reader, const std::string& path);
+
+  std::vector<SkippedFile> skipped_;
+  std::unordered_set<std::string> skippedListed_;
 };
 
 // The folder search masks of a dropped folder.
 extern const std::vector<std::string> kDroppedFolderExtensions;
 
 // Describes every listed file that still exists, with its hash id, into `found` (emptied first).
-// Rows whose file has gone are skipped and stay listed; they and the drops' ignored files go to
-// `found.skipped` with their reasons. Throws when a listed file cannot be opened;
+// Rows whose file has gone are skipped and stay listed; they and what the drops left out go to
+// `found.skipped` with their reasons, each also named in a status line. Throws when a listed file cannot be opened;
 // `found` keeps the items read before it.
 void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const SourceTools& tools);
 

@@ -1,6 +1,7 @@
 #include "sources/FolderWatcher.h"
 
 #include "base/Text.h"
+#include "sources/SkipReasons.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -90,8 +91,14 @@ void FolderWatcher::WatchTree(const std::string& folder, Clock::time_point now, 
     const std::string current = std::move(stack.back());
     stack.pop_back();
     WatchFolder(current, current == folder);
+    // Only a walk that takes every file names what it leaves out; a rescan would name it again.
+    const bool report = take.any && take.sinceNs < 0;
     DIR* listing = ::opendir(current.c_str());
-    if (!listing) continue; // gone meanwhile, or not readable: nothing in it can be taken
+    if (!listing) {
+      // Gone meanwhile: nothing to say. Not readable: nothing in it can be taken, the rest can.
+      if (report && errno != ENOENT) skipped_.push_back({current, UnreadableFolderReason(errno)});
+      continue;
+    }
     while (const dirent* entry = ::readdir(listing)) {
       const std::string name = entry->d_name;
       if (name.empty() || name[0] == '.') continue;
@@ -99,14 +106,22 @@ void FolderWatcher::WatchTree(const std::string& folder, Clock::time_point now, 
       unsigned char type = entry->d_type;
       struct stat info {};
       if (type == DT_UNKNOWN && ::lstat(path.c_str(), &info) == 0) {
-        type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : DT_REG;
+        type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_FIFO;
       }
       // Links to folders are not followed: they could lead out of the tree or around in it.
       if (type == DT_DIR) {
         stack.push_back(path);
         continue;
       }
+      if (report && type == DT_LNK && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        skipped_.push_back({path, kFolderLinkNotFollowed});
+        continue;
+      }
       if (!take.any || !Takes(name)) continue;
+      if (report && type != DT_REG && (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
+        skipped_.push_back({path, NotRegularFileReason(path)});
+        continue;
+      }
       if (take.sinceNs >= 0) {
         if (::stat(path.c_str(), &info) != 0) continue;
         if (std::max(Ns(info.st_mtim), Ns(info.st_ctim)) < take.sinceNs) continue;
@@ -246,6 +261,19 @@ void FolderWatcher::HandleEvent(int wd, std::uint32_t mask, const std::string& n
     pending_.erase(path);
     return;
   }
+  if (mask & (IN_CREATE | IN_MOVED_TO)) {
+    struct stat info {};
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) {
+      skipped_.push_back({path, kFolderLinkNotFollowed}); // a folder itself comes with IN_ISDIR
+      return;
+    }
+    // Created and gone again before this event was read: nothing to name.
+    if (Takes(name) && exists && !S_ISREG(info.st_mode)) {
+      skipped_.push_back({path, NotRegularFileReason(path)});
+      return;
+    }
+  }
   if (Takes(name)) Offer(path, now);
 }
 
@@ -311,5 +339,7 @@ std::vector<std::string> FolderWatcher::TakeSettled(Clock::time_point now) {
 }
 
 std::vector<std::string> FolderWatcher::TakeNotices() { return std::exchange(notices_, {}); }
+
+std::vector<SkippedFile> FolderWatcher::TakeSkipped() { return std::exchange(skipped_, {}); }
 
 } // namespace velmora

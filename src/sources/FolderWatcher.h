@@ -10,6 +10,8 @@
 // queue overflowed) the tree is scanned instead: files whose modification or status-change time
 // is newer than the last look are taken, after settling like any other.
 
+#include "model/MediaItem.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -62,6 +64,12 @@ public:
   // Messages for the user since the last call: the watch limit reached (and how to raise it), a
   // watched folder removed or renamed, lost events.
   std::vector<std::string> TakeNotices();
+  // What the watcher found and left out since the last call, each with its reason: folders it
+  // cannot read, links to folders (never followed below a watched folder), entries with a taken
+  // name that are no regular file. Only walks that take every file (a new folder, the first walk
+  // with takeExisting) and new entries report; the next run's report lists them.
+  std::vector<SkippedFile> TakeSkipped();
+  bool hasSkipped() const { return !skipped_.empty(); }
 
   // Watched folders given to AddRoot that still exist under their name.
   std::size_t rootCount() const { return roots_.size(); }
@@ -104,6 +112,7 @@ private:
   std::vector<std::pair<std::string, int>> roots_; // folder, watch
   std::unordered_map<std::string, Pending> pending_;
   std::vector<std::string> notices_;
+  std::vector<SkippedFile> skipped_;
   bool scanning_ = false;
   bool limitReported_ = false;
   bool limitHitInWalk_ = false;

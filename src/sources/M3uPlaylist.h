@@ -12,9 +12,10 @@ public:
   using PlaylistReader::PlaylistReader;
 
   // Lines end at CR, LF or CR LF and are not trimmed: a file name may end in blanks. A UTF-8
-  // byte-order mark at the start is dropped; empty lines are left out. Throws std::runtime_error
-  // naming the file when it exists but cannot be read.
-  std::vector<std::string> Entries(const std::string& playlistPath) const override;
+  // byte-order mark at the start is dropped; empty lines are left out; lines beginning with "#"
+  // are not meant to name a file. Throws std::runtime_error naming the file when it exists but
+  // cannot be read.
+  std::vector<Entry> ReadEntries(const std::string& playlistPath) const override;
 };
 
 // ".m3u8" playlists: read like ".m3u", as UTF-8. A file that is not well-formed UTF-8 was written
@@ -23,7 +24,7 @@ class M3u8Playlist : public M3uPlaylist {
 public:
   using M3uPlaylist::M3uPlaylist;
 
-  std::vector<std::string> Entries(const std::string& playlistPath) const override;
+  std::vector<Entry> ReadEntries(const std::string& playlistPath) const override;
 };
 
 } // namespace velmora

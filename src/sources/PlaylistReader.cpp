@@ -1,6 +1,7 @@
 #include "sources/PlaylistReader.h"
 
 #include "base/WinePrefix.h"
+#include "sources/SkipReasons.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -45,15 +46,30 @@ std::optional<std::string> PlaylistReader::ResolveEntry(const std::string& playl
   return resolved.lexically_normal().string();
 }
 
+std::vector<std::string> PlaylistReader::Entries(const std::string& playlistPath) const {
+  std::vector<std::string> texts;
+  for (Entry& entry : ReadEntries(playlistPath)) texts.push_back(std::move(entry.text));
+  return texts;
+}
+
 std::vector<std::string> PlaylistReader::ExistingFiles(const std::string& playlistPath) const {
-  std::vector<std::string> files;
+  return Resolve(playlistPath).files;
+}
+
+PlaylistReader::Resolved PlaylistReader::Resolve(const std::string& playlistPath) const {
+  Resolved result;
   const std::string folder = PlaylistFolder(playlistPath);
-  for (const std::string& entry : Entries(playlistPath)) {
-    const auto path = ResolveEntry(folder, entry, winePrefix_);
+  for (const Entry& entry : ReadEntries(playlistPath)) {
+    const auto path = ResolveEntry(folder, entry.text, winePrefix_);
     std::error_code error;
-    if (path && std::filesystem::is_regular_file(*path, error)) files.push_back(*path);
+    if (path && std::filesystem::is_regular_file(*path, error)) {
+      result.files.push_back(*path);
+    } else if (entry.namesFile && !entry.text.empty()) {
+      const std::string why = path ? NotRegularFileReason(*path) : "not a local file";
+      result.skipped.push_back({path ? *path : entry.text, NamedByPlaylist(why, playlistPath)});
+    }
   }
-  return files;
+  return result;
 }
 
 } // namespace velmora

@@ -2,6 +2,8 @@
 // Playlist files dropped on the window: each format has a reader that lists its entries in file
 // order; the shared base turns entries into local paths the way every format needs.
 
+#include "model/MediaItem.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,11 +17,27 @@ public:
   explicit PlaylistReader(std::filesystem::path winePrefix = {}) : winePrefix_(std::move(winePrefix)) {}
   virtual ~PlaylistReader() = default;
 
-  // The entries of the playlist file as written, in file order. A missing file has none.
-  virtual std::vector<std::string> Entries(const std::string& playlistPath) const = 0;
+  // One entry as written, and whether the format means it to name a file (an M3U comment line
+  // or a PLS title does not).
+  struct Entry {
+    std::string text;
+    bool namesFile = true;
+  };
+  // The entries of the playlist file, in file order. A missing file has none.
+  virtual std::vector<Entry> ReadEntries(const std::string& playlistPath) const = 0;
+  // Their texts.
+  std::vector<std::string> Entries(const std::string& playlistPath) const;
 
   // The paths of the entries that name an existing regular file, in file order.
   std::vector<std::string> ExistingFiles(const std::string& playlistPath) const;
+
+  struct Resolved {
+    std::vector<std::string> files; // as ExistingFiles
+    // Entries meant to name a file that name no existing regular file (missing, a named pipe, a
+    // URL), each with its reason, the playlist named in it.
+    std::vector<SkippedFile> skipped;
+  };
+  Resolved Resolve(const std::string& playlistPath) const;
 
   // The local path an entry stands for. Playlists written elsewhere use "\" as the separator, and
   // an entry without a leading "/" is relative to the playlist's own folder (never to the current

@@ -9,19 +9,20 @@
 namespace velmora {
 namespace {
 
-int OnValue(void* user, const char* section, const char* /*name*/, const char* value) {
+int OnValue(void* user, const char* section, const char* name, const char* value) {
   if (::strcasecmp(section, "playlist") == 0) {
-    static_cast<std::vector<std::string>*>(user)->emplace_back(value ? value : "");
+    const bool namesFile = name && ::strncasecmp(name, "file", 4) == 0;
+    static_cast<std::vector<PlaylistReader::Entry>*>(user)->push_back({value ? value : "", namesFile});
   }
   return 1;
 }
 
 } // namespace
 
-std::vector<std::string> PlsPlaylist::Entries(const std::string& playlistPath) const {
+std::vector<PlaylistReader::Entry> PlsPlaylist::ReadEntries(const std::string& playlistPath) const {
   std::error_code error;
   if (!std::filesystem::is_regular_file(playlistPath, error)) return {};
-  std::vector<std::string> entries;
+  std::vector<Entry> entries;
   ParseIniFile(playlistPath, &OnValue, &entries);
   return entries;
 }

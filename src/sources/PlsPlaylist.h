@@ -11,8 +11,9 @@ public:
   using PlaylistReader::PlaylistReader;
 
   // A missing or unreadable file has no entries. Values are taken whole: a long path is not cut,
-  // an indented line is its own key, and ";" inside a value is part of it.
-  std::vector<std::string> Entries(const std::string& playlistPath) const override;
+  // an indented line is its own key, and ";" inside a value is part of it. Only the values of
+  // keys named "File..." are meant to name a file.
+  std::vector<Entry> ReadEntries(const std::string& playlistPath) const override;
 };
 
 } // namespace velmora

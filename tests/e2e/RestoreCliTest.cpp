@@ -107,6 +107,73 @@ TEST_F(RestoreCliTest, RestoresPlaylistsByteForByteAndFetchesNothingTwice) {
   EXPECT_EQ(Restored(target), restored);
 }
 
+// Two tracks with equal tags, three playlists whose names clean to "Rock" and one with a line
+// break: every track comes back, each playlist in a folder and playlist file of its own that the
+// next run finds again, and --playlist chooses by the service's name exactly.
+TEST_F(RestoreCliTest, CollidingNamesAllComeBackUnderStableNamesAndPlaylistsAreChosenByExactName) {
+  std::map<std::string, std::string> hashOf; // file name below up/ -> SHA-1
+  const auto upload = [&](const std::string& playlist, const std::string& file, const std::string& title,
+                          std::size_t size) {
+    const std::string bytes = TaggedTrack(title, "Band", "Album", size);
+    test::WriteFile(files() / "up" / file, bytes);
+    hashOf[file] = Sha1Hex(bytes);
+    const auto result = Velmora("upload --playlist " + test::ShellQuote(playlist) + " " +
+                                test::ShellQuote((files() / "up" / file).string()));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+  };
+  upload("Rock?", "twin1.mp3", "Same", 40000);
+  upload("Rock?", "twin2.mp3", "Same", 41000); // other bytes, the same tags
+  upload("Rock*", "star.mp3", "Star", 42000);
+  upload("Rock", "plain.mp3", "Plain", 43000);
+  upload("Line\nBreak", "wrap.mp3", "Wrap", 44000);
+
+  const auto one = NewTarget("one");
+  const auto chosen = Velmora("restore --playlist Rock --target " + test::ShellQuote(one.string()));
+  ASSERT_EQ(chosen.exitCode, 0) << chosen.err;
+  EXPECT_EQ(Restored(one), (std::map<std::string, std::string>{{"Rock/Band - Plain (Album).mp3", hashOf["plain.mp3"]}}));
+
+  // A name that cleans to a file name of its own keeps it; the others are numbered in the
+  // service's order of playlists.
+  const auto all = NewTarget("all");
+  const auto first = Velmora("restore --target " + test::ShellQuote(all.string()));
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_THAT(first.err, HasSubstr("5 restored, 0 already there, 0 failed\n"));
+  const std::map<std::string, std::string> expectedAll{
+      {"Rock/Band - Plain (Album).mp3", hashOf["plain.mp3"]},
+      {"Rock (2)/Band - Same (Album).mp3", hashOf["twin1.mp3"]},
+      {"Rock (2)/Band - Same (Album) (2).mp3", hashOf["twin2.mp3"]},
+      {"Rock (3)/Band - Star (Album).mp3", hashOf["star.mp3"]},
+      {"Line Break/Band - Wrap (Album).mp3", hashOf["wrap.mp3"]}};
+  EXPECT_EQ(Restored(all), expectedAll);
+  const std::string rock2 = test::ReadFile(all / "Rock (2).m3u8");
+  EXPECT_THAT(rock2, HasSubstr("\nRock (2)/Band - Same (Album).mp3\n"));
+  EXPECT_THAT(rock2, HasSubstr("\nRock (2)/Band - Same (Album) (2).mp3\n"));
+  EXPECT_THAT(test::ReadFile(all / "Rock (3).m3u8"), HasSubstr("\nRock (3)/Band - Star (Album).mp3\n"));
+  EXPECT_THAT(test::ReadFile(all / "Line Break.m3u8"), HasSubstr("\nLine Break/Band - Wrap (Album).mp3\n"));
+  const auto again = Velmora("restore --target " + test::ShellQuote(all.string()));
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_THAT(again.err, HasSubstr("0 restored, 5 already there, 0 failed\n"));
+  EXPECT_EQ(Restored(all), expectedAll);
+
+  // The name with a line break is chosen as `velmora playlists` prints it.
+  const auto listed = Velmora("playlists");
+  EXPECT_THAT(listed.out, HasSubstr("Line Break\t"));
+  const auto wrap = NewTarget("wrap");
+  const auto printed = Velmora("restore --playlist 'Line Break' --target " + test::ShellQuote(wrap.string()));
+  ASSERT_EQ(printed.exitCode, 0) << printed.err;
+  EXPECT_EQ(Restored(wrap),
+            (std::map<std::string, std::string>{{"Line Break/Band - Wrap (Album).mp3", hashOf["wrap.mp3"]}}));
+
+  // The whole library: the tracks with equal tags are two files there too.
+  const auto library = NewTarget("library");
+  const auto whole = Velmora("restore --all --target " + test::ShellQuote(library.string()));
+  ASSERT_EQ(whole.exitCode, 0) << whole.err;
+  EXPECT_THAT(whole.err, HasSubstr("5 restored, 0 already there, 0 failed\n"));
+  const auto restored = Restored(library);
+  EXPECT_EQ(restored.size(), 5u);
+  EXPECT_EQ(restored.count("All items/Band - Same (Album) (2).mp3"), 1u);
+}
+
 // How often a command read a file to hash it: the fingerprint cache says so on every miss.
 int FilesHashed(const test::CommandResult& result) {
   int count = 0;

@@ -2,6 +2,7 @@
 // its metadata and playlist; known content goes as metadata only, a refusal or a cut transfer
 // stops the run without losing or doubling anything.
 
+#include "DeepFolder.h"
 #include "LockerProcess.h"
 #include "RecordingUi.h"
 #include "TempHome.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <future>
+#include <sys/stat.h>
 #include <map>
 #include <set>
 #include <sstream>
@@ -369,6 +371,74 @@ TEST_F(UploadCliTest, ReportNamesWhatHappenedToEveryFileAndTheRunEndsWithItsCoun
             nlohmann::json::parse(R"({"sent":1,"metadata-only":1,"already-in-library":1,"skipped":1,"failed":1})"));
   EXPECT_EQ(read.summary.at("files"), 5);
   EXPECT_EQ(StoredObjects().count(tracks_[3].hashId), 1u);
+}
+
+// A tree with folders that cannot be read, a named pipe, links to folders (one leading back up)
+// and playlists naming what is not there: every input is sent or named as skipped, in a status
+// line and in the report, and the counts are the report's lines.
+TEST_F(UploadCliTest, EveryInputIsSentOrNamedAsSkippedAndTheCountsAreTheReportsLines) {
+  const std::string one = MakeNoise("tree/first/one.mp3", 3000, 1), two = MakeNoise("tree/second/two.mp3", 3000, 2),
+                    top = MakeNoise("tree/top.mp3", 3000, 3), far = MakeNoise("outside/far.mp3", 3000, 4);
+  const auto tree = files() / "tree";
+  // Each folder holds a folder that cannot be read, so no listing order hides the fault.
+  const test::DeepFolder deepFirst(tree / "first"), deepSecond(tree / "second");
+  std::filesystem::create_directory_symlink("..", tree / "up");
+  std::filesystem::create_directory_symlink(files() / "outside", tree / "out");
+  const std::string treePipe = (tree / "pipe.mp3").string(), namedPipe = (files() / "named.mp3").string();
+  ASSERT_EQ(::mkfifo(treePipe.c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(namedPipe.c_str(), 0644), 0);
+  const std::string notes = (files() / "notes.txt").string(), m3u = (files() / "list.m3u").string(),
+                    pls = (files() / "list.pls").string();
+  test::WriteFile(notes, "not music");
+  test::WriteFile(m3u, "#EXTM3U
+#EXTINF:12,Some - Title
+missing.mp3
+notes.txt
+" + top + "
+");
+  test::WriteFile(pls, "[playlist]
+File1=gone.mp3
+Title1=Gone
+Length1=12
+NumberOfEntries=1
+Version=2
+");
+
+  const auto report = files() / "report.jsonl";
+  const auto q = [](const std::string& path) { return test::ShellQuote(path) + " "; };
+  const auto result = Upload("alice", "pw1",
+                             "--report " + q(report.string()) + q(tree.string()) + q(namedPipe) + "/dev/null " +
+                                 q(m3u) + q(pls));
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+
+  const std::string byM3u = " (named by the playlist " + m3u + ")";
+  const std::map<std::string, std::string> skipped{
+      {deepFirst.firstUnreachable(), "cannot read the folder: File name too long"},
+      {deepSecond.firstUnreachable(), "cannot read the folder: File name too long"},
+      {(tree / "up").string(), "link to a folder: not followed"},
+      {(tree / "out").string(), "link to a folder: not followed"},
+      {treePipe, "not a regular file: a named pipe"},
+      {namedPipe, "not a regular file: a named pipe"},
+      {"/dev/null", "not a regular file: a device"},
+      {(files() / "missing.mp3").string(), "no such file" + byM3u},
+      {notes, "unsupported type" + byM3u},
+      {(files() / "gone.mp3").string(), "no such file (named by the playlist " + pls + ")"}};
+  const ReportFile read = ReadReport(report);
+  std::map<std::string, std::string> reportedSkips;
+  std::set<std::string> sent;
+  for (const auto& [path, line] : read.files) {
+    if (line.at("outcome") == "skipped") reportedSkips[path] = line.at("reason");
+    else if (line.at("outcome") == "sent") sent.insert(path);
+  }
+  EXPECT_EQ(reportedSkips, skipped);
+  EXPECT_EQ(sent, (std::set<std::string>{one, two, top}));
+  EXPECT_EQ(read.order.size(), read.files.size()) << "each input once";
+  EXPECT_EQ(read.summary.at("counts"),
+            nlohmann::json::parse(R"({"sent":3,"metadata-only":0,"already-in-library":0,"skipped":10,"failed":0})"));
+  EXPECT_THAT(result.err, HasSubstr("\n3 sent, 0 metadata only, 0 already in your library, 10 skipped, 0 failed\n"));
+  for (const auto& [path, why] : skipped) EXPECT_THAT(result.err, HasSubstr("Skipped " + path + ": " + why + "\n"));
+  EXPECT_EQ(StoredObjects().count(Sha1Hex(test::ReadFile(far))), 0u) << "nothing from outside the tree";
+  EXPECT_EQ(StoredObjects().size(), 3u);
 }
 
 TEST_F(UploadCliTest, RestoreReportNamesRestoredAlreadyThereAndFailedFiles) {

@@ -4,6 +4,7 @@
 
 #include "EngineInternals.h"
 #include "app/Engine.h"
+#include "restore/ListingNames.h"
 #include "restore/Restore.h"
 #include "service/ServicePlaylists.h"
 #include "sources/M3uPlaylist.h"
@@ -311,11 +312,11 @@ TEST_F(RestoreTest, PlaylistFilesOfCollidingNamesStayApartAndAreRewrittenEachRes
   playlistItems["c"] = Item("3", "Three", "A", "");
   playlistItems["d"] = Item("4", "Four", "A", "");
   playlistItems["e"] = Item("5", "Five", "A", "");
-  // "Mix:" and "Mix" are both cleaned to "Mix"; "Hits" meets the folder of "Hits.m3u8".
+  // Two playlists named "Mix" get a folder each; "Hits" meets the folder of "Hits.m3u8".
   ChoosePlaylists({{"Mix", "a"}, {"Mix", "b"}, {"Hits.m3u8", "c"}, {"Hits", "d"}, {"#1", "e"}});
   ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(FilesListedIn("Mix.m3u8"), std::vector<std::string>{"Mix/A - One.mp3"});
-  EXPECT_EQ(FilesListedIn("Mix (2).m3u8"), std::vector<std::string>{"Mix/A - Two.mp3"});
+  EXPECT_EQ(FilesListedIn("Mix (2).m3u8"), std::vector<std::string>{"Mix (2)/A - Two.mp3"});
   EXPECT_EQ(FilesListedIn("Hits.m3u8.m3u8"), std::vector<std::string>{"Hits.m3u8/A - Three.mp3"});
   EXPECT_EQ(FilesListedIn("Hits (2).m3u8"), std::vector<std::string>{"Hits/A - Four.mp3"});
   EXPECT_EQ(PlaylistFile("#1.m3u8"), "#EXTM3U\n#EXTINF:-1,A - Five\n./#1/A - Five.mp3\n"); // never a comment
@@ -326,11 +327,22 @@ TEST_F(RestoreTest, PlaylistFilesOfCollidingNamesStayApartAndAreRewrittenEachRes
   refuseDeliver = true;
   ASSERT_TRUE(engine->RestoreNow());
   EXPECT_EQ(PlaylistFile("Mix.m3u8"), "#EXTM3U\n");
-  EXPECT_EQ(FilesListedIn("Mix (2).m3u8"), std::vector<std::string>{"Mix/A - Two.mp3"});
+  EXPECT_EQ(FilesListedIn("Mix (2).m3u8"), std::vector<std::string>{"Mix (2)/A - Two.mp3"});
   EXPECT_EQ(Summary(), "0 restored, 0 already there, 1 failed");
 }
 
+TEST(RestorePaths, CollidingNamesAreNumberedInListingOrderWithinTheLengthLimit) {
+  ListingNames names(12);
+  EXPECT_EQ(names.Take("k1", "Song"), "Song");
+  EXPECT_EQ(names.Take("k2", "Song (2)"), "Song (2)"); // a name of its own that looks numbered
+  EXPECT_EQ(names.Take("k3", "Song"), "Song (3)");
+  EXPECT_EQ(names.Take("k1", "Song"), "Song") << "the same item again is the same file";
+  EXPECT_EQ(names.Take("k4", "Long name here"), "Long name he");
+  EXPECT_EQ(names.Take("k5", "Long name here"), "Long nam (2)");
+}
+
 TEST(RestorePaths, NamesAreCleanedAndCutWithoutSplittingCharacters) {
+  EXPECT_EQ(RestoreFolder("/t", "Two\nlines\tand tab"), std::filesystem::path("/t/Two lines and tab"));
   EXPECT_EQ(RestoreFolder("/t", "Mix: 1/2"), std::filesystem::path("/t/Mix 12"));
   EXPECT_EQ(RestoreFolder("/t", "..."), std::filesystem::path("/t/_..."));
   EXPECT_EQ(RestoreFolder("/t", "/"), std::filesystem::path("/t/_"));

@@ -1,8 +1,11 @@
 // The watcher takes a file only after it has stayed unchanged for the settle time, never a file
 // that was deleted first, and with no watch left for a folder it finds changes by scanning.
 
+#include "DeepFolder.h"
 #include "TempHome.h"
 #include "sources/FolderWatcher.h"
+
+#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -59,6 +62,35 @@ TEST_F(FolderWatcherTest, FileIsTakenOnceAfterStayingUnchangedForTheSettleTime) 
   std::filesystem::remove(Path("gone.mp3"));
   EXPECT_THAT(watcher.TakeSettled(t0 + 50s), IsEmpty());
   EXPECT_EQ(watcher.pendingCount(), 0u);
+}
+
+// Links to folders are followed neither by the first walk nor later; what is left out is named.
+TEST_F(FolderWatcherTest, WhatTheWatcherLeavesOutIsNamedWithItsReason) {
+  std::filesystem::create_directories(dir_.path() / "tree/sub");
+  std::filesystem::create_directories(dir_.path() / "outside");
+  Append("outside/far.mp3", "x");
+  Append("tree/sub/near.mp3", "x");
+  std::filesystem::create_directory_symlink(dir_.path() / "outside", dir_.path() / "tree/out");
+  ASSERT_EQ(::mkfifo(Path("tree/pipe.mp3").c_str(), 0644), 0);
+  const test::DeepFolder deep(dir_.path() / "tree/sub");
+  FolderWatcher watcher(Options());
+  ASSERT_TRUE(watcher.AddRoot(Path("tree"), t0, /*takeExisting=*/true));
+  const auto named = [&] {
+    std::vector<std::string> lines;
+    for (const SkippedFile& file : watcher.TakeSkipped()) lines.push_back(file.path + ": " + file.reason);
+    return lines;
+  };
+  EXPECT_THAT(named(), ::testing::UnorderedElementsAre(
+                           Path("tree/out") + ": link to a folder: not followed",
+                           Path("tree/pipe.mp3") + ": not a regular file: a named pipe",
+                           deep.firstUnreachable() + ": cannot read the folder: File name too long"));
+  EXPECT_THAT(watcher.TakeSettled(t0 + 10s), ElementsAre(Path("tree/sub/near.mp3")));
+
+  std::filesystem::create_directory_symlink(dir_.path() / "outside", dir_.path() / "tree/later");
+  Append("outside/new.mp3", "x");
+  watcher.ReadEvents(t0 + 20s);
+  EXPECT_THAT(named(), ElementsAre(Path("tree/later") + ": link to a folder: not followed"));
+  EXPECT_THAT(watcher.TakeSettled(t0 + 40s), IsEmpty());
 }
 
 TEST_F(FolderWatcherTest, FoldersBeyondTheWatchLimitAreScannedAndTheLimitIsExplained) {

@@ -2,6 +2,7 @@
 // relative entries resolved against the playlist's own folder, "\" accepted as a separator and
 // drive-letter entries mapped through the Wine prefix; M3U lines are taken as they stand.
 
+#include "DeepFolder.h"
 #include "TempHome.h"
 #include "sources/FolderSearch.h"
 #include "sources/M3uPlaylist.h"
@@ -22,6 +23,14 @@ using test::TempDir;
 using test::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// A skipped entry as "path: reason", for matchers.
+std::vector<std::string> Named(const std::vector<SkippedFile>& skipped) {
+  std::vector<std::string> named;
+  for (const SkippedFile& file : skipped) named.push_back(file.path + ": " + file.reason);
+  return named;
+}
 
 class PlaylistReaderTest : public ::testing::Test {
 protected:
@@ -67,6 +76,11 @@ TEST_F(PlaylistReaderTest, M3uTakesEveryLineAsItStandsAndAddsOnlyExistingFilesIn
   EXPECT_THAT(M3uPlaylist(prefix).ExistingFiles(P("lists/mix.m3u")),
               ElementsAre(P("lists/b.mp3"), P("music/a.mp3"), P("lists/sub/c.mp3"), P("music/a.mp3"),
                           P("lists/#1 Hit.mp3"), P("wine/dosdevices/c:/Music/d.mp3"), P("lists/song with blank .mp3")));
+  // Entries meant to name a file and naming none are reported; comment lines are not.
+  const std::string by = " (named by the playlist " + P("lists/mix.m3u") + ")";
+  EXPECT_THAT(Named(M3uPlaylist(prefix).Resolve(P("lists/mix.m3u")).skipped),
+              ElementsAre(P("lists/missing.mp3") + ": no such file" + by,
+                          "http://example.invalid/x.mp3: not a local file" + by));
 }
 
 TEST_F(PlaylistReaderTest, M3u8IsUtf8UnlessItIsNotWellFormedThenWindows1252) {
@@ -105,6 +119,9 @@ TEST_F(PlaylistReaderTest, PlsTakesEveryKeyOfThePlaylistSectionInFileOrder) {
   EXPECT_THAT(PlsPlaylist(prefix).ExistingFiles(P("lists/set.pls")),
               ElementsAre(P("lists/one.mp3"), P("lists/two ;part.mp3"), P(longFolder + "/three.mp3"),
                           P("wine/dosdevices/c:/Music/win.mp3")));
+  // Only file keys name files: titles, lengths and counts are not reported as missing files.
+  EXPECT_THAT(Named(PlsPlaylist(prefix).Resolve(P("lists/set.pls")).skipped),
+              ElementsAre(P("lists/nothing.mp3") + ": no such file (named by the playlist " + P("lists/set.pls") + ")"));
 }
 
 TEST_F(PlaylistReaderTest, PlsMissingOrNotAPlaylistAddsNothing) {
@@ -125,7 +142,7 @@ TEST_F(PlaylistReaderTest, PlsZeroByteEndsTheLineEvenInALongLine) {
   EXPECT_THAT(PlsPlaylist().Entries(P("zero.pls")), ElementsAre("a.mp3", std::string(300, 'b'), "c.mp3"));
 }
 
-TEST_F(PlaylistReaderTest, FolderSearchFindsMaskedFilesDepthFirstSkippingHidden) {
+TEST_F(PlaylistReaderTest, FolderSearchFindsMaskedFilesDepthFirstSkippingHiddenAndLinksToFolders) {
   Touch("root/top.MP3");
   Touch("root/readme.txt");
   Touch("root/a/deep/x.ogg");
@@ -133,15 +150,40 @@ TEST_F(PlaylistReaderTest, FolderSearchFindsMaskedFilesDepthFirstSkippingHidden)
   Touch("root/b/z.Wma");
   Touch("root/.hidden/secret.mp3");
   Touch("root/.dot.mp3");
+  Touch("outside/far.mp3");
   std::filesystem::create_directories(dir_ / "root/folder.mp3");
   std::filesystem::create_directory_symlink(dir_ / "root", dir_ / "root/b/loop");
+  std::filesystem::create_directory_symlink(dir_ / "outside", dir_ / "root/b/out");
+  std::filesystem::create_symlink(dir_ / "outside/far.mp3", dir_ / "root/b/linked.mp3");
+  std::filesystem::create_symlink(dir_ / "nowhere", dir_ / "root/b/broken.mp3");
+  ASSERT_EQ(::mkfifo(P("root/b/pipe.ogg").c_str(), 0644), 0);
   auto found = SearchFolder(P("root"), {".mp3", ".m4a", ".wma", ".ogg"});
   // Own files come before any subfolder's; the file system decides the order among siblings.
-  ASSERT_EQ(found.size(), 4u);
-  EXPECT_EQ(found[0], P("root/top.MP3"));
-  const auto pos = [&](const std::string& p) { return std::find(found.begin(), found.end(), P(p)) - found.begin(); };
+  ASSERT_EQ(found.files.size(), 5u);
+  EXPECT_EQ(found.files[0], P("root/top.MP3"));
+  const auto& files = found.files;
+  const auto pos = [&](const std::string& p) { return std::find(files.begin(), files.end(), P(p)) - files.begin(); };
   EXPECT_LT(pos("root/a/y.m4a"), pos("root/a/deep/x.ogg"));
-  EXPECT_LT(pos("root/b/z.Wma"), 4);
+  EXPECT_LT(pos("root/b/linked.mp3"), 5);
+  EXPECT_LT(pos("root/b/z.Wma"), 5);
+  EXPECT_THAT(Named(found.skipped), UnorderedElementsAre(P("root/b/loop") + ": link to a folder: not followed",
+                                                         P("root/b/out") + ": link to a folder: not followed",
+                                                         P("root/b/broken.mp3") + ": a link that leads nowhere",
+                                                         P("root/b/pipe.ogg") + ": not a regular file: a named pipe"));
+}
+
+// Every folder holds a file and a folder the search cannot read: each unreadable folder is
+// skipped by itself and named, and every file around it is still found, whatever the order.
+TEST_F(PlaylistReaderTest, FolderSearchSkipsOnlyTheFolderItCannotRead) {
+  Touch("root/first/one.mp3");
+  Touch("root/second/two.mp3");
+  const test::DeepFolder deepFirst(dir_ / "root/first");
+  const test::DeepFolder deepSecond(dir_ / "root/second");
+  const auto found = SearchFolder(P("root"), {".mp3"});
+  EXPECT_THAT(found.files, UnorderedElementsAre(P("root/first/one.mp3"), P("root/second/two.mp3")));
+  EXPECT_THAT(Named(found.skipped),
+              UnorderedElementsAre(deepFirst.firstUnreachable() + ": cannot read the folder: File name too long",
+                                   deepSecond.firstUnreachable() + ": cannot read the folder: File name too long"));
 }
 
 } // namespace
