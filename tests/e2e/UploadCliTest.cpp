@@ -390,19 +390,8 @@ TEST_F(UploadCliTest, EveryInputIsSentOrNamedAsSkippedAndTheCountsAreTheReportsL
   const std::string notes = (files() / "notes.txt").string(), m3u = (files() / "list.m3u").string(),
                     pls = (files() / "list.pls").string();
   test::WriteFile(notes, "not music");
-  test::WriteFile(m3u, "#EXTM3U
-#EXTINF:12,Some - Title
-missing.mp3
-notes.txt
-" + top + "
-");
-  test::WriteFile(pls, "[playlist]
-File1=gone.mp3
-Title1=Gone
-Length1=12
-NumberOfEntries=1
-Version=2
-");
+  test::WriteFile(m3u, "#EXTM3U\n#EXTINF:12,Some - Title\nmissing.mp3\nnotes.txt\n" + top + "\n");
+  test::WriteFile(pls, "[playlist]\nFile1=gone.mp3\nTitle1=Gone\nLength1=12\nNumberOfEntries=1\nVersion=2\n");
 
   const auto report = files() / "report.jsonl";
   const auto q = [](const std::string& path) { return test::ShellQuote(path) + " "; };
