@@ -38,7 +38,7 @@ void Engine::StopWatching() {
 std::optional<std::chrono::milliseconds> Engine::WatchTimeout() const {
   if (!watcher_) return std::nullopt;
   // Settled files wait for the engine to finish what it does; look again now and then.
-  if (!watchReady_.empty()) return std::chrono::seconds(1);
+  if (!watchReady_.empty() || (watcher_->hasSkipped() && watcher_->pendingCount() == 0)) return std::chrono::seconds(1);
   const auto deadline = watcher_->NextDeadline();
   if (!deadline) return std::nullopt;
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - FolderWatcher::Clock::now());
@@ -55,15 +55,16 @@ bool Engine::OnWatchEvents() {
   }
   // A message box runs the window's event loop, which may stop the watch: the notices are taken first.
   for (const std::string& notice : watcher_->TakeNotices()) ui_.ShowErrorMessage(notice);
-  // What the watcher left out is reported by a run of its own when no file comes with it.
-  if (watchReady_.empty() && !watcher_->hasSkipped()) return false;
+  // What the watcher left out goes with the next files; with none waiting to settle, in a run
+  // of its own.
+  if (watchReady_.empty() && (!watcher_->hasSkipped() || watcher_->pendingCount() > 0)) return false;
   // A run, an analysis or a stopped run's queue comes first; the files wait for it.
   if (CurrentActivity() != Activity::Idle || upload_.queue().QueueCount() > 0) return false;
   DroppedFiles batch;
   for (const std::string& path : watchReady_) batch.AddDroppedFile(path);
   for (const SkippedFile& file : watcher_->TakeSkipped()) batch.AddSkipped(file.path, file.reason);
   watchReady_.clear();
-  ShowStatus("New files in the watched folders: " + std::to_string(batch.rows().size()));
+  if (!batch.rows().empty()) ShowStatus("New files in the watched folders: " + std::to_string(batch.rows().size()));
   ActivityScope activity = BeginActivity(Activity::Analysing);
   if (!activity) return false;
   return AnalyzeAndUploadList(batch, watchOptions_.playlist, activity);
