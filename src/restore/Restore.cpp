@@ -459,8 +459,7 @@ void Restorer::WritePlaylistFiles() {
 }
 
 void Restorer::NameFile(ListingNames& names, const std::string& playlistName, const ListedItem& item) {
-  fileNames_[{playlistName, item.entryKey}] =
-      names.Take(item.entryKey, FileNamePart(item.DisplayName()));
+  fileNames_[{playlistName, item.entryKey}] = names.Take(item.entryKey, FileNamePart(item.DisplayName()));
 }
 
 std::filesystem::path Restorer::FileOf(const std::string& target, const std::string& playlistName,

@@ -106,7 +106,10 @@ void FolderWatcher::WatchTree(const std::string& folder, Clock::time_point now, 
       unsigned char type = entry->d_type;
       struct stat info {};
       if (type == DT_UNKNOWN && ::lstat(path.c_str(), &info) == 0) {
-        type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_FIFO;
+        type = S_ISDIR(info.st_mode)   ? DT_DIR
+               : S_ISLNK(info.st_mode) ? DT_LNK
+               : S_ISREG(info.st_mode) ? DT_REG
+                                       : DT_FIFO;
       }
       // Links to folders are not followed: they could lead out of the tree or around in it.
       if (type == DT_DIR) {

@@ -130,7 +130,8 @@ TEST_F(RestoreCliTest, CollidingNamesAllComeBackUnderStableNamesAndPlaylistsAreC
   const auto one = NewTarget("one");
   const auto chosen = Velmora("restore --playlist Rock --target " + test::ShellQuote(one.string()));
   ASSERT_EQ(chosen.exitCode, 0) << chosen.err;
-  EXPECT_EQ(Restored(one), (std::map<std::string, std::string>{{"Rock/Band - Plain (Album).mp3", hashOf["plain.mp3"]}}));
+  EXPECT_EQ(Restored(one),
+            (std::map<std::string, std::string>{{"Rock/Band - Plain (Album).mp3", hashOf["plain.mp3"]}}));
 
   // A name that cleans to a file name of its own keeps it; the others are numbered in the
   // service's order of playlists.
@@ -138,12 +139,11 @@ TEST_F(RestoreCliTest, CollidingNamesAllComeBackUnderStableNamesAndPlaylistsAreC
   const auto first = Velmora("restore --target " + test::ShellQuote(all.string()));
   ASSERT_EQ(first.exitCode, 0) << first.err;
   EXPECT_THAT(first.err, HasSubstr("5 restored, 0 already there, 0 failed\n"));
-  const std::map<std::string, std::string> expectedAll{
-      {"Rock/Band - Plain (Album).mp3", hashOf["plain.mp3"]},
-      {"Rock (2)/Band - Same (Album).mp3", hashOf["twin1.mp3"]},
-      {"Rock (2)/Band - Same (Album) (2).mp3", hashOf["twin2.mp3"]},
-      {"Rock (3)/Band - Star (Album).mp3", hashOf["star.mp3"]},
-      {"Line Break/Band - Wrap (Album).mp3", hashOf["wrap.mp3"]}};
+  const std::map<std::string, std::string> expectedAll{{"Rock/Band - Plain (Album).mp3", hashOf["plain.mp3"]},
+                                                       {"Rock (2)/Band - Same (Album).mp3", hashOf["twin1.mp3"]},
+                                                       {"Rock (2)/Band - Same (Album) (2).mp3", hashOf["twin2.mp3"]},
+                                                       {"Rock (3)/Band - Star (Album).mp3", hashOf["star.mp3"]},
+                                                       {"Line Break/Band - Wrap (Album).mp3", hashOf["wrap.mp3"]}};
   EXPECT_EQ(Restored(all), expectedAll);
   const std::string rock2 = test::ReadFile(all / "Rock (2).m3u8");
   EXPECT_THAT(rock2, HasSubstr("\nRock (2)/Band - Same (Album).mp3\n"));

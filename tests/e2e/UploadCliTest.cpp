@@ -21,10 +21,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <future>
-#include <sys/stat.h>
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <tuple>
 
@@ -395,9 +395,9 @@ TEST_F(UploadCliTest, EveryInputIsSentOrNamedAsSkippedAndTheCountsAreTheReportsL
 
   const auto report = files() / "report.jsonl";
   const auto q = [](const std::string& path) { return test::ShellQuote(path) + " "; };
-  const auto result = Upload("alice", "pw1",
-                             "--report " + q(report.string()) + q(tree.string()) + q(namedPipe) + "/dev/null " +
-                                 q(m3u) + q(pls));
+  const auto result =
+      Upload("alice", "pw1",
+             "--report " + q(report.string()) + q(tree.string()) + q(namedPipe) + "/dev/null " + q(m3u) + q(pls));
   ASSERT_EQ(result.exitCode, 0) << result.err;
 
   const std::string byM3u = " (named by the playlist " + m3u + ")";

@@ -120,8 +120,9 @@ TEST_F(PlaylistReaderTest, PlsTakesEveryKeyOfThePlaylistSectionInFileOrder) {
               ElementsAre(P("lists/one.mp3"), P("lists/two ;part.mp3"), P(longFolder + "/three.mp3"),
                           P("wine/dosdevices/c:/Music/win.mp3")));
   // Only file keys name files: titles, lengths and counts are not reported as missing files.
-  EXPECT_THAT(Named(PlsPlaylist(prefix).Resolve(P("lists/set.pls")).skipped),
-              ElementsAre(P("lists/nothing.mp3") + ": no such file (named by the playlist " + P("lists/set.pls") + ")"));
+  EXPECT_THAT(
+      Named(PlsPlaylist(prefix).Resolve(P("lists/set.pls")).skipped),
+      ElementsAre(P("lists/nothing.mp3") + ": no such file (named by the playlist " + P("lists/set.pls") + ")"));
 }
 
 TEST_F(PlaylistReaderTest, PlsMissingOrNotAPlaylistAddsNothing) {
