@@ -62,13 +62,14 @@ void Engine::AddWatchFiles(const std::vector<std::string>& paths) {
 void Engine::NoteWatchOutage(const std::string& reason) {
   const bool began = !watchOutage_.active;
   watchOutage_.active = true;
-  watchOutage_.delay = began ? std::chrono::steady_clock::duration(kFirstOutageWait)
-                             : std::min<std::chrono::steady_clock::duration>(watchOutage_.delay * 2, kLongestOutageWait);
+  watchOutage_.delay = began
+                           ? std::chrono::steady_clock::duration(kFirstOutageWait)
+                           : std::min<std::chrono::steady_clock::duration>(watchOutage_.delay * 2, kLongestOutageWait);
   watchOutage_.retryAt = std::chrono::steady_clock::now() + watchOutage_.delay;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(watchOutage_.delay).count();
   const std::string waiting = std::to_string(watchReady_.size()) + " file(s) wait";
-  ShowStatus("The service cannot be reached (" + reason + "); " + waiting + ", next try in " +
-             std::to_string(seconds) + " s");
+  ShowStatus("The service cannot be reached (" + reason + "); " + waiting + ", next try in " + std::to_string(seconds) +
+             " s");
   if (!began) return;
   // Said once per outage, not at every try: the Status tab keeps it, a hidden window shows it from the tray.
   watchOutage_.notice = "The service cannot be reached; " + waiting + " and go as soon as it answers again.";
@@ -89,8 +90,9 @@ std::optional<std::chrono::milliseconds> Engine::WatchTimeout() const {
   // the next try at the service.
   std::chrono::milliseconds ready(1000);
   if (watchOutage_.active) {
-    ready = std::max(std::chrono::ceil<std::chrono::milliseconds>(watchOutage_.retryAt - std::chrono::steady_clock::now()),
-                     std::chrono::milliseconds(0));
+    ready =
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(watchOutage_.retryAt - std::chrono::steady_clock::now()),
+                 std::chrono::milliseconds(0));
   }
   return wait ? std::min(*wait, ready) : ready;
 }

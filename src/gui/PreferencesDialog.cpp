@@ -1,9 +1,9 @@
 #include "gui/PreferencesDialog.h"
 
 #include "base/TransferRate.h"
-#include "service/Retry.h"
 #include "gui/Presenter.h"
 #include "gui/Widgets.h"
+#include "service/Retry.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -61,8 +61,9 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
   retries_ = new QSpinBox;
   retries_->setObjectName(QStringLiteral("spin_retries"));
   retries_->setRange(0, kMaxRetries);
-  retries_->setToolTip(QStringLiteral("How often a request that failed for a passing reason (no connection, a "
-                                      "server error) is sent again before the upload stops; 0: never"));
+  retries_->setToolTip(
+      QStringLiteral("How often a request that failed for a passing reason (no connection, a "
+                     "server error) is sent again before the upload stops; 0: never"));
   settingsForm_->addRow(QStringLiteral("Retries of a failed request:"), retries_);
 
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);

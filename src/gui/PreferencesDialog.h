@@ -1,7 +1,7 @@
 #pragma once
 // File > Preferences: the folders the window watches for new music (added with a folder picker,
-// removed by selection), the speed limit of transfers and how often a failed request is retried. The dialog only edits a copy; the main
-// window stores it when accepted.
+// removed by selection), the speed limit of transfers and how often a failed request is retried. The dialog only edits
+// a copy; the main window stores it when accepted.
 
 #include <QDialog>
 #include <QStringList>

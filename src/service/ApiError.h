@@ -11,7 +11,9 @@ namespace velmora {
 class ApiError : public std::runtime_error {
 public:
   explicit ApiError(const std::string& what, int httpStatus = 0, int transportCode = 0, std::string retryAfter = {})
-      : std::runtime_error(what), httpStatus_(httpStatus), transportCode_(transportCode),
+      : std::runtime_error(what),
+        httpStatus_(httpStatus),
+        transportCode_(transportCode),
         retryAfter_(std::move(retryAfter)) {}
   // The HTTP status of an error answer; 0 when no answer arrived or it was not the problem.
   int httpStatus() const { return httpStatus_; }

@@ -27,9 +27,9 @@ enum class RepeatSafety {
 
 // What a failed exchange tells about trying again.
 struct FailureFacts {
-  bool transient = false;      // refused, reset, dead or timed-out connection, HTTP 5xx, 429
-  bool notActedOn = false;     // the service cannot have acted on the request
-  std::string retryAfter;      // the answer's Retry-After header, as sent
+  bool transient = false;  // refused, reset, dead or timed-out connection, HTTP 5xx, 429
+  bool notActedOn = false; // the service cannot have acted on the request
+  std::string retryAfter;  // the answer's Retry-After header, as sent
 };
 FailureFacts DescribeFailure(const std::exception& failure);
 // Whether a request of this safety may go out again after this failure.

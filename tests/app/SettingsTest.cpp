@@ -33,8 +33,12 @@ TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
 }
 
 TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
-  const StoredSettings written{" al=ice ",      "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml",
-                               "C:\\restore ü", 1536 * 1024,          {"/music/in;coming =x ", "/data/Rips\n[2]"},
+  const StoredSettings written{" al=ice ",
+                               "p%w;d #x\n[y]\t\r ",
+                               "/home/me/My Music/playlists.xml",
+                               "C:\\restore ü",
+                               1536 * 1024,
+                               {"/music/in;coming =x ", "/data/Rips\n[2]"},
                                7};
   SaveSettings(written);
   EXPECT_EQ(LoadSettings(), written);

@@ -87,7 +87,8 @@ TEST_F(RetryCliTest, AnUploadWhoseAnswerWasLostIsRegisteredAnewNotSentToItsUsedA
 TEST_F(RetryCliTest, RetriesThatAreNotACountFromZeroToAHundredAreBadUsage) {
   for (const char* command : {"upload", "watch"}) {
     for (const char* count : {"-1", "many", "101", "2.5"}) {
-      const auto result = Velmora(std::string(command) + " --retries " + count + " " + test::ShellQuote(files().string()));
+      const auto result =
+          Velmora(std::string(command) + " --retries " + count + " " + test::ShellQuote(files().string()));
       EXPECT_EQ(result.exitCode, 2) << command << " --retries " << count << "\n" << result.err;
     }
   }

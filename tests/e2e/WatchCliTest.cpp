@@ -152,8 +152,8 @@ TEST_F(WatchCliTest, AnOutageKeepsFilesWaitingUntilTheServiceIsBackAndARefusedFi
   test::WriteFile(music / "refused.mp3", refused);
   ASSERT_TRUE(watch->WaitFor("0 sent, 0 metadata only, 0 already in your library, 0 skipped, 1 failed", 1))
       << watch->output();
-  EXPECT_THAT(watch->output(), HasSubstr("Not uploaded: " + (music / "refused.mp3").string() +
-                                         ": Quota exceeded  (Error #42)"));
+  EXPECT_THAT(watch->output(),
+              HasSubstr("Not uploaded: " + (music / "refused.mp3").string() + ": Quota exceeded  (Error #42)"));
   ASSERT_TRUE(watch->WaitFor("Upload done!", 3)) << watch->output();
   test::WriteFile(music / "later.mp3", Bytes(5));
   ASSERT_TRUE(watch->WaitFor("Upload done!", 4)) << watch->output();

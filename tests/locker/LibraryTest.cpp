@@ -196,7 +196,8 @@ TEST_F(LibraryTest, ARestartOnTheSamePortAndDataKeepsAccountsContentLibrariesAnd
   ASSERT_EQ(locker_->Start(), port);
 
   EXPECT_TRUE(Call("user/checkaccess", {}, "carol", "pw").success);
-  const auto codes = Codes(Call("items/checkhashvalues", {{"filedata", HashList({Sha1(bytes)}), "/h.xml", "text/xml"}}));
+  const auto codes =
+      Codes(Call("items/checkhashvalues", {{"filedata", HashList({Sha1(bytes)}), "/h.xml", "text/xml"}}));
   EXPECT_EQ(codes.at(Sha1(bytes)), 200);
   const auto item = locker_->library().ItemByHash("alice", Sha1(bytes));
   ASSERT_TRUE(item);

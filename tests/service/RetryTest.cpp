@@ -29,7 +29,8 @@ TEST(RetryTest, BackoffDoublesFromOneSecondUpToAMinuteAndRetryAfterOverridesItOn
   EXPECT_EQ(ParseRetryAfter("1"), seconds(1));
   EXPECT_EQ(ParseRetryAfter(" 0 "), seconds(0));
   EXPECT_EQ(ParseRetryAfter("300"), seconds(300));
-  for (const char* unusable : {"301", "99999999999999999999999", "-1", "1.5", "soon", "", "Wed, 21 Oct 2015 07:28:00 GMT"})
+  for (const char* unusable :
+       {"301", "99999999999999999999999", "-1", "1.5", "soon", "", "Wed, 21 Oct 2015 07:28:00 GMT"})
     EXPECT_EQ(ParseRetryAfter(unusable), std::nullopt) << unusable;
 
   EXPECT_EQ(RetryDelay(3, "7", 0.5), milliseconds(7000));
@@ -57,8 +58,8 @@ TEST(RetryTest, OnlyPassingFailuresRepeatAndARequestThatActsTwiceOnlyWhenTheServ
   EXPECT_FALSE(facts(std::runtime_error("Cannot open the file")).transient);
 
   EXPECT_EQ(RepeatSafetyOf("misc/sendinvitation"), RepeatSafety::OnlyIfNotActedOn);
-  for (const char* method : {"user/checkaccess", "items/checkhashvalues", "set/prefill", "transmitfile", "items/add",
-                             "items/get/deliver"})
+  for (const char* method :
+       {"user/checkaccess", "items/checkhashvalues", "set/prefill", "transmitfile", "items/add", "items/get/deliver"})
     EXPECT_EQ(RepeatSafetyOf(method), RepeatSafety::Idempotent) << method;
   EXPECT_TRUE(MayRepeat(RepeatSafety::Idempotent, reset));
   EXPECT_FALSE(MayRepeat(RepeatSafety::OnlyIfNotActedOn, reset));
@@ -82,8 +83,10 @@ TEST(RetryTest, EachWaitIsAStatusLineAndTheLastFailureStandsWhenRetriesAreUsedUp
   retrier.SetRetries(2);
   EXPECT_EQ(retrier.Run("items/add", RepeatSafety::Idempotent, failTwice), 3);
   ASSERT_EQ(ui.statusTexts.size(), 2u);
-  EXPECT_EQ(ui.statusTexts[0], "     Retrying items/add in 0 s (attempt 1 of 2): Request answered with HTTP status 503");
-  EXPECT_EQ(ui.statusTexts[1], "     Retrying items/add in 0 s (attempt 2 of 2): Request answered with HTTP status 503");
+  EXPECT_EQ(ui.statusTexts[0],
+            "     Retrying items/add in 0 s (attempt 1 of 2): Request answered with HTTP status 503");
+  EXPECT_EQ(ui.statusTexts[1],
+            "     Retrying items/add in 0 s (attempt 2 of 2): Request answered with HTTP status 503");
 
   attempts = -5;
   EXPECT_THROW(retrier.Run("items/add", RepeatSafety::Idempotent, failTwice), ApiError);
