@@ -6,6 +6,7 @@
 #include "base/WorkFolder.h"
 #include "service/CallApi.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace velmora {
@@ -72,6 +73,8 @@ ActivityScope Engine::BeginActivity(Activity activity) {
     SayBusy(*this, current);
     return {};
   }
+  // A stop asked of an earlier activity does not cut this one's retries short.
+  service_.retrier().Abandon(false);
   return ActivityScope(activity_, activity);
 }
 
@@ -124,6 +127,7 @@ void Engine::LoadSettings() {
   restorer_.SetTarget(stored.restorePath);
   rateLimit_ = stored.rateLimit;
   ApplyRateLimit();
+  SetRetries(stored.retries);
   watchedFolders_ = stored.watchedFolders;
   ui_.ViewChanged(View::Settings);
 }
@@ -131,6 +135,7 @@ void Engine::LoadSettings() {
 void Engine::SaveSettings() {
   StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
   settings.rateLimit = rateLimit_;
+  settings.retries = retries_;
   settings.watchedFolders = watchedFolders_;
   // The stored account's keyring entry goes with the account, or when its password is forgotten
   // (logout, refused login). A password that was only never read (a locked keyring left closed)
@@ -187,6 +192,16 @@ void Engine::SetRateLimit(std::int64_t bytesPerSecond) {
 void Engine::OverrideRateLimit(std::optional<std::int64_t> bytesPerSecond) {
   rateLimitOverride_ = bytesPerSecond;
   ApplyRateLimit();
+}
+
+void Engine::SetRetries(int retries) {
+  retries_ = std::clamp(retries, 0, kMaxRetries);
+  service_.retrier().SetRetries(retriesOverride_.value_or(retries_));
+}
+
+void Engine::OverrideRetries(std::optional<int> retries) {
+  retriesOverride_ = retries;
+  service_.retrier().SetRetries(retriesOverride_.value_or(retries_));
 }
 
 // The restore's download client takes the service client's limit at each download.

@@ -137,6 +137,14 @@ public:
   // The limit transfers use now.
   std::int64_t effectiveRateLimit() const { return service_.rateLimit(); }
 
+  // --- Retries ---------------------------------------------------------------------------------------
+  // How many times a request that failed for a transient reason is sent again (0: one failure
+  // ends it), stored with the settings; the command line's --retries replaces it for its run.
+  int retries() const { return retries_; }
+  void SetRetries(int retries);
+  void OverrideRetries(std::optional<int> retries);
+  int effectiveRetries() const { return service_.retrier().retries(); }
+
   // --- Shared tools --------------------------------------------------------------------------------
   std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
   Fingerprinter& fingerprinter();
@@ -189,8 +197,16 @@ public:
   // Reads the watch's events and reports its problems; files that have settled are uploaded as a
   // drop would be once the engine is idle and no stopped run holds queued files (until then they
   // wait). Returns whether a run was started; the front end then drives it as after
-  // AnalyzeAndUpload.
+  // AnalyzeAndUpload. A watched run outlives trouble (UploadPipeline::SetWatchedRun): when the
+  // service cannot be reached its files wait with the new ones and are tried again after 30 s,
+  // then after twice as long each time up to 15 minutes.
   bool OnWatchEvents();
+  // The files of `paths` (files and folders, searched as a drop is) join the files waiting to be
+  // uploaded by the watch; the next OnWatchEvents takes them.
+  void AddWatchFiles(const std::vector<std::string>& paths);
+  // While watched files wait for the service: what the Status tab says about it, set once when the
+  // outage began; empty otherwise.
+  const std::string& watchNotice() const { return watchOutage_.notice; }
 
   // --- iTunes tab ----------------------------------------------------------------------------------
   const ITunesTab& iTunes() const { return iTunes_; }
@@ -286,7 +302,10 @@ private:
   SourceTools sourceTools() { return {ui_, tagReaders(), fingerprinter()}; }
   void ApplyRateLimit();
   // The steps of "Analyze and upload" for `list`, inside an activity already begun.
-  bool AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity);
+  // A watched list's run outlives trouble (see OnWatchEvents); ServiceUnreachable leaves it when
+  // the duplicate check cannot reach the service.
+  bool AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity,
+                            bool watched = false);
 
   Ui& ui_;
   EngineOptions options_;
@@ -319,6 +338,20 @@ private:
   WatchOptions watchOptions_;
   // Settled files waiting for the engine to be idle, in the order they settled.
   std::vector<std::string> watchReady_;
+  // What the first look at the watched folders left out; reported with the first batch.
+  std::vector<SkippedFile> watchSkipped_;
+  // The service could not be reached by a watched run: when the waiting files go again.
+  struct WatchOutage {
+    bool active = false;
+    std::chrono::steady_clock::duration delay{};
+    std::chrono::steady_clock::time_point retryAt{};
+    std::string notice;
+  };
+  WatchOutage watchOutage_;
+  void NoteWatchOutage(const std::string& reason);
+  void AddWatchReady(std::vector<std::string> paths, bool first);
+  int retries_ = 0;
+  std::optional<int> retriesOverride_;
   ITunesTab iTunes_;
   WinampTab winamp_;
   UploadPipeline upload_{service_};

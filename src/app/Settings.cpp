@@ -4,6 +4,7 @@
 #include "base/IniFile.h"
 #include "base/TransferRate.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kSection = "Velmora Online";
 constexpr const char* kWatchedFolderKey = "WatchedFolder";
+constexpr unsigned long long kMaxStoredRetries = 100;
 
 // Whether `file` is already a private regular file holding exactly `text`. Every program stores
 // the settings when it ends; when nothing changed, writing them again would only cost a sync of
@@ -45,6 +47,14 @@ int HexValue(char c) {
   return -1;
 }
 
+int ParseStoredRetries(const std::string& text) {
+  unsigned long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size()) return 0;
+  if (error == std::errc::result_out_of_range || value > kMaxStoredRetries) return kMaxStoredRetries;
+  return error == std::errc() ? static_cast<int>(value) : 0;
+}
+
 int OnIniValue(void* user, const char* section, const char* name, const char* value) {
   auto* settings = static_cast<StoredSettings*>(user);
   if (std::strcmp(section, kSection) != 0) return 1;
@@ -54,6 +64,7 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
   else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
   else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
   else if (std::strcmp(name, "LimitRate") == 0) settings->rateLimit = ParseTransferRate(text).value_or(0);
+  else if (std::strcmp(name, "Retries") == 0) settings->retries = ParseStoredRetries(text);
   else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
     settings->watchedFolders.push_back(text);
   return 1;
@@ -106,6 +117,7 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
   text += "LimitRate=" + FormatTransferRate(settings.rateLimit) + "\n";
+  text += "Retries=" + std::to_string(settings.retries) + "\n";
   for (std::size_t i = 0; i < settings.watchedFolders.size(); ++i) {
     text += kWatchedFolderKey + std::to_string(i + 1) + "=" + EscapeIniValue(settings.watchedFolders[i]) + "\n";
   }

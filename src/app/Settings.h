@@ -19,6 +19,9 @@ struct StoredSettings {
   // The window's watched folders, one key each (WatchedFolder1, WatchedFolder2, ...): a version
   // without watched folders reads past them.
   std::vector<std::string> watchedFolders{};
+  // Times a request that failed for a transient reason is sent again; key "Retries", 0 to 100.
+  // Versions without it ignore the key; a value that is not a number reads as 0, one above 100 as 100.
+  int retries = 0;
   bool operator==(const StoredSettings&) const = default;
 };
 

@@ -50,8 +50,10 @@ bool Engine::AnalyzeAndUpload() {
   return AnalyzeAndUploadList(droppedFiles_, playlistName, activity);
 }
 
-bool Engine::AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity) {
+bool Engine::AnalyzeAndUploadList(const DroppedFiles& list, const std::string& playlistName, ActivityScope& activity,
+                                  bool watched) {
   upload_.BeginReport();
+  upload_.SetWatchedRun(watched);
   try {
     velmora::AnalyzeDroppedFiles(list, collection_, sourceTools());
     upload_.ClearUploadQueue();
@@ -61,6 +63,8 @@ bool Engine::AnalyzeAndUploadList(const DroppedFiles& list, const std::string& p
     upload_.CheckDuplicatesOnline(collection_.items, upload_.CurrentHashListFile);
     activity.Become(Activity::BuildingQueue);
     return upload_.BuildUploadQueue(collection_.items, kSourceDroppedFiles, {}, playlistName);
+  } catch (const ServiceUnreachable&) {
+    throw;
   } catch (const std::exception& failure) {
     ui_.ShowErrorDisplay(failure.what());
     return false;

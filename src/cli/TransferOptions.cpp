@@ -4,7 +4,8 @@
 
 namespace velmora::cli {
 
-void AddTransferOptions(CLI::App& command, TransferOptions& options) {
+void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries) {
+  options.retries = defaultRetries;
   command
       .add_option("--limit-rate", options.limitRate,
                   "Limit every transfer to RATE bytes per second; K, M and G multiply by 1024 each (1M = "
@@ -19,6 +20,14 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options) {
       .add_option("--report", options.reportFile,
                   "Write what happened to every file to FILE as JSON Lines, with a last summary line")
       ->type_name("FILE");
+  command
+      .add_option("--retries", options.retries,
+                  "Send a request that failed for a passing reason (no connection, a dead link, HTTP 5xx or 429) "
+                  "up to N times more, waiting 1, 2, 4 ... seconds (at most 60) or what the service's Retry-After "
+                  "asks (at most 300); 0 to 100 (default " +
+                      std::to_string(defaultRetries) + ")")
+      ->type_name("N")
+      ->check(CLI::Range(0, kMaxRetries));
 }
 
 std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options) {
@@ -36,6 +45,7 @@ int RunTransferCommand(const GlobalOptions& global, const TransferOptions& optio
   const auto report = OpenReportFile(options);
   return RunLoggedIn(global, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
+    session.engine().OverrideRetries(options.retries);
     return body(session, report.get());
   });
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The options every transferring command shares: --limit-rate RATE and --report FILE, and what a
-// command does with them around its run.
+// The options every transferring command shares: --limit-rate RATE, --report FILE and --retries N,
+// and what a command does with them around its run.
 
 #include "app/Engine.h"
 #include "app/OutcomeReport.h"
@@ -17,10 +17,12 @@ namespace velmora::cli {
 struct TransferOptions {
   std::string limitRate; // as typed; checked by the parser (a malformed rate is a usage error)
   std::string reportFile;
+  int retries = 0; // --retries: 0 to 100
 };
 
-// Adds --limit-rate and --report to `command`; `options` must outlive the parse.
-void AddTransferOptions(CLI::App& command, TransferOptions& options);
+// Adds --limit-rate, --report and --retries to `command`; `options` must outlive the parse.
+// `defaultRetries` is what --retries is when not given.
+void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries = 0);
 
 // The report file, created (emptied) now, before anything is sent; nullptr without --report.
 // Throws std::runtime_error when it cannot be written.
@@ -30,7 +32,7 @@ std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options
 void ApplyLimitRate(Engine& engine, const TransferOptions& options);
 
 // What a transferring command runs: the report file is opened first (before anything is sent),
-// then the session logs in and takes --limit-rate, then `body` runs with the report (or nullptr).
+// then the session logs in and takes --limit-rate and --retries, then `body` runs with the report (or nullptr).
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
                        const std::function<int(Session&, OutcomeReportFile*)>& body);
 // The same for an upload command: `body` is wrapped in WithUploadReport.

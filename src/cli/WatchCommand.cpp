@@ -1,9 +1,11 @@
-// velmora watch [--playlist NAME] [--settle SECONDS] [--limit-rate RATE] [--report FILE] DIR...:
-// uploads what the folders hold, as `upload` would, then follows them: every supported file
-// created, changed or moved in below them is uploaded the same way once it has stayed unchanged
-// for the settle time. Each run ends with its summary line; the report grows by each run's files
-// and ends with the summary of the whole watch. SIGINT and SIGTERM let the file in transfer
-// complete and end the watch with exit code 0; a run the service stops ends it with 1.
+// velmora watch [--playlist NAME] [--settle SECONDS] [--limit-rate RATE] [--report FILE]
+// [--retries N] DIR...: uploads what the folders hold, as `upload` would, then follows them: every
+// supported file created, changed or moved in below them is uploaded the same way once it has
+// stayed unchanged for the settle time. Each run ends with its summary line; the report grows by
+// each run's files and ends with the summary of the whole watch. A file the service refuses fails
+// alone; files a run could not bring to an unreachable service wait and go later. SIGINT and
+// SIGTERM let the file in transfer complete and end the watch with exit code 0; a run held with
+// files left in its queue ends it with 1.
 
 #include "cli/Session.h"
 #include "cli/TransferOptions.h"
@@ -133,7 +135,9 @@ int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFil
   WatchReport report(session, reportFile);
   const StopSignals signals;
   session.ui().onProcessMessages = [&engine] {
-    if (interrupted && engine.upload().LoopActive() && !engine.upload().UploadStopped()) engine.StopUpload();
+    if (!interrupted) return;
+    if (engine.upload().LoopActive() && !engine.upload().UploadStopped()) engine.StopUpload();
+    engine.service().retrier().Abandon();
   };
   std::vector<std::string> folders;
   for (const std::string& folder : options.folders) folders.push_back(AbsoluteFolder(folder));
@@ -143,15 +147,21 @@ int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFil
   // Following starts first, so a file arriving during the first upload is not missed.
   if (!engine.StartWatching(folders, watch)) return kExitFailed;
 
-  const int first = report.Run([&] {
-    engine.DropFiles(folders);
-    engine.SetDropPlaylist(options.playlist);
-    if (!engine.AnalyzeAndUpload()) return kExitFailed;
+  // One run of watched files. A refused file fails alone and files that could not reach the
+  // service wait for the next try; only a run held with files in its queue ends the watch.
+  const auto runWatched = [&] {
+    const int result = report.Run([&] { return interrupted ? kExitOk : RunUploadToEnd(session); });
+    const RunOutcome outcome = engine.upload().outcome();
+    return outcome == RunOutcome::Stopped || outcome == RunOutcome::Failed ? result : kExitOk;
+  };
+  // What the folders hold goes first, as watched files.
+  engine.AddWatchFiles(folders);
+  if (engine.OnWatchEvents()) {
+    const int first = runWatched();
     if (interrupted) return kExitOk;
-    return RunUploadToEnd(session);
-  });
+    if (first != kExitOk) return first;
+  }
   if (interrupted) return kExitOk;
-  if (first != kExitOk) return first;
 
   session.ui().ShowMessage("Watching " + std::to_string(engine.watchedRootCount()) +
                            " folder(s) for new files; Ctrl-C ends the watch");
@@ -164,7 +174,7 @@ int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFil
     if (interrupted) break;
     // Most wake-ups only note events; a run starts once files have settled.
     if (!engine.OnWatchEvents()) continue;
-    const int result = report.Run([&] { return interrupted ? kExitOk : RunUploadToEnd(session); });
+    const int result = runWatched();
     if (result != kExitOk && !interrupted) return result;
   }
   session.ui().ShowMessage("Watch ended");
@@ -180,7 +190,7 @@ const RegisterCommand kWatch{
           .add_option("--settle", options->settleSeconds,
                       "Seconds a new or changed file must stay unchanged before it is uploaded (default 10)")
           ->check(CLI::Range(0.0, 86400.0));
-      AddTransferOptions(command, options->transfer);
+      AddTransferOptions(command, options->transfer, /*defaultRetries=*/5);
       command.add_option("DIR", options->folders, "Folders to watch, with everything below them")
           ->required()
           ->check(CLI::ExistingDirectory);

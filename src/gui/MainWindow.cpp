@@ -253,14 +253,17 @@ void MainWindow::onPreferencesTriggered() {
   QStringList folders;
   for (const std::string& folder : engine_->watchedFolders()) folders << Q(folder);
   PreferencesDialog dialog(presenter_, folders, engine_->rateLimit(), this);
+  dialog.setRetries(engine_->retries());
   if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
   std::vector<std::string> chosen;
   for (const QString& folder : dialog.watchedFolders()) chosen.push_back(S(folder));
   const bool foldersChanged = chosen != engine_->watchedFolders();
   const bool rateChanged = dialog.rateLimit() != engine_->rateLimit();
-  if (!foldersChanged && !rateChanged) return;
+  const bool retriesChanged = dialog.retries() != engine_->retries();
+  if (!foldersChanged && !rateChanged && !retriesChanged) return;
   guarded([&] {
     if (rateChanged) engine_->SetRateLimit(dialog.rateLimit());
+    if (retriesChanged) engine_->SetRetries(dialog.retries());
     if (foldersChanged) engine_->SetWatchedFolders(std::move(chosen));
     engine_->SaveSettings();
   });
@@ -467,8 +470,12 @@ void MainWindow::refreshUploadWindows() {
 
 // A run that ends out of the user's sight says so from the tray; a window in view shows it itself.
 void MainWindow::onRunEnded() {
-  if (!tray_ || closePending_ || putAway_ || (isVisible() && !isMinimized())) return;
+  // A watched run that could not reach the service leaves files for the watch to take back now.
+  if (engine_->upload().HasHeldBack()) watchDriver_->rearm();
   const RunEndNotice& notice = engine_->upload().runEndNotice();
+  // Such a run says nothing itself; the watch tells of the outage once.
+  if (notice.title.empty()) return;
+  if (!tray_ || closePending_ || putAway_ || (isVisible() && !isMinimized())) return;
   presenter_.showTrayMessage(*tray_, Q(notice.title), Q(notice.text), notice.error);
 }
 

@@ -3,6 +3,7 @@
 #include "base/TransferRate.h"
 #include "gui/Presenter.h"
 #include "gui/Widgets.h"
+#include "service/Retry.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace velmora::gui {
@@ -56,6 +58,13 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
   rateLimit_->setValidator(
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,15}[kKmMgG]?")), rateLimit_));
   settingsForm_->addRow(QStringLiteral("Speed limit (bytes/s):"), rateLimit_);
+  retries_ = new QSpinBox;
+  retries_->setObjectName(QStringLiteral("spin_retries"));
+  retries_->setRange(0, kMaxRetries);
+  retries_->setToolTip(
+      QStringLiteral("How often a request that failed for a passing reason (no connection, a "
+                     "server error) is sent again before the upload stops; 0: never"));
+  settingsForm_->addRow(QStringLiteral("Retries of a failed request:"), retries_);
 
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   layout->addWidget(box);
@@ -74,6 +83,10 @@ std::int64_t PreferencesDialog::rateLimit() const {
 }
 
 void PreferencesDialog::setRateLimitText(const QString& text) { rateLimit_->setText(text); }
+
+int PreferencesDialog::retries() const { return retries_->value(); }
+
+void PreferencesDialog::setRetries(int retries) { retries_->setValue(retries); }
 
 QStringList PreferencesDialog::watchedFolders() const {
   QStringList folders;

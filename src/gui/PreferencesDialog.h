@@ -1,7 +1,7 @@
 #pragma once
 // File > Preferences: the folders the window watches for new music (added with a folder picker,
-// removed by selection) and the speed limit of transfers. The dialog only edits a copy; the main
-// window stores it when accepted.
+// removed by selection), the speed limit of transfers and how often a failed request is retried. The dialog only edits
+// a copy; the main window stores it when accepted.
 
 #include <QDialog>
 #include <QStringList>
@@ -12,6 +12,7 @@ class QFormLayout;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 
 namespace velmora::gui {
 
@@ -27,6 +28,9 @@ public:
   // Bytes per second, 0 for none (an empty field).
   std::int64_t rateLimit() const;
   void setRateLimitText(const QString& text);
+  // Times a request that failed for a passing reason is sent again (0 to 100).
+  int retries() const;
+  void setRetries(int retries);
   // Rows for further settings below the folder list, one labelled field each.
   QFormLayout* settingsForm() const { return settingsForm_; }
 
@@ -43,6 +47,7 @@ private:
   QPushButton* removeButton_ = nullptr;
   QFormLayout* settingsForm_ = nullptr;
   QLineEdit* rateLimit_ = nullptr;
+  QSpinBox* retries_ = nullptr;
 };
 
 } // namespace velmora::gui

@@ -179,6 +179,11 @@ void UploadQueuePage::refreshQueue() {
 
 void UploadQueuePage::refreshRunSummary() {
   const RunOutcome outcome = context_.engine.upload().outcome();
+  // While watched files wait for an unreachable service, the tab says so (once per outage).
+  if (!context_.engine.watchNotice().empty()) {
+    SetText(runSummaryLabel_, context_.engine.watchNotice());
+    return;
+  }
   if (outcome == RunOutcome::None || outcome == RunOutcome::Running) return;
   SetText(runSummaryLabel_, SummaryLine(context_.engine.UploadReport()));
   saveReportButton_->setEnabled(true);

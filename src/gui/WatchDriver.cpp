@@ -46,6 +46,10 @@ void WatchDriver::onActivity() {
   arm();
 }
 
+void WatchDriver::rearm() {
+  if (notifier_ && engine_.IsWatching()) arm();
+}
+
 void WatchDriver::arm() {
   const auto timeout = engine_.WatchTimeout();
   if (!timeout) {

@@ -27,6 +27,8 @@ public:
   // there are none.
   void restart();
   void stop();
+  // Asks the engine again when its next look is due (after a run that left files to take back).
+  void rearm();
 
 private:
   void onActivity();

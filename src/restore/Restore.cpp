@@ -290,19 +290,27 @@ Restorer::ItemOutcome Restorer::FetchRow(const Row& row, const std::filesystem::
   std::filesystem::create_directories(file.parent_path());
   std::error_code error;
   if (std::filesystem::exists(file, error)) return ItemOutcome::AlreadyThere;
-  const std::optional<std::string> url = DeliveryAddress(row.entryKey, why);
-  if (!url) return ItemOutcome::Failed;
-  state.currentFile = row.displayName;
-  ui().ViewChanged(View::RestoreLog);
-  try {
-    DownloadInto(*url, file);
-  } catch (const std::exception& failure) {
-    why = failure.what();
-    AddLogLine(*url);
-    ui().ShowErrorDisplay(failure.what());
-    return ItemOutcome::Failed;
+  // A failed download asks for a new address before it is tried again: a restarted service no
+  // longer knows the old one.
+  for (int failures = 0;;) {
+    const std::optional<std::string> url = DeliveryAddress(row.entryKey, why);
+    if (!url) return ItemOutcome::Failed;
+    state.currentFile = row.displayName;
+    ui().ViewChanged(View::RestoreLog);
+    try {
+      DownloadInto(*url, file);
+    } catch (const std::exception& failure) {
+      if (service_.retrier().WaitToRetry("download of " + row.displayName, RepeatSafety::Idempotent, failure,
+                                         ++failures)) {
+        continue;
+      }
+      why = failure.what();
+      AddLogLine(*url);
+      ui().ShowErrorDisplay(failure.what());
+      return ItemOutcome::Failed;
+    }
+    return ItemOutcome::Restored;
   }
-  return ItemOutcome::Restored;
 }
 
 void Restorer::DownloadNextItems() {
@@ -363,6 +371,7 @@ bool Restorer::RestoreNow() {
   RemoveLeftoverPartialFiles(target_);
   // A cancel belongs to the restore it was clicked in, not to the next one.
   state.DownloadsCancelled = false;
+  service_.retrier().Abandon(false);
   state.listingFailed = false;
   state.totalPosition = 0;
   state.restoredCount = state.alreadyThereCount = state.failedCount = 0;
@@ -472,6 +481,7 @@ std::filesystem::path Restorer::FileOf(const std::string& target, const std::str
 void Restorer::CancelDownloads() {
   ui().ShowMessage("Done - please wait for the current file to be finished");
   state_.DownloadsCancelled = true;
+  service_.retrier().Abandon();
 }
 
 Restorer::Restorer(ServiceClient& service, LocalDatabases& databases, AccountPlaylists& playlists)

@@ -56,7 +56,10 @@ public:
   // "Cancel Downloads": the current file completes, no further one starts.
   void CancelDownloads();
   // The same request without the message (the program is closing).
-  void CancelQuietly() { state_.DownloadsCancelled = true; }
+  void CancelQuietly() {
+    state_.DownloadsCancelled = true;
+    service_.retrier().Abandon();
+  }
   // Number of rows of the work list still to do.
   int UnhandledRows();
   // The restore's plain-GET client, one for the run (cookies kept), created on first use; its

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace velmora {
 
@@ -9,12 +10,22 @@ namespace velmora {
 // with an HTTP error status, or the body is not a readable answer envelope.
 class ApiError : public std::runtime_error {
 public:
-  explicit ApiError(const std::string& what, int httpStatus = 0) : std::runtime_error(what), httpStatus_(httpStatus) {}
+  explicit ApiError(const std::string& what, int httpStatus = 0, int transportCode = 0, std::string retryAfter = {})
+      : std::runtime_error(what),
+        httpStatus_(httpStatus),
+        transportCode_(transportCode),
+        retryAfter_(std::move(retryAfter)) {}
   // The HTTP status of an error answer; 0 when no answer arrived or it was not the problem.
   int httpStatus() const { return httpStatus_; }
+  // libcurl's code (CURLcode) of a transfer that failed on the way; 0 otherwise.
+  int transportCode() const { return transportCode_; }
+  // The error answer's Retry-After header as sent; empty without one.
+  const std::string& retryAfter() const { return retryAfter_; }
 
 private:
   int httpStatus_;
+  int transportCode_;
+  std::string retryAfter_;
 };
 
 } // namespace velmora

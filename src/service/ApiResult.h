@@ -16,6 +16,9 @@ struct ServiceReply {
   std::string ErrorMessage;
   // The whole answer body as received; empty when the call failed.
   std::string ResponseText;
+  // The exchange failed for a reason that may pass (no connection, HTTP 5xx or 429), after any
+  // retries; a watched run keeps its files for later instead of failing them.
+  bool Transient = false;
 };
 
 // Saves the body as a response file and reads the envelope from it. Throws ApiError when the

@@ -33,6 +33,12 @@ void AllowHttpOnly(CURL* handle) {
   }
 }
 
+std::string RetryAfter(CURL* handle) {
+  curl_header* header = nullptr;
+  if (curl_easy_header(handle, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header) return {};
+  return header->value;
+}
+
 void LimitRate(CURL* handle, std::int64_t bytesPerSecond) {
   const auto limit = static_cast<curl_off_t>(bytesPerSecond > 0 ? bytesPerSecond : 0);
   curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, limit);
@@ -180,12 +186,14 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
 
   const CURLcode result = curl_easy_perform(h);
   if (transfer.error) std::rethrow_exception(transfer.error);
-  Check(result, ("Request to " + url + " failed").c_str());
+  if (result != CURLE_OK) {
+    throw ApiError("Request to " + url + " failed: " + curl_easy_strerror(result), 0, static_cast<int>(result));
+  }
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   if (status < 200 || status >= 300) {
     throw ApiError("Request to " + url + " answered with HTTP status " + std::to_string(status),
-                   static_cast<int>(status));
+                   static_cast<int>(status), 0, curl::RetryAfter(h));
   }
   response.StatusCode = static_cast<int>(status);
   response.Body = std::move(transfer.body);

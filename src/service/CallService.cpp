@@ -18,12 +18,17 @@ ServiceReply ServiceClient::Call(const std::string& method, FormData form, bool 
   ServiceReply data;
   try {
     HttpReply response;
-    Post(method, std::move(form), response, progress);
+    retrier_.Run(method, RepeatSafetyOf(method), [&] {
+      HttpReply answer;
+      Post(method, form, answer, progress);
+      response = std::move(answer);
+    });
     data = ParseApiResult(response.Body);
   } catch (const std::exception& failure) {
     // Any failure of the exchange means "no usable answer". The caller's message is shown when it
     // has one; otherwise the cause is, so "(details: ...)" never stays empty.
     SetApiError(data, kNoAnswerCode, failureMessage.empty() ? failure.what() : failureMessage);
+    data.Transient = DescribeFailure(failure).transient;
   } catch (...) {
     SetApiError(data, kNoAnswerCode, failureMessage.empty() ? "Unknown failure" : failureMessage);
   }

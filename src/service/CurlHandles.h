@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 
 namespace velmora::curl {
 
@@ -29,6 +30,9 @@ void Append(List& list, const char* line);
 // address from a service answer can reach a local file or another protocol. Throws ApiError when
 // curl refuses the setting.
 void AllowHttpOnly(CURL* handle);
+
+// The Retry-After header of the last answer the handle received; empty without one.
+std::string RetryAfter(CURL* handle);
 
 // Caps both directions of the handle's transfers at `bytesPerSecond` through libcurl's own
 // limits; 0 lifts them. A kept handle carries the setting to its next transfers.

@@ -113,8 +113,10 @@ void DownloadClient::Get(const std::string& url, const std::filesystem::path& ta
     fail(std::runtime_error("Cannot write the file " + target.string()));
   }
   if (result != CURLE_OK) {
+    const bool httpError = result == CURLE_HTTP_RETURNED_ERROR;
     fail(ApiError("Download of " + url + " failed: " + curl_easy_strerror(result),
-                  result == CURLE_HTTP_RETURNED_ERROR ? static_cast<int>(status) : 0));
+                  httpError ? static_cast<int>(status) : 0, httpError ? 0 : static_cast<int>(result),
+                  httpError ? curl::RetryAfter(h) : std::string()));
   }
   if (status < 200 || status >= 300) {
     fail(ApiError("Download of " + url + " answered with HTTP status " + std::to_string(status),

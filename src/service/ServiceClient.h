@@ -4,6 +4,7 @@
 #include "base/Ui.h"
 #include "service/ApiResult.h"
 #include "service/FormData.h"
+#include "service/Retry.h"
 #include "service/RunCounters.h"
 
 #include <cstdint>
@@ -20,7 +21,7 @@ struct HttpReply {
 class ServiceClient {
 public:
   // `baseUrl` as ServerBaseUrl gives it; progress of requests goes to `ui` and the run counters.
-  ServiceClient(Ui& ui, std::string baseUrl) : ui_(ui), baseUrl_(std::move(baseUrl)) {}
+  ServiceClient(Ui& ui, std::string baseUrl) : ui_(ui), baseUrl_(std::move(baseUrl)), retrier_(ui) {}
   virtual ~ServiceClient() = default;
   ServiceClient(const ServiceClient&) = delete;
   ServiceClient& operator=(const ServiceClient&) = delete;
@@ -40,6 +41,10 @@ public:
   // libcurl's own send and receive limits.
   std::int64_t rateLimit() const { return rateLimit_; }
   void SetRateLimit(std::int64_t bytesPerSecond) { rateLimit_ = bytesPerSecond > 0 ? bytesPerSecond : 0; }
+  // How failed requests are sent again (none unless retries are set); Call uses it, and so do the
+  // upload of a new file and the restore's downloads.
+  Retrier& retrier() { return retrier_; }
+  const Retrier& retrier() const { return retrier_; }
 
   // Posts the caller's fields followed by "username", "hashpassword", "format", "appkey" and
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
@@ -49,7 +54,8 @@ public:
   // network (the tests' recording one) can take the exchange's place; Call goes through it.
   virtual void Post(const std::string& method, FormData form, HttpReply& response, bool progress = true);
 
-  // Post, then ParseApiResult of the body. When either fails, the result is not successful,
+  // Post, then ParseApiResult of the body; a transient failure of the exchange is sent again as
+  // the retrier allows for the method (RepeatSafetyOf). When either fails, the result is not successful,
   // carries code 500 and an empty ResponseText, and its ErrorMessage is `failureMessage` ("Could
   // not connect to server" on the login and restore paths) or, when that is empty (the upload
   // paths), the cause of the failure. Nothing is thrown.
@@ -62,6 +68,7 @@ private:
   std::string password_;
   RunCounters counters_;
   std::int64_t rateLimit_ = 0;
+  Retrier retrier_;
 };
 
 } // namespace velmora

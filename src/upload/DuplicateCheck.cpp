@@ -88,6 +88,7 @@ void UploadPipeline::CheckDuplicatesOnline(MediaItems& items, const std::string&
     ShowStatus(ui(), "Online duplicate check done.");
     return;
   }
+  if (watchedRun_ && result.Transient) throw ServiceUnreachable(result.ErrorMessage);
   ui().ShowErrorMessage("Did not receive meta data properly - error " + std::to_string(result.ErrorCode) +
                         " (details: " + result.ErrorMessage + ")");
   SetUploadStopped();

@@ -80,6 +80,16 @@ void UploadPipeline::UploadNext() {
       Signal(View::UploadQueue);
       ui().ProcessMessages();
     }
+  } catch (const ServiceUnreachable& failure) {
+    // The watch takes the queued files back and tries again later; it tells the user once, so
+    // the run's end carries no notice of its own.
+    outcome_ = RunOutcome::Interrupted;
+    for (const UploadQueueRecord& record : queue_.records()) heldBack_.push_back(record.location);
+    heldBackReason_ = failure.what();
+    queue_.Clear();
+    FinishUploadRun();
+    ShowStatus(ui(), std::string("The service cannot be reached: ") + failure.what());
+    EndRun({});
   } catch (const std::exception& failure) {
     // Not handled here: the record stays first, and "Stop upload" then "Resume upload" retries it.
     outcome_ = RunOutcome::Failed;
@@ -124,6 +134,7 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
       CheckReadableFile(metadataFile);
       // Whatever the answer, the record is done: the service can be asked again by a new analysis.
       const ServiceReply reply = service_.Call("transmitfile", std::move(form), true, "");
+      if (watchedRun_ && reply.Transient) throw ServiceUnreachable(reply.ErrorMessage);
       if (reply.Success) {
         ++runFileCounts_.alreadyThere;
         decide(FileOutcomeKind::MetadataOnly, {});
@@ -139,54 +150,77 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
                                            ? reason::kNoHashId
                                            : "the service answered code " + record.hashcheckresponse);
     }
+  } catch (const ServiceUnreachable&) {
+    throw; // no outcome yet: the file waits for the next try
   } catch (const std::exception& failure) {
     decide(FileOutcomeKind::Failed, failure.what());
-    throw;
+    // A watched run goes on with the other files (a file that changed or vanished fails alone).
+    if (!watchedRun_) throw;
   }
 }
 
 std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const UploadQueueRecord& record,
                                                                     const std::string& metadataFile) {
-  FormData registration;
-  registration.AddText("checkhashresponse", record.hashcheckresponse);
-  if (!record.autoadd2plist.empty()) registration.AddText("playlistname", record.autoadd2plist);
+  const std::string what = "upload of " + record.location;
+  for (int failures = 0;;) {
+    FormData registration;
+    registration.AddText("checkhashresponse", record.hashcheckresponse);
+    if (!record.autoadd2plist.empty()) registration.AddText("playlistname", record.autoadd2plist);
 
-  // The one upload call whose failure is also shown as an error before it counts as a refusal,
-  // so the guarded block is spelled out here rather than taken from CallService.
-  ServiceReply result;
-  try {
-    HttpReply response;
-    service_.Post("items/add", std::move(registration), response, true);
-    result = ParseApiResult(response.Body);
-  } catch (const std::exception& failure) {
-    ui().ShowErrorDisplay(failure.what());
-    SetApiError(result, kNoAnswerCode, "");
-  }
+    // The one upload call whose failure is also shown as an error before it counts as a refusal,
+    // so the guarded block is spelled out here rather than taken from CallService.
+    ServiceReply result;
+    try {
+      HttpReply response;
+      service_.Post("items/add", std::move(registration), response, true);
+      result = ParseApiResult(response.Body);
+    } catch (const std::exception& failure) {
+      if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, ++failures)) continue;
+      if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());
+      // Unattended, the cause goes with the file's refusal instead of an error box.
+      if (!watchedRun_) ui().ShowErrorDisplay(failure.what());
+      SetApiError(result, kNoAnswerCode, watchedRun_ ? failure.what() : "");
+    }
 
-  std::string location;
-  if (result.Success) {
-    location = ReadUploadLocation(result.ResponseText);
-    // Without an address the file cannot be sent; treated like a refusal rather than posting to
-    // the API base.
-    if (location.empty()) SetApiError(result, kNoAnswerCode, "The service named no upload location");
-  }
-  if (!result.Success || location.empty()) {
-    const std::string refusal = result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode);
-    EndRun(FailedRunNotice(refusal));
-    ui().ShowMessage(refusal);
-    StopUpload();
-    return {FileOutcomeKind::Failed, RefusalReason(result)};
-  }
+    std::string location;
+    if (result.Success) {
+      location = ReadUploadLocation(result.ResponseText);
+      // Without an address the file cannot be sent; treated like a refusal rather than posting to
+      // the API base.
+      if (location.empty()) SetApiError(result, kNoAnswerCode, "The service named no upload location");
+    }
+    if (!result.Success || location.empty()) {
+      const std::string refusal = result.ErrorMessage + "  (Error #" + std::to_string(result.ErrorCode);
+      if (watchedRun_) {
+        // Unattended: the file fails alone and the others still go.
+        ShowStatus(ui(), "Not uploaded: " + record.location + ": " + refusal + ")");
+        return {FileOutcomeKind::Failed, RefusalReason(result)};
+      }
+      EndRun(FailedRunNotice(refusal));
+      ui().ShowMessage(refusal);
+      StopUpload();
+      return {FileOutcomeKind::Failed, RefusalReason(result)};
+    }
 
-  FormData transfer;
-  transfer.AddFile("filedata", record.location, "audio/unknown");
-  if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
-  std::error_code error;
-  if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
-  HttpReply ignored;
-  service_.Post(location, std::move(transfer), ignored, true);
-  ++runFileCounts_.uploaded;
-  return {FileOutcomeKind::Sent, {}};
+    FormData transfer;
+    transfer.AddFile("filedata", record.location, "audio/unknown");
+    if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
+    std::error_code error;
+    if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
+    try {
+      HttpReply ignored;
+      service_.Post(location, std::move(transfer), ignored, true);
+    } catch (const std::exception& failure) {
+      // Not the same address again: it may already be used up by the body that got through, or
+      // forgotten by a restarted service. A new registration names a fresh one; the service keeps
+      // content by hash id and lists a file once, so a second copy adds nothing.
+      if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, ++failures)) continue;
+      if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());
+      throw;
+    }
+    ++runFileCounts_.uploaded;
+    return {FileOutcomeKind::Sent, {}};
+  }
 }
 
 } // namespace velmora

@@ -155,6 +155,7 @@ void UploadPipeline::StartUploadRun() {
   statusWindow_.ElapsedSeconds = 0;
   statusWindow_.ItemsStarted = 0;
   runFileCounts_ = {};
+  service_.retrier().Abandon(false);
 
   windows_.durationTimerEnabled = true;
   windows_.startTimerEnabled = true;
@@ -213,6 +214,8 @@ void UploadPipeline::OnStatusTimer() {
 
 void UploadPipeline::StopUpload() {
   uploadStopped_ = true;
+  // A retry being waited for is not sent.
+  service_.retrier().Abandon();
   windows_.durationTimerEnabled = false;
   controls_.DurationSeconds = 0;
   controls_.stopEnabled = false;
@@ -227,6 +230,7 @@ void UploadPipeline::ResumeUpload() {
   controls_.resumeEnabled = false;
   controls_.stopEnabled = true;
   uploadStopped_ = false;
+  service_.retrier().Abandon(false);
   windows_.durationTimerEnabled = true;
   Signal(View::UploadQueue);
   Signal(View::UploadWindows);
@@ -302,8 +306,11 @@ void UploadPipeline::SendInvitation(const std::string& email) {
   FormData form;
   form.AddText("email", email);
   try {
-    HttpReply response;
-    service_.Post("misc/sendinvitation", std::move(form), response, false);
+    const std::string method = "misc/sendinvitation";
+    service_.retrier().Run(method, RepeatSafetyOf(method), [&] {
+      HttpReply response;
+      service_.Post(method, form, response, false);
+    });
   } catch (const std::exception& failure) {
     ui().ShowErrorDisplay(failure.what());
     return;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -77,6 +78,15 @@ enum class RunOutcome {
   Finished, // the queue was worked through
   Stopped,  // "Stop upload", a refused registration or a failed duplicate check held it
   Failed,   // an error no step handles ended the loop; the record stays first in the queue
+  // A watched run could not reach the service (after any retries): the record in hand and those
+  // after it stay queued for the watch to take back and try later.
+  Interrupted,
+};
+
+// A request of a watched run failed for a reason that may pass; the run ends Interrupted.
+class ServiceUnreachable : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
 };
 
 class UploadPipeline {
@@ -110,8 +120,18 @@ public:
 
   // --- The run's report -------------------------------------------------------------------------
 
-  // Forgets the outcomes of the last run; a use case that starts a run calls it first.
-  void BeginReport() { outcomes_.Clear(); }
+  // Forgets the outcomes of the last run; a use case that starts a run calls it first. The run
+  // to come is not a watched one unless SetWatchedRun says so.
+  void BeginReport() {
+    outcomes_.Clear();
+    watchedRun_ = false;
+  }
+  // A watched run outlives trouble: a file the service refuses, or that cannot be sent, fails
+  // alone and the run goes on without a message box; a transient failure of the service (after
+  // the retries) ends the run Interrupted with the files kept (the duplicate check throws
+  // ServiceUnreachable instead).
+  void SetWatchedRun(bool watched) { watchedRun_ = watched; }
+  bool watchedRun() const { return watchedRun_; }
   // Files a source found but could not describe.
   void RecordSkipped(const std::vector<SkippedFile>& files);
   // The outcome of every file considered since BeginReport, in the order decided; records still
@@ -190,6 +210,14 @@ public:
   // How the last run ended (View::RunEnded); files counted since the run started.
   const RunEndNotice& runEndNotice() const { return runEndNotice_; }
   const RunFileCounts& runFileCounts() const { return runFileCounts_; }
+  // The files of a watched run that could not reach the service, in queue order; the watch takes
+  // them back to try later (they leave the queue without an outcome).
+  std::vector<std::string> TakeHeldBack() { return std::exchange(heldBack_, {}); }
+  bool HasHeldBack() const { return !heldBack_.empty(); }
+  // Why the last watched run could not reach the service.
+  const std::string& heldBackReason() const { return heldBackReason_; }
+  // A notice about the runs for a user whose window is hidden (View::RunEnded).
+  void Announce(RunEndNotice notice) { EndRun(std::move(notice)); }
   // The front end has turned to the Status tab.
   void StatusTabShown() { windows_.statusTabRequested = false; }
 
@@ -200,7 +228,9 @@ private:
   // One pass of the loop for one record; the queue may change meanwhile.
   // Sends the record and records its outcome; rethrows what ends the run.
   void SendRecord(const UploadQueueRecord& record);
-  // Registers and sends the content; what happened and why.
+  // Registers and sends the content; what happened and why. A transient failure of either step
+  // goes back to "items/add" when the retries allow: the upload address works once, so after a
+  // transfer whose body may have arrived it can no longer be trusted.
   std::pair<FileOutcomeKind, std::string> SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
   // Sends the current playlist file, if there is one, to "set/prefill". The outcome is not looked
   // at: a run goes on whether the service took the playlists or not.
@@ -221,6 +251,9 @@ private:
   // Queued records are keyed by their id, so a retried record keeps one entry.
   OutcomeLog outcomes_{ReportKind::Upload};
   bool uploadStopped_ = false;
+  bool watchedRun_ = false;
+  std::vector<std::string> heldBack_;
+  std::string heldBackReason_;
   bool loopActive_ = false;
   RunOutcome outcome_ = RunOutcome::None;
 };

@@ -12,7 +12,7 @@ namespace velmora {
 
 void PrintTo(const StoredSettings& s, std::ostream* out) {
   *out << "{" << s.userName << " | " << s.password << " | " << s.winampLocation << " | " << s.restorePath << " | "
-       << s.rateLimit << "}";
+       << s.rateLimit << " | " << s.retries << "}";
 }
 
 namespace {
@@ -33,8 +33,13 @@ TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
 }
 
 TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
-  const StoredSettings written{" al=ice ",      "p%w;d #x\n[y]\t\r ", "/home/me/My Music/playlists.xml",
-                               "C:\\restore ü", 1536 * 1024,          {"/music/in;coming =x ", "/data/Rips\n[2]"}};
+  const StoredSettings written{" al=ice ",
+                               "p%w;d #x\n[y]\t\r ",
+                               "/home/me/My Music/playlists.xml",
+                               "C:\\restore ü",
+                               1536 * 1024,
+                               {"/music/in;coming =x ", "/data/Rips\n[2]"},
+                               7};
   SaveSettings(written);
   EXPECT_EQ(LoadSettings(), written);
 
@@ -56,8 +61,10 @@ TEST_F(SettingsTest, LongValuesRoundTripWhole) {
 TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
   test::WriteFile(SettingsFilePath(),
                   "[Velmora Online]\nusername=bob\nthis line is garbage\n"
-                  "  password=pw\nRestorePath=/r;x #y\nLimitRate=fast\n");
+                  "  password=pw\nRestorePath=/r;x #y\nLimitRate=fast\nRetries=-3\n");
   EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y"}));
+  test::WriteFile(SettingsFilePath(), "[Velmora Online]\nRetries=100000000000000000000000\n");
+  EXPECT_EQ(LoadSettings().retries, 100) << "a count too large is the largest one";
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));
   EXPECT_EQ(LoadSettings(), StoredSettings{});
 }

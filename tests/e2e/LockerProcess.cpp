@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
@@ -29,7 +30,11 @@ LockerProcess::LockerProcess(const std::vector<std::string>& arguments) {
   if (!Available()) throw std::runtime_error("this build has no velmora-locker");
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  std::vector<std::string> args = {VELMORA_LOCKER_PATH, "--host", "127.0.0.1", "--port", "0"};
+  std::vector<std::string> args = {VELMORA_LOCKER_PATH, "--host", "127.0.0.1"};
+  if (std::find(arguments.begin(), arguments.end(), "--port") == arguments.end()) {
+    args.push_back("--port");
+    args.push_back("0");
+  }
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
@@ -60,6 +65,13 @@ LockerProcess::LockerProcess(const std::vector<std::string>& arguments) {
     throw std::runtime_error("velmora-locker did not start: " + line);
   }
   port_ = std::stoi(line.substr(colon + 1));
+}
+
+void LockerProcess::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 LockerProcess::~LockerProcess() {

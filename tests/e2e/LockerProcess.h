@@ -12,12 +12,16 @@ namespace velmora::test {
 
 class LockerProcess {
 public:
-  // Starts VELMORA_LOCKER_PATH with --host 127.0.0.1 --port 0 and `arguments`, and waits for its
-  // "listening on" line. Throws std::runtime_error when it does not come up.
+  // Starts VELMORA_LOCKER_PATH with --host 127.0.0.1 --port 0 (unless `arguments` name a port)
+  // and `arguments`, and waits for its "listening on" line. Throws std::runtime_error when it does
+  // not come up.
   explicit LockerProcess(const std::vector<std::string>& arguments = {});
   ~LockerProcess();
   LockerProcess(const LockerProcess&) = delete;
   LockerProcess& operator=(const LockerProcess&) = delete;
+
+  // Ends it at once, as a crash would (SIGKILL): connections die without an answer.
+  void Kill();
 
   // False when this build has no velmora-locker; tests skip then.
   static bool Available();

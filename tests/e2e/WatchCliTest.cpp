@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -41,11 +42,21 @@ protected:
     return bytes;
   }
 
-  std::unique_ptr<test::Child> StartWatch(const std::vector<std::string>& folders) {
+  std::unique_ptr<test::Child> StartWatch(const std::vector<std::string>& folders,
+                                          const std::vector<std::string>& options = {}) {
     std::vector<std::string> args{VELMORA_CLI_PATH, "--stage", locker_->hostPort(), "--user",
                                   "alice",          "watch",   "--settle",          "1"};
+    args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), folders.begin(), folders.end());
     return std::make_unique<test::Child>(args);
+  }
+
+  // hash id -> how often it is in alice's library.
+  std::map<std::string, int> LibraryHashIds() const {
+    std::map<std::string, int> ids;
+    const pugi::xml_document list = locker_->Document("/_control/library", {{"user", "alice"}});
+    for (const auto& item : list.select_nodes("/library/item")) ++ids[item.node().attribute("hashid").value()];
+    return ids;
   }
 
   std::set<std::string> StoredHashIds() const {
@@ -105,6 +116,53 @@ TEST_F(WatchCliTest, UploadsWhatIsThereThenEveryArrivingFileOnceSettledAndOutliv
   watch->Signal(SIGTERM);
   EXPECT_EQ(watch->Wait(), 0) << watch->output();
   EXPECT_THAT(watch->output(), HasSubstr("Watch ended"));
+}
+
+// No retry within a run (--retries 0), so the run's files wait for the watch's own next try, 30 s
+// after the outage began: about 45 seconds in all.
+TEST_F(WatchCliTest, AnOutageKeepsFilesWaitingUntilTheServiceIsBackAndARefusedFileFailsAlone) {
+  const fs::path music = files() / "music", data = files() / "locker-data";
+  locker_ = std::make_unique<test::LockerProcess>(std::vector<std::string>{"--user", "alice:pw", "--data", data});
+  const std::string port = std::to_string(locker_->port());
+  // The first upload hangs until the service dies under it.
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "stall"}, {"ms", "600000"}});
+  test::WriteFile(music / "before.mp3", Bytes(1));
+  auto watch = StartWatch({music.string()}, {"--retries", "0"});
+  ASSERT_TRUE(watch->WaitFor("Upload of " + (music / "before.mp3").string(), 1)) << watch->output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  locker_->Kill();
+  ASSERT_TRUE(watch->WaitFor("The service cannot be reached", 1)) << watch->output();
+  test::WriteFile(music / "during.mp3", Bytes(2));
+  std::this_thread::sleep_for(std::chrono::seconds(8));
+  locker_ = std::make_unique<test::LockerProcess>(
+      std::vector<std::string>{"--port", port, "--user", "alice:pw", "--data", data});
+
+  ASSERT_TRUE(watch->WaitFor("Upload done!", 1, 40000)) << watch->output();
+  EXPECT_THAT(watch->output(), HasSubstr("The service answers again"));
+  test::WriteFile(music / "after.mp3", Bytes(3));
+  ASSERT_TRUE(watch->WaitFor("Upload done!", 2)) << watch->output();
+  std::map<std::string, int> once;
+  for (const std::string& id : expected_) once[id] = 1;
+  EXPECT_EQ(LibraryHashIds(), once);
+
+  locker_->Control("/_control/faults",
+                   {{"target", "items/add"}, {"kind", "fail"}, {"code", "42"}, {"message", "Quota exceeded"}});
+  const std::string refused = Bytes(4);
+  expected_.erase(Sha1Hex(refused));
+  test::WriteFile(music / "refused.mp3", refused);
+  ASSERT_TRUE(watch->WaitFor("0 sent, 0 metadata only, 0 already in your library, 0 skipped, 1 failed", 1))
+      << watch->output();
+  EXPECT_THAT(watch->output(),
+              HasSubstr("Not uploaded: " + (music / "refused.mp3").string() + ": Quota exceeded  (Error #42)"));
+  ASSERT_TRUE(watch->WaitFor("Upload done!", 3)) << watch->output();
+  test::WriteFile(music / "later.mp3", Bytes(5));
+  ASSERT_TRUE(watch->WaitFor("Upload done!", 4)) << watch->output();
+  once.clear();
+  for (const std::string& id : expected_) once[id] = 1;
+  EXPECT_EQ(LibraryHashIds(), once);
+
+  watch->Signal(SIGTERM);
+  EXPECT_EQ(watch->Wait(), 0) << watch->output();
 }
 
 } // namespace

@@ -36,12 +36,15 @@ private slots:
       if (!preferences) return int(QDialog::Rejected);
       preferences->addFolder(folder);
       preferences->setRateLimitText(QStringLiteral("64M"));
+      preferences->setRetries(4);
       return int(QDialog::Accepted);
     };
     main.findChild<QAction*>(QStringLiteral("cmp_mi_preferences"))->trigger();
     QCOMPARE(LoadSettings().watchedFolders, std::vector<std::string>{folder.toStdString()});
     QCOMPARE(LoadSettings().rateLimit, std::int64_t{64} << 20);
     QCOMPARE(main.engine().effectiveRateLimit(), std::int64_t{64} << 20);
+    QCOMPARE(LoadSettings().retries, 4);
+    QCOMPARE(main.engine().effectiveRetries(), 4);
     QVERIFY(main.engine().IsWatching());
 
     WriteBytes(folder + QStringLiteral("/new/arrived.mp3"), Mp3Bytes("Arrived", "X", "Y", 2));

@@ -43,6 +43,19 @@ TEST_F(Faults, HttpStatusAndNonXmlAnswersReplaceTheEnvelope) {
   EXPECT_FALSE(doc.load_string(garbage.body.c_str()));
 }
 
+TEST_F(Faults, AnHttpFaultCanNameARetryAfterHeader) {
+  ASSERT_EQ(ArmFault({{"target", "*"}, {"kind", "http"}, {"status", "503"}, {"retryafter", "7"}}).status, 200);
+  const httplib::Result answer =
+      Client().Post("//api/rest/user/checkaccess", "format=xml", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 503);
+  EXPECT_EQ(answer->get_header_value("Retry-After"), "7");
+  EXPECT_FALSE(Client()
+                   .Post("//api/rest/user/checkaccess", "format=xml", "application/x-www-form-urlencoded")
+                   ->has_header("Retry-After"));
+  EXPECT_EQ(ArmFault({{"target", "*"}, {"kind", "http"}, {"retryafter", "1\r\nX-Other: 1"}}).status, 400);
+}
+
 TEST_F(Faults, StallDelaysTheAnswerAndThenAnswersNormally) {
   ArmFault({{"target", "*"}, {"kind", "stall"}, {"ms", "300"}});
   const auto start = std::chrono::steady_clock::now();

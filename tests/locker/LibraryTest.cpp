@@ -180,5 +180,33 @@ TEST_F(LibraryTest, ItemsGetListsOnlyTheUsersItemsWithTheirFields) {
   EXPECT_EQ(std::string(items[0].node().child_value("entrykey")).size(), 32u);
 }
 
+TEST_F(LibraryTest, ARestartOnTheSamePortAndDataKeepsAccountsContentLibrariesAndPlaylists) {
+  const std::string bytes = Bytes(4000, 9);
+  const Answer stored = Upload(bytes, "Kept", "alice", "secret", "Road trip");
+  ASSERT_TRUE(stored.success) << stored.body;
+  ASSERT_EQ(Control("users", {{"name", "carol"}, {"password", "pw"}}).status, 200);
+  const int port = locker_->port();
+
+  LockerOptions options;
+  options.host = "127.0.0.1";
+  options.port = port;
+  options.dataDir = data_.path() / "locker";
+  locker_.reset();
+  locker_ = std::make_unique<Locker>(options); // no --user: the accounts come from the data folder
+  ASSERT_EQ(locker_->Start(), port);
+
+  EXPECT_TRUE(Call("user/checkaccess", {}, "carol", "pw").success);
+  const auto codes =
+      Codes(Call("items/checkhashvalues", {{"filedata", HashList({Sha1(bytes)}), "/h.xml", "text/xml"}}));
+  EXPECT_EQ(codes.at(Sha1(bytes)), 200);
+  const auto item = locker_->library().ItemByHash("alice", Sha1(bytes));
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->entryKey, stored.Text("entrykey"));
+  EXPECT_EQ(velmora::test::ReadFile(locker_->objects().PathOf(Sha1(bytes))), bytes);
+  const auto playlists = locker_->library().Playlists("alice");
+  ASSERT_EQ(playlists.size(), 1u);
+  EXPECT_EQ(playlists[0].hashIds, std::vector<std::string>{Sha1(bytes)});
+}
+
 } // namespace
 } // namespace velmora::locker::test

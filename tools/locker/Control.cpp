@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <charconv>
 
 #include "Digest.h"
@@ -72,6 +73,7 @@ void AddFault(pugi::xml_node parent, const Fault& fault) {
   node.append_attribute("code") = fault.code;
   node.append_attribute("message") = fault.message.c_str();
   node.append_attribute("status") = fault.status;
+  node.append_attribute("retryafter") = fault.retryAfter.c_str();
   node.append_attribute("ms") = fault.delayMs;
   node.append_attribute("bytes") = static_cast<unsigned long long>(fault.bytes);
   node.append_attribute("remaining") = fault.remaining;
@@ -291,6 +293,12 @@ void Locker::ControlRoutes() {
     fault.message = HasParam(request, "message") ? Param(request, "message") : "Injected failure";
     fault.status = *status;
     fault.body = Param(request, "body");
+    fault.retryAfter = Param(request, "retryafter");
+    // Sent as a header line as it stands (a date or garbage too, for tests of clients), so no
+    // control character may end the line early.
+    if (std::any_of(fault.retryAfter.begin(), fault.retryAfter.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+      return SendError(response, "retryafter must be one line of text, e.g. 5");
     fault.delayMs = std::min(*ms, 600000);
     fault.bytes = *bytes;
     fault.remaining = *times;

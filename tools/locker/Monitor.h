@@ -30,6 +30,7 @@ struct Fault {
   std::string message;     // Fail
   int status = 500;        // Http
   std::string body;        // Http, NotXml
+  std::string retryAfter;  // Http: a Retry-After header with this text (normally seconds); none when empty
   int delayMs = 0;         // every kind waits this long before its answer
   std::uint64_t bytes = 0; // Cut, CutUpload
   int remaining = 1;       // requests it still applies to; -1 until reset

@@ -130,6 +130,7 @@ bool Locker::ApplyFault(const Fault& fault, const Request& request, Response& re
   }
   case FaultKind::Http:
     response.status = fault.status;
+    if (!fault.retryAfter.empty()) response.set_header("Retry-After", fault.retryAfter);
     response.set_content(fault.body.empty() ? "Internal Server Error\n" : fault.body, "text/plain");
     return true;
   case FaultKind::NotXml:
