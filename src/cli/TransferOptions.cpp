@@ -18,7 +18,10 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options) {
   command
       .add_option("--report", options.reportFile,
                   "Write what happened to every file to FILE as JSON Lines, with a last summary line")
-      ->type_name("FILE");
+      ->type_name("FILE")
+      ->check(CLI::Validator(
+          [](const std::string& text) { return text.empty() ? std::string("no file named: give a path") : std::string(); },
+          "FILE"));
 }
 
 std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options) {

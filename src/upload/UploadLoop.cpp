@@ -5,7 +5,9 @@
 #include "base/ShowStatus.h"
 #include "service/ApiResult.h"
 #include "service/CallApi.h"
+#include "service/ApiError.h"
 #include "service/CallService.h"
+#include "store/Sha1.h"
 #include "upload/UploadAnswers.h"
 
 #include <pugixml.hpp>
@@ -97,16 +99,12 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
   RefreshUploadStatus();
 
   const auto started = std::chrono::steady_clock::now();
-  const std::int64_t bytesBefore = service_.counters().UploadedBytes;
   const auto decide = [&](FileOutcomeKind kind, std::string why) {
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-    outcomes_.Set(record.id, {record.location,
-                              record.hashid,
-                              {},
-                              kind,
-                              std::move(why),
-                              service_.counters().UploadedBytes - bytesBefore,
-                              seconds.count()});
+    // The file's own bytes, as a restore counts them: the form fields and the metadata around
+    // them are not the file. Content stored with the hash id it was queued with has its size.
+    const std::int64_t bytes = kind == FileOutcomeKind::Sent ? record.size : 0;
+    outcomes_.Set(record.id, {record.location, record.hashid, {}, kind, std::move(why), bytes, seconds.count()});
   };
   try {
     const std::string metadataFile = SaveResponseFile(record.xml);
@@ -184,7 +182,19 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
   std::error_code error;
   if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
   HttpReply ignored;
-  service_.Post(location, std::move(transfer), ignored, true);
+  try {
+    service_.Post(location, std::move(transfer), ignored, true);
+  } catch (const ApiError& failure) {
+    // A file edited since its hash id was computed arrives with other content than announced,
+    // which the service refuses; the HTTP status alone would not tell the user why.
+    if (failure.httpStatus() >= 400 && Sha1OfFile(record.location) != record.hashid) {
+      throw ApiError("The file " + record.location +
+                         " changed since it was analysed, so the service refused it (HTTP status " +
+                         std::to_string(failure.httpStatus()) + "); analyse it again to send it",
+                     failure.httpStatus());
+    }
+    throw;
+  }
   ++runFileCounts_.uploaded;
   return {FileOutcomeKind::Sent, {}};
 }

@@ -92,6 +92,44 @@ TEST_F(KeyringTest, LockedKeyringLeftClosedSendsNoPassword) {
   EXPECT_THAT(search.out, HasSubstr("[], [objectpath '/org/freedesktop/secrets/collection/login/")) << search.err;
 }
 
+TEST_F(KeyringTest, KeyringPasswordIsTriedBeforeTheFilesAndNeitherErasesTheOther) {
+  if (!KeyringUnderTest()) GTEST_SKIP() << "runs through tests/keyring/with-keyring";
+  // A stale copy in the file does not win over the keyring's good password, and goes.
+  ASSERT_TRUE(keyring::Store("alice", locker->hostPort(), "pw s3cret"));
+  SaveSettings({"alice", "stale", "", ""}, settings());
+  const auto first = Velmora("playlists");
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(SecretToolLookup().out, "pw s3cret");
+  EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"alice", "", "", ""}));
+
+  // A newer password in the file (stored while no keyring answered) is tried next and moves in.
+  ASSERT_TRUE(keyring::Store("alice", locker->hostPort(), "outdated"));
+  SaveSettings({"alice", "pw s3cret", "", ""}, settings());
+  const auto second = Velmora("playlists");
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(SecretToolLookup().out, "pw s3cret");
+  EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"alice", "", "", ""}));
+}
+
+TEST_F(KeyringTest, LoginSaysTheKeyringIsLockedAndLogoutRemovesTheEntryOfEveryHost) {
+  if (!KeyringUnderTest()) GTEST_SKIP() << "runs through tests/keyring/with-keyring";
+  ASSERT_EQ(Velmora("--user alice login", "VELMORA_PASSWORD='pw s3cret'").exitCode, 0);
+  // Logged in with --stage, logged out without: the entry of the locker's host goes too.
+  const auto logout = test::RunCommand("env -u VELMORA_PASSWORD " + test::ShellQuote(VELMORA_CLI_PATH) + " logout");
+  ASSERT_EQ(logout.exitCode, 0) << logout.err;
+  EXPECT_NE(SecretToolLookup().exitCode, 0) << "the keyring still holds the password";
+
+  const auto locked = test::RunCommand(
+      "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
+      "--method org.freedesktop.Secret.Service.Lock \"[objectpath '/org/freedesktop/secrets/aliases/default']\"");
+  ASSERT_EQ(locked.exitCode, 0) << locked.err;
+  const auto login = Velmora("--user alice login", "VELMORA_PASSWORD='pw s3cret'");
+  ASSERT_EQ(login.exitCode, 0) << login.err;
+  EXPECT_THAT(login.err, HasSubstr("The desktop keyring is locked: the password is kept in " + settings().string()));
+  EXPECT_THAT(login.err, Not(HasSubstr("No desktop keyring answers")));
+  EXPECT_EQ(LoadSettings(settings()).password, "pw s3cret");
+}
+
 TEST_F(KeyringTest, WithoutASessionBusTheSettingsFileKeepsThePassword) {
   const std::string noBus = "-u DBUS_SESSION_BUS_ADDRESS VELMORA_PASSWORD='pw s3cret'";
   const auto login = Velmora("--user alice login", noBus);
