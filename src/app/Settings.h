@@ -16,12 +16,12 @@ struct StoredSettings {
   // Speed limit of transfers in bytes per second, 0 for none; key "LimitRate", written as curl
   // writes rates ("1M"). Versions without it ignore the key; an unreadable value reads as 0.
   std::int64_t rateLimit = 0;
-  // The "LimitRate" text when it is no rate ("1.5M", "-5"): kept as it stands, so saving the
-  // settings again does not replace what the user wrote with "0". Empty when the value reads.
-  std::string unreadableRateLimit{};
   // The window's watched folders, one key each (WatchedFolder1, WatchedFolder2, ...): a version
   // without watched folders reads past them.
   std::vector<std::string> watchedFolders{};
+  // The "LimitRate" text when it is no rate ("1.5M", "-5"): kept as it stands, so saving the
+  // settings again does not replace what the user wrote with "0". Empty when the value reads.
+  std::string unreadableRateLimit{};
   bool operator==(const StoredSettings&) const = default;
 };
 

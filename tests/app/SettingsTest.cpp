@@ -57,7 +57,8 @@ TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
   test::WriteFile(SettingsFilePath(),
                   "[Velmora Online]\nusername=bob\nthis line is garbage\n"
                   "  password=pw\nRestorePath=/r;x #y\nLimitRate=fast\n");
-  EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y"}));
+  // The limit that is no rate counts as none and is kept as written.
+  EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y", 0, {}, "fast"}));
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));
   EXPECT_EQ(LoadSettings(), StoredSettings{});
 }
