@@ -428,7 +428,11 @@ TEST_F(UploadCliTest, MalformedOptionsAreBadUsageAndAnUnwritableReportStopsTheRu
     EXPECT_THAT(result.err, HasSubstr("not a rate")) << rate;
   }
   for (const char* settle : {"nan", "inf", "-inf", "-1"}) {
-    EXPECT_EQ(Velmora("alice", "pw1", std::string("watch --settle ") + settle + " " + Music()).exitCode, 2) << settle;
+    // A watch that took the value would run until it is ended.
+    const auto watch = test::RunCommand("VELMORA_PASSWORD=pw1 timeout 20 " + test::ShellQuote(VELMORA_CLI_PATH) +
+                                        " --stage " + locker_->hostPort() + " --user alice watch --settle " + settle +
+                                        " " + Music());
+    EXPECT_EQ(watch.exitCode, 2) << settle;
   }
   const auto unnamed = Upload("alice", "pw1", "--report '' " + Music());
   EXPECT_EQ(unnamed.exitCode, 2);
