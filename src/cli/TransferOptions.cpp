@@ -21,7 +21,7 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options) {
       ->type_name("FILE")
       ->check(CLI::Validator(
           [](const std::string& text) { return text.empty() ? std::string("no file named: give a path") : std::string(); },
-          "FILE"));
+          ""));
 }
 
 std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options) {

@@ -188,7 +188,7 @@ const RegisterCommand kWatch{
                            ? std::string()
                            : "not a number of seconds: " + text;
               },
-              "SECONDS"))
+              ""))
           ->check(CLI::Range(0.0, 86400.0));
       AddTransferOptions(command, options->transfer);
       command.add_option("DIR", options->folders, "Folders to watch, with everything below them")
