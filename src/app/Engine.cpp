@@ -169,10 +169,11 @@ void Engine::SaveSettings() {
   keyringLocked_ = keyringWanted && !inKeyring && keyringAnswers && keyring::DefaultCollectionLocked();
   if (inKeyring) settings.password.clear();
   // Until a login has decided between them, the file keeps its own password for the account.
-  if (filePasswordInReserve_ && userName() == storedUserName_ && password() == storedPassword_)
+  if (filePasswordInReserve_ && userName() == storedUserName_ && password() == storedPassword_) {
     settings.password = *filePasswordInReserve_;
-  else
+  } else {
     filePasswordInReserve_.reset();
+  }
   velmora::SaveSettings(settings, options_.settingsFile);
   passwordPlace_ = password().empty() ? PasswordPlace::None
                    : inKeyring        ? PasswordPlace::Keyring

@@ -57,8 +57,7 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
     const auto rate = ParseTransferRate(text);
     settings->rateLimit = rate.value_or(0);
     settings->unreadableRateLimit = rate ? std::string() : text;
-  }
-  else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
+  } else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
     settings->watchedFolders.push_back(text);
   return 1;
 }

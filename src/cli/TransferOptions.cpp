@@ -20,7 +20,9 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options) {
                   "Write what happened to every file to FILE as JSON Lines, with a last summary line")
       ->type_name("FILE")
       ->check(CLI::Validator(
-          [](const std::string& text) { return text.empty() ? std::string("no file named: give a path") : std::string(); },
+          [](const std::string& text) {
+            return text.empty() ? std::string("no file named: give a path") : std::string();
+          },
           ""));
 }
 

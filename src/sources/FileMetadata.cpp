@@ -21,7 +21,7 @@ MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui)
   bool hasID3v2 = false, mpegValid = false, hasID3v1 = false;
   {
     FileTagStream stream(path); // an unopenable file throws here, whatever its type
-    item.Size = stream.Size(); // taken when it opened: no second look at the file
+    item.Size = stream.Size();  // taken when it opened: no second look at the file
     // The content decides, not the name: an MP3 named .wma or .m4a is described as an MP3.
     if (ReadsThroughTagLib(path) && !StartsAsMp3(stream)) {
       item.Location = path;

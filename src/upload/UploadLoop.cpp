@@ -3,9 +3,9 @@
 #include "upload/UploadPipeline.h"
 
 #include "base/ShowStatus.h"
+#include "service/ApiError.h"
 #include "service/ApiResult.h"
 #include "service/CallApi.h"
-#include "service/ApiError.h"
 #include "service/CallService.h"
 #include "store/Sha1.h"
 #include "upload/UploadAnswers.h"

@@ -57,7 +57,9 @@ TEST_F(HashCommandTest, ARelativePathNamesTheFileInTheCurrentFolder) {
 
 TEST_F(HashCommandTest, ControlCharactersOfANameAreShownEscapedOnTheTerminal) {
   // ESC [2J clears a terminal; the line break would fake a line of its own; \x9B is a C1 CSI.
-  const auto crafted = files() / "a\x1b[2Jb\nc\xC2\x9B\xFF" "d\xC3\xA9.mp3";
+  const auto crafted = files() /
+                       "a\x1b[2Jb\nc\xC2\x9B\xFF"
+                       "d\xC3\xA9.mp3";
   test::WriteFile(crafted, "bytes");
   const auto result = Velmora("hash " + test::ShellQuote(crafted.string()));
   EXPECT_EQ(result.exitCode, 0) << result.err;

@@ -429,9 +429,9 @@ TEST_F(UploadCliTest, MalformedOptionsAreBadUsageAndAnUnwritableReportStopsTheRu
   }
   for (const char* settle : {"nan", "inf", "-inf", "-1"}) {
     // A watch that took the value would run until it is ended.
-    const auto watch = test::RunCommand("VELMORA_PASSWORD=pw1 timeout 20 " + test::ShellQuote(VELMORA_CLI_PATH) +
-                                        " --stage " + locker_->hostPort() + " --user alice watch --settle " + settle +
-                                        " " + Music());
+    const auto watch =
+        test::RunCommand("VELMORA_PASSWORD=pw1 timeout 20 " + test::ShellQuote(VELMORA_CLI_PATH) + " --stage " +
+                         locker_->hostPort() + " --user alice watch --settle " + settle + " " + Music());
     EXPECT_EQ(watch.exitCode, 2) << settle;
   }
   const auto unnamed = Upload("alice", "pw1", "--report '' " + Music());
