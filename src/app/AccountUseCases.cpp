@@ -13,18 +13,25 @@ bool Engine::Login() {
   const ActivityScope activity = BeginActivity(Activity::LoggingIn);
   if (!activity) return IsLoggedIn();
   ShowStatus("Trying to connect to server ...");
-  FormData form;
-  form.AddText("_instancename", InstanceName());
-  const ServiceReply data = service_.Call("user/checkaccess", std::move(form), true, kCouldNotConnect);
+  const auto checkAccess = [this] {
+    FormData form;
+    form.AddText("_instancename", InstanceName());
+    return service_.Call("user/checkaccess", std::move(form), true, kCouldNotConnect);
+  };
+  ServiceReply data = checkAccess();
+  if (!data.Success && data.ErrorCode != kUpgradeRequiredCode && TakeFilePasswordInReserve()) data = checkAccess();
   if (data.Success) {
     LoadServicePlaylists();
     ShowStatus("Logged in successfully");
     SetLoggedIn();
-    // A password the settings file held is confirmed now: it moves to the keyring, if there is one.
+    // A password the settings file held is confirmed now: it moves to the keyring, if there is
+    // one. A stale copy the file kept beside the keyring's confirmed one goes.
     const bool filePasswordConfirmed =
         passwordAwaitsLogin_ && userName() == storedUserName_ && password() == storedPassword_;
+    const bool staleCopyGoes = filePasswordInReserve_.has_value();
     passwordAwaitsLogin_ = false;
-    if (filePasswordConfirmed) SaveSettings();
+    filePasswordInReserve_.reset();
+    if (filePasswordConfirmed || staleCopyGoes) SaveSettings();
     SetCaption(Caption() + " (" + userName() + ")");
   } else if (data.ErrorCode == kUpgradeRequiredCode) {
     ui_.ShowMessage(
@@ -40,11 +47,21 @@ bool Engine::Login() {
   return IsLoggedIn();
 }
 
+bool Engine::TakeFilePasswordInReserve() {
+  if (!filePasswordInReserve_ || userName() != storedUserName_ || password() != storedPassword_) return false;
+  storedPassword_ = std::move(*filePasswordInReserve_);
+  filePasswordInReserve_.reset();
+  passwordAwaitsLogin_ = true;
+  service_.setCredentials(storedUserName_, storedPassword_);
+  return true;
+}
+
 bool Engine::Logout() {
   const ActivityScope activity = BeginActivity(Activity::LoggingIn);
   if (!activity) return false;
   service_.setCredentials({}, {});
   forgetStoredPassword_ = true;
+  forgetEveryHost_ = true;
   SaveSettings();
   ui_.ShowMessage("Please restart the program.");
   return true;

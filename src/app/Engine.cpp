@@ -114,11 +114,16 @@ void Engine::LoadSettings() {
   storedUserName_ = stored.userName;
   storedPassword_ = stored.password;
   passwordAwaitsLogin_ = !stored.password.empty();
-  if (storedPassword_.empty() && !storedUserName_.empty()) {
-    // A locked keyring the user does not open counts as no stored password.
+  filePasswordInReserve_.reset();
+  if (!storedUserName_.empty()) {
+    // The keyring's password comes first: one the file holds as well may be a stale copy (an
+    // earlier version kept it there, or the keyring was away when it was stored). A locked
+    // keyring the user does not open counts as none.
     if (auto kept = keyring::Lookup(storedUserName_, ServiceHost())) {
+      if (!stored.password.empty() && stored.password != *kept) filePasswordInReserve_ = stored.password;
       storedPassword_ = std::move(*kept);
       keyringHolds_ = std::pair{storedUserName_, storedPassword_};
+      passwordAwaitsLogin_ = false;
     }
   }
   service_.setCredentials(storedUserName_, storedPassword_);
@@ -126,6 +131,11 @@ void Engine::LoadSettings() {
   if (!stored.winampLocation.empty() || winampLocation_.empty()) winampLocation_ = stored.winampLocation;
   restorer_.SetTarget(stored.restorePath);
   rateLimit_ = stored.rateLimit;
+  unreadableRateLimit_ = stored.unreadableRateLimit;
+  if (!unreadableRateLimit_.empty()) {
+    ShowStatus("The stored speed limit LimitRate=" + unreadableRateLimit_ +
+               " is not a rate in bytes per second (such as 500K or 1M): transfers are not limited");
+  }
   ApplyRateLimit();
   SetRetries(stored.retries);
   watchedFolders_ = stored.watchedFolders;
@@ -136,6 +146,7 @@ void Engine::SaveSettings() {
   StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
   settings.rateLimit = rateLimit_;
   settings.retries = retries_;
+  settings.unreadableRateLimit = unreadableRateLimit_;
   settings.watchedFolders = watchedFolders_;
   // The stored account's keyring entry goes with the account, or when its password is forgotten
   // (logout, refused login). A password that was only never read (a locked keyring left closed)
@@ -147,10 +158,12 @@ void Engine::SaveSettings() {
   const std::pair<std::string, std::string> current{userName(), password()};
   // Credentials the keyring already holds are not written again (a locked keyring would ask).
   bool inKeyring = keyringWanted && keyringHolds_ == current;
-  if (!inKeyring && (oldAccountGoes || keyringWanted) && keyring::Available()) {
+  bool keyringAnswers = false;
+  if (!inKeyring && (oldAccountGoes || keyringWanted) && (keyringAnswers = keyring::Available())) {
     const std::string host = ServiceHost();
     if (oldAccountGoes) {
-      keyring::Remove(storedUserName_, host);
+      if (forgetEveryHost_) keyring::RemoveAll(storedUserName_);
+      else keyring::Remove(storedUserName_, host);
       keyringHolds_.reset();
     }
     if (keyringWanted && keyring::Store(userName(), host, password())) {
@@ -158,13 +171,21 @@ void Engine::SaveSettings() {
       keyringHolds_ = current;
     }
   }
+  keyringLocked_ = keyringWanted && !inKeyring && keyringAnswers && keyring::DefaultCollectionLocked();
   if (inKeyring) settings.password.clear();
+  // Until a login has decided between them, the file keeps its own password for the account.
+  if (filePasswordInReserve_ && userName() == storedUserName_ && password() == storedPassword_) {
+    settings.password = *filePasswordInReserve_;
+  } else {
+    filePasswordInReserve_.reset();
+  }
   velmora::SaveSettings(settings, options_.settingsFile);
   passwordPlace_ = password().empty() ? PasswordPlace::None
                    : inKeyring        ? PasswordPlace::Keyring
                                       : PasswordPlace::SettingsFile;
   passwordAwaitsLogin_ = passwordAwaitsLogin_ && passwordPlace_ == PasswordPlace::SettingsFile;
   forgetStoredPassword_ = false;
+  forgetEveryHost_ = false;
   storedUserName_ = userName();
   storedPassword_ = password();
 }
@@ -186,6 +207,7 @@ void Engine::SaveUploadReport(const std::filesystem::path& file) const {
 
 void Engine::SetRateLimit(std::int64_t bytesPerSecond) {
   rateLimit_ = bytesPerSecond > 0 ? bytesPerSecond : 0;
+  unreadableRateLimit_.clear();
   ApplyRateLimit();
 }
 

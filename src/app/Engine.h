@@ -106,6 +106,9 @@ public:
   // Where the last SaveSettings kept the password.
   enum class PasswordPlace { None, Keyring, SettingsFile };
   PasswordPlace passwordPlace() const { return passwordPlace_; }
+  // The last SaveSettings kept the password in the settings file because the desktop keyring
+  // answered but was locked.
+  bool keyringLocked() const { return keyringLocked_; }
   // The stored credentials can log in: a user name and a password (none when the keyring was
   // locked and not unlocked).
   bool HasStoredPassword() const { return !storedUserName_.empty() && !storedPassword_.empty(); }
@@ -301,6 +304,10 @@ private:
 
   SourceTools sourceTools() { return {ui_, tagReaders(), fingerprinter()}; }
   void ApplyRateLimit();
+  // After the keyring's password of the stored account was refused: the settings file's other
+  // password for it becomes the one in use, to be tried next. False when there is none.
+  bool TakeFilePasswordInReserve();
+
   // The steps of "Analyze and upload" for `list`, inside an activity already begun.
   // A watched list's run outlives trouble (see OnWatchEvents); ServiceUnreachable leaves it when
   // the duplicate check cannot reach the service.
@@ -322,13 +329,21 @@ private:
   // The stored password came from the settings file and no login has confirmed it yet.
   bool passwordAwaitsLogin_ = false;
   // The next SaveSettings removes the stored account's password from the keyring even when it
-  // was never read (logout, refused login).
+  // was never read (logout, refused login); after a logout, its entries of every host.
   bool forgetStoredPassword_ = false;
+  bool forgetEveryHost_ = false;
+  // The settings file's password of the stored account, when the keyring holds another one for
+  // it: the keyring's is tried first, and this one only after the service refused that. It stays
+  // in the file until a login decides between them.
+  std::optional<std::string> filePasswordInReserve_;
+  bool keyringLocked_ = false;
   // The user name and password known to be in the desktop keyring.
   std::optional<std::pair<std::string, std::string>> keyringHolds_;
   PasswordPlace passwordPlace_ = PasswordPlace::None;
   std::string winampLocation_;
   std::int64_t rateLimit_ = 0;
+  // The stored "LimitRate" text that is no rate, written back until a new limit is set.
+  std::string unreadableRateLimit_;
   std::optional<std::int64_t> rateLimitOverride_;
   AccountPlaylists servicePlaylists_;
   Collection collection_;

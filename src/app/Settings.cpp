@@ -63,8 +63,11 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
   else if (std::strcmp(name, "password") == 0) settings->password = text;
   else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
   else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
-  else if (std::strcmp(name, "LimitRate") == 0) settings->rateLimit = ParseTransferRate(text).value_or(0);
-  else if (std::strcmp(name, "Retries") == 0) settings->retries = ParseStoredRetries(text);
+  else if (std::strcmp(name, "LimitRate") == 0) {
+    const auto rate = ParseTransferRate(text);
+    settings->rateLimit = rate.value_or(0);
+    settings->unreadableRateLimit = rate ? std::string() : text;
+  } else if (std::strcmp(name, "Retries") == 0) settings->retries = ParseStoredRetries(text);
   else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
     settings->watchedFolders.push_back(text);
   return 1;
@@ -116,7 +119,10 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "password=" + EscapeIniValue(settings.password) + "\n";
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
-  text += "LimitRate=" + FormatTransferRate(settings.rateLimit) + "\n";
+  text += "LimitRate=" +
+          (settings.unreadableRateLimit.empty() ? FormatTransferRate(settings.rateLimit)
+                                                : EscapeIniValue(settings.unreadableRateLimit)) +
+          "\n";
   text += "Retries=" + std::to_string(settings.retries) + "\n";
   for (std::size_t i = 0; i < settings.watchedFolders.size(); ++i) {
     text += kWatchedFolderKey + std::to_string(i + 1) + "=" + EscapeIniValue(settings.watchedFolders[i]) + "\n";

@@ -22,6 +22,9 @@ struct StoredSettings {
   // Times a request that failed for a transient reason is sent again; key "Retries", 0 to 100.
   // Versions without it ignore the key; a value that is not a number reads as 0, one above 100 as 100.
   int retries = 0;
+  // The "LimitRate" text when it is no rate ("1.5M", "-5"): kept as it stands, so saving the
+  // settings again does not replace what the user wrote with "0". Empty when the value reads.
+  std::string unreadableRateLimit{};
   bool operator==(const StoredSettings&) const = default;
 };
 

@@ -104,4 +104,30 @@ bool Remove(const std::string& user, const std::string& host) {
   return !failed;
 }
 
+bool RemoveAll(const std::string& user) {
+  if (!BusNamed()) return false;
+  // Only the attributes given are matched, so every host's entry of the user goes.
+  auto [removed, failed] = WithDeadline(kPromptTime, [&](GCancellable* cancellable, GError** error) {
+    return secret_password_clear_sync(&kSchema, cancellable, error, "user", user.c_str(), nullptr);
+  });
+  (void)removed;
+  return !failed;
+}
+
+bool DefaultCollectionLocked() {
+  if (!BusNamed()) return false;
+  auto [locked, failed] = WithDeadline(kProbeTime, [](GCancellable* cancellable, GError** error) {
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, cancellable, error);
+    if (!service) return false;
+    SecretCollection* collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
+                                                                    SECRET_COLLECTION_NONE, cancellable, error);
+    g_object_unref(service);
+    if (!collection) return false;
+    const bool isLocked = secret_collection_get_locked(collection) != FALSE;
+    g_object_unref(collection);
+    return isLocked;
+  });
+  return locked && !failed;
+}
+
 } // namespace velmora::keyring

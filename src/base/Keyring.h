@@ -24,4 +24,12 @@ bool Store(const std::string& user, const std::string& host, const std::string& 
 // Removes the password of `user` at `host`. True when none is kept there any more.
 bool Remove(const std::string& user, const std::string& host);
 
+// Removes every password kept for `user`, whatever the host (a login with "--stage" keeps its own
+// entry). True when none is kept any more.
+bool RemoveAll(const std::string& user);
+
+// Whether a Secret Service answers and its default collection, where passwords are stored, is
+// locked: a store then fails unless the user unlocks it.
+bool DefaultCollectionLocked();
+
 } // namespace velmora::keyring

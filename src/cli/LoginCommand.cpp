@@ -17,8 +17,15 @@ void SayWherePasswordIsKept(Session& session) {
   switch (engine.passwordPlace()) {
   case Engine::PasswordPlace::Keyring: std::fprintf(stderr, "The password is kept in the desktop keyring\n"); break;
   case Engine::PasswordPlace::SettingsFile:
-    std::fprintf(stderr, "No desktop keyring answers: the password is kept in %s (readable only by you)\n",
-                 engine.options().settingsFile.c_str());
+    if (engine.keyringLocked()) {
+      std::fprintf(stderr,
+                   "The desktop keyring is locked: the password is kept in %s (readable only by you) until a "
+                   "login finds the keyring unlocked\n",
+                   TerminalText(engine.options().settingsFile.string()).c_str());
+    } else {
+      std::fprintf(stderr, "No desktop keyring answers: the password is kept in %s (readable only by you)\n",
+                   TerminalText(engine.options().settingsFile.string()).c_str());
+    }
     break;
   case Engine::PasswordPlace::None: break;
   }

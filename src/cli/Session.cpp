@@ -45,7 +45,7 @@ Session::~Session() {
   try {
     Finish();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "Error: %s\n", error.what());
+    std::fprintf(stderr, "Error: %s\n", TerminalText(error.what()).c_str());
   }
 }
 

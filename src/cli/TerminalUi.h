@@ -45,4 +45,10 @@ private:
 // Status text without the panel's five leading blanks.
 std::string StatusLine(const std::string& panelText);
 
+// Text as a terminal may safely show it, escaped as `ls -b` does: a control character (C0, DEL,
+// C1) or a byte that is not UTF-8 is written as a backslash escape (\e, \n, \t, ... or three octal
+// digits), so a crafted file name cannot move the cursor, recolour or clear the terminal, or fake
+// a line of its own. Every other character, non-ASCII letters included, stays as it is.
+std::string TerminalText(const std::string& text);
+
 } // namespace velmora::cli

@@ -19,7 +19,12 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options, int default
   command
       .add_option("--report", options.reportFile,
                   "Write what happened to every file to FILE as JSON Lines, with a last summary line")
-      ->type_name("FILE");
+      ->type_name("FILE")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return text.empty() ? std::string("no file named: give a path") : std::string();
+          },
+          ""));
   command
       .add_option("--retries", options.retries,
                   "Send a request that failed for a passing reason (no connection, a dead link, HTTP 5xx or 429) "

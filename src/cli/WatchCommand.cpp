@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -189,6 +190,15 @@ const RegisterCommand kWatch{
       command
           .add_option("--settle", options->settleSeconds,
                       "Seconds a new or changed file must stay unchanged before it is uploaded (default 10)")
+          // NaN compares false with both ends of the range, so the number is checked to be finite first.
+          ->check(CLI::Validator(
+              [](const std::string& text) {
+                double seconds = 0;
+                return CLI::detail::lexical_cast(text, seconds) && std::isfinite(seconds)
+                           ? std::string()
+                           : "not a number of seconds: " + text;
+              },
+              ""))
           ->check(CLI::Range(0.0, 86400.0));
       AddTransferOptions(command, options->transfer, /*defaultRetries=*/5);
       command.add_option("DIR", options->folders, "Folders to watch, with everything below them")

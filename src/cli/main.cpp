@@ -3,6 +3,7 @@
 #include "base/SystemFacts.h"
 #include "base/Text.h"
 #include "cli/Command.h"
+#include "cli/TerminalUi.h"
 
 #include <cstring>
 #include <iostream>
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
       try {
         return run(global);
       } catch (const std::exception& error) {
-        std::cerr << "Error: " << error.what() << "\n";
+        std::cerr << "Error: " << TerminalText(error.what()) << "\n";
         return kExitFailed;
       }
     }

@@ -96,7 +96,7 @@ RestorePage::RestorePage(PageContext context, QWidget* parent) : QWidget(parent)
   totalBar_ = Bar("cmp_pb_dl_total");
   opLayout->addWidget(totalBar_, 3, 1);
   logView_ = new QPlainTextEdit;
-  logView_->setObjectName(QStringLiteral("Memo1"));
+  logView_->setObjectName(QStringLiteral("cmp_memo_restore_log"));
   logView_->setReadOnly(true);
   logView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   logView_->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -2,21 +2,32 @@
 
 #include "model/MediaLibraryFile.h"
 #include "sources/TagLibReader.h"
+#include "tags/MpegReader.h"
 
 namespace velmora {
+namespace {
+
+// An ID3v2 tag or an MPEG audio frame header in the first bytes.
+bool StartsAsMp3(TagStream& stream) {
+  unsigned char head[4] = {};
+  if (stream.ReadAt(0, head, sizeof head) < sizeof head) return false;
+  return (head[0] == 'I' && head[1] == 'D' && head[2] == '3') || ParseMpegFrameHeader(head).valid;
+}
+
+} // namespace
 
 MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui) {
   MediaItem item;
-  if (ReadsThroughTagLib(path)) {
-    item.Size = FileTagStream(path).Size(); // an unopenable file throws here as an MP3 does
-    item.Location = path;
-    FillFromTagLib(path, item);
-    return item;
-  }
   bool hasID3v2 = false, mpegValid = false, hasID3v1 = false;
   {
-    FileTagStream stream(path);
-    item.Size = stream.Size(); // taken when it opened: no second look at the file
+    FileTagStream stream(path); // an unopenable file throws here, whatever its type
+    item.Size = stream.Size();  // taken when it opened: no second look at the file
+    // The content decides, not the name: an MP3 named .wma or .m4a is described as an MP3.
+    if (ReadsThroughTagLib(path) && !StartsAsMp3(stream)) {
+      item.Location = path;
+      FillFromTagLib(path, item);
+      return item;
+    }
     auto report = [&](TagResult result, const std::string& text) {
       if (result == TagResult::Failed) ui.ShowErrorMessage(text);
     };

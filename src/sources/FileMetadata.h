@@ -16,6 +16,8 @@ namespace velmora {
 // its text shown with ui.ShowErrorMessage and the item keeps what was read. Throws
 // std::system_error naming the file when it cannot be opened. An .m4a, .ogg or .wma file gets
 // Location, Size and the fields FillFromTagLib sets instead; its unreadable content is no error.
+// Such a file that begins with an ID3v2 tag or an MPEG audio frame is an MP3 whatever its name,
+// and is read as one.
 MediaItem ReadFileMetadata(const std::string& path, TagReaders& readers, Ui& ui);
 
 } // namespace velmora

@@ -36,7 +36,9 @@ void FillFromTagLib(const std::string& path, MediaItem& item) {
       item.Album = Utf8(tag->album());
       item.Genre = Utf8(tag->genre());
       item.Year = Number(tag->year());
-      item.TrackNo = Number(tag->track());
+      // A tag without a track number gives "0", as the ID3v1 reader gives for its tags; a file
+      // without any tag leaves it empty, as the MP3 readers do.
+      item.TrackNo = tag->track() == 0 && !tag->isEmpty() ? "0" : Number(tag->track());
     }
     if (const TagLib::AudioProperties* audio = file.audioProperties()) {
       item.Length = audio->lengthInSeconds();

@@ -84,13 +84,15 @@ void UploadPipeline::CheckDuplicatesOnline(MediaItems& items, const std::string&
   form.AddFile("filedata", hashListPath, "text/xml");
   const ServiceReply result = service_.Call("items/checkhashvalues", std::move(form), true, "");
   if (result.Success) {
+    checkFailure_.clear();
     MarkCheckResponses(items, ReadCheckAnswer(result.ResponseText));
     ShowStatus(ui(), "Online duplicate check done.");
     return;
   }
   if (watchedRun_ && result.Transient) throw ServiceUnreachable(result.ErrorMessage);
-  ui().ShowErrorMessage("Did not receive meta data properly - error " + std::to_string(result.ErrorCode) +
-                        " (details: " + result.ErrorMessage + ")");
+  const std::string error = "error " + std::to_string(result.ErrorCode) + " (details: " + result.ErrorMessage + ")";
+  checkFailure_ = "the duplicate check failed: " + error;
+  ui().ShowErrorMessage("Did not receive meta data properly - " + error);
   SetUploadStopped();
 }
 

@@ -3,9 +3,11 @@
 #include "upload/UploadPipeline.h"
 
 #include "base/ShowStatus.h"
+#include "service/ApiError.h"
 #include "service/ApiResult.h"
 #include "service/CallApi.h"
 #include "service/CallService.h"
+#include "store/Sha1.h"
 #include "upload/UploadAnswers.h"
 
 #include <pugixml.hpp>
@@ -107,16 +109,12 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
   RefreshUploadStatus();
 
   const auto started = std::chrono::steady_clock::now();
-  const std::int64_t bytesBefore = service_.counters().UploadedBytes;
   const auto decide = [&](FileOutcomeKind kind, std::string why) {
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-    outcomes_.Set(record.id, {record.location,
-                              record.hashid,
-                              {},
-                              kind,
-                              std::move(why),
-                              service_.counters().UploadedBytes - bytesBefore,
-                              seconds.count()});
+    // The file's own bytes, as a restore counts them: the form fields and the metadata around
+    // them are not the file. Content stored with the hash id it was queued with has its size.
+    const std::int64_t bytes = kind == FileOutcomeKind::Sent ? record.size : 0;
+    outcomes_.Set(record.id, {record.location, record.hashid, {}, kind, std::move(why), bytes, seconds.count()});
   };
   try {
     const std::string metadataFile = SaveResponseFile(record.xml);
@@ -211,6 +209,15 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
       HttpReply ignored;
       service_.Post(location, std::move(transfer), ignored, true);
     } catch (const std::exception& failure) {
+      // A file edited since its hash id was computed arrives with other content than announced,
+      // which the service refuses; the HTTP status alone would not tell the user why.
+      const auto* refusal = dynamic_cast<const ApiError*>(&failure);
+      if (refusal && refusal->httpStatus() >= 400 && Sha1OfFile(record.location) != record.hashid) {
+        throw ApiError("The file " + record.location +
+                           " changed since it was analysed, so the service refused it (HTTP status " +
+                           std::to_string(refusal->httpStatus()) + "); analyse it again to send it",
+                       refusal->httpStatus());
+      }
       // Not the same address again: it may already be used up by the body that got through, or
       // forgotten by a restarted service. A new registration names a fresh one; the service keeps
       // content by hash id and lists a file once, so a second copy adds nothing.

@@ -92,6 +92,8 @@ int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source
     };
     if (item.HashCheckResponse <= 200) {
       if (item.HashCheckResponse == 200) skip(FileOutcomeKind::AlreadyInLibrary, {});
+      // Without an answer of the check nothing is known of the file: it failed with the check.
+      else if (item.HashCheckResponse == 0 && !checkFailure_.empty()) skip(FileOutcomeKind::Failed, checkFailure_);
       else if (item.HashCheckResponse == 0) skip(FileOutcomeKind::Skipped, reason::kNoCheckAnswer);
       else skip(FileOutcomeKind::Skipped, "the service answered code " + std::to_string(item.HashCheckResponse));
       continue;

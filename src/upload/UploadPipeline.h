@@ -183,6 +183,9 @@ public:
   void CheckDuplicatesOnline(MediaItems& items, const std::string& hashListPath);
   // A failed duplicate check holds the next run until it is resumed.
   void SetUploadStopped() { uploadStopped_ = true; }
+  // Why the last duplicate check failed ("the duplicate check failed: error N (details: M)");
+  // empty after a check that succeeded. The items it could not ask about fail with it.
+  const std::string& checkFailure() const { return checkFailure_; }
 
   // --- Status window --------------------------------------------------------------------------
 
@@ -254,6 +257,7 @@ private:
   bool watchedRun_ = false;
   std::vector<std::string> heldBack_;
   std::string heldBackReason_;
+  std::string checkFailure_;
   bool loopActive_ = false;
   RunOutcome outcome_ = RunOutcome::None;
 };

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace velmora {
@@ -54,6 +55,24 @@ TEST_F(RateSettingTest, CommandLineLimitHoldsForTheRunAndTheStoredOneIsKept) {
   EXPECT_EQ(engine.rateLimit(), 2 << 20);
   engine.Shutdown();
   EXPECT_EQ(LoadSettings().rateLimit, 2 << 20);
+}
+
+TEST_F(RateSettingTest, StoredLimitThatIsNoRateIsNamedOnceAndKeptAsWritten) {
+  for (const char* bad : {"1.5M", "-5", "garbage"}) {
+    SCOPED_TRACE(bad);
+    StoredSettings stored;
+    stored.unreadableRateLimit = bad;
+    SaveSettings(stored);
+    test::RecordingUi ui;
+    Engine engine(ui);
+    engine.Startup();
+    EXPECT_EQ(engine.effectiveRateLimit(), 0);
+    const std::string said = std::string("     The stored speed limit LimitRate=") + bad +
+                             " is not a rate in bytes per second (such as 500K or 1M): transfers are not limited";
+    EXPECT_EQ(std::count(ui.statusTexts.begin(), ui.statusTexts.end(), said), 1);
+    engine.Shutdown();
+    EXPECT_EQ(LoadSettings().unreadableRateLimit, bad);
+  }
 }
 
 TEST_F(RateSettingTest, ReportLinesAreJsonEvenForNamesThatAreNotUtf8) {

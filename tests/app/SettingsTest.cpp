@@ -62,7 +62,8 @@ TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
   test::WriteFile(SettingsFilePath(),
                   "[Velmora Online]\nusername=bob\nthis line is garbage\n"
                   "  password=pw\nRestorePath=/r;x #y\nLimitRate=fast\nRetries=-3\n");
-  EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y"}));
+  // The limit that is no rate counts as none and is kept as written.
+  EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y", 0, {}, 0, "fast"}));
   test::WriteFile(SettingsFilePath(), "[Velmora Online]\nRetries=100000000000000000000000\n");
   EXPECT_EQ(LoadSettings().retries, 100) << "a count too large is the largest one";
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));

@@ -55,6 +55,20 @@ TEST_F(HashCommandTest, ARelativePathNamesTheFileInTheCurrentFolder) {
       << second.err;
 }
 
+TEST_F(HashCommandTest, ControlCharactersOfANameAreShownEscapedOnTheTerminal) {
+  // ESC [2J clears a terminal; the line break would fake a line of its own; \x9B is a C1 CSI.
+  const auto crafted = files() /
+                       "a\x1b[2Jb\nc\xC2\x9B\xFF"
+                       "d\xC3\xA9.mp3";
+  test::WriteFile(crafted, "bytes");
+  const auto result = Velmora("hash " + test::ShellQuote(crafted.string()));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("Deep analysis of " + files().string() + "/a\\e[2Jb\\nc\\302\\233\\377d\xC3\xA9.mp3\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
+}
+
 TEST_F(HashCommandTest, UnreadableFilesPrintInvalidHashValueAndFail) {
   const auto missing = files() / "missing.mp3";
   const auto result = Velmora("hash " + test::ShellQuote(missing.string()) + " " + test::ShellQuote(files().string()));

@@ -365,7 +365,8 @@ TEST_F(UploadCliTest, ReportNamesWhatHappenedToEveryFileAndTheRunEndsWithItsCoun
   EXPECT_EQ(read.files.at(refused).at("reason"), "refused by the service: Tags refused (Error #1507)");
   EXPECT_EQ(outcome(known), "metadata-only");
   EXPECT_EQ(outcome(fresh), "sent");
-  EXPECT_GT(read.files.at(fresh).at("bytes").get<std::int64_t>(), static_cast<std::int64_t>(tracks_[3].size));
+  EXPECT_EQ(read.files.at(fresh).at("bytes").get<std::int64_t>(), static_cast<std::int64_t>(tracks_[3].size));
+  EXPECT_EQ(read.files.at(known).at("bytes"), 0) << "only the tags went";
   EXPECT_GT(read.files.at(fresh).at("seconds").get<double>(), 0.0);
   EXPECT_EQ(read.summary.at("counts"),
             nlohmann::json::parse(R"({"sent":1,"metadata-only":1,"already-in-library":1,"skipped":1,"failed":1})"));
@@ -478,13 +479,23 @@ TEST_F(UploadCliTest, RestoreReportNamesRestoredAlreadyThereAndFailedFiles) {
   EXPECT_EQ(second.summary.at("counts"), nlohmann::json::parse(R"({"restored":1,"already-there":1,"failed":1})"));
 }
 
-TEST_F(UploadCliTest, MalformedRateIsBadUsageAndAnUnwritableReportStopsTheRunBeforeItStarts) {
+TEST_F(UploadCliTest, MalformedOptionsAreBadUsageAndAnUnwritableReportStopsTheRunBeforeItStarts) {
   MakeTracks(1);
   for (const char* rate : {"fast", "1.5M", "-1", "10MB"}) {
     const auto result = Upload("alice", "pw1", std::string("--limit-rate ") + rate + " " + Music());
     EXPECT_EQ(result.exitCode, 2) << rate;
     EXPECT_THAT(result.err, HasSubstr("not a rate")) << rate;
   }
+  for (const char* settle : {"nan", "inf", "-inf", "-1"}) {
+    // A watch that took the value would run until it is ended.
+    const auto watch =
+        test::RunCommand("VELMORA_PASSWORD=pw1 timeout 20 " + test::ShellQuote(VELMORA_CLI_PATH) + " --stage " +
+                         locker_->hostPort() + " --user alice watch --settle " + settle + " " + Music());
+    EXPECT_EQ(watch.exitCode, 2) << settle;
+  }
+  const auto unnamed = Upload("alice", "pw1", "--report '' " + Music());
+  EXPECT_EQ(unnamed.exitCode, 2);
+  EXPECT_THAT(unnamed.err, HasSubstr("--report"));
   const auto report = files() / "missing folder" / "report.jsonl";
   const auto result = Upload("alice", "pw1", "--report " + test::ShellQuote(report.string()) + " " + Music());
   EXPECT_EQ(result.exitCode, 1);

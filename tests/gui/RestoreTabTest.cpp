@@ -114,7 +114,7 @@ private slots:
     }
     QCOMPARE(Find<QLabel>(main, "cmp_lbl_dl_items_found")->text(), QStringLiteral("3"));
     QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("3"));
-    const QString log = Find<QPlainTextEdit>(main, "Memo1")->toPlainText();
+    const QString log = Find<QPlainTextEdit>(main, "cmp_memo_restore_log")->toPlainText();
     QVERIFY(log.contains(QStringLiteral("Item found | Name: Song 1; Artist: The Testers; Album:Fixtures")));
     QCOMPARE(log.count(QStringLiteral("Next file: ")), 3);
     QVERIFY(presenter.errorDisplays.isEmpty());
@@ -173,7 +173,7 @@ private slots:
 
     // Clicks "Cancel Downloads" as soon as the first download has begun; the click can only be
     // handled if the restore keeps the window's events flowing.
-    auto* memo = Find<QPlainTextEdit>(main, "Memo1");
+    auto* memo = Find<QPlainTextEdit>(main, "cmp_memo_restore_log");
     bool cancelledWhileRunning = false;
     QTimer watcher;
     watcher.setInterval(10);

@@ -1,6 +1,7 @@
 // The password in the desktop keyring: `velmora login` moves a password from the settings file
-// into the keyring, later runs read it back, logout removes it, a locked keyring sends nothing;
-// without a session bus the settings file keeps it as before. CTest runs this program through
+// into the keyring, later runs read it back (before any other copy in the file), logout removes
+// it whatever the host, a locked keyring is named and sends nothing; without a session bus the
+// settings file keeps it as before. CTest runs this program through
 // with-keyring (a private session bus and keyring daemon); the keyring cases skip elsewhere.
 
 #include "LockerProcess.h"
@@ -68,6 +69,30 @@ TEST_F(KeyringTest, PasswordMovesIntoTheKeyringIsReadBackAndLeavesAtLogout) {
   EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"", "", "", "/music/back"}));
 }
 
+TEST_F(KeyringTest, KeyringPasswordComesFirstAndLogoutForgetsItWhateverTheHost) {
+  if (!KeyringUnderTest()) GTEST_SKIP() << "runs through tests/keyring/with-keyring";
+  // A stale copy in the file does not win over the keyring's good password, and goes.
+  ASSERT_TRUE(keyring::Store("alice", locker->hostPort(), "pw s3cret"));
+  SaveSettings({"alice", "stale", "", ""}, settings());
+  const auto first = Velmora("playlists");
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(SecretToolLookup().out, "pw s3cret");
+  EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"alice", "", "", ""}));
+
+  // A newer password in the file (stored while no keyring answered) is tried next and moves in.
+  ASSERT_TRUE(keyring::Store("alice", locker->hostPort(), "outdated"));
+  SaveSettings({"alice", "pw s3cret", "", ""}, settings());
+  const auto second = Velmora("playlists");
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(SecretToolLookup().out, "pw s3cret");
+  EXPECT_EQ(LoadSettings(settings()), (StoredSettings{"alice", "", "", ""}));
+
+  // Kept for the locker's host (--stage), forgotten by a logout without it.
+  const auto logout = test::RunCommand("env -u VELMORA_PASSWORD " + test::ShellQuote(VELMORA_CLI_PATH) + " logout");
+  ASSERT_EQ(logout.exitCode, 0) << logout.err;
+  EXPECT_NE(SecretToolLookup().exitCode, 0) << "the keyring still holds the password";
+}
+
 TEST_F(KeyringTest, LockedKeyringLeftClosedSendsNoPassword) {
   if (!KeyringUnderTest()) GTEST_SKIP() << "runs through tests/keyring/with-keyring";
   ASSERT_EQ(Velmora("--user alice login", "VELMORA_PASSWORD='pw s3cret'").exitCode, 0);
@@ -90,6 +115,19 @@ TEST_F(KeyringTest, LockedKeyringLeftClosedSendsNoPassword) {
       "--method org.freedesktop.Secret.Service.SearchItems \"{'user': 'alice', 'host': '" +
       locker->hostPort() + "'}\"");
   EXPECT_THAT(search.out, HasSubstr("[], [objectpath '/org/freedesktop/secrets/collection/login/")) << search.err;
+}
+
+TEST_F(KeyringTest, LoginWithTheKeyringLockedSaysSo) {
+  if (!KeyringUnderTest()) GTEST_SKIP() << "runs through tests/keyring/with-keyring";
+  const auto locked = test::RunCommand(
+      "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
+      "--method org.freedesktop.Secret.Service.Lock \"[objectpath '/org/freedesktop/secrets/aliases/default']\"");
+  ASSERT_EQ(locked.exitCode, 0) << locked.err;
+  const auto login = Velmora("--user alice login", "VELMORA_PASSWORD='pw s3cret'");
+  ASSERT_EQ(login.exitCode, 0) << login.err;
+  EXPECT_THAT(login.err, HasSubstr("The desktop keyring is locked: the password is kept in " + settings().string()));
+  EXPECT_THAT(login.err, Not(HasSubstr("No desktop keyring answers")));
+  EXPECT_EQ(LoadSettings(settings()).password, "pw s3cret");
 }
 
 TEST_F(KeyringTest, WithoutASessionBusTheSettingsFileKeepsThePassword) {

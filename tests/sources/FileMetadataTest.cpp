@@ -53,6 +53,24 @@ TEST_F(FileMetadataTest, OnlyAnID3v1TagGivesItsValues) {
   EXPECT_FALSE(item.PlayedTimes.has_value());
 }
 
+TEST_F(FileMetadataTest, AnMp3NamedLikeAnotherFormatIsReadAsAnMp3) {
+  const std::string plain = audio + Id3v1("Title", "Artist", "Album", "1987", "no track", 8);
+  const std::string tagged = Tag(3, TextFrame(3, "TIT2", 0, "Tagged")) + audio;
+  const MediaItem mp3 = Read(Write("plain.mp3", plain));
+  EXPECT_EQ(mp3.TrackNo, "0");
+  for (const char* ext : {".wma", ".m4a", ".ogg"}) {
+    SCOPED_TRACE(ext);
+    const MediaItem named = Read(Write(std::string("plain") + ext, plain));
+    EXPECT_EQ(named.Name, mp3.Name);
+    EXPECT_EQ(named.TrackNo, mp3.TrackNo);
+    EXPECT_EQ(named.Bitrate, mp3.Bitrate);
+    EXPECT_EQ(named.Length, mp3.Length);
+    const MediaItem withId3v2 = Read(Write(std::string("tagged") + ext, tagged));
+    EXPECT_EQ(withId3v2.Name, "Tagged");
+    EXPECT_EQ(withId3v2.Bitrate, 128);
+  }
+}
+
 TEST_F(FileMetadataTest, AnID3v2TagReplacesEveryTagFieldEvenWithNothing) {
   const std::string tag = Tag(3, TextFrame(3, "TIT2", 1, "\xFF\xFEN\0e\0w\0"s) + TextFrame(3, "TCON", 0, "(13)"), 512);
   const std::string bytes = tag + audio + Id3v1("Old", "Old artist", "Old album", "1970", "", 0);

@@ -14,14 +14,15 @@ namespace {
 
 class TagLibFormatsTest : public ::testing::Test {
 protected:
-  // A 3 s stereo tone at 44.1 kHz with tags, encoded by ffmpeg with `codec`.
-  std::string Encode(const std::string& name, const std::string& codec) {
+  // A 3 s stereo tone at 44.1 kHz with tags (track number 7 unless `track` is false), encoded by
+  // ffmpeg with `codec`.
+  std::string Encode(const std::string& name, const std::string& codec, bool track = true) {
     const std::string path = (dir / name).string();
     const std::string command =
         "ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=3 -ac 2 -ar 44100 "
         "-metadata 'artist=Bj\xC3\xB6rk Band' -metadata title=Song -metadata album=Record -metadata genre=Jazz "
-        "-metadata date=1999 -metadata WM/Year=1999 -metadata track=7 -c:a " +
-        codec + " -b:a 128k -y '" + path + "'";
+        "-metadata date=1999 -metadata WM/Year=1999 " +
+        std::string(track ? "-metadata track=7 " : "") + "-c:a " + codec + " -b:a 128k -y '" + path + "'";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << "ffmpeg failed: " << command;
     return path;
   }
@@ -51,6 +52,15 @@ TEST_F(TagLibFormatsTest, TaggedFilesGiveEveryTagAndAudioField) {
     EXPECT_GT(item.Bitrate.value_or(0), 8);
   }
   EXPECT_TRUE(ui.errorMessages.empty());
+}
+
+TEST_F(TagLibFormatsTest, ATagWithoutATrackNumberGivesZeroAsAnId3v1TagDoes) {
+  for (const auto& [name, codec] : {std::pair{"b.m4a", "aac"}, {"b.ogg", "libvorbis"}, {"b.wma", "wmav2"}}) {
+    SCOPED_TRACE(name);
+    const MediaItem item = Read(Encode(name, codec, false));
+    EXPECT_EQ(item.Name, "Song");
+    EXPECT_EQ(item.TrackNo, "0");
+  }
 }
 
 TEST_F(TagLibFormatsTest, EmptyTruncatedAndGarbageFilesKeepEmptyFields) {

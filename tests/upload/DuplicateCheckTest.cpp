@@ -101,6 +101,13 @@ TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
   upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes));
   EXPECT_THAT(ui_.errorMessages, ElementsAre("Did not receive meta data properly - error 77 (details: Busy)"));
   EXPECT_TRUE(upload_.UploadStopped());
+  // The files it could not ask about failed with it; none was merely skipped.
+  upload_.BeginReport();
+  ASSERT_TRUE(upload_.BuildUploadQueue(items, kSourceITunes));
+  const OutcomeLog report = upload_.Report();
+  ASSERT_EQ(report.entries().size(), 1u);
+  EXPECT_EQ(report.entries()[0].kind, FileOutcomeKind::Failed);
+  EXPECT_EQ(report.entries()[0].reason, "the duplicate check failed: error 77 (details: Busy)");
 
   service_.Fail("items/checkhashvalues");
   upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes));

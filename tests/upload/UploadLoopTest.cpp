@@ -199,6 +199,30 @@ TEST_F(UploadLoopTest, FailedTransferKeepsTheRecordFirstUntilResumed) {
   EXPECT_EQ(upload.runEndNotice().text, "2 files uploaded.");
 }
 
+TEST_F(UploadLoopTest, ContentRefusedAfterTheFileChangedSaysSo) {
+  MediaItem edited = Item("edited.mp3", 404, "first take");
+  edited.HashValue = Sha1Hex("first take");
+  service_.Fail(kUpload + "1", 422);
+  service_.Fail(kUpload + "2", 422);
+  items_ = {edited};
+  ASSERT_TRUE(upload_.BuildUploadQueue(items_, kSourceDroppedFiles));
+  test::WriteFile(edited.Location, "second take");
+  upload_.OnStartTimer();
+  ASSERT_EQ(ui_.errorDisplays.size(), 1u);
+  EXPECT_EQ(ui_.errorDisplays[0], "The file " + edited.Location +
+                                      " changed since it was analysed, so the service refused it (HTTP status 422); "
+                                      "analyse it again to send it");
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Failed);
+  EXPECT_EQ(upload_.queue().QueueCount(), 1);
+
+  // The same refusal of an unchanged file is reported as the service gave it.
+  test::WriteFile(edited.Location, "first take");
+  upload_.StopUpload();
+  upload_.ResumeUpload();
+  ASSERT_EQ(ui_.errorDisplays.size(), 2u);
+  EXPECT_EQ(ui_.errorDisplays[1], service_.FailureText(kUpload + "2", 422));
+}
+
 TEST_F(UploadLoopTest, UnopenableMetadataFileEndsTheRunWithTheKnownRecordFirst) {
   const MediaItem known = Item("known.mp3", 204);
   // The metadata file vanishes between being written and being sent.

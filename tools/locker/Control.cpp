@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <functional>
 
 #include "Digest.h"
 #include "Handlers.h"
@@ -37,6 +39,23 @@ bool Flag(const std::string& text) { return text == "1" || text == "true" || tex
 void SendXml(httplib::Response& response, const pugi::xml_document& doc, int status = 200) {
   response.status = status;
   response.set_content(XmlText(doc), kXmlType);
+}
+
+// A command without parameters. `curl -X POST` sends no Content-Length, and the HTTP library
+// refuses such a request with 400 before a plain handler runs; a handler that reads the body
+// itself is called first, so the command works with no body and with one (read and dropped).
+void PostCommand(httplib::Server& server, const std::string& path, std::function<void(httplib::Response&)> run) {
+  server.Post(path, [run = std::move(run)](const httplib::Request& request, httplib::Response& response,
+                                           const httplib::ContentReader& reader) {
+    if (request.get_header_value<std::uint64_t>("Content-Length") > 0) {
+      const auto drop = [](const char*, std::size_t) { return true; };
+      const bool read = request.is_multipart_form_data()
+                            ? reader([](const httplib::MultipartFormData&) { return true; }, drop)
+                            : reader(drop);
+      if (!read) return;
+    }
+    run(response);
+  });
 }
 
 void SendError(httplib::Response& response, const std::string& message, int status = 400) {
@@ -112,7 +131,7 @@ void Locker::ControlRoutes() {
     SendXml(response, doc);
   });
 
-  server.Post("/_control/stats/reset", [this](const Request&, Response& response) {
+  PostCommand(server, "/_control/stats/reset", [this](Response& response) {
     stats_.Reset();
     requests_.Reset();
     SendOk(response);
@@ -309,7 +328,7 @@ void Locker::ControlRoutes() {
     SendXml(response, doc);
   });
 
-  server.Post("/_control/faults/reset", [this](const Request&, Response& response) {
+  PostCommand(server, "/_control/faults/reset", [this](Response& response) {
     faults_.Reset();
     SendOk(response);
   });
