@@ -192,6 +192,7 @@ bool Engine::RemoveQueueItem(std::uint64_t recordId) {
 }
 
 void Engine::StopForExit() {
+  exitRequested_ = true;
   if (upload_.LoopActive() && !upload_.UploadStopped()) upload_.StopUpload();
   if (restorer_.state().running) restorer_.CancelQuietly();
 }

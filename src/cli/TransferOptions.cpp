@@ -1,6 +1,7 @@
 #include "cli/TransferOptions.h"
 
 #include "base/TransferRate.h"
+#include "cli/StopSignals.h"
 
 namespace velmora::cli {
 
@@ -34,8 +35,12 @@ void ApplyLimitRate(Engine& engine, const TransferOptions& options) {
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
                        const std::function<int(Session&, OutcomeReportFile*)>& body) {
   const auto report = OpenReportFile(options);
+  const StopSignals signals;
   return RunLoggedIn(global, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
+    session.ui().onProcessMessages = [&engine = session.engine()] { ApplyStopSignal(engine); };
+    // A stop that came during the login.
+    ApplyStopSignal(session.engine());
     return body(session, report.get());
   });
 }
@@ -63,8 +68,8 @@ int WithUploadReport(Session& session, OutcomeReportFile* report, const std::fun
     throw;
   }
   finish();
-  // A run that went on past a refused file still did not send it.
-  return exitCode == kExitOk && anyFailed ? kExitFailed : exitCode;
+  // A run that went on past a refused file still did not send it; a stopped run did not finish.
+  return exitCode == kExitOk && (anyFailed || StopSignals::Requested()) ? kExitFailed : exitCode;
 }
 
 } // namespace velmora::cli

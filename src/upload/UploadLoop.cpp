@@ -3,6 +3,7 @@
 #include "upload/UploadPipeline.h"
 
 #include "base/ShowStatus.h"
+#include "service/ApiError.h"
 #include "service/ApiResult.h"
 #include "service/CallApi.h"
 #include "service/CallService.h"
@@ -158,6 +159,9 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
     HttpReply response;
     service_.Post("items/add", std::move(registration), response, true);
     result = ParseApiResult(response.Body);
+  } catch (const TransferAbandoned&) {
+    // Stopped by the user, not refused: the record stays first for the next run.
+    throw;
   } catch (const std::exception& failure) {
     ui().ShowErrorDisplay(failure.what());
     SetApiError(result, kNoAnswerCode, "");
