@@ -52,8 +52,9 @@ bool ApplyStopSignal(Engine& engine) {
   if (!stopRequested) return false;
   if (!stopApplied) {
     stopApplied = true;
-    engine.ui().ShowMessage("Stopping: the file in transfer completes (or is given up once nothing has moved for "
-                            "10 s); a second signal ends the program at once");
+    engine.ui().ShowMessage(
+        "Stopping: the file in transfer completes (or is given up once nothing has moved for "
+        "10 s); a second signal ends the program at once");
     engine.StopForExit();
   }
   return true;

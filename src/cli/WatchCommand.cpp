@@ -15,11 +15,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
 #include <climits>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <system_error>
 
 namespace velmora::cli {
 namespace {

@@ -22,9 +22,9 @@ public:
   // GETs `url` (redirects followed, cookies kept from earlier downloads) and streams the answer
   // body into `target`, which is created or truncated. The restore file bar follows the bytes and
   // messages are pumped. On a transport failure or an HTTP error status the partly written file is
-  // removed and ApiError is thrown (a dead link included, see LinkWatch.h); a file that cannot be created or written throws
-  // std::runtime_error. `onBody`, when given, sees every piece of the body once it is written to
-  // the file, in order (a digest taken while the bytes stream by).
+  // removed and ApiError is thrown (a dead link included, see LinkWatch.h); a file that cannot be
+  // created or written throws std::runtime_error. `onBody`, when given, sees every piece of the
+  // body once it is written to the file, in order (a digest taken while the bytes stream by).
   using BodyObserver = std::function<void(const char* data, std::size_t size)>;
   void Get(const std::string& url, const std::filesystem::path& target, const BodyObserver& onBody = {});
   // Bytes per second for the next downloads (libcurl's receive and send limits); 0 for none.

@@ -51,8 +51,9 @@ public:
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
   // this call only). With `progress`, the file bars, the run counters and message pumps follow the
   // bytes. Throws ApiError on any transport failure (a dead link included, see LinkWatch.h) and on
-  // an answer whose status is not 2xx after at most 15 redirects; `response` is filled only on success. Virtual so that a client without a
-  // network (the tests' recording one) can take the exchange's place; Call goes through it.
+  // an answer whose status is not 2xx after at most 15 redirects; `response` is filled only on
+  // success. Virtual so that a client without a network (the tests' recording one) can take the
+  // exchange's place; Call goes through it.
   virtual void Post(const std::string& method, FormData form, HttpReply& response, bool progress = true);
 
   // Post, then ParseApiResult of the body. When either fails, the result is not successful,

@@ -15,9 +15,9 @@
 #include <sched.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -98,9 +98,10 @@ std::string EnterPrivateNetwork() {
 
 void DropPort(int port) {
   const std::string p = std::to_string(port);
-  const std::string rules = "nft -f - <<'EOF'\ntable inet velmora_dead_link {\n chain input {\n"
-                            "  type filter hook input priority 0;\n  tcp dport " +
-                            p + " drop\n  tcp sport " + p + " drop\n }\n}\nEOF";
+  const std::string rules =
+      "nft -f - <<'EOF'\ntable inet velmora_dead_link {\n chain input {\n"
+      "  type filter hook input priority 0;\n  tcp dport " +
+      p + " drop\n  tcp sport " + p + " drop\n }\n}\nEOF";
   ASSERT_EQ(std::system(rules.c_str()), 0);
 }
 
@@ -125,8 +126,8 @@ TEST_F(StuckLinkTest, DeadLinkEndsUploadDownloadAndWaitForAnswerThenTheNextRunsC
   const int listingsBefore = locker_->RequestCounts()["sets/get"];
   Arm("sets/get", "600000");
   test::Child waiting(Cli({"playlists"}));
-  ASSERT_TRUE(WaitUntil([&] { return locker_->RequestCounts()["sets/get"] > listingsBefore; },
-                        std::chrono::seconds(30)));
+  ASSERT_TRUE(
+      WaitUntil([&] { return locker_->RequestCounts()["sets/get"] > listingsBefore; }, std::chrono::seconds(30)));
   std::this_thread::sleep_for(std::chrono::seconds(2));
 
   DropPort(locker_->port());
