@@ -55,8 +55,10 @@ bool ApplyStopSignal(Engine& engine) {
     engine.ui().ShowMessage(
         "Stopping: the file in transfer completes (or is given up once nothing has moved for "
         "10 s); a second signal ends the program at once");
-    engine.StopForExit();
   }
+  // Again at every pump: work that began after the signal (a run started by the playlist step)
+  // is stopped too.
+  engine.StopForExit();
   return true;
 }
 

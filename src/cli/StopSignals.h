@@ -22,9 +22,9 @@ public:
   static int WakeDescriptor();
 };
 
-// At the engine's message pumps: the first time a stop signal is seen, says so on stderr and
-// stops the engine's work as a closing window would (Engine::StopForExit). Returns whether a stop
-// signal has arrived.
+// At the engine's message pumps: once a stop signal has arrived, stops the engine's work as a
+// closing window would (Engine::StopForExit), saying so on stderr the first time. Returns whether
+// a stop signal has arrived.
 bool ApplyStopSignal(Engine& engine);
 
 } // namespace velmora::cli

@@ -35,12 +35,12 @@ void ApplyLimitRate(Engine& engine, const TransferOptions& options) {
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
                        const std::function<int(Session&, OutcomeReportFile*)>& body) {
   const auto report = OpenReportFile(options);
-  const StopSignals signals;
   return RunLoggedIn(global, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
+    // From here on there is work to finish and to report; a signal at the password prompt or
+    // during the login still ends the program at once.
+    const StopSignals signals;
     session.ui().onProcessMessages = [&engine = session.engine()] { ApplyStopSignal(engine); };
-    // A stop that came during the login.
-    ApplyStopSignal(session.engine());
     return body(session, report.get());
   });
 }

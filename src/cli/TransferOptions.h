@@ -31,7 +31,8 @@ void ApplyLimitRate(Engine& engine, const TransferOptions& options);
 
 // What a transferring command runs: the report file is checked first (before anything is sent),
 // then the session logs in and takes --limit-rate, then `body` runs with the report (or nullptr).
-// SIGINT and SIGTERM stop the command's work as StopSignals says; the message pumps apply them.
+// During `body`, SIGINT and SIGTERM stop the command's work as StopSignals says; the message pumps
+// apply them.
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
                        const std::function<int(Session&, OutcomeReportFile*)>& body);
 // The same for an upload command: `body` is wrapped in WithUploadReport.
