@@ -14,6 +14,12 @@ namespace velmora {
 Engine::Engine(Ui& ui, EngineOptions options)
     : ui_(ui), options_(std::move(options)), service_(ui, ServerBaseUrl(options_.firstArgument)) {
   if (options_.settingsFile.empty()) options_.settingsFile = SettingsFilePath();
+  service_.SetStopRequest([this] { return StopRequested(); });
+}
+
+bool Engine::StopRequested() const {
+  return exitRequested_ || (upload_.LoopActive() && upload_.UploadStopped()) ||
+         (restorer_.state().running && restorer_.state().DownloadsCancelled);
 }
 
 Engine::~Engine() {

@@ -295,8 +295,12 @@ public:
   void CancelDownloads() { restorer_.CancelDownloads(); }
 
   // The program is closing while work runs: the file in transfer completes, nothing further
-  // starts, and nobody is asked to wait.
+  // starts, and nobody is asked to wait. From then on every request is a stopped one.
   void StopForExit();
+  // Whether the request in transfer belongs to stopped work: a stopped upload run, a cancelled
+  // restore, or a program that is closing. Such a request that moves no byte for 10 s is
+  // abandoned (the queue record stays, a partial download is removed).
+  bool StopRequested() const;
 
 private:
   // Tests set up collections and service playlists through it.
@@ -321,6 +325,7 @@ private:
   std::unique_ptr<Fingerprinter> fingerprinter_;
   std::unique_ptr<TagReaders> tagReaders_;
   bool loggedIn_ = false;
+  bool exitRequested_ = false;
   Activity activity_ = Activity::Idle;
   bool started_ = false;
   std::string caption_ = "Velmora Uploader";

@@ -1,11 +1,17 @@
 #include "app/OutcomeReport.h"
 
+#include "base/AtomicFile.h"
+
 #include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace velmora {
 namespace {
@@ -47,23 +53,36 @@ std::string SummaryJsonLine(const OutcomeLog& log) {
 }
 
 OutcomeReportFile::OutcomeReportFile(std::filesystem::path path) : path_(std::move(path)) {
-  errno = 0;
-  out_.open(path_, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!out_) {
-    throw std::runtime_error("Cannot write the report file " + path_.string() + ": " +
-                             (errno ? std::strerror(errno) : "cannot be created"));
-  }
+  const auto fail = [&](int error) {
+    throw std::runtime_error("Cannot write the report file " + path_.string() + ": " + std::strerror(error));
+  };
+  std::error_code error;
+  if (std::filesystem::is_directory(path_, error)) fail(EISDIR);
+  // The same kind of temporary file the report is later written through.
+  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+  std::string pattern = (folder / ".velmora-report.XXXXXX").string();
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) fail(errno);
+  ::close(fd);
+  ::unlink(pattern.c_str());
 }
 
-void OutcomeReportFile::WriteLine(const std::string& line) {
-  out_ << line << '\n';
-  out_.flush();
-  if (!out_) throw std::runtime_error("Cannot write the report file " + path_.string());
+void OutcomeReportFile::Append(const FileOutcome& outcome) {
+  lines_ += OutcomeJsonLine(outcome);
+  lines_ += '\n';
 }
 
-void OutcomeReportFile::Append(const FileOutcome& outcome) { WriteLine(OutcomeJsonLine(outcome)); }
+void OutcomeReportFile::AppendSummary(const OutcomeLog& log) {
+  lines_ += SummaryJsonLine(log);
+  lines_ += '\n';
+  Flush();
+}
 
-void OutcomeReportFile::AppendSummary(const OutcomeLog& log) { WriteLine(SummaryJsonLine(log)); }
+void OutcomeReportFile::Flush() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  WriteFileAtomically(path_, lines_, 0666 & ~mask);
+}
 
 void OutcomeReportFile::Write(const OutcomeLog& log) {
   for (const FileOutcome& outcome : log.entries()) Append(outcome);

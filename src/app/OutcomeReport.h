@@ -9,7 +9,6 @@
 #include "model/FileOutcome.h"
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace velmora {
@@ -19,24 +18,29 @@ namespace velmora {
 std::string OutcomeJsonLine(const FileOutcome& outcome);
 std::string SummaryJsonLine(const OutcomeLog& log);
 
+// The report is kept whole: the file on disk is the last complete version (its old content until
+// the first one), replaced by writing a temporary file beside it and renaming that over it. A run
+// stopped or killed half way never leaves an empty or half-written report.
 class OutcomeReportFile {
 public:
-  // Creates or empties the file at once, so a report that cannot be written is known before any
-  // work starts. Throws std::runtime_error naming the file and the cause.
+  // Checks at once that the report can be written (a temporary file can be made in its folder,
+  // and the path is no folder), so a report that cannot be written is known before any work
+  // starts. Throws std::runtime_error naming the file and the cause.
   explicit OutcomeReportFile(std::filesystem::path path);
 
   const std::filesystem::path& path() const { return path_; }
-  // Appends one line and flushes it; throws std::runtime_error when it cannot be written.
+  // Adds one line; it reaches the file with the next Flush or AppendSummary.
   void Append(const FileOutcome& outcome);
+  // Adds the summary line and writes the file.
   void AppendSummary(const OutcomeLog& log);
+  // Replaces the file with every line added so far; throws std::runtime_error when it cannot.
+  void Flush();
   // Every entry of `log`, then its summary.
   void Write(const OutcomeLog& log);
 
 private:
-  void WriteLine(const std::string& line);
-
   std::filesystem::path path_;
-  std::ofstream out_;
+  std::string lines_;
 };
 
 } // namespace velmora

@@ -196,8 +196,11 @@ bool Engine::RemoveQueueItem(std::uint64_t recordId) {
 }
 
 void Engine::StopForExit() {
+  exitRequested_ = true;
   if (upload_.LoopActive() && !upload_.UploadStopped()) upload_.StopUpload();
   if (restorer_.state().running) restorer_.CancelQuietly();
+  // A wait to send a failed request again (between runs of a watch, too) ends at once.
+  service_.retrier().Abandon();
 }
 
 // Another activity still winding up: the timer stays armed and fires again.

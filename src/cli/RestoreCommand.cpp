@@ -1,30 +1,23 @@
 // velmora restore --target DIR [--all | --playlist NAME...]: the Restore tab from the command
 // line. The log lines go to stdout as they are written, the closing "N restored, M already there,
-// K failed" also to stderr; the exit code is 1 when anything failed. Ctrl-C asks the restore to
-// stop after the current file, as "Cancel Downloads" does.
+// K failed" also to stderr; the exit code is 1 when anything failed. SIGINT or SIGTERM asks the
+// restore to stop after the current file, as "Cancel Downloads" does (a file that has moved nothing
+// for 10 s is given up), and the run exits 1; a second signal ends it at once.
 
 #include "cli/PrintedName.h"
 #include "cli/Session.h"
+#include "cli/StopSignals.h"
 #include "cli/TransferOptions.h"
 #include "restore/Restore.h"
 #include "service/ServicePlaylists.h"
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 
 namespace velmora::cli {
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-  interrupted = true;
-  std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
-}
 
 struct RestoreOptions {
   std::string target;
@@ -79,10 +72,12 @@ const RegisterCommand kRestore{
               std::cout << engine.restoreState().log[printed] << '\n';
             std::cout << std::flush;
           };
+          bool cancelled = false;
           session.ui().onProcessMessages = [&] {
-            if (interrupted.exchange(false) && engine.restoreState().running) engine.CancelDownloads();
+            if (!ApplyStopSignal(engine) || cancelled || !engine.restoreState().running) return;
+            cancelled = true;
+            engine.CancelDownloads();
           };
-          std::signal(SIGINT, OnInterrupt);
 
           engine.SetRestoreTarget(std::filesystem::absolute(options->target).lexically_normal().string());
           engine.SetRestoreWholeLibrary(options->all);
@@ -92,13 +87,11 @@ const RegisterCommand kRestore{
             ran = engine.RestoreNow();
           } catch (...) {
             // The files reached before the error are reported too.
-            std::signal(SIGINT, SIG_DFL);
             if (report) report->Write(engine.RestoreReport());
             throw;
           }
-          std::signal(SIGINT, SIG_DFL);
           if (report) report->Write(engine.RestoreReport());
-          if (!ran) return kExitFailed;
+          if (!ran || StopSignals::Requested()) return kExitFailed;
           // A refused listing was shown, but what it would have listed was never restored.
           if (engine.restoreState().listingFailed) return kExitFailed;
           // The summary line on stderr has counted them.

@@ -1,6 +1,7 @@
 #include "cli/TransferOptions.h"
 
 #include "base/TransferRate.h"
+#include "cli/StopSignals.h"
 
 namespace velmora::cli {
 
@@ -51,6 +52,10 @@ int RunTransferCommand(const GlobalOptions& global, const TransferOptions& optio
   return RunLoggedIn(global, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
     session.engine().OverrideRetries(options.retries);
+    // From here on there is work to finish and to report; a signal at the password prompt or
+    // during the login still ends the program at once.
+    const StopSignals signals;
+    session.ui().onProcessMessages = [&engine = session.engine()] { ApplyStopSignal(engine); };
     return body(session, report.get());
   });
 }
@@ -78,8 +83,8 @@ int WithUploadReport(Session& session, OutcomeReportFile* report, const std::fun
     throw;
   }
   finish();
-  // A run that went on past a refused file still did not send it.
-  return exitCode == kExitOk && anyFailed ? kExitFailed : exitCode;
+  // A run that went on past a refused file still did not send it; a stopped run did not finish.
+  return exitCode == kExitOk && (anyFailed || StopSignals::Requested()) ? kExitFailed : exitCode;
 }
 
 } // namespace velmora::cli

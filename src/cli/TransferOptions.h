@@ -24,15 +24,17 @@ struct TransferOptions {
 // `defaultRetries` is what --retries is when not given.
 void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries = 0);
 
-// The report file, created (emptied) now, before anything is sent; nullptr without --report.
+// The report file, checked now, before anything is sent; nullptr without --report.
 // Throws std::runtime_error when it cannot be written.
 std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options);
 
 // --limit-rate for this run, in place of the stored limit (never saved).
 void ApplyLimitRate(Engine& engine, const TransferOptions& options);
 
-// What a transferring command runs: the report file is opened first (before anything is sent),
-// then the session logs in and takes --limit-rate and --retries, then `body` runs with the report (or nullptr).
+// What a transferring command runs: the report file is checked first (before anything is sent),
+// then the session logs in and takes --limit-rate and --retries, then `body` runs with the report
+// (or nullptr). During `body`, SIGINT and SIGTERM stop the command's work as StopSignals says; the
+// message pumps apply them.
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
                        const std::function<int(Session&, OutcomeReportFile*)>& body);
 // The same for an upload command: `body` is wrapped in WithUploadReport.
@@ -40,7 +42,7 @@ int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options
                      const std::function<int(Session&)>& body);
 
 // Runs an upload command's `body`, then, however it ends, prints the run's summary line and
-// writes the report (when asked for). A run with a failed file exits 1.
+// writes the report (when asked for). A run with a failed file, or stopped by a signal, exits 1.
 int WithUploadReport(Session& session, OutcomeReportFile* report, const std::function<int()>& body);
 
 } // namespace velmora::cli

@@ -4,23 +4,20 @@
 // stayed unchanged for the settle time. Each run ends with its summary line; the report grows by
 // each run's files and ends with the summary of the whole watch. A file the service refuses fails
 // alone; files a run could not bring to an unreachable service wait and go later. SIGINT and
-// SIGTERM let the file in transfer complete and end the watch with exit code 0; a run held with
-// files left in its queue ends it with 1.
+// SIGTERM let the file in transfer complete (or give it up once it has moved nothing for 10 s) and
+// end the watch with exit code 0; a run held with files left in its queue ends it with 1.
 
 #include "cli/Session.h"
+#include "cli/StopSignals.h"
 #include "cli/TransferOptions.h"
 #include "cli/UploadRun.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -74,46 +71,12 @@ private:
       total_.Add(outcome);
       if (file_) file_->Append(outcome);
     }
+    if (file_) file_->Flush();
   }
 
   Session& session_;
   OutcomeReportFile* file_;
   OutcomeLog total_{ReportKind::Upload};
-};
-
-std::atomic<bool> interrupted{false};
-int wakePipe[2] = {-1, -1};
-
-// Wakes the wait through the pipe, so a signal between the check and poll() is never missed.
-extern "C" void OnStopSignal(int signal) {
-  interrupted = true;
-  std::signal(signal, SIG_DFL); // a second one ends the program at once
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
-}
-
-// Signal handlers for the watch's life; the previous ones come back at its end.
-class StopSignals {
-public:
-  StopSignals() {
-    if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
-    interrupted = false;
-    previousInt_ = std::signal(SIGINT, OnStopSignal);
-    previousTerm_ = std::signal(SIGTERM, OnStopSignal);
-  }
-  ~StopSignals() {
-    std::signal(SIGINT, previousInt_);
-    std::signal(SIGTERM, previousTerm_);
-    ::close(wakePipe[0]);
-    ::close(wakePipe[1]);
-    wakePipe[0] = wakePipe[1] = -1;
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-  void (*previousInt_)(int) = SIG_DFL;
-  void (*previousTerm_)(int) = SIG_DFL;
 };
 
 std::string AbsoluteFolder(const std::string& folder) {
@@ -126,7 +89,7 @@ std::string AbsoluteFolder(const std::string& folder) {
 void WaitForWatch(Engine& engine) {
   const auto timeout = engine.WatchTimeout();
   const int milliseconds = timeout ? static_cast<int>(std::min<long long>(timeout->count(), INT_MAX)) : -1;
-  pollfd ready[2] = {{engine.watchDescriptor(), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+  pollfd ready[2] = {{engine.watchDescriptor(), POLLIN, 0}, {StopSignals::WakeDescriptor(), POLLIN, 0}};
   if (::poll(ready, 2, milliseconds) < 0 && errno != EINTR)
     throw std::system_error(errno, std::generic_category(), "poll");
 }
@@ -134,12 +97,7 @@ void WaitForWatch(Engine& engine) {
 int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFile* reportFile) {
   Engine& engine = session.engine();
   WatchReport report(session, reportFile);
-  const StopSignals signals;
-  session.ui().onProcessMessages = [&engine] {
-    if (!interrupted) return;
-    if (engine.upload().LoopActive() && !engine.upload().UploadStopped()) engine.StopUpload();
-    engine.service().retrier().Abandon();
-  };
+  const auto interrupted = [&engine] { return ApplyStopSignal(engine); };
   std::vector<std::string> folders;
   for (const std::string& folder : options.folders) folders.push_back(AbsoluteFolder(folder));
   WatchOptions watch;
@@ -151,7 +109,7 @@ int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFil
   // One run of watched files. A refused file fails alone and files that could not reach the
   // service wait for the next try; only a run held with files in its queue ends the watch.
   const auto runWatched = [&] {
-    const int result = report.Run([&] { return interrupted ? kExitOk : RunUploadToEnd(session); });
+    const int result = report.Run([&] { return interrupted() ? kExitOk : RunUploadToEnd(session); });
     const RunOutcome outcome = engine.upload().outcome();
     return outcome == RunOutcome::Stopped || outcome == RunOutcome::Failed ? result : kExitOk;
   };
@@ -159,24 +117,24 @@ int Watch(Session& session, const WatchCommandOptions& options, OutcomeReportFil
   engine.AddWatchFiles(folders);
   if (engine.OnWatchEvents()) {
     const int first = runWatched();
-    if (interrupted) return kExitOk;
+    if (interrupted()) return kExitOk;
     if (first != kExitOk) return first;
   }
-  if (interrupted) return kExitOk;
+  if (interrupted()) return kExitOk;
 
   session.ui().ShowMessage("Watching " + std::to_string(engine.watchedRootCount()) +
                            " folder(s) for new files; Ctrl-C ends the watch");
-  while (!interrupted) {
+  while (!interrupted()) {
     if (engine.watchedRootCount() == 0) {
       session.ui().ShowErrorMessage("No watched folder is left");
       return kExitFailed;
     }
     WaitForWatch(engine);
-    if (interrupted) break;
+    if (interrupted()) break;
     // Most wake-ups only note events; a run starts once files have settled.
     if (!engine.OnWatchEvents()) continue;
     const int result = runWatched();
-    if (result != kExitOk && !interrupted) return result;
+    if (result != kExitOk && !interrupted()) return result;
   }
   session.ui().ShowMessage("Watch ended");
   return kExitOk;

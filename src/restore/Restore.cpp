@@ -490,7 +490,10 @@ Restorer::Restorer(ServiceClient& service, LocalDatabases& databases, AccountPla
 Restorer::~Restorer() = default;
 
 DownloadClient& Restorer::downloadClient() {
-  if (!downloadClient_) downloadClient_ = std::make_unique<DownloadClient>(ui());
+  if (!downloadClient_) {
+    downloadClient_ = std::make_unique<DownloadClient>(ui());
+    downloadClient_->SetStopRequest([&service = service_] { return service.StopRequested(); });
+  }
   return *downloadClient_;
 }
 

@@ -28,4 +28,11 @@ private:
   std::string retryAfter_;
 };
 
+// A transfer given up after a stop request because it had stopped moving: the stop's doing, not a
+// failure of the service.
+class TransferAbandoned : public ApiError {
+public:
+  TransferAbandoned() : ApiError("Transfer abandoned: nothing moved for 10 s after the stop request") {}
+};
+
 } // namespace velmora

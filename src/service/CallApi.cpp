@@ -5,6 +5,7 @@
 #include "base/SystemFacts.h"
 #include "service/ApiError.h"
 #include "service/CurlHandles.h"
+#include "service/LinkWatch.h"
 #include "service/ServiceClient.h"
 #include "service/TransferProgress.h"
 
@@ -57,6 +58,7 @@ void Check(CURLcode code, const char* what) {
 struct Transfer {
   std::string body;
   RequestProgress* progress = nullptr;
+  StallAfterStop* stall = nullptr;
   std::exception_ptr error;
 };
 
@@ -71,7 +73,9 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal, curl_off_t sent) {
   auto* transfer = static_cast<Transfer*>(user);
   return curl::Guarded(transfer->error, 1, [&] {
-    transfer->progress->Update(sendTotal, sent, receiveTotal, received);
+    // The update pumps messages, where a stop request arrives.
+    if (transfer->progress) transfer->progress->Update(sendTotal, sent, receiveTotal, received);
+    if (transfer->stall->ShouldAbandon(sent + received)) throw TransferAbandoned();
     return 0;
   });
 }
@@ -149,6 +153,8 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   Transfer transfer;
   RequestProgress requestProgress(ui_, counters_);
   if (progress) transfer.progress = &requestProgress;
+  StallAfterStop stall(stopRequest_);
+  transfer.stall = &stall;
 
   form.AddText("username", userName_)
       .AddText("hashpassword", MD5Hex(password_))
@@ -165,6 +171,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   const std::string userAgent = ApiUserAgent();
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "Bad address");
   curl::AllowHttpOnly(h);
+  WatchLink(h);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_PROXY, "");
@@ -178,11 +185,10 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
   curl::LimitRate(h, rateLimit_);
-  if (progress) {
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  }
+  // Also without progress events: a stop request is checked there.
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
   const CURLcode result = curl_easy_perform(h);
   if (transfer.error) std::rethrow_exception(transfer.error);

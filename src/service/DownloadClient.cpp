@@ -2,6 +2,7 @@
 
 #include "service/ApiError.h"
 #include "service/CurlHandles.h"
+#include "service/LinkWatch.h"
 #include "service/TransferProgress.h"
 
 #include <cerrno>
@@ -18,6 +19,7 @@ struct Download {
   std::FILE* file = nullptr;
   DownloadProgress* progress = nullptr;
   const DownloadClient::BodyObserver* onBody = nullptr;
+  StallAfterStop* stall = nullptr;
   std::exception_ptr error;
   bool writeFailed = false;
 };
@@ -39,7 +41,9 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_off_t, curl_off_t) {
   auto* download = static_cast<Download*>(user);
   return curl::Guarded(download->error, 1, [&] {
+    // The update pumps messages, where a stop request arrives.
     download->progress->Update(receiveTotal, received);
+    if (download->stall->ShouldAbandon(received)) throw TransferAbandoned();
     return 0;
   });
 }
@@ -58,6 +62,7 @@ DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl::AllowHttpOnly(h);
+  WatchLink(h);
   curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L); // an error page must never land in the file
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
@@ -80,7 +85,8 @@ void DownloadClient::Get(const std::string& url, const std::filesystem::path& ta
   }
 
   DownloadProgress progress(ui_);
-  Download download{file.get(), &progress, &onBody, nullptr, false};
+  StallAfterStop stall(stopRequest_);
+  Download download{file.get(), &progress, &onBody, &stall, nullptr, false};
   curl::List headers;
   curl::Append(headers, (std::string("Accept: ") + kAccept).c_str());
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());

@@ -4,6 +4,7 @@
 #include "base/Ui.h"
 #include "service/ApiResult.h"
 #include "service/FormData.h"
+#include "service/LinkWatch.h"
 #include "service/Retry.h"
 #include "service/RunCounters.h"
 
@@ -45,13 +46,19 @@ public:
   // upload of a new file and the restore's downloads.
   Retrier& retrier() { return retrier_; }
   const Retrier& retrier() const { return retrier_; }
+  // Asked during every request: once it answers true, a request that moves no byte for
+  // link::kStalledAfterStop is abandoned with TransferAbandoned. Whoever owns the activities
+  // (the engine) says what a stop is.
+  void SetStopRequest(StopRequest stop) { stopRequest_ = std::move(stop); }
+  bool StopRequested() const { return stopRequest_ && stopRequest_(); }
 
   // Posts the caller's fields followed by "username", "hashpassword", "format", "appkey" and
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
   // this call only). With `progress`, the file bars, the run counters and message pumps follow the
-  // bytes. Throws ApiError on any transport failure and on an answer whose status is not 2xx after
-  // at most 15 redirects; `response` is filled only on success. Virtual so that a client without a
-  // network (the tests' recording one) can take the exchange's place; Call goes through it.
+  // bytes. Throws ApiError on any transport failure (a dead link included, see LinkWatch.h) and on
+  // an answer whose status is not 2xx after at most 15 redirects; `response` is filled only on
+  // success. Virtual so that a client without a network (the tests' recording one) can take the
+  // exchange's place; Call goes through it.
   virtual void Post(const std::string& method, FormData form, HttpReply& response, bool progress = true);
 
   // Post, then ParseApiResult of the body; a transient failure of the exchange is sent again as
@@ -69,6 +76,7 @@ private:
   RunCounters counters_;
   std::int64_t rateLimit_ = 0;
   Retrier retrier_;
+  StopRequest stopRequest_;
 };
 
 } // namespace velmora

@@ -172,6 +172,9 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
       HttpReply response;
       service_.Post("items/add", std::move(registration), response, true);
       result = ParseApiResult(response.Body);
+    } catch (const TransferAbandoned&) {
+      // Stopped by the user, not refused: the record stays first for the next run.
+      throw;
     } catch (const std::exception& failure) {
       if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, ++failures)) continue;
       if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());

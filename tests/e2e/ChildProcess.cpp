@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -62,6 +63,21 @@ int Child::Wait() {
   ::waitpid(pid_, &status, 0);
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::optional<int> Child::WaitAtMost(int limitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      while (ReadSome(100)) {
+      }
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    if (!ReadSome(100)) ::usleep(20000); // at the end of the output poll() no longer waits
+  }
 }
 
 bool Child::ReadSome(int timeoutMs) {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
   void Kill();
   // Reads to the end of the output and returns the exit code (-1 when ended by a signal).
   int Wait();
+  // As Wait, but gives up after `limitMs`: nothing then, and the program keeps running.
+  std::optional<int> WaitAtMost(int limitMs);
   const std::string& output() const { return output_; }
 
 private:
