@@ -61,6 +61,8 @@ ServiceReply LoadPlaylists(ServiceClient& service, AccountPlaylists& playlists) 
   FormData form;
   form.AddText("options", "notemporary,nodynamic,ownonly");
   const ServiceReply data = service.Call("sets/get", std::move(form), true, kCouldNotConnect);
+  // No answer at all (a failed connection, an HTTP error): say that, not that an empty text is no XML.
+  if (!data.Success && data.ResponseText.empty()) throw ApiError(data.ErrorMessage);
 
   pugi::xml_document document;
   LoadAnswerDocument(document, "playlists", data.ResponseText);
