@@ -7,6 +7,7 @@
 #include "cli/PrintedName.h"
 #include "cli/Session.h"
 #include "cli/StopSignals.h"
+#include "cli/TerminalUi.h"
 #include "cli/TransferOptions.h"
 #include "restore/Restore.h"
 #include "service/ServicePlaylists.h"
@@ -69,7 +70,7 @@ const RegisterCommand kRestore{
           session.ui().onViewChanged = [&](View view) {
             if (view != View::RestoreLog) return;
             for (; printed < engine.restoreState().log.size(); ++printed)
-              std::cout << engine.restoreState().log[printed] << '\n';
+              std::cout << TerminalText(engine.restoreState().log[printed]) << '\n'; // one log line a line
             std::cout << std::flush;
           };
           bool cancelled = false;
