@@ -1,5 +1,7 @@
 #include "cli/TerminalUi.h"
 
+#include "tags/TextCodec.h"
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -13,31 +15,15 @@ namespace {
 
 // The length of the well-formed UTF-8 sequence at `at` that is no control character, else 0.
 std::size_t PrintableSequence(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
-  const unsigned lead = byte(at);
-  if (lead >= 0x20 && lead < 0x7F) return 1;
-  // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
-  std::size_t length = 0;
-  unsigned low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) return lead >= 0x20 && lead != 0x7F ? 1 : 0;
+  for (std::size_t length = 2; length <= 4 && at + length <= text.size(); ++length) {
+    if (!IsWellFormedUtf8(std::string_view(text).substr(at, length))) continue;
+    // U+0080 to U+009F are the C1 controls (0x9B alone starts a terminal command).
+    const bool c1 = lead == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+    return c1 ? 0 : length;
   }
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  // U+0080 to U+009F are the C1 controls (0x9B alone starts a terminal command).
-  if (lead == 0xC2 && byte(at + 1) <= 0x9F) return 0;
-  return length;
+  return 0;
 }
 
 } // namespace

@@ -157,6 +157,13 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
   }
 }
 
+bool UploadPipeline::SendAgain(const std::string& what, const std::exception& failure, int failures) {
+  if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, failures)) return true;
+  // A watched run hands its files back to the watch, which tries again later.
+  if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());
+  return false;
+}
+
 std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const UploadQueueRecord& record,
                                                                     const std::string& metadataFile) {
   const std::string what = "upload of " + record.location;
@@ -176,8 +183,7 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
       // Stopped by the user, not refused: the record stays first for the next run.
       throw;
     } catch (const std::exception& failure) {
-      if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, ++failures)) continue;
-      if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());
+      if (SendAgain(what, failure, ++failures)) continue;
       // Unattended, the cause goes with the file's refusal instead of an error box.
       if (!watchedRun_) ui().ShowErrorDisplay(failure.what());
       SetApiError(result, kNoAnswerCode, watchedRun_ ? failure.what() : "");
@@ -224,8 +230,7 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
       // Not the same address again: it may already be used up by the body that got through, or
       // forgotten by a restarted service. A new registration names a fresh one; the service keeps
       // content by hash id and lists a file once, so a second copy adds nothing.
-      if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, ++failures)) continue;
-      if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());
+      if (SendAgain(what, failure, ++failures)) continue;
       throw;
     }
     ++runFileCounts_.uploaded;

@@ -235,6 +235,9 @@ private:
   // goes back to "items/add" when the retries allow: the upload address works once, so after a
   // transfer whose body may have arrived it can no longer be trusted.
   std::pair<FileOutcomeKind, std::string> SendNewFile(const UploadQueueRecord& record, const std::string& metadataFile);
+  // After failure number `failures` of `what`: true once it has waited to send it again; false
+  // when the failure stands. Throws ServiceUnreachable in a watched run the service cannot reach.
+  bool SendAgain(const std::string& what, const std::exception& failure, int failures);
   // Sends the current playlist file, if there is one, to "set/prefill". The outcome is not looked
   // at: a run goes on whether the service took the playlists or not.
   void TransmitPlaylists();
