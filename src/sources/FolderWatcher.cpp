@@ -85,12 +85,16 @@ bool FolderWatcher::AddRoot(const std::string& folder, Clock::time_point now, bo
   return true;
 }
 
-void FolderWatcher::WatchTree(const std::string& folder, Clock::time_point now, TakeFiles take) {
-  std::vector<std::string> stack{folder};
+void FolderWatcher::WatchTree(const std::string& folder, Clock::time_point now, TakeFiles tree) {
+  std::vector<std::pair<std::string, TakeFiles>> stack{{folder, tree}};
   while (!stack.empty()) {
-    const std::string current = std::move(stack.back());
+    auto [current, take] = std::move(stack.back());
     stack.pop_back();
-    WatchFolder(current, current == folder);
+    const bool known = watchOf_.count(current) != 0 || unwatchedBefore_.count(current) != 0;
+    if (!WatchFolder(current, current == folder)) unwatched_.insert(current);
+    // A folder a scan has not seen before was created or moved in since: a moved-in folder's
+    // files keep the times they had elsewhere, so all of them are taken.
+    if (take.sinceNs >= 0 && !known) take = {true, -1};
     // Only a walk that takes every file names what it leaves out; a rescan would name it again.
     const bool report = take.any && take.sinceNs < 0;
     DIR* listing = ::opendir(current.c_str());
@@ -113,7 +117,7 @@ void FolderWatcher::WatchTree(const std::string& folder, Clock::time_point now, 
       }
       // Links to folders are not followed: they could lead out of the tree or around in it.
       if (type == DT_DIR) {
-        stack.push_back(path);
+        stack.emplace_back(path, take);
         continue;
       }
       if (report && type == DT_LNK && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -187,6 +191,7 @@ void FolderWatcher::ForgetTree(const std::string& folder) {
   for (auto it = pending_.begin(); it != pending_.end();) {
     it = IsUnder(it->first, folder) ? pending_.erase(it) : std::next(it);
   }
+  std::erase_if(unwatched_, [&](const std::string& path) { return path == folder || IsUnder(path, folder); });
   std::erase_if(roots_, [&](const auto& root) { return root.first == folder || IsUnder(root.first, folder); });
 }
 
@@ -282,6 +287,8 @@ void FolderWatcher::HandleEvent(int wd, std::uint32_t mask, const std::string& n
 
 void FolderWatcher::Rescan(Clock::time_point now, std::int64_t sinceNs) {
   limitHitInWalk_ = false;
+  // What this scan finds without a watch replaces what the last one found.
+  unwatchedBefore_ = std::exchange(unwatched_, {});
   const auto roots = roots_;
   for (const auto& [root, wd] : roots) {
     struct stat info {};
@@ -292,6 +299,7 @@ void FolderWatcher::Rescan(Clock::time_point now, std::int64_t sinceNs) {
     }
     WatchTree(root, now, {true, sinceNs});
   }
+  unwatchedBefore_.clear();
   if (scanning_ && !limitHitInWalk_) {
     scanning_ = false;
     limitReported_ = false;

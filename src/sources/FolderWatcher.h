@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace velmora {
@@ -111,6 +112,9 @@ private:
   std::unordered_map<std::string, int> watchOf_;   // folder -> watch
   std::vector<std::pair<std::string, int>> roots_; // folder, watch
   std::unordered_map<std::string, Pending> pending_;
+  // Folders walked without getting a watch; during a scan, those the previous walks found. A
+  // folder in neither this nor watchOf_ is new to a scan.
+  std::unordered_set<std::string> unwatched_, unwatchedBefore_;
   std::vector<std::string> notices_;
   std::vector<SkippedFile> skipped_;
   bool scanning_ = false;

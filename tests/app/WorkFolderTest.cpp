@@ -87,6 +87,16 @@ TEST_F(WorkFolderTest, ExchangeFilesAreSharedWholeAndTheRunKeepsItsOwnCopy) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+// Another program's clean-up or a user clearing the cache removes the run folder while it runs.
+TEST_F(WorkFolderTest, ARunFolderRemovedFromUnderTheProgramIsMadeAnew) {
+  const std::string before = RunFolder();
+  std::filesystem::remove_all(before);
+  const std::string own = WriteExchangeFile("playlists_0.xml", "<sets/>");
+  EXPECT_NE(RunFolder(), before);
+  EXPECT_EQ(test::ReadFile(own), "<sets/>");
+  EXPECT_EQ(test::ReadFile(workFolder() / "playlists_0.xml"), "<sets/>");
+}
+
 TEST_F(WorkFolderTest, UnusableLocationGivesAClearError) {
   test::WriteFile(cacheHome(), "a file where the cache folder should be");
   try {

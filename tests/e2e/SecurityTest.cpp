@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <set>
 #include <thread>
 
@@ -227,6 +226,19 @@ protected:
   std::string outputs_; // stdout and stderr of every command run
 };
 
+// The arguments of a running process; what could be read of them when it ends meanwhile (its
+// files then fail with "No such process", which says nothing about the password).
+std::string ProcessArguments(const std::string& pid) {
+  const int fd = ::open(("/proc/" + pid + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string arguments;
+  char buffer[4096];
+  ssize_t length = 0;
+  while ((length = ::read(fd, buffer, sizeof buffer)) > 0) arguments.append(buffer, static_cast<std::size_t>(length));
+  ::close(fd);
+  return arguments;
+}
+
 TEST_F(SecurityTest, CraftedNamesOnTheServiceStayInsideTheRestoreTarget) {
   const auto& pieces = ClimbingPieces();
   std::vector<std::array<std::string, 3>> items;
@@ -337,9 +349,7 @@ TEST_F(SecurityTest, PasswordIsInNoFileButTheSettingsNoArgumentAndNoOutput) {
     if (!proc) return;
     while (const dirent* entry = ::readdir(proc)) {
       if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-      std::ifstream cmdline(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-      const std::string arguments((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-      if (arguments.find(password) != std::string::npos) exposed.push_back(entry->d_name);
+      if (ProcessArguments(entry->d_name).find(password) != std::string::npos) exposed.push_back(entry->d_name);
     }
     ::closedir(proc);
   });

@@ -5,6 +5,7 @@
 #include "DeepFolder.h"
 #include "LockerProcess.h"
 #include "RecordingUi.h"
+#include "ReportFile.h"
 #include "TempHome.h"
 #include "app/Engine.h"
 #include "sources/DroppedFiles.h"
@@ -23,7 +24,6 @@
 #include <future>
 #include <map>
 #include <set>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <tuple>
@@ -33,6 +33,8 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using test::ReadReport;
+using test::ReportFile;
 
 struct Track {
   std::string path;
@@ -40,30 +42,6 @@ struct Track {
   std::string hashId;
   std::uintmax_t size = 0;
 };
-
-// A --report file: the file objects by path, and the summary object that ends it.
-struct ReportFile {
-  std::map<std::string, nlohmann::json> files;
-  std::vector<std::string> order;
-  nlohmann::json summary;
-};
-
-ReportFile ReadReport(const std::filesystem::path& path) {
-  ReportFile report;
-  std::istringstream lines(test::ReadFile(path));
-  std::string line;
-  while (std::getline(lines, line)) {
-    EXPECT_TRUE(report.summary.is_null()) << "a line after the summary: " << line;
-    const auto object = nlohmann::json::parse(line);
-    if (object.at("type") == "summary") {
-      report.summary = object;
-    } else {
-      report.order.push_back(object.at("path"));
-      report.files[object.at("path")] = object;
-    }
-  }
-  return report;
-}
 
 bool HaveLame() { return std::system("command -v lame >/dev/null 2>&1") == 0; }
 
@@ -442,7 +420,7 @@ TEST_F(UploadCliTest, RestoreReportNamesRestoredAlreadyThereAndFailedFiles) {
       0);
   const auto target = files() / "restored";
   std::filesystem::create_directories(target);
-  const auto firstReport = files() / "first.jsonl";
+  const auto firstReport = files() / "restore.jsonl";
   const std::string restore = "restore --all --target " + test::ShellQuote(target.string()) + " --report ";
   ASSERT_EQ(Velmora("alice", "pw1", restore + test::ShellQuote(firstReport.string())).exitCode, 0);
   const ReportFile first = ReadReport(firstReport);
@@ -453,7 +431,8 @@ TEST_F(UploadCliTest, RestoreReportNamesRestoredAlreadyThereAndFailedFiles) {
 
   // The first file is there; while the second downloads at 1M/s the service starts refusing.
   locker_->Control("/_control/stats/reset");
-  const auto report = files() / "second.jsonl";
+  // The same report file: this run's report replaces the first one's.
+  const auto report = firstReport;
   auto running = std::async(std::launch::async, [&] {
     return Velmora("alice", "pw1", restore + test::ShellQuote(report.string()) + " --limit-rate 1M");
   });

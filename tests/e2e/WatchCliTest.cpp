@@ -1,10 +1,11 @@
 // velmora watch against velmora-locker: what the folders hold is uploaded first, then every file
 // that arrives (created, in a folder made later, moved in) once it has settled, a file still
 // being written only whole; a watched folder that is removed is reported and the watch goes on;
-// SIGTERM ends it with exit code 0.
+// SIGTERM ends it with exit code 0 and a report whose summary counts every run's files.
 
 #include "ChildProcess.h"
 #include "LockerProcess.h"
+#include "ReportFile.h"
 #include "TempHome.h"
 #include "store/Sha1.h"
 
@@ -14,6 +15,7 @@
 #include <pugixml.hpp>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -78,7 +80,8 @@ TEST_F(WatchCliTest, UploadsWhatIsThereThenEveryArrivingFileOnceSettledAndOutliv
   fs::create_directories(other);
   // Left out of the first upload, but named in it.
   ASSERT_EQ(::mkfifo((music / "pipe.mp3").c_str(), 0600), 0);
-  auto watch = StartWatch({music.string(), other.string()});
+  const fs::path report = files() / "watch.jsonl";
+  auto watch = StartWatch({music.string(), other.string()}, {"--report", report.string()});
   ASSERT_TRUE(watch->WaitFor("Watching 2 folder(s)", 1)) << watch->output();
   EXPECT_EQ(StoredHashIds(), expected_);
   EXPECT_THAT(watch->output(), HasSubstr("pipe.mp3: not a regular file: a named pipe"));
@@ -121,6 +124,14 @@ TEST_F(WatchCliTest, UploadsWhatIsThereThenEveryArrivingFileOnceSettledAndOutliv
   watch->Signal(SIGTERM);
   EXPECT_EQ(watch->Wait(), 0) << watch->output();
   EXPECT_THAT(watch->output(), HasSubstr("Watch ended"));
+  // Every run's files, then one summary that counts them all.
+  const test::ReportFile read = test::ReadReport(report);
+  const auto sent = std::count_if(read.order.begin(), read.order.end(),
+                                  [&](const std::string& path) { return read.files.at(path).at("outcome") == "sent"; });
+  EXPECT_EQ(sent, 6) << test::ReadFile(report);
+  EXPECT_EQ(read.summary.at("files"), read.order.size());
+  EXPECT_EQ(read.summary.at("counts").at("sent"), sent);
+  EXPECT_EQ(read.summary.at("counts").at("skipped"), 1);
 }
 
 // No retry within a run (--retries 0), so the run's files wait for the watch's own next try, 30 s

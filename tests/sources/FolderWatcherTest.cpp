@@ -1,5 +1,6 @@
 // The watcher takes a file only after it has stayed unchanged for the settle time, never a file
-// that was deleted first, and with no watch left for a folder it finds changes by scanning.
+// that was deleted first; folders moved in are taken whole, folders moved out forgotten. With no
+// watch left for a folder it finds the same changes by scanning.
 
 #include "DeepFolder.h"
 #include "TempHome.h"
@@ -11,11 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
+#include <thread>
 
 namespace velmora {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -33,6 +37,7 @@ protected:
   }
   std::string Path(const std::string& name) const { return (dir_.path() / name).string(); }
   void Append(const std::string& name, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());
     std::ofstream(Path(name), std::ios::binary | std::ios::app) << bytes;
   }
 
@@ -40,28 +45,122 @@ protected:
   const Clock::time_point t0 = Clock::now();
 };
 
-TEST_F(FolderWatcherTest, FileIsTakenOnceAfterStayingUnchangedForTheSettleTime) {
-  FolderWatcher watcher(Options());
-  ASSERT_TRUE(watcher.AddRoot(dir_.path().string(), t0));
-  EXPECT_FALSE(watcher.NextDeadline()) << "an idle watcher needs no wake-up";
+// How the watcher learns of a change: from the kernel's events, or, for folders past the watch
+// limit, from its scans. Each behaviour holds either way.
+enum class Notice { Events, Scans };
 
-  Append("song.mp3", "part one");
-  Append("notes.txt", "not audio");
-  Append(".hidden.mp3", "partial download");
-  watcher.ReadEvents(t0);
-  EXPECT_EQ(watcher.NextDeadline(), t0 + 10s);
-  Append("song.mp3", "part two");
-  watcher.ReadEvents(t0 + 6s);
-  EXPECT_THAT(watcher.TakeSettled(t0 + 10s), IsEmpty()) << "changed 4 s ago";
-  EXPECT_THAT(watcher.TakeSettled(t0 + 16s), ElementsAre(Path("song.mp3")));
-  EXPECT_THAT(watcher.TakeSettled(t0 + 30s), IsEmpty());
-  EXPECT_FALSE(watcher.NextDeadline());
+class WatcherModeTest : public FolderWatcherTest, public ::testing::WithParamInterface<Notice> {
+protected:
+  bool scans() const { return GetParam() == Notice::Scans; }
 
-  Append("gone.mp3", "x");
-  watcher.ReadEvents(t0 + 40s);
-  std::filesystem::remove(Path("gone.mp3"));
-  EXPECT_THAT(watcher.TakeSettled(t0 + 50s), IsEmpty());
-  EXPECT_EQ(watcher.pendingCount(), 0u);
+  // Past a limit of one watch, taken by a first folder, every folder given here is only scanned.
+  void Watch(std::initializer_list<const char*> roots) {
+    watcher_.emplace(Options(scans() ? 1 : 0));
+    std::filesystem::create_directories(Path("anchor"));
+    ASSERT_TRUE(watcher_->AddRoot(Path("anchor"), now_));
+    for (const char* root : roots) {
+      std::filesystem::create_directories(Path(root));
+      ASSERT_TRUE(watcher_->AddRoot(Path(root), now_));
+    }
+    ASSERT_EQ(watcher_->scanning(), scans());
+    scanDue_ = Clock::now() + Options().rescanInterval;
+  }
+  // Lets the watcher see what changed: it reads the events, or runs the scan that is due.
+  std::vector<std::string> Look() {
+    if (scans()) {
+      now_ = std::max(now_, scanDue_);
+      scanDue_ = now_ + Options().rescanInterval;
+    }
+    watcher_->ReadEvents(now_);
+    return watcher_->TakeSettled(now_);
+  }
+  void Read(Clock::duration later) { watcher_->ReadEvents(now_ += later); }
+  std::vector<std::string> Take(Clock::duration later) { return watcher_->TakeSettled(now_ += later); }
+
+  std::optional<FolderWatcher> watcher_;
+  Clock::time_point now_ = t0, scanDue_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, WatcherModeTest, ::testing::Values(Notice::Events, Notice::Scans),
+                         [](const auto& mode) { return mode.param == Notice::Events ? "Events" : "Scans"; });
+
+TEST_P(WatcherModeTest, NewFileIsTakenOnceItHasSettled) {
+  Watch({"music"});
+  Append("music/song.mp3", "audio");
+  Append("music/notes.txt", "not audio");
+  Append("music/.hidden.mp3", "partial download");
+  EXPECT_THAT(Look(), IsEmpty());
+  EXPECT_EQ(watcher_->pendingCount(), 1u);
+  EXPECT_THAT(Take(9s), IsEmpty());
+  EXPECT_THAT(Take(1s), ElementsAre(Path("music/song.mp3")));
+  if (!scans()) {
+    EXPECT_FALSE(watcher_->NextDeadline()) << "an idle watcher needs no wake-up";
+  }
+}
+
+// A tag editor saves in place: the same size, other bytes, a later modification time.
+TEST_P(WatcherModeTest, FileRewrittenInPlaceAtTheSameSizeSettlesAgain) {
+  Watch({"music"});
+  const std::string song = Path("music/song.mp3");
+  Append("music/song.mp3", "old tags");
+  Look();
+  std::ofstream(song, std::ios::binary | std::ios::in | std::ios::out) << "new tags";
+  std::filesystem::last_write_time(song, std::filesystem::last_write_time(song) + 1s);
+  Read(5s);
+  EXPECT_THAT(Take(5s), IsEmpty()) << "changed during its settle time";
+  EXPECT_THAT(Take(10s), ElementsAre(song));
+}
+
+TEST_P(WatcherModeTest, FileRemovedBeforeItSettlesIsDropped) {
+  Watch({"music"});
+  Append("music/gone.mp3", "x");
+  Look();
+  std::filesystem::remove(Path("music/gone.mp3"));
+  Read(1s);
+  EXPECT_THAT(Take(10s), IsEmpty());
+  EXPECT_EQ(watcher_->pendingCount(), 0u);
+}
+
+// An album moved in from elsewhere: its files keep the times they had there.
+TEST_P(WatcherModeTest, FolderMovedInHasEveryFileTaken) {
+  Append("outside/album/one.mp3", "1");
+  Append("outside/album/cd2/two.mp3", "2");
+  // Older than the margin a scan allows for changes just before the last one.
+  if (scans()) std::this_thread::sleep_for(2100ms);
+  Watch({"music"});
+  std::filesystem::rename(Path("outside/album"), Path("music/album"));
+  EXPECT_THAT(Look(), IsEmpty());
+  EXPECT_THAT(Take(10s), ElementsAre(Path("music/album/cd2/two.mp3"), Path("music/album/one.mp3")));
+}
+
+TEST_P(WatcherModeTest, FolderMovedOutIsForgotten) {
+  std::filesystem::create_directories(Path("outside"));
+  Watch({"music"});
+  Append("music/album/one.mp3", "1");
+  Look();
+  const std::size_t watches = watcher_->watchCount();
+  std::filesystem::rename(Path("music/album"), Path("outside/album"));
+  Read(1s);
+  if (!scans()) {
+    EXPECT_EQ(watcher_->pendingCount(), 0u);
+    EXPECT_EQ(watcher_->watchCount(), watches - 1);
+  }
+  EXPECT_THAT(Take(10s), IsEmpty());
+  Append("outside/album/two.mp3", "2");
+  Look();
+  EXPECT_THAT(Take(10s), IsEmpty());
+  EXPECT_EQ(watcher_->pendingCount(), 0u);
+}
+
+TEST_P(WatcherModeTest, RemovingAWatchedFolderKeepsASiblingWhoseNameItBegins) {
+  Watch({"music2", "music"});
+  Append("music/a.mp3", "a");
+  Append("music2/b.mp3", "b");
+  std::filesystem::remove_all(Path("music"));
+  EXPECT_THAT(Look(), IsEmpty());
+  EXPECT_THAT(watcher_->TakeNotices(), Contains(HasSubstr(Path("music") + " ")));
+  EXPECT_EQ(watcher_->rootCount(), 2u) << "the first folder and music2";
+  EXPECT_THAT(Take(10s), ElementsAre(Path("music2/b.mp3")));
 }
 
 // Links to folders are followed neither by the first walk nor later; what is left out is named.
@@ -98,6 +197,7 @@ TEST_F(FolderWatcherTest, FoldersBeyondTheWatchLimitAreScannedAndTheLimitIsExpla
   FolderWatcher watcher(Options(/*watchLimit=*/1));
   ASSERT_TRUE(watcher.AddRoot(dir_.path().string(), t0));
   EXPECT_TRUE(watcher.scanning());
+  EXPECT_EQ(watcher.watchCount(), 1u);
   const auto notices = watcher.TakeNotices();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_THAT(notices[0], HasSubstr("fs.inotify.max_user_watches"));
