@@ -48,6 +48,8 @@ protected:
 // How the watcher learns of a change: from the kernel's events, or, for folders past the watch
 // limit, from its scans. Each behaviour holds either way.
 enum class Notice { Events, Scans };
+const char* Name(Notice notice) { return notice == Notice::Events ? "Events" : "Scans"; }
+void PrintTo(Notice notice, std::ostream* out) { *out << Name(notice); }
 
 class WatcherModeTest : public FolderWatcherTest, public ::testing::WithParamInterface<Notice> {
 protected:
@@ -82,7 +84,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Modes, WatcherModeTest, ::testing::Values(Notice::Events, Notice::Scans),
-                         [](const auto& mode) { return mode.param == Notice::Events ? "Events" : "Scans"; });
+                         [](const auto& mode) { return std::string(Name(mode.param)); });
 
 TEST_P(WatcherModeTest, NewFileIsTakenOnceItHasSettled) {
   Watch({"music"});
