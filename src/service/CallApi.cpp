@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <new>
 
 namespace velmora {
@@ -41,9 +42,16 @@ std::string RetryAfter(CURL* handle) {
 }
 
 void LimitRate(CURL* handle, std::int64_t bytesPerSecond) {
-  const auto limit = static_cast<curl_off_t>(bytesPerSecond > 0 ? bytesPerSecond : 0);
-  curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, limit);
-  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE, limit);
+  const std::int64_t limit = bytesPerSecond > 0 ? bytesPerSecond : 0;
+  curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(limit));
+  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(limit));
+  // curl checks the limit between reads, and one read goes on while the socket has data: under a
+  // limit both the reads and the socket's buffers stay small, so what waits between two checks is
+  // well under a second's worth (half a second in the buffers still fills a link of up to half a
+  // second's round trip). Without a limit: curl's and the system's own sizes (0).
+  const long readBuffer = limit > 0 ? static_cast<long>(std::clamp<std::int64_t>(limit / 16, 1024, 16 * 1024)) : 0L;
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, readBuffer);
+  BoundSocketBuffers(handle, limit > 0 ? std::max<std::int64_t>(limit / 2, 4096) : 0);
 }
 } // namespace curl
 
