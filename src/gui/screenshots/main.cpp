@@ -143,7 +143,7 @@ void SetChecked(QTreeWidget* list, const QString& caption, bool checked) {
 // the session; it needs no service.
 void ShootPreferences(Presenter& presenter, QWidget* parent, const QString& music, const QString& file) {
   PreferencesDialog preferences(presenter, {music + QStringLiteral("/Incoming"), music + QStringLiteral("/Rips")},
-                                *ParseRateTimetable("08:00,512K 18:00,2M 23:00,off").timetable, parent);
+                                *velmora::ParseRateTimetable("08:00,512K 18:00,2M 23:00,off").timetable, parent);
   preferences.setStartWithSession(true);
   preferences.show();
   Save(preferences, file);
