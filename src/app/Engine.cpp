@@ -140,7 +140,8 @@ void Engine::LoadSettings() {
   unreadableRateLimit_ = stored.unreadableRateLimit;
   if (!unreadableRateLimit_.empty()) {
     ShowStatus("The stored speed limit LimitRate=" + unreadableRateLimit_ +
-               " is not a rate in bytes per second (such as 500K or 1M): transfers are not limited");
+               " is not a rate in bytes per second (such as 500K or 1M) or a timetable (such as 08:00,512K "
+               "23:00,off): transfers are not limited");
   }
   ApplyRateLimit();
   SetRetries(stored.retries);
@@ -211,14 +212,14 @@ void Engine::SaveUploadReport(const std::filesystem::path& file) const {
   OutcomeReportFile(file).Write(UploadReport());
 }
 
-void Engine::SetRateLimit(std::int64_t bytesPerSecond) {
-  rateLimit_ = bytesPerSecond > 0 ? bytesPerSecond : 0;
+void Engine::SetRateLimit(RateTimetable limit) {
+  rateLimit_ = std::move(limit);
   unreadableRateLimit_.clear();
   ApplyRateLimit();
 }
 
-void Engine::OverrideRateLimit(std::optional<std::int64_t> bytesPerSecond) {
-  rateLimitOverride_ = bytesPerSecond;
+void Engine::OverrideRateLimit(std::optional<RateTimetable> limit) {
+  rateLimitOverride_ = std::move(limit);
   ApplyRateLimit();
 }
 

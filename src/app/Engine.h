@@ -130,14 +130,15 @@ public:
   const AccountPlaylists& servicePlaylists() const { return servicePlaylists_; }
 
   // --- Speed limit ---------------------------------------------------------------------------------
-  // The stored limit of every transfer (uploads, the service's answers, restore downloads), in
-  // bytes per second; 0 for none. Saved with the other settings.
-  std::int64_t rateLimit() const { return rateLimit_; }
-  void SetRateLimit(std::int64_t bytesPerSecond);
+  // The stored limit of every transfer (uploads, the service's answers, restore downloads): bytes
+  // per second (0 for none) or a timetable by time of day. Saved with the other settings. A
+  // transfer takes the rate of the moment it starts and keeps it to its end.
+  const RateTimetable& rateLimit() const { return rateLimit_; }
+  void SetRateLimit(RateTimetable limit);
   // A limit for this program's run only (the command line's --limit-rate), in place of the stored
   // one and never saved; nothing returns to the stored limit.
-  void OverrideRateLimit(std::optional<std::int64_t> bytesPerSecond);
-  // The limit transfers use now.
+  void OverrideRateLimit(std::optional<RateTimetable> limit);
+  // The limit a transfer starting now uses, in bytes per second.
   std::int64_t effectiveRateLimit() const { return service_.rateLimit(); }
 
   // --- Retries ---------------------------------------------------------------------------------------
@@ -249,6 +250,9 @@ public:
   // methods below; use cases and tests drive it directly.
   UploadPipeline& upload() { return upload_; }
   const UploadPipeline& upload() const { return upload_; }
+  // From now on the use cases that end in an upload run analyse and ask the service which files
+  // it holds, then only decide what the run would do (UploadReport says it) and send nothing more.
+  void SetDryRun(bool dryRun) { upload_.SetDryRun(dryRun); }
   void StopUpload() { upload_.StopUpload(); }
   // Refused while another activity than an upload runs.
   void ResumeUpload();
@@ -346,10 +350,10 @@ private:
   std::optional<std::pair<std::string, std::string>> keyringHolds_;
   PasswordPlace passwordPlace_ = PasswordPlace::None;
   std::string winampLocation_;
-  std::int64_t rateLimit_ = 0;
+  RateTimetable rateLimit_;
   // The stored "LimitRate" text that is no rate, written back until a new limit is set.
   std::string unreadableRateLimit_;
-  std::optional<std::int64_t> rateLimitOverride_;
+  std::optional<RateTimetable> rateLimitOverride_;
   AccountPlaylists servicePlaylists_;
   Collection collection_;
   DroppedFiles droppedFiles_;

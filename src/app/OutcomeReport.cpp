@@ -26,7 +26,7 @@ std::string Dump(const Json& object) { return object.dump(-1, ' ', false, Json::
 
 } // namespace
 
-std::string OutcomeJsonLine(const FileOutcome& outcome) {
+std::string OutcomeJsonLine(const FileOutcome& outcome, bool dryRun) {
   Json line;
   line["type"] = "file";
   line["path"] = outcome.path;
@@ -36,6 +36,7 @@ std::string OutcomeJsonLine(const FileOutcome& outcome) {
   line["reason"] = TextOrNull(outcome.reason);
   line["bytes"] = outcome.bytes;
   line["seconds"] = Milliseconds(outcome.seconds);
+  if (dryRun) line["dry_run"] = true;
   return Dump(line);
 }
 
@@ -49,6 +50,7 @@ std::string SummaryJsonLine(const OutcomeLog& log) {
   line["files"] = log.entries().size();
   line["bytes"] = log.TotalBytes();
   line["seconds"] = Milliseconds(log.TotalSeconds());
+  if (log.dryRun()) line["dry_run"] = true;
   return Dump(line);
 }
 
@@ -67,8 +69,8 @@ OutcomeReportFile::OutcomeReportFile(std::filesystem::path path) : path_(std::mo
   ::unlink(pattern.c_str());
 }
 
-void OutcomeReportFile::Append(const FileOutcome& outcome) {
-  lines_ += OutcomeJsonLine(outcome);
+void OutcomeReportFile::Append(const FileOutcome& outcome, bool dryRun) {
+  lines_ += OutcomeJsonLine(outcome, dryRun);
   lines_ += '\n';
 }
 
@@ -85,7 +87,7 @@ void OutcomeReportFile::Flush() {
 }
 
 void OutcomeReportFile::Write(const OutcomeLog& log) {
-  for (const FileOutcome& outcome : log.entries()) Append(outcome);
+  for (const FileOutcome& outcome : log.entries()) Append(outcome, log.dryRun());
   AppendSummary(log);
 }
 

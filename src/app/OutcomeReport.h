@@ -15,7 +15,8 @@ namespace velmora {
 
 // One line each, without the line break. Text that is not UTF-8 (a file name in another
 // encoding) is written with U+FFFD in place of the bad bytes, so every line stays valid JSON.
-std::string OutcomeJsonLine(const FileOutcome& outcome);
+// The lines of a dry run's log carry "dry_run":true: their outcomes are what a run would do.
+std::string OutcomeJsonLine(const FileOutcome& outcome, bool dryRun = false);
 std::string SummaryJsonLine(const OutcomeLog& log);
 
 // The report is kept whole: the file on disk is the last complete version (its old content until
@@ -30,7 +31,7 @@ public:
 
   const std::filesystem::path& path() const { return path_; }
   // Adds one line; it reaches the file with the next Flush or AppendSummary.
-  void Append(const FileOutcome& outcome);
+  void Append(const FileOutcome& outcome, bool dryRun = false);
   // Adds the summary line and writes the file.
   void AppendSummary(const OutcomeLog& log);
   // Replaces the file with every line added so far; throws std::runtime_error when it cannot.

@@ -29,12 +29,6 @@ bool AlreadyStored(const std::filesystem::path& file, const std::string& text) {
   return in.read(stored.data(), static_cast<std::streamsize>(stored.size())) && stored == text;
 }
 
-std::filesystem::path ConfigHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
-  if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".config";
-  return std::filesystem::current_path() / ".config";
-}
-
 bool NeedsEscape(unsigned char c, bool atEdge) {
   return c < 0x20 || c == 0x7f || c == '%' || c == ';' || c == '#' || c == '=' || c == '[' || c == ']' ||
          (atEdge && c == ' ');
@@ -64,9 +58,9 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
   else if (std::strcmp(name, "WinampLocation") == 0) settings->winampLocation = text;
   else if (std::strcmp(name, "RestorePath") == 0) settings->restorePath = text;
   else if (std::strcmp(name, "LimitRate") == 0) {
-    const auto rate = ParseTransferRate(text);
-    settings->rateLimit = rate.value_or(0);
-    settings->unreadableRateLimit = rate ? std::string() : text;
+    const ParsedRateTimetable rate = ParseRateTimetable(text);
+    settings->rateLimit = rate.timetable.value_or(RateTimetable());
+    settings->unreadableRateLimit = rate.timetable ? std::string() : text;
   } else if (std::strcmp(name, "Retries") == 0) settings->retries = ParseStoredRetries(text);
   else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
     settings->watchedFolders.push_back(text);
@@ -74,6 +68,12 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
 }
 
 } // namespace
+
+std::filesystem::path ConfigHome() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
+  if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".config";
+  return std::filesystem::current_path() / ".config";
+}
 
 std::filesystem::path SettingsFilePath() { return ConfigHome() / "velmora-online" / "settings.ini"; }
 
@@ -120,7 +120,7 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
   text += "WinampLocation=" + EscapeIniValue(settings.winampLocation) + "\n";
   text += "RestorePath=" + EscapeIniValue(settings.restorePath) + "\n";
   text += "LimitRate=" +
-          (settings.unreadableRateLimit.empty() ? FormatTransferRate(settings.rateLimit)
+          (settings.unreadableRateLimit.empty() ? settings.rateLimit.Text()
                                                 : EscapeIniValue(settings.unreadableRateLimit)) +
           "\n";
   text += "Retries=" + std::to_string(settings.retries) + "\n";

@@ -1,6 +1,8 @@
 #pragma once
 // The values kept between runs, in a per-user INI file readable by its owner only.
 
+#include "base/RateTimetable.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -13,21 +15,24 @@ struct StoredSettings {
   std::string password;
   std::string winampLocation;
   std::string restorePath;
-  // Speed limit of transfers in bytes per second, 0 for none; key "LimitRate", written as curl
-  // writes rates ("1M"). Versions without it ignore the key; an unreadable value reads as 0.
-  std::int64_t rateLimit = 0;
+  // Speed limit of transfers: bytes per second (0 for none) or a timetable by time of day; key
+  // "LimitRate", written as curl writes rates ("1M") or as "08:00,512K 23:00,off". Versions
+  // without it ignore the key; an unreadable value reads as no limit.
+  RateTimetable rateLimit{};
   // The window's watched folders, one key each (WatchedFolder1, WatchedFolder2, ...): a version
   // without watched folders reads past them.
   std::vector<std::string> watchedFolders{};
   // Times a request that failed for a transient reason is sent again; key "Retries", 0 to 100.
   // Versions without it ignore the key; a value that is not a number reads as 0, one above 100 as 100.
   int retries = 0;
-  // The "LimitRate" text when it is no rate ("1.5M", "-5"): kept as it stands, so saving the
+  // The "LimitRate" text when it is no rate or timetable ("1.5M", "-5", "25:00,1M"): kept as it stands, so saving the
   // settings again does not replace what the user wrote with "0". Empty when the value reads.
   std::string unreadableRateLimit{};
   bool operator==(const StoredSettings&) const = default;
 };
 
+// $XDG_CONFIG_HOME, else ~/.config.
+std::filesystem::path ConfigHome();
 // $XDG_CONFIG_HOME/velmora-online/settings.ini, with ~/.config when the variable is unset.
 std::filesystem::path SettingsFilePath();
 

@@ -55,6 +55,7 @@ const RegisterCommand kITunes{
       command.add_option("--playlist", options->playlists, "Upload only these playlists (all listed ones otherwise)")
           ->excludes(all);
       AddTransferOptions(command, options->transfer);
+      AddDryRunOption(command, options->transfer);
       return [options](const GlobalOptions& global) {
         return RunUploadCommand(global, options->transfer, [&](Session& session) { return Run(session, *options); });
       };

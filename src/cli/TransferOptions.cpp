@@ -1,6 +1,6 @@
 #include "cli/TransferOptions.h"
 
-#include "base/TransferRate.h"
+#include "base/RateTimetable.h"
 #include "cli/StopSignals.h"
 
 namespace velmora::cli {
@@ -10,13 +10,11 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options, int default
   command
       .add_option("--limit-rate", options.limitRate,
                   "Limit every transfer to RATE bytes per second; K, M and G multiply by 1024 each (1M = "
-                  "1048576), 0 means no limit. Replaces the stored limit for this run")
+                  "1048576), 0 means no limit. Or a timetable by local time of day, \"08:00,512K 18:00,2M "
+                  "23:00,off\": a transfer takes the rate of the moment it starts. Replaces the stored limit "
+                  "for this run")
       ->type_name("RATE")
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            return ParseTransferRate(text) ? std::string() : "not a rate: give bytes per second, e.g. 500K, 1M or 2G";
-          },
-          "RATE"));
+      ->check(CLI::Validator([](const std::string& text) { return ParseRateTimetable(text).error; }, "RATE"));
   command
       .add_option("--report", options.reportFile,
                   "Write what happened to every file to FILE as JSON Lines, with a last summary line")
@@ -36,6 +34,12 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options, int default
       ->check(CLI::Range(0, kMaxRetries));
 }
 
+void AddDryRunOption(CLI::App& command, TransferOptions& options) {
+  command.add_flag("--dry-run", options.dryRun,
+                   "Analyse and ask the service which files it holds, then list what would be sent and how much, "
+                   "and send nothing");
+}
+
 std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options) {
   if (options.reportFile.empty()) return nullptr;
   return std::make_unique<OutcomeReportFile>(options.reportFile);
@@ -43,7 +47,7 @@ std::unique_ptr<OutcomeReportFile> OpenReportFile(const TransferOptions& options
 
 void ApplyLimitRate(Engine& engine, const TransferOptions& options) {
   if (options.limitRate.empty()) return;
-  engine.OverrideRateLimit(ParseTransferRate(options.limitRate));
+  engine.OverrideRateLimit(ParseRateTimetable(options.limitRate).timetable);
 }
 
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
@@ -52,6 +56,7 @@ int RunTransferCommand(const GlobalOptions& global, const TransferOptions& optio
   return RunLoggedIn(global, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
     session.engine().OverrideRetries(options.retries);
+    session.engine().SetDryRun(options.dryRun);
     // From here on there is work to finish and to report; a signal at the password prompt or
     // during the login still ends the program at once.
     const StopSignals signals;

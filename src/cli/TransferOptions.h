@@ -18,11 +18,16 @@ struct TransferOptions {
   std::string limitRate; // as typed; checked by the parser (a malformed rate is a usage error)
   std::string reportFile;
   int retries = 0; // --retries: 0 to 100
+  bool dryRun = false; // --dry-run: upload commands only
 };
 
 // Adds --limit-rate, --report and --retries to `command`; `options` must outlive the parse.
 // `defaultRetries` is what --retries is when not given.
 void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries = 0);
+
+// Adds --dry-run (upload, itunes, winamp): analyse and ask the service which files it holds, then
+// list what a run would do instead of sending (see RunUploadToEnd).
+void AddDryRunOption(CLI::App& command, TransferOptions& options);
 
 // The report file, checked now, before anything is sent; nullptr without --report.
 // Throws std::runtime_error when it cannot be written.

@@ -29,6 +29,7 @@ const RegisterCommand kUpload{
       auto transfer = std::make_shared<TransferOptions>();
       command.add_option("--playlist", *playlist, "Add every uploaded file to this playlist on the service");
       AddTransferOptions(command, *transfer);
+      AddDryRunOption(command, *transfer);
       command.add_option("PATH", *paths, "Audio files, folders, .m3u, .m3u8 and .pls playlists")
           ->required()
           ->check(CLI::ExistingPath);

@@ -1,5 +1,5 @@
 // velmora watch [--playlist NAME] [--settle SECONDS] [--limit-rate RATE] [--report FILE]
-// [--retries N] DIR...: uploads what the folders hold, as `upload` would, then follows them: every
+// [--retries N] [DIR...]: uploads what the folders hold (without DIR, the window's watched folders), as `upload` would, then follows them: every
 // supported file created, changed or moved in below them is uploaded the same way once it has
 // stayed unchanged for the settle time. Each run ends with its summary line; the report grows by
 // each run's files and ends with the summary of the whole watch. A file the service refuses fails
@@ -7,6 +7,7 @@
 // SIGTERM let the file in transfer complete (or give it up once it has moved nothing for 10 s) and
 // end the watch with exit code 0; a run held with files left in its queue ends it with 1.
 
+#include "app/Settings.h"
 #include "cli/Session.h"
 #include "cli/StopSignals.h"
 #include "cli/TransferOptions.h"
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <system_error>
 
@@ -159,10 +161,20 @@ const RegisterCommand kWatch{
               ""))
           ->check(CLI::Range(0.0, 86400.0));
       AddTransferOptions(command, options->transfer, /*defaultRetries=*/5);
-      command.add_option("DIR", options->folders, "Folders to watch, with everything below them")
-          ->required()
+      command
+          .add_option("DIR", options->folders,
+                      "Folders to watch, with everything below them (default: the watched folders stored by the "
+                      "window's File > Preferences)")
           ->check(CLI::ExistingDirectory);
       return [options](const GlobalOptions& global) {
+        // One setting serves the window and the command; checked before anything is sent.
+        if (options->folders.empty()) options->folders = LoadSettings().watchedFolders;
+        if (options->folders.empty()) {
+          std::cerr << "No folder to watch: name one, or add watched folders under File > Preferences in the "
+                       "window (WatchedFolder1, WatchedFolder2, ... in "
+                    << TerminalText(SettingsFilePath().string()) << ")\n";
+          return kExitUsage;
+        }
         return RunTransferCommand(global, options->transfer, [&](Session& session, OutcomeReportFile* report) {
           return Watch(session, *options, report);
         });

@@ -58,6 +58,7 @@ const RegisterCommand kWinamp{
                          "Winamp's playlists.xml (found in the Wine prefix otherwise)");
       command.add_option("--only", options->only, "Upload only the playlists with these titles");
       AddTransferOptions(command, options->transfer);
+      AddDryRunOption(command, options->transfer);
       return [options](const GlobalOptions& global) {
         return RunUploadCommand(global, options->transfer, [&](Session& session) { return Run(session, *options); });
       };

@@ -3,6 +3,8 @@
 
 #include "gui/MainWindow.h"
 
+#include "app/Autostart.h"
+
 #include "gui/AboutDialog.h"
 #include "gui/DropPage.h"
 #include "gui/ITunesPage.h"
@@ -254,7 +256,10 @@ void MainWindow::onPreferencesTriggered() {
   for (const std::string& folder : engine_->watchedFolders()) folders << Q(folder);
   PreferencesDialog dialog(presenter_, folders, engine_->rateLimit(), this);
   dialog.setRetries(engine_->retries());
+  const bool autostart = AutostartEnabled();
+  dialog.setStartWithSession(autostart);
   if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
+  if (dialog.startWithSession() != autostart) guarded([&] { SetAutostart(dialog.startWithSession()); });
   std::vector<std::string> chosen;
   for (const QString& folder : dialog.watchedFolders()) chosen.push_back(S(folder));
   const bool foldersChanged = chosen != engine_->watchedFolders();
@@ -270,7 +275,19 @@ void MainWindow::onPreferencesTriggered() {
   if (foldersChanged && engine_->IsLoggedIn()) watchDriver_->restart();
 }
 
+void MainWindow::startInTray() {
+  // Without a tray nothing would bring the window back: it starts minimised instead.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    showMinimized();
+    return;
+  }
+  inTray_ = true;
+  // The login and the watch start as on the first show.
+  QTimer::singleShot(0, this, &MainWindow::onFirstShow);
+}
+
 void MainWindow::showUploader() {
+  inTray_ = false;
   setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
@@ -460,7 +477,7 @@ void MainWindow::refreshUploadWindows() {
   if (w.mainWindowVisible != shownMainWindow_) {
     shownMainWindow_ = w.mainWindowVisible;
     // A window that is closing does not come back.
-    if (w.mainWindowVisible && !closePending_ && !putAway_) {
+    if (w.mainWindowVisible && !closePending_ && !putAway_ && !inTray_) {
       showUploader();
     } else if (!w.mainWindowVisible) {
       hide();

@@ -70,6 +70,11 @@ public:
   void setPlayCurrentTrack(bool play);
   void uploadStatusWindowClosed();
 
+  // `velmora-uploader --tray`: only the tray icon shows; the login and the watched folders start as
+  // on the first show, and the window stays hidden until the tray brings it (an upload run's end
+  // does not). Without a system tray the window starts minimised instead.
+  void startInTray();
+
 public slots:
   // Tray icon: "Show uploader", double-click and a click on its message.
   void showUploader();
@@ -126,6 +131,8 @@ private:
   bool closePending_ = false;
   bool putAway_ = false;
   bool firstShowDone_ = false;
+  // Started in the tray and not yet shown: runs do not bring the window up when they end.
+  bool inTray_ = false;
   // What the engine last asked of the two windows during an upload run.
   bool shownMainWindow_ = true;
   bool shownStatusWindow_ = false;

@@ -1,10 +1,10 @@
 #include "gui/PreferencesDialog.h"
 
-#include "base/TransferRate.h"
 #include "gui/Presenter.h"
 #include "gui/Widgets.h"
 #include "service/Retry.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFormLayout>
@@ -20,7 +20,7 @@
 
 namespace velmora::gui {
 
-PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& watchedFolders, std::int64_t rateLimit,
+PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& watchedFolders, const RateTimetable& rateLimit,
                                      QWidget* parent)
     : QDialog(parent), presenter_(presenter) {
   setObjectName(QStringLiteral("frmpreferences"));
@@ -50,13 +50,16 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
 
   settingsForm_ = new QFormLayout;
   layout->addLayout(settingsForm_);
-  rateLimit_ = new QLineEdit(rateLimit > 0 ? QString::fromStdString(FormatTransferRate(rateLimit)) : QString());
+  const bool limited = rateLimit.IsTimetable() || rateLimit.RateAt(0) > 0;
+  rateLimit_ = new QLineEdit(limited ? QString::fromStdString(rateLimit.Text()) : QString());
   rateLimit_->setObjectName(QStringLiteral("edit_rate_limit"));
   rateLimit_->setPlaceholderText(QStringLiteral("no limit"));
-  rateLimit_->setToolTip(QStringLiteral("Bytes per second for uploads and downloads: 500K, 1M (1,048,576), 2G"));
-  // Whole numbers with one 1024-based suffix, short enough to stay below 2^63 bytes per second.
+  rateLimit_->setToolTip(
+      QStringLiteral("Bytes per second for uploads and downloads: 500K, 1M (1,048,576), 2G; or a timetable by time "
+                     "of day, e.g. 08:00,512K 18:00,2M 23:00,off. A transfer keeps the rate it started with."));
+  // Only what a rate or a timetable is written with; whether it reads is checked on OK.
   rateLimit_->setValidator(
-      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,15}[kKmMgG]?")), rateLimit_));
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9kKmMgGoOfF:, ]*")), rateLimit_));
   settingsForm_->addRow(QStringLiteral("Speed limit (bytes/s):"), rateLimit_);
   retries_ = new QSpinBox;
   retries_->setObjectName(QStringLiteral("spin_retries"));
@@ -65,6 +68,12 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
       QStringLiteral("How often a request that failed for a passing reason (no connection, a "
                      "server error) is sent again before the upload stops; 0: never"));
   settingsForm_->addRow(QStringLiteral("Retries of a failed request:"), retries_);
+  startWithSession_ = new QCheckBox(QStringLiteral("Start with the desktop session, in the tray"));
+  startWithSession_->setObjectName(QStringLiteral("chk_autostart"));
+  startWithSession_->setToolTip(
+      QStringLiteral("Starts the uploader with only its tray icon when you log in, so the watched folders are "
+                     "followed without opening the window"));
+  settingsForm_->addRow(startWithSession_);
 
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   layout->addWidget(box);
@@ -75,14 +84,32 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   refreshButtons();
-  resize(520, 360);
+  resize(520, 390);
 }
 
-std::int64_t PreferencesDialog::rateLimit() const {
-  return ParseTransferRate(rateLimit_->text().toStdString()).value_or(0);
+RateTimetable PreferencesDialog::rateLimit() const {
+  const std::string text = rateLimit_->text().trimmed().toStdString();
+  if (text.empty()) return {};
+  return ParseRateTimetable(text).timetable.value_or(RateTimetable());
+}
+
+void PreferencesDialog::accept() {
+  const std::string text = rateLimit_->text().trimmed().toStdString();
+  if (!text.empty()) {
+    if (const ParsedRateTimetable parsed = ParseRateTimetable(text); !parsed.timetable) {
+      presenter_.showErrorMessage(this, QStringLiteral("Speed limit: ") + QString::fromStdString(parsed.error));
+      rateLimit_->setFocus();
+      return;
+    }
+  }
+  QDialog::accept();
 }
 
 void PreferencesDialog::setRateLimitText(const QString& text) { rateLimit_->setText(text); }
+
+bool PreferencesDialog::startWithSession() const { return startWithSession_->isChecked(); }
+
+void PreferencesDialog::setStartWithSession(bool start) { startWithSession_->setChecked(start); }
 
 int PreferencesDialog::retries() const { return retries_->value(); }
 

@@ -15,10 +15,14 @@ int main(int argc, char** argv) {
 
   velmora::gui::Presenter presenter;
   velmora::EngineOptions options;
-  options.firstArgument = velmora::gui::FirstArgument(QApplication::arguments());
+  QStringList arguments = QApplication::arguments();
+  // --tray: start with the tray icon only (the desktop session's autostart entry asks for it).
+  const bool inTray = arguments.removeAll(QStringLiteral("--tray")) > 0;
+  options.firstArgument = velmora::gui::FirstArgument(arguments);
   velmora::gui::UploaderProgram program(presenter, std::move(options));
   QObject::connect(&program.mainWindow(), &velmora::gui::MainWindow::closed, &app, &QApplication::quit,
                    Qt::QueuedConnection);
-  program.mainWindow().show();
+  if (inTray) program.mainWindow().startInTray();
+  else program.mainWindow().show();
   return app.exec();
 }

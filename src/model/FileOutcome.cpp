@@ -1,5 +1,7 @@
 #include "model/FileOutcome.h"
 
+#include "base/ByteUnits.h"
+
 namespace velmora {
 
 const char* OutcomeName(FileOutcomeKind kind) {
@@ -63,6 +65,10 @@ std::string SummaryLine(const OutcomeLog& log) {
   for (const FileOutcomeKind kind : log.Kinds()) {
     if (!line.empty()) line += ", ";
     line += std::to_string(log.Count(kind)) + " ";
+    if (log.dryRun() && kind == FileOutcomeKind::Sent) {
+      line += "to send (" + HumanBytes(log.TotalBytes()) + ")";
+      continue;
+    }
     switch (kind) {
     case FileOutcomeKind::MetadataOnly: line += "metadata only"; break;
     case FileOutcomeKind::AlreadyInLibrary: line += "already in your library"; break;
@@ -70,7 +76,7 @@ std::string SummaryLine(const OutcomeLog& log) {
     default: line += OutcomeName(kind);
     }
   }
-  return line;
+  return log.dryRun() ? "Dry run: " + line + "; nothing was sent" : line;
 }
 
 } // namespace velmora

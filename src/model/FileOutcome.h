@@ -41,6 +41,10 @@ class OutcomeLog {
 public:
   explicit OutcomeLog(ReportKind kind) : kind_(kind) {}
   ReportKind kind() const { return kind_; }
+  // A dry run's log: what a run would do with each file; nothing was sent. Outcomes and counts
+  // are those the run would report.
+  bool dryRun() const { return dryRun_; }
+  void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
   void Clear();
   void Add(FileOutcome outcome);
   // Adds, or replaces the entry added earlier with the same nonzero key.
@@ -55,12 +59,14 @@ public:
 
 private:
   ReportKind kind_;
+  bool dryRun_ = false;
   std::vector<FileOutcome> entries_;
   std::unordered_map<std::uint64_t, std::size_t> byKey_;
 };
 
 // The run in one line, every kind named even when zero: "12 sent, 3 metadata only, 40 already in
-// your library, 2 skipped, 0 failed"; a restore: "5 restored, 2 already there, 0 failed".
+// your library, 2 skipped, 0 failed"; a restore: "5 restored, 2 already there, 0 failed". A dry
+// run: "Dry run: 12 to send (48.2 MiB), 3 metadata only, ..., nothing was sent".
 std::string SummaryLine(const OutcomeLog& log);
 
 // Reasons the engine gives.

@@ -194,7 +194,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_MIMEPOST, body.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-  curl::LimitRate(h, rateLimit_);
+  curl::LimitRate(h, rateLimit());
   // Also without progress events: a stop request is checked there.
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);

@@ -1,6 +1,7 @@
 #pragma once
 // The program's link to the service: where it is, who asks, and who watches the bytes move.
 
+#include "base/RateTimetable.h"
 #include "base/Ui.h"
 #include "service/ApiResult.h"
 #include "service/FormData.h"
@@ -9,6 +10,8 @@
 #include "service/RunCounters.h"
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -38,10 +41,14 @@ public:
   RunCounters& counters() { return counters_; }
   const RunCounters& counters() const { return counters_; }
   Ui& ui() { return ui_; }
-  // Bytes per second each request may move in either direction; 0 for no limit. Applied through
-  // libcurl's own send and receive limits.
-  std::int64_t rateLimit() const { return rateLimit_; }
-  void SetRateLimit(std::int64_t bytesPerSecond) { rateLimit_ = bytesPerSecond > 0 ? bytesPerSecond : 0; }
+  // Bytes per second a request starting now may move in either direction; 0 for no limit. Applied
+  // through libcurl's own send and receive limits when the request starts, so a request keeps the
+  // rate it started with when the timetable switches during it.
+  std::int64_t rateLimit() const { return rateLimit_.RateAtTime(clock_()); }
+  const RateTimetable& rateTimetable() const { return rateLimit_; }
+  void SetRateLimit(RateTimetable timetable) { rateLimit_ = std::move(timetable); }
+  // Where the time of day for the timetable comes from (tests force one).
+  void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
   // How failed requests are sent again (none unless retries are set); Call uses it, and so do the
   // upload of a new file and the restore's downloads.
   Retrier& retrier() { return retrier_; }
@@ -74,7 +81,8 @@ private:
   std::string userName_;
   std::string password_;
   RunCounters counters_;
-  std::int64_t rateLimit_ = 0;
+  RateTimetable rateLimit_;
+  std::function<std::time_t()> clock_ = [] { return std::time(nullptr); };
   Retrier retrier_;
   StopRequest stopRequest_;
 };

@@ -9,26 +9,15 @@
 #include "service/CallService.h"
 #include "store/Sha1.h"
 #include "upload/UploadAnswers.h"
+#include "upload/UploadPlan.h"
 
 #include <pugixml.hpp>
 
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 
 namespace velmora {
 namespace {
-
-constexpr int kCodeMetadataOnly = 204;
-constexpr int kCodeContentMissing = 404;
-// The hash id the fingerprinter gives a file it could not read.
-constexpr const char* kUnreadablePlaceholder = "invalidhashvalue";
-
-int RecordCode(const std::string& text) {
-  int code = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
-  return error == std::errc() && end == text.data() + text.size() ? code : 0;
-}
 
 // Resets the loop's running mark however the loop is left.
 class LoopMark {
@@ -120,8 +109,8 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
     const std::string metadataFile = SaveResponseFile(record.xml);
     ShowStatus(ui(), "Upload of " + record.location);
 
-    const int code = RecordCode(record.hashcheckresponse);
-    if (code == kCodeMetadataOnly) {
+    const RecordAction action = RecordActionOf(record);
+    if (action == RecordAction::SendMetadata) {
       FormData form;
       form.AddText("checkhashresponse", record.hashcheckresponse);
       if (!record.autoadd2plist.empty()) form.AddText("playlistname", record.autoadd2plist);
@@ -139,14 +128,11 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
       } else {
         decide(FileOutcomeKind::Failed, RefusalReason(reply));
       }
-    } else if (code == kCodeContentMissing) {
+    } else if (action == RecordAction::SendContent) {
       auto [kind, why] = SendNewFile(record, metadataFile);
       decide(kind, std::move(why));
     } else {
-      // Nothing to send for any other answer; an unreadable file's placeholder id gets 400.
-      decide(FileOutcomeKind::Skipped, record.hashid == kUnreadablePlaceholder
-                                           ? reason::kNoHashId
-                                           : "the service answered code " + record.hashcheckresponse);
+      decide(FileOutcomeKind::Skipped, NothingToSendReason(record));
     }
   } catch (const ServiceUnreachable&) {
     throw; // no outcome yet: the file waits for the next try

@@ -6,6 +6,7 @@
 #include "model/MediaLibraryFile.h"
 #include "service/CallApi.h"
 #include "service/WebPages.h"
+#include "upload/UploadPlan.h"
 
 #include <cctype>
 #include <filesystem>
@@ -57,6 +58,10 @@ bool UploadPipeline::MayStartRun() {
 bool UploadPipeline::BuildUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
                                       const std::string& playlistName) {
   if (!MayStartRun()) return false;
+  if (dryRun_) {
+    FillUploadQueue(items, source, filter, playlistName);
+    return true;
+  }
   // The snapshot only records what the run was built from; a failed copy does not stop the build.
   bool copied = false;
   if (!CurrentMediaLibraryFile.empty()) {
@@ -133,7 +138,8 @@ int UploadPipeline::FillUploadQueue(const MediaItems& items, SourceNumber source
     record.size = size;
     if (source == kSourceDroppedFiles) record.autoadd2plist = FirstCharacters(playlistName, kPlaylistColumnWidth);
     record.hashcheckresponse = std::to_string(item.HashCheckResponse);
-    queue_.Append(std::move(record));
+    if (dryRun_) outcomes_.Add(PlannedOutcome(record));
+    else queue_.Append(std::move(record));
     ++added;
     controls_.globalMaximum = added;
   }
@@ -245,6 +251,8 @@ void UploadPipeline::RecordSkipped(const std::vector<SkippedFile>& files) {
 
 OutcomeLog UploadPipeline::Report() const {
   OutcomeLog report = outcomes_;
+  report.SetDryRun(dryRun_);
+  if (dryRun_) return report;
   for (const UploadQueueRecord& record : queue_.records()) {
     if (!outcomes_.Has(record.id))
       report.Add({record.location, record.hashid, {}, FileOutcomeKind::Skipped, reason::kStillQueued});

@@ -118,6 +118,12 @@ public:
   int FillUploadQueue(const MediaItems& items, SourceNumber source, const HashIdFilter& filter,
                       const std::string& playlistName);
 
+  // A dry run: a queue build decides what the run would do with each file and records that as
+  // the run's report (PlannedOutcome), but queues nothing, leaves the work folder's
+  // UploadQueue.xml as it is and starts no run; the build still returns true.
+  void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
+  bool dryRun() const { return dryRun_; }
+
   // --- The run's report -------------------------------------------------------------------------
 
   // Forgets the outcomes of the last run; a use case that starts a run calls it first. The run
@@ -258,6 +264,7 @@ private:
   OutcomeLog outcomes_{ReportKind::Upload};
   bool uploadStopped_ = false;
   bool watchedRun_ = false;
+  bool dryRun_ = false;
   std::vector<std::string> heldBack_;
   std::string heldBackReason_;
   std::string checkFailure_;

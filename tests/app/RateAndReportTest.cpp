@@ -3,6 +3,7 @@
 
 #include "app/Engine.h"
 #include "app/OutcomeReport.h"
+#include "base/RateTimetable.h"
 #include "base/TransferRate.h"
 
 #include "RecordingUi.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
 
 namespace velmora {
@@ -36,7 +38,68 @@ TEST(TransferRateTest, ReadsBytesAndTheBinarySuffixesAndNothingElse) {
   EXPECT_EQ(FormatTransferRate(1048576), "1M");
 }
 
+TEST(RateTimetableTest, ReadsOneRateOrSwitchesByTimeOfDayAndNamesTheFirstBadEntry) {
+  const auto table = [](const char* text) { return ParseRateTimetable(text).timetable; };
+  EXPECT_EQ(table("1M"), RateTimetable(1 << 20));
+  EXPECT_EQ(table("off"), RateTimetable(0));
+  const auto day = table(" 18:00,2M\t8:00,512K 23:00,off ");
+  ASSERT_TRUE(day);
+  EXPECT_EQ(day->Text(), "08:00,512K 18:00,2M 23:00,off");
+  EXPECT_EQ(table(day->Text().c_str()), day);
+  // Before the day's first switch, the last one of the day still holds.
+  for (const auto& [minute, rate] : std::vector<std::pair<int, std::int64_t>>{
+           {0, 0}, {7 * 60 + 59, 0}, {8 * 60, 512 << 10}, {17 * 60 + 59, 512 << 10}, {18 * 60, 2 << 20}, {23 * 60, 0}}) {
+    EXPECT_EQ(day->RateAt(minute), rate) << minute;
+  }
+  for (const auto& [text, named] : std::vector<std::pair<const char*, const char*>>{
+           {"", "no rate"},
+           {"08:00,512K 25:00,off", "\"25:00,off\": the time of day"},
+           {"08:00,512K 9:60,1M", "\"9:60,1M\": the time of day"},
+           {"8:0,1M", "\"8:0,1M\": the time of day"},
+           {"08:00,1.5M", "\"08:00,1.5M\": the rate"},
+           {"08:00,", "\"08:00,\": the rate"},
+           {"08:00,1M 08:00,2M", "\"08:00,2M\": this time of day is already"},
+           {"1M 18:00,2M", "\"1M\" is no switch"},
+           {"fast", "\"fast\" is not a rate"}}) {
+    const ParsedRateTimetable parsed = ParseRateTimetable(text);
+    EXPECT_FALSE(parsed.timetable) << text;
+    EXPECT_EQ(parsed.error.rfind(named, 0), 0u) << text << ": " << parsed.error;
+  }
+}
+
 class RateSettingTest : public test::TempHomeTest {};
+
+// Today at this local time of day.
+std::time_t LocalToday(int hour, int minute) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = 30;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+TEST_F(RateSettingTest, TimetableGivesTransfersThatStartAfterASwitchTheNewRateAndIsStoredAsWritten) {
+  test::RecordingUi ui;
+  {
+    Engine engine(ui);
+    engine.Startup();
+    std::time_t now = LocalToday(7, 59);
+    engine.service().SetClock([&now] { return now; });
+    engine.SetRateLimit(*ParseRateTimetable("08:00,512K 18:00,2M 23:00,off").timetable);
+    EXPECT_EQ(engine.effectiveRateLimit(), 0);
+    now = LocalToday(8, 0);
+    EXPECT_EQ(engine.effectiveRateLimit(), 512 << 10);
+    now = LocalToday(18, 30);
+    EXPECT_EQ(engine.effectiveRateLimit(), 2 << 20);
+    engine.OverrideRateLimit(*ParseRateTimetable("18:00,1K 19:00,off").timetable);
+    EXPECT_EQ(engine.effectiveRateLimit(), 1024);
+    engine.Shutdown();
+  }
+  EXPECT_EQ(LoadSettings().rateLimit.Text(), "08:00,512K 18:00,2M 23:00,off");
+}
 
 TEST_F(RateSettingTest, CommandLineLimitHoldsForTheRunAndTheStoredOneIsKept) {
   test::RecordingUi ui;
@@ -58,7 +121,7 @@ TEST_F(RateSettingTest, CommandLineLimitHoldsForTheRunAndTheStoredOneIsKept) {
 }
 
 TEST_F(RateSettingTest, StoredLimitThatIsNoRateIsNamedOnceAndKeptAsWritten) {
-  for (const char* bad : {"1.5M", "-5", "garbage"}) {
+  for (const char* bad : {"1.5M", "-5", "garbage", "08:00,1M 25:00,off"}) {
     SCOPED_TRACE(bad);
     StoredSettings stored;
     stored.unreadableRateLimit = bad;
@@ -68,7 +131,8 @@ TEST_F(RateSettingTest, StoredLimitThatIsNoRateIsNamedOnceAndKeptAsWritten) {
     engine.Startup();
     EXPECT_EQ(engine.effectiveRateLimit(), 0);
     const std::string said = std::string("     The stored speed limit LimitRate=") + bad +
-                             " is not a rate in bytes per second (such as 500K or 1M): transfers are not limited";
+                             " is not a rate in bytes per second (such as 500K or 1M) or a timetable (such as "
+                             "08:00,512K 23:00,off): transfers are not limited";
     EXPECT_EQ(std::count(ui.statusTexts.begin(), ui.statusTexts.end(), said), 1);
     engine.Shutdown();
     EXPECT_EQ(LoadSettings().unreadableRateLimit, bad);

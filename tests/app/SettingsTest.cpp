@@ -12,7 +12,7 @@ namespace velmora {
 
 void PrintTo(const StoredSettings& s, std::ostream* out) {
   *out << "{" << s.userName << " | " << s.password << " | " << s.winampLocation << " | " << s.restorePath << " | "
-       << s.rateLimit << " | " << s.retries << "}";
+       << s.rateLimit.Text() << " | " << s.retries << "}";
 }
 
 namespace {

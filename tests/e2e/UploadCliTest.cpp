@@ -352,6 +352,47 @@ TEST_F(UploadCliTest, ReportNamesWhatHappenedToEveryFileAndTheRunEndsWithItsCoun
   EXPECT_EQ(StoredObjects().count(tracks_[3].hashId), 1u);
 }
 
+// A dry run asks the service nothing but the login and the duplicate check, leaves the work
+// folder's queue as it was, and the run that follows does what it listed.
+TEST_F(UploadCliTest, DryRunAsksOnlyTheCheckAndTheRunThatFollowsDoesWhatItListed) {
+  const std::string inLibrary = MakeNoise("music/in.mp3", 3000, 1), known = MakeNoise("music/known.mp3", 4000, 2),
+                    fresh = MakeNoise("music/fresh.mp3", 5000, 3), notes = (files() / "notes.txt").string();
+  test::WriteFile(notes, "not music");
+  const std::string inputs = Music() + " " + test::ShellQuote(notes);
+  ASSERT_EQ(Upload("alice", "pw1", test::ShellQuote(inLibrary)).exitCode, 0);
+  ASSERT_EQ(Upload("bob", "pw2", test::ShellQuote(known)).exitCode, 0);
+  const auto queueFile = workFolder() / "UploadQueue.xml";
+  test::WriteFile(queueFile, "<queue>of an earlier run</queue>");
+  locker_->Control("/_control/stats/reset");
+
+  const auto planned = files() / "planned.jsonl", done = files() / "done.jsonl";
+  const auto dry = Upload("alice", "pw1", "--dry-run --report " + test::ShellQuote(planned.string()) + " " + inputs);
+  ASSERT_EQ(dry.exitCode, 0) << dry.err;
+  // The request log holds every REST call and upload, in order.
+  std::vector<std::string> sent;
+  const pugi::xml_document log = Get("/_control/requests");
+  for (const auto& request : log.select_nodes("/requests/request")) sent.push_back(request.node().attribute("target").value());
+  EXPECT_EQ(sent, (std::vector<std::string>{"user/checkaccess", "sets/get", "items/checkhashvalues"}))
+      << "the login (with its playlist listing), then the duplicate check";
+  EXPECT_EQ(test::ReadFile(queueFile), "<queue>of an earlier run</queue>");
+  const std::set<std::string> lines{"send\t" + fresh, "metadata only\t" + known,
+                                    "already in your library\t" + inLibrary, "skip: unsupported type\t" + notes};
+  std::istringstream out(dry.out);
+  std::set<std::string> printed;
+  for (std::string line; std::getline(out, line);) printed.insert(line);
+  EXPECT_EQ(printed, lines);
+  EXPECT_THAT(dry.err, HasSubstr("\nDry run: 1 to send (4.9 KiB), 1 metadata only, 1 already in your library, "
+                                 "1 skipped, 0 failed; nothing was sent\n"));
+
+  const auto real = Upload("alice", "pw1", "--report " + test::ShellQuote(done.string()) + " " + inputs);
+  ASSERT_EQ(real.exitCode, 0) << real.err;
+  const ReportFile plan = ReadReport(planned), run = ReadReport(done);
+  EXPECT_EQ(plan.summary.at("dry_run"), true);
+  for (const char* key : {"counts", "files", "bytes"}) EXPECT_EQ(plan.summary.at(key), run.summary.at(key)) << key;
+  for (const auto& [path, line] : run.files) EXPECT_EQ(plan.files.at(path).at("outcome"), line.at("outcome")) << path;
+  EXPECT_EQ(run.summary.at("bytes"), 5000);
+}
+
 // A tree with folders that cannot be read, a named pipe, links to folders (one leading back up)
 // and playlists naming what is not there: every input is sent or named as skipped, in a status
 // line and in the report, and the counts are the report's lines.
@@ -465,6 +506,9 @@ TEST_F(UploadCliTest, MalformedOptionsAreBadUsageAndAnUnwritableReportStopsTheRu
     EXPECT_EQ(result.exitCode, 2) << rate;
     EXPECT_THAT(result.err, HasSubstr("not a rate")) << rate;
   }
+  const auto timetable = Upload("alice", "pw1", "--limit-rate '08:00,512K 25:00,off' " + Music());
+  EXPECT_EQ(timetable.exitCode, 2);
+  EXPECT_THAT(timetable.err, HasSubstr("\"25:00,off\": the time of day is not HH:MM"));
   for (const char* settle : {"nan", "inf", "-inf", "-1"}) {
     // A watch that took the value would run until it is ended.
     const auto watch =

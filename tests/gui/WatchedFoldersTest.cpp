@@ -41,7 +41,7 @@ private slots:
     };
     main.findChild<QAction*>(QStringLiteral("cmp_mi_preferences"))->trigger();
     QCOMPARE(LoadSettings().watchedFolders, std::vector<std::string>{folder.toStdString()});
-    QCOMPARE(LoadSettings().rateLimit, std::int64_t{64} << 20);
+    QVERIFY(LoadSettings().rateLimit == RateTimetable(std::int64_t{64} << 20));
     QCOMPARE(main.engine().effectiveRateLimit(), std::int64_t{64} << 20);
     QCOMPARE(LoadSettings().retries, 4);
     QCOMPARE(main.engine().effectiveRetries(), 4);

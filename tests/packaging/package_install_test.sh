@@ -22,9 +22,11 @@ pkg -i "$deb" >/dev/null
 
 for file in usr/bin/velmora usr/bin/velmora-locker usr/share/man/man1/velmora.1.gz \
   usr/share/man/man1/velmora-locker.1.gz usr/share/bash-completion/completions/velmora \
-  usr/share/doc/velmora-uploader/copyright; do
+  usr/share/doc/velmora-uploader/copyright usr/lib/systemd/user/velmora-watch.service; do
   [ -e "$root/$file" ] || { echo "missing from the package: /$file"; exit 1; }
 done
+grep -qx 'ExecStart=/usr/bin/velmora watch' "$root/usr/lib/systemd/user/velmora-watch.service" ||
+  { echo "the user service does not start /usr/bin/velmora"; exit 1; }
 version=$("$root/usr/bin/velmora" --version)
 [ "$version" = "$(dpkg-deb --field "$deb" Version)" ] || { echo "velmora --version says '$version'"; exit 1; }
 "$root/usr/bin/velmora-locker" --help | grep -q -- '--port' || { echo "velmora-locker --help failed"; exit 1; }

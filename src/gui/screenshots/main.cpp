@@ -139,10 +139,12 @@ void SetChecked(QTreeWidget* list, const QString& caption, bool checked) {
   }
 }
 
-// File > Preferences with two watched folders of the demo; it needs no service.
+// File > Preferences with two watched folders of the demo, a speed timetable and the start with
+// the session; it needs no service.
 void ShootPreferences(Presenter& presenter, QWidget* parent, const QString& music, const QString& file) {
   PreferencesDialog preferences(presenter, {music + QStringLiteral("/Incoming"), music + QStringLiteral("/Rips")},
-                                std::int64_t{2} << 20, parent);
+                                *velmora::ParseRateTimetable("08:00,512K 18:00,2M 23:00,off").timetable, parent);
+  preferences.setStartWithSession(true);
   preferences.show();
   Save(preferences, file);
   preferences.hide();

@@ -1,0 +1,25 @@
+#pragma once
+// What the upload loop does with a queued file, decided by the duplicate check's answer for it.
+// The loop acts on it; a dry run records it as the run's outcome instead of sending.
+
+#include "model/FileOutcome.h"
+#include "upload/UploadQueue.h"
+
+#include <string>
+
+namespace velmora {
+
+enum class RecordAction {
+  SendContent,  // 404: the service lacks the content; register it and send the file
+  SendMetadata, // 204: the service holds the content; only the tags go
+  Nothing,      // any other answer; see NothingToSendReason
+};
+
+RecordAction RecordActionOf(const UploadQueueRecord& record);
+// Why nothing is sent for a record whose action is Nothing.
+std::string NothingToSendReason(const UploadQueueRecord& record);
+// The outcome a run that succeeds records for the record: sent with the file's size, metadata
+// only, or skipped with the reason.
+FileOutcome PlannedOutcome(const UploadQueueRecord& record);
+
+} // namespace velmora
