@@ -162,7 +162,8 @@ FileDigest Fingerprinter::TakePumping(HashWorkers::List& list, std::size_t job) 
     explicit Waiting(bool& f) : flag(f), before(std::exchange(f, true)) {}
     ~Waiting() { flag = before; }
   } waiting(waiting_);
-  return list.Take(job, [this] { ui_.ProcessMessages(); }, kPumpInterval);
+  return list.Take(
+      job, [this] { ui_.ProcessMessages(); }, kPumpInterval);
 }
 
 std::string Fingerprinter::FromPlan(Plan& plan, std::size_t entry) {
@@ -217,7 +218,8 @@ HashAheadScope Fingerprinter::HashAhead(const std::vector<std::string>& paths) {
     toHash.push_back(entry.key);
   }
   // Two files per worker ahead of the engine keep every worker busy while it writes rows.
-  if (!toHash.empty()) plan->hashing = workers_->Start(std::move(toHash), 2 * std::size_t{workers_->threads()}, afterEachBlock_);
+  if (!toHash.empty())
+    plan->hashing = workers_->Start(std::move(toHash), 2 * std::size_t{workers_->threads()}, afterEachBlock_);
   const Plan* listed = plan.get();
   std::unique_ptr<Plan> previous = std::exchange(plan_, std::move(plan));
   return HashAheadScope(*this, std::move(previous), listed);

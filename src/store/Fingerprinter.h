@@ -62,7 +62,8 @@ public:
   // for every later one) ahead of the FileFingerprint calls, which take the
   // digests in list order on this thread, show the same status lines, write the rows and pump
   // messages while they wait. Calls may leave files of the list out; a path that is not next in
-  // the list (or is listed twice) is answered as without a list. Workers stop when the scope ends.
+  // the list (or is listed twice) is answered as without a list. When the scope ends the workers
+  // leave the files it did not take.
   [[nodiscard]] HashAheadScope HashAhead(const std::vector<std::string>& paths);
 
   // Whether the "Deep analysis" badge is showing (a file is being read for hashing).
