@@ -30,7 +30,7 @@ struct HashAheadScope::Plan {
   std::vector<Entry> entries; // files that exist, each key once
   std::unordered_map<std::string, std::size_t> entryOf;
   std::size_t next = 0; // entries before it are taken or passed over
-  std::unique_ptr<HashWorkers> workers;
+  std::unique_ptr<HashWorkers::List> hashing;
 };
 
 namespace {
@@ -82,14 +82,15 @@ HashAheadScope::HashAheadScope(HashAheadScope&& other) noexcept
     : owner_(std::exchange(other.owner_, nullptr)), previous_(std::move(other.previous_)), plan_(other.plan_) {}
 
 HashAheadScope::~HashAheadScope() {
-  if (owner_) owner_->plan_ = std::move(previous_); // stops and joins this list's workers
+  if (owner_) owner_->plan_ = std::move(previous_); // the workers leave this list's files
 }
 
 bool HashAheadScope::Exists(std::size_t index) const { return plan_->found.at(index) != Plan::Found::Missing; }
 
 bool HashAheadScope::IsRegularFile(std::size_t index) const { return plan_->found.at(index) == Plan::Found::Regular; }
 
-Fingerprinter::Fingerprinter(SQLite::Database& meta, Ui& ui) : meta_(meta), ui_(ui) {}
+Fingerprinter::Fingerprinter(SQLite::Database& meta, Ui& ui)
+    : meta_(meta), ui_(ui), workers_(std::make_unique<HashWorkers>()) {}
 
 Fingerprinter::~Fingerprinter() = default;
 
@@ -141,24 +142,35 @@ std::string Fingerprinter::FileFingerprint(const std::string& path) {
     ui_.ShowErrorDisplay(failure.what());
     return kInvalidHashValue;
   }
-  return HashAndStore(key, [&] { return Sha1OfFileChecked(key, afterEachBlock_); });
+  return HashAndStore(key, [&] {
+    // A call from inside the pump is answered at once, on this thread: a wait inside a wait
+    // would hold the outer analysis up behind it.
+    if (waiting_) return Sha1OfFileChecked(key, afterEachBlock_);
+    // One file at a time (the iTunes source) still goes to the workers, so messages are pumped
+    // while a long file is read.
+    const std::unique_ptr<HashWorkers::List> one = workers_->Start({key}, 1, afterEachBlock_);
+    return TakePumping(*one, 0);
+  });
+}
+
+FileDigest Fingerprinter::TakePumping(HashWorkers::List& list, std::size_t job) {
+  // Messages pumped while waiting may call in again (a click, a timer): those calls go without
+  // the list, whose order belongs to the analysis that made it.
+  struct Waiting {
+    bool& flag;
+    const bool before;
+    explicit Waiting(bool& f) : flag(f), before(std::exchange(f, true)) {}
+    ~Waiting() { flag = before; }
+  } waiting(waiting_);
+  return list.Take(
+      job, [this] { ui_.ProcessMessages(); }, kPumpInterval);
 }
 
 std::string Fingerprinter::FromPlan(Plan& plan, std::size_t entry) {
   plan.next = entry + 1;
   const Plan::Entry& file = plan.entries[entry];
   if (file.cached) return *file.cached;
-  return HashAndStore(file.key, [&] {
-    // Messages pumped while waiting may call in again (a click, a timer): those calls go without
-    // the list, whose order belongs to the analysis that made it.
-    struct Waiting {
-      bool& flag;
-      explicit Waiting(bool& f) : flag(f) { flag = true; }
-      ~Waiting() { flag = false; }
-    } waiting(waiting_);
-    return plan.workers->Take(
-        file.job, [this] { ui_.ProcessMessages(); }, kPumpInterval);
-  });
+  return HashAndStore(file.key, [&] { return TakePumping(*plan.hashing, file.job); });
 }
 
 void Fingerprinter::LookUpAll(Plan& plan) {
@@ -205,11 +217,9 @@ HashAheadScope Fingerprinter::HashAhead(const std::vector<std::string>& paths) {
     entry.job = toHash.size();
     toHash.push_back(entry.key);
   }
-  if (!toHash.empty()) {
-    const unsigned threads = HashWorkers::DefaultThreads();
-    plan->workers =
-        std::make_unique<HashWorkers>(std::move(toHash), threads, 2 * std::size_t{threads}, afterEachBlock_);
-  }
+  // Two files per worker ahead of the engine keep every worker busy while it writes rows.
+  if (!toHash.empty())
+    plan->hashing = workers_->Start(std::move(toHash), 2 * std::size_t{workers_->threads()}, afterEachBlock_);
   const Plan* listed = plan.get();
   std::unique_ptr<Plan> previous = std::exchange(plan_, std::move(plan));
   return HashAheadScope(*this, std::move(previous), listed);

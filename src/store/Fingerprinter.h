@@ -3,6 +3,7 @@
 // file's size and modification time, so a file is read again only when it changed.
 
 #include "base/Ui.h"
+#include "store/HashWorkers.h"
 #include "store/Sha1.h"
 
 #include <SQLiteCpp/Database.h>
@@ -52,15 +53,17 @@ public:
   // The hash id of the file's present content: from the cache when the row for its path still
   // names the file's size and modification time, else by reading it (the row is then replaced).
   // "invalidhashvalue" when the file is missing, unreadable, or changed while it was read; no row
-  // is written then.
+  // is written then. A worker reads the file while this thread pumps messages.
   std::string FileFingerprint(const std::string& path);
 
   // One analysis's files, about to be fingerprinted in this order: each is looked at once (`stat`),
   // the cache is asked for all of them in one read transaction, and the files it does not answer
-  // are hashed by worker threads (one per core) ahead of the FileFingerprint calls, which take the
+  // are hashed by the fingerprinter's workers (one per core, started with the first list and kept
+  // for every later one) ahead of the FileFingerprint calls, which take the
   // digests in list order on this thread, show the same status lines, write the rows and pump
   // messages while they wait. Calls may leave files of the list out; a path that is not next in
-  // the list (or is listed twice) is answered as without a list. Workers stop when the scope ends.
+  // the list (or is listed twice) is answered as without a list. When the scope ends the workers
+  // leave the files it did not take.
   [[nodiscard]] HashAheadScope HashAhead(const std::vector<std::string>& paths);
 
   // Whether the "Deep analysis" badge is showing (a file is being read for hashing).
@@ -71,8 +74,8 @@ public:
   // that differ in case are two files.
   static std::string LookupKey(const std::string& path);
 
-  // Runs after every block read while a file is hashed (tests change the file there); with a list
-  // in force it runs on the worker threads.
+  // Runs after every block read while a file is hashed (tests change the file there), on the
+  // worker thread that reads it (on this thread for a call made from inside the pump).
   void SetAfterEachBlock(std::function<void()> hook) { afterEachBlock_ = std::move(hook); }
 
 private:
@@ -81,6 +84,7 @@ private:
 
   void SetDeepAnalysis(bool visible);
   std::string FromPlan(Plan& plan, std::size_t entry);
+  FileDigest TakePumping(HashWorkers::List& list, std::size_t job);
   template <typename Hash>
   std::string HashAndStore(const std::string& key, Hash&& hash);
   void LookUpAll(Plan& plan);
@@ -90,6 +94,7 @@ private:
   bool deepAnalysis_ = false;
   bool waiting_ = false; // pumping messages while a worker hashes: calls from there go without the list
   std::function<void()> afterEachBlock_;
+  std::unique_ptr<HashWorkers> workers_; // before plan_, whose lists it serves until they end
   std::unique_ptr<Plan> plan_;
 };
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 
@@ -35,9 +36,17 @@ struct FileDigest {
   FileFacts facts;
 };
 
-// The SHA-1 digest of the whole file as 40 lower-case hex digits, read in bounded blocks, with the
-// file's facts taken before and after reading (they must agree). `afterEachBlock` runs after every
-// block read. A stop request ends the reading early; the file is then Unreadable.
+// The read block of file hashing: large, so a file costs few reads, yet small enough that the
+// bytes just copied are still in the core's cache when they are hashed.
+inline constexpr std::size_t kHashReadBlock = 512 * 1024;
+
+// The SHA-1 digest of the whole file as 40 lower-case hex digits, read in order in blocks of
+// `block`'s size on the calling thread (the kernel reads ahead), with the file's facts taken before
+// and after reading (they must agree). `afterEachBlock` runs after every block read. A stop
+// request ends the reading early; the file is then Unreadable.
+FileDigest Sha1OfFileChecked(const std::string& path, std::span<unsigned char> block,
+                             const std::function<void()>& afterEachBlock = {}, std::stop_token stop = {});
+// The same with a block of kHashReadBlock bytes of its own.
 FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock = {},
                              std::stop_token stop = {});
 // The digest alone; nothing when the path is not a regular file, cannot be read to its end or

@@ -3,6 +3,7 @@
 // while they are read, get "invalidhashvalue" and leave no cache row.
 
 #include "app/Engine.h"
+#include "store/HashWorkers.h"
 #include "store/Sha1.h"
 #include "store/Statements.h"
 
@@ -12,9 +13,12 @@
 #include <SQLiteCpp/Statement.h>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -312,6 +316,39 @@ TEST_F(FingerprinterTest, ListGivenUpEarlyStopsItsWorkers) {
   EXPECT_EQ(CacheRows(), 1);
   EXPECT_EQ(engine->FileFingerprint(list[7]), Sha1Hex(std::string(1024 * 1024, 'h'))); // without a list again
   EXPECT_EQ(CacheRows(), 2);
+}
+
+// The workers are started once and serve every later list: two analyses are hashed by the same
+// threads, one per core, whatever the number of files, each file on the thread that reads it.
+TEST_F(FingerprinterTest, EveryListIsHashedByTheSameThreads) {
+  const std::size_t workers = HashWorkers::DefaultThreads();
+  std::mutex mutex;
+  std::condition_variable joined;
+  std::set<pid_t> all, thisList;
+  engine->fingerprinter().SetAfterEachBlock([&] {
+    std::unique_lock lock(mutex);
+    all.insert(::gettid());
+    thisList.insert(::gettid());
+    joined.notify_all();
+    // Held until every worker holds a file of this list, so each of them takes part in it.
+    joined.wait_for(lock, std::chrono::seconds(10), [&] { return thisList.size() >= workers; });
+  });
+  for (const std::string analysis : {"first", "second"}) {
+    {
+      const std::lock_guard lock(mutex);
+      thisList.clear();
+    }
+    std::vector<std::string> list;
+    for (std::size_t i = 0; i < 4 * workers; ++i) {
+      list.push_back((files() / (analysis + std::to_string(i) + ".mp3")).string());
+      test::WriteFile(list.back(), analysis + std::to_string(i));
+    }
+    const HashAheadScope ahead = engine->fingerprinter().HashAhead(list);
+    for (std::size_t i = 0; i < list.size(); ++i)
+      EXPECT_EQ(engine->FileFingerprint(list[i]), Sha1Hex(analysis + std::to_string(i)));
+  }
+  EXPECT_EQ(all.size(), workers);
+  EXPECT_FALSE(all.count(::gettid())); // not the engine's thread
 }
 
 } // namespace
