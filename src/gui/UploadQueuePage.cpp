@@ -120,6 +120,7 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   // The seconds counter starts again at 0 after "Stop upload"; the tab shows the run's speed and
   // time left instead, as the status window does, and keeps the counter out of view.
   durationLabel_ = Label(QStringLiteral("0"), "cmp_lbl_duration");
+  durationLabel_->setParent(status);
   durationLabel_->hide();
   showStatusWindowLink_ = new LinkLabel(QStringLiteral("Show the upload window"), nullptr, LinkBlue());
   showStatusWindowLink_->setObjectName(QStringLiteral("cmp_lbl_show_status_window"));
