@@ -22,7 +22,7 @@ tests/gui/under-xvfb bash -c '
 
 cat "$out/probe.out"
 # Longest reply within each step: from its STEP line to the next one.
-awk '
+awk 'BEGIN { n = 0 }
   FNR == NR { if ($1 == "STEP") { name[n] = $2; at[n] = $3; n++ } next }
   { for (i = n - 1; i >= 0 && $1 < at[i]; i--) ; if (i >= 0 && $2 > worst[i]) worst[i] = $2 }
   END {

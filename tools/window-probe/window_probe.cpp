@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
   // Caught errors (a window that went away between look-up and ping) are not fatal.
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   const Window root = DefaultRootWindow(display);
-  XSelectInput(display, root, SubstructureNotifyMask);
+  // The program answers on the root window with the structure-notify mask.
+  XSelectInput(display, root, StructureNotifyMask | SubstructureNotifyMask);
   const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
   const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
   std::FILE* log = options.log.empty() ? nullptr : std::fopen(options.log.c_str(), "w");
