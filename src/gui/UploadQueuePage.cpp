@@ -145,6 +145,8 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   statusLayout->addWidget(Label(QStringLiteral("Last run:")), 5, 0);
   runSummaryLabel_ = Label(QString(), "cmp_lbl_run_summary");
   runSummaryLabel_->setToolTip(QStringLiteral("What happened to the files of the last upload run"));
+  // Six counts after a stop: the line breaks rather than being cut at the window's edge.
+  runSummaryLabel_->setWordWrap(true);
   statusLayout->addWidget(runSummaryLabel_, 5, 1, 1, 2);
   saveReportButton_ = Button(QStringLiteral("Save report\u2026"), "cmp_btn_save_report");
   saveReportButton_->setToolTip(QStringLiteral("Write what happened to every file as JSON Lines"));
