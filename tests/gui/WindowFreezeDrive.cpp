@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -31,6 +32,29 @@ void Step(const char* name) {
   std::printf("STEP %s %.3f\n", name, now);
   std::fflush(stdout);
 }
+
+// Each new text of the status line, with its moment, to tell which work a slow reply fell in.
+class StatusLineLog : public QObject {
+public:
+  using QObject::QObject;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      const QString text = static_cast<QLabel*>(watched)->text();
+      if (text != last_) {
+        last_ = text;
+        const double now =
+            std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        std::printf("STATUS %.3f %s\n", now, qPrintable(text.left(80)));
+      }
+    }
+    return false;
+  }
+
+private:
+  QString last_;
+};
 
 QPushButton* Button(QWidget& window, const char* name) {
   return window.findChild<QPushButton*>(QString::fromLatin1(name));
@@ -61,6 +85,8 @@ private slots:
                  Mp3Bytes(QStringLiteral("Track %1").arg(i), QStringLiteral("Driver"), QStringLiteral("Big"), i, 1));
     }
 
+    StatusLineLog statusLog;
+    main.findChild<QLabel*>(QStringLiteral("cmp_pnl_status"))->installEventFilter(&statusLog);
     Step("drop");
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(folder)});

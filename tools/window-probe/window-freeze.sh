@@ -35,4 +35,6 @@ awk 'BEGIN { n = 0 }
   }' "$out/drive.log" "$out/probe.log"
 max=$(awk '$2 > m { m = $2 } END { printf "%.0f", m }' "$out/probe.log")
 echo "RESULT window_${files}_longest_reply_ms $max"
+# VELMORA_FREEZE_LOGS=DIR keeps both logs (the drive's STATUS lines tell what a slow reply fell in).
+if [ -n "${VELMORA_FREEZE_LOGS:-}" ]; then mkdir -p "$VELMORA_FREEZE_LOGS" && cp "$out"/*.log "$VELMORA_FREEZE_LOGS"/; fi
 grep -q 'PASS   : .*bigLibrary' "$out/drive.log" || { tail -20 "$out/drive.log"; exit 1; }
