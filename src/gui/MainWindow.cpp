@@ -238,9 +238,7 @@ void MainWindow::passCredentials(const QString& userName, const QString& passwor
   engine_->SetCredentials(S(userName), S(password));
 }
 
-void MainWindow::onGoToWebsiteTriggered() {
-  presenter_.openUrl(QUrl(Q(ServiceSiteUrl(engine_->service().baseUrl()))));
-}
+void MainWindow::onGoToWebsiteTriggered() { presenter_.openUrl(QUrl(Q(ServiceSiteUrl(engine_->service().baseUrl())))); }
 
 void MainWindow::onLogoutTriggered() {
   bool loggedOut = false;

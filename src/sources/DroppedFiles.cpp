@@ -1,11 +1,11 @@
 #include "sources/DroppedFiles.h"
 #include "base/FileFacts.h"
 #include "base/ShowStatus.h"
-#include "sources/AnalysisProgress.h"
 #include "base/Text.h"
 
 #include "model/FileOutcome.h"
 #include "model/MediaLibraryFile.h"
+#include "sources/AnalysisProgress.h"
 #include "sources/FileMetadata.h"
 #include "sources/FolderSearch.h"
 #include "sources/M3uPlaylist.h"

@@ -152,8 +152,9 @@ void UploadPipeline::StartUploadRun() {
   controls_.removeEnabled = true;
 
   queueCountAtStart_ = queue_.QueueCount();
-  service_.counters().ItemsOnGlobalBar = std::none_of(queue_.records().begin(), queue_.records().end(),
-      [](const UploadQueueRecord& record) { return record.hashcheckresponse == "404"; });
+  service_.counters().ItemsOnGlobalBar =
+      std::none_of(queue_.records().begin(), queue_.records().end(),
+                   [](const UploadQueueRecord& record) { return record.hashcheckresponse == "404"; });
   service_.counters().UploadedBytes = 0;
   service_.counters().ShownUploadedBytes = 0;
   service_.counters().BytesLeft = 0;

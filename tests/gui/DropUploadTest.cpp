@@ -19,8 +19,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QHeaderView>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -212,8 +212,7 @@ private slots:
     QVERIFY(!Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible());
     QTest::mouseClick(Find<QLabel>(main, "cmp_lbl_switch_to_web"), Qt::LeftButton);
     // The site of the service in use: "/stage" moves it with the requests.
-    QCOMPARE(run.presenter.urls.last(),
-             QUrl(QString::fromStdString("http://" + run.locker.stageArgument().substr(7))));
+    QCOMPARE(run.presenter.urls.last(), QUrl(QString::fromStdString("http://" + run.locker.stageArgument().substr(7))));
   }
 
   void stopThenResumeGoesOnWithTheNextRecordWhileTheWindowAnswers() {
@@ -303,7 +302,8 @@ private slots:
     QCOMPARE(homeRow, 0);
     QStringList expected = sortedNames;
     std::sort(expected.begin(), expected.end());
-    if (grid->horizontalHeader()->sortIndicatorOrder() == Qt::DescendingOrder) std::reverse(expected.begin(), expected.end());
+    if (grid->horizontalHeader()->sortIndicatorOrder() == Qt::DescendingOrder)
+      std::reverse(expected.begin(), expected.end());
     QCOMPARE(sortedNames, expected);
     QCOMPARE(removedName, sortedNames.last());
     QStringList left;

@@ -75,7 +75,8 @@ private slots:
     QVERIFY(!program->uploadStatusWindow().isVisible());
 
     // The service in use: "/stage" names the locker.
-    QCOMPARE(MenuAction(main, "cmp_mi_goto")->text(), QString::fromStdString("Go to " + locker.stageArgument().substr(7)));
+    QCOMPARE(MenuAction(main, "cmp_mi_goto")->text(),
+             QString::fromStdString("Go to " + locker.stageArgument().substr(7)));
     QVERIFY(MenuAction(main, "cmp_mi_goto")->font().bold());
     QCOMPARE(MenuAction(main, "cmp_mi_logout")->text(), QStringLiteral("Logout user"));
     QCOMPARE(MenuAction(main, "cmp_mi_close")->text(), QStringLiteral("Close"));

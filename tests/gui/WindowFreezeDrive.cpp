@@ -44,8 +44,7 @@ protected:
       const QString text = static_cast<QLabel*>(watched)->text();
       if (text != last_) {
         last_ = text;
-        const double now =
-            std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
         std::printf("STATUS %.3f %s\n", now, qPrintable(text.left(80)));
       }
     }

@@ -94,9 +94,7 @@ std::vector<Window> ProgramWindows(Display* display, long pid) {
   return mapped;
 }
 
-bool ProcessAlive(long pid) {
-  return access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0;
-}
+bool ProcessAlive(long pid) { return access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0; }
 
 } // namespace
 
@@ -177,7 +175,8 @@ int main(int argc, char** argv) {
     if (wait > 0) poll(nullptr, 0, static_cast<int>(wait));
   }
   if (log) std::fclose(log);
-  std::printf("pings %ld\nlongest reply %.0f ms at %.1f s\nreplies over 250 ms %ld\n", pings, longestMs, longestAt, slow);
+  std::printf("pings %ld\nlongest reply %.0f ms at %.1f s\nreplies over 250 ms %ld\n", pings, longestMs, longestAt,
+              slow);
   XCloseDisplay(display);
   return 0;
 }
