@@ -267,6 +267,7 @@ public:
   void SendInvitation(const std::string& email) { upload_.SendInvitation(email); }
   void SetPlayCurrentTrack(bool play) { upload_.SetPlayCurrentTrack(play); }
   void CloseStatusWindow() { upload_.CloseStatusWindow(); }
+  void ShowStatusWindow() { upload_.ShowStatusWindow(); }
   void CloseUploadDoneBar() { upload_.CloseUploadDoneBar(); }
   void OpenServiceSite() { upload_.OpenServiceSite(); }
   void StatusTabShown() { upload_.StatusTabShown(); }
@@ -310,7 +311,9 @@ private:
   // Tests set up collections and service playlists through it.
   friend struct EngineInternals;
 
-  SourceTools sourceTools() { return {ui_, tagReaders(), fingerprinter()}; }
+  SourceTools sourceTools() {
+    return {ui_, tagReaders(), fingerprinter(), [this](const std::string& text) { upload_.ShowAnalysisProgress(text); }};
+  }
   void ApplyRateLimit();
   // After the keyring's password of the stored account was refused: the settings file's other
   // password for it becomes the one in use, to be tried next. False when there is none.

@@ -42,7 +42,11 @@ std::string OutcomeJsonLine(const FileOutcome& outcome, bool dryRun) {
 
 std::string SummaryJsonLine(const OutcomeLog& log) {
   Json counts = Json::object();
-  for (const FileOutcomeKind kind : log.Kinds()) counts[OutcomeName(kind)] = log.Count(kind);
+  for (const FileOutcomeKind kind : log.Kinds()) {
+    // Named only when a stop left some, as in the summary line.
+    if (kind == FileOutcomeKind::NotSent && log.Count(kind) == 0) continue;
+    counts[OutcomeName(kind)] = log.Count(kind);
+  }
   Json line;
   line["type"] = "summary";
   line["report"] = log.kind() == ReportKind::Upload ? "upload" : "restore";

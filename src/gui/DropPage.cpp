@@ -64,6 +64,9 @@ DropPage::DropPage(PageContext context, QWidget* parent) : QWidget(parent), cont
   QPushButton* analyze = Button(QStringLiteral("Analyze and upload"), "cmp_btn_analyze_and_upload", true);
   analyze->setMinimumWidth(170);
   buttons->addWidget(clear);
+  buttons->addSpacing(12);
+  fileCountLabel_ = Label(QStringLiteral("0 files"), "cmp_lbl_file_count");
+  buttons->addWidget(fileCountLabel_);
   buttons->addStretch(1);
   buttons->addWidget(analyze);
   filesLayout->addLayout(buttons);
@@ -110,6 +113,7 @@ void DropPage::refreshDroppedFiles() {
     added << new QTreeWidgetItem(QStringList{Q(rows[i])});
   }
   droppedFileList_->addTopLevelItems(added);
+  fileCountLabel_->setText(rows.size() == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(rows.size()));
 }
 
 void DropPage::refreshPlaylistNames() {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QLabel;
 class QTreeWidget;
 
 namespace velmora::gui {
@@ -30,6 +31,8 @@ private:
   PageContext context_;
   QComboBox* playlistBox_ = nullptr;
   QTreeWidget* droppedFileList_ = nullptr;
+  // How many files the list holds.
+  QLabel* fileCountLabel_ = nullptr;
 };
 
 } // namespace velmora::gui

@@ -153,7 +153,7 @@ void MainWindow::buildStatusPanel(QWidget* central) {
 
 void MainWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  QAction* goTo = file->addAction(Q(GoToMenuText()));
+  QAction* goTo = file->addAction(Q(GoToMenuText(engine_->service().baseUrl())));
   goTo->setObjectName(QStringLiteral("cmp_mi_goto"));
   QFont bold = goTo->font();
   bold.setBold(true);
@@ -240,7 +240,7 @@ void MainWindow::passCredentials(const QString& userName, const QString& passwor
   engine_->SetCredentials(S(userName), S(password));
 }
 
-void MainWindow::onGoToWebsiteTriggered() { presenter_.openUrl(QUrl(Q(WebPageUrl(WebPage::Root)))); }
+void MainWindow::onGoToWebsiteTriggered() { presenter_.openUrl(QUrl(Q(ServiceSiteUrl(engine_->service().baseUrl())))); }
 
 void MainWindow::onLogoutTriggered() {
   bool loggedOut = false;

@@ -11,6 +11,7 @@ UploadQueueModel::Row UploadQueueModel::RowOf(const UploadQueueRecord& record) {
   row.id = record.id;
   row.columns[Artist] = QString::fromStdString(record.artist);
   row.columns[Name] = QString::fromStdString(record.name);
+  row.size = record.size;
   row.columns[Size] = QString::number(record.size);
   row.columns[HashCheckResponse] = QString::fromStdString(record.hashcheckresponse);
   row.columns[Album] = QString::fromStdString(record.album);
@@ -69,6 +70,10 @@ QVariant UploadQueueModel::data(const QModelIndex& index, int role) const {
   switch (role) {
   case Qt::DisplayRole:
   case Qt::EditRole: return rows_[static_cast<std::size_t>(index.row())].columns[index.column()];
+  case kSortRole: {
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    return index.column() == Size ? QVariant(row.size) : QVariant(row.columns[index.column()].toCaseFolded());
+  }
   case Qt::TextAlignmentRole:
     return static_cast<int>((index.column() == Size ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   default: return {};

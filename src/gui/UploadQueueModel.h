@@ -21,6 +21,8 @@ class UploadQueueModel : public QAbstractTableModel {
   Q_OBJECT
 public:
   enum Column { Artist, Name, Size, HashCheckResponse, Album, ColumnCount };
+  // What a column sorts by: the size as a number, the texts case-blind.
+  static constexpr int kSortRole = Qt::UserRole;
 
   explicit UploadQueueModel(QObject* parent = nullptr);
 
@@ -39,6 +41,7 @@ public:
 private:
   struct Row {
     std::uint64_t id = 0;
+    qint64 size = 0;
     QString columns[ColumnCount];
   };
   static Row RowOf(const UploadQueueRecord& record);

@@ -16,10 +16,29 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace velmora::gui {
+namespace {
+
+// Home and End go to the first and the last record, as Ctrl+Home and Ctrl+End do: a queue is read
+// by its rows, and its few columns are all in view.
+class QueueTableView : public QTableView {
+protected:
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+    if ((action == MoveHome || action == MoveEnd) && model()->rowCount() > 0) {
+      const int row = action == MoveHome ? 0 : model()->rowCount() - 1;
+      return model()->index(row, std::max(currentIndex().column(), 0));
+    }
+    return QTableView::moveCursor(action, modifiers);
+  }
+};
+
+} // namespace
 
 UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget(parent), context_(std::move(context)) {
   setObjectName(QStringLiteral("cmp_ts_status"));
@@ -51,9 +70,16 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   auto* queue = Group(QStringLiteral(" Upload queue "));
   auto* queueLayout = new QVBoxLayout(queue);
   queueModel_ = new UploadQueueModel(this);
-  queueView_ = new QTableView;
+  // A click on a column's title sorts the rows shown; the queue itself keeps its order.
+  sortedQueue_ = new QSortFilterProxyModel(this);
+  sortedQueue_->setSourceModel(queueModel_);
+  sortedQueue_->setSortRole(UploadQueueModel::kSortRole);
+  queueView_ = new QueueTableView;
   queueView_->setObjectName(QStringLiteral("cmp_grid_upload_queue"));
-  queueView_->setModel(queueModel_);
+  queueView_->setModel(sortedQueue_);
+  // Unsorted until a title is clicked: the rows in queue order.
+  queueView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  queueView_->setSortingEnabled(true);
   queueView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   queueView_->setSelectionBehavior(QAbstractItemView::SelectRows);
   queueView_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -91,10 +117,16 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   statusLayout->addWidget(Label(QStringLiteral("Items to upload:")), 0, 0);
   itemsToUploadLabel_ = BoldLabel(QStringLiteral("0"), "cmp_lbl_items_to_upload");
   statusLayout->addWidget(itemsToUploadLabel_, 0, 1);
+  // The seconds counter starts again at 0 after "Stop upload"; the tab shows the run's speed and
+  // time left instead, as the status window does, and keeps the counter out of view.
   durationLabel_ = Label(QStringLiteral("0"), "cmp_lbl_duration");
-  durationLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  durationLabel_->setToolTip(QStringLiteral("Seconds since the upload started"));
-  statusLayout->addWidget(durationLabel_, 0, 2);
+  durationLabel_->setParent(status);
+  durationLabel_->hide();
+  showStatusWindowLink_ = new LinkLabel(QStringLiteral("Show the upload window"), nullptr, LinkBlue());
+  showStatusWindowLink_->setObjectName(QStringLiteral("cmp_lbl_show_status_window"));
+  showStatusWindowLink_->setToolTip(QStringLiteral("Back to the small window of the running upload"));
+  showStatusWindowLink_->hide();
+  statusLayout->addWidget(showStatusWindowLink_, 0, 2, Qt::AlignRight);
   statusLayout->addWidget(Label(QStringLiteral("Global progress:")), 1, 0);
   globalBar_ = Bar("cmp_pg_global");
   globalBar_->setRange(0, 1);
@@ -102,18 +134,24 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   statusLayout->addWidget(Label(QStringLiteral("File progress:")), 2, 0);
   fileBar_ = Bar("cmp_progress_file");
   statusLayout->addWidget(fileBar_, 2, 1, 1, 2);
-  statusLayout->addWidget(Label(QStringLiteral("Last uploaded file:")), 3, 0);
+  statusLayout->addWidget(Label(QStringLiteral("Progress:")), 3, 0);
+  speedLabel_ = Label(QString(), "cmp_lbl_speed");
+  speedLabel_->setWordWrap(true);
+  statusLayout->addWidget(speedLabel_, 3, 1, 1, 2);
+  statusLayout->addWidget(Label(QStringLiteral("Last uploaded file:")), 4, 0);
   lastUploadedFileLabel_ = Label(QString(), "cmp_lbl_last_uploaded_file");
   lastUploadedFileLabel_->setMinimumWidth(200);
-  statusLayout->addWidget(lastUploadedFileLabel_, 3, 1, 1, 2);
-  statusLayout->addWidget(Label(QStringLiteral("Last run:")), 4, 0);
+  statusLayout->addWidget(lastUploadedFileLabel_, 4, 1, 1, 2);
+  statusLayout->addWidget(Label(QStringLiteral("Last run:")), 5, 0);
   runSummaryLabel_ = Label(QString(), "cmp_lbl_run_summary");
   runSummaryLabel_->setToolTip(QStringLiteral("What happened to the files of the last upload run"));
-  statusLayout->addWidget(runSummaryLabel_, 4, 1, 1, 2);
+  // Six counts after a stop: the line breaks rather than being cut at the window's edge.
+  runSummaryLabel_->setWordWrap(true);
+  statusLayout->addWidget(runSummaryLabel_, 5, 1, 1, 2);
   saveReportButton_ = Button(QStringLiteral("Save report\u2026"), "cmp_btn_save_report");
   saveReportButton_->setToolTip(QStringLiteral("Write what happened to every file as JSON Lines"));
   saveReportButton_->setEnabled(false);
-  statusLayout->addWidget(saveReportButton_, 5, 1, 1, 2, Qt::AlignRight);
+  statusLayout->addWidget(saveReportButton_, 6, 1, 1, 2, Qt::AlignRight);
   statusLayout->setColumnStretch(1, 1);
   layout->addWidget(status);
 
@@ -127,6 +165,9 @@ UploadQueuePage::UploadQueuePage(PageContext context, QWidget* parent) : QWidget
   connect(&context_.bridge, &UiBridge::uploadWindowsChanged, this, &UploadQueuePage::refreshDoneBar);
   connect(&context_.bridge, &UiBridge::progressChanged, this, &UploadQueuePage::onProgressChanged);
   connect(saveReportButton_, &QPushButton::clicked, this, &UploadQueuePage::onSaveReportClicked);
+  connect(showStatusWindowLink_, &LinkLabel::clicked, this, &UploadQueuePage::onShowStatusWindowClicked);
+  connect(&context_.bridge, &UiBridge::uploadStatusChanged, this, &UploadQueuePage::refreshSpeed);
+  connect(&context_.bridge, &UiBridge::uploadWindowsChanged, this, &UploadQueuePage::refreshSpeed);
   connect(&context_.bridge, &UiBridge::runEnded, this, &UploadQueuePage::refreshRunSummary);
   // "Stop upload" ends a run too, without a run-end notice; the queue's signal follows it.
   connect(&context_.bridge, &UiBridge::uploadWindowsChanged, this, &UploadQueuePage::refreshRunSummary);
@@ -145,9 +186,24 @@ void UploadQueuePage::onClearQueueClicked() {
 }
 
 void UploadQueuePage::onRemoveSelectedItemClicked() {
-  const std::optional<std::uint64_t> id = queueModel_->recordId(queueView_->currentIndex().row());
+  const std::optional<std::uint64_t> id =
+      queueModel_->recordId(sortedQueue_->mapToSource(queueView_->currentIndex()).row());
   if (!id) return;
   context_.guarded([&] { context_.engine.RemoveQueueItem(*id); });
+}
+
+void UploadQueuePage::onShowStatusWindowClicked() {
+  context_.guarded([&] { context_.engine.ShowStatusWindow(); });
+}
+
+void UploadQueuePage::refreshSpeed() {
+  const UploadPipeline& upload = context_.engine.upload();
+  // An analysis says how far it is; a run, its speed and time left.
+  const std::string& text =
+      upload.controls().analysisText.empty() ? upload.statusWindow().statusText : upload.controls().analysisText;
+  const QString speed = QString::fromStdString(text).trimmed();
+  if (speedLabel_->text() != speed) speedLabel_->setText(speed);
+  showStatusWindowLink_->setVisible(upload.RunActive() && !upload.windows().statusWindowVisible);
 }
 
 void UploadQueuePage::onSwitchToServiceSiteClicked() {
@@ -172,6 +228,7 @@ void UploadQueuePage::refreshQueue() {
   SetText(itemsToUploadLabel_, c.itemsToUpload);
   SetText(lastUploadedFileLabel_, c.lastUploadedFile);
   SetText(durationLabel_, c.durationLabel);
+  refreshSpeed();
   SetBar(globalBar_, c.globalPosition, c.globalMaximum);
   queueModel_->sync(context_.engine.upload().queue().records());
   refreshRunSummary();

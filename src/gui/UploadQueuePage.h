@@ -11,10 +11,12 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSortFilterProxyModel;
 class QTableView;
 
 namespace velmora::gui {
 
+class LinkLabel;
 class UploadQueueModel;
 
 class UploadQueuePage : public QWidget {
@@ -35,10 +37,15 @@ private:
   // The last run's counts, once a run has ended.
   void refreshRunSummary();
   void onSaveReportClicked();
+  // "Show the upload window": back to the status window while a run is active.
+  void onShowStatusWindowClicked();
+  // The status window's speed and time left, and whether the way back to it shows.
+  void refreshSpeed();
 
   PageContext context_;
   QFrame* uploadDoneBar_ = nullptr;
   UploadQueueModel* queueModel_ = nullptr;
+  QSortFilterProxyModel* sortedQueue_ = nullptr;
   QTableView* queueView_ = nullptr;
   QPushButton* stopButton_ = nullptr;
   QPushButton* resumeButton_ = nullptr;
@@ -49,6 +56,8 @@ private:
   QProgressBar* fileBar_ = nullptr;
   QLabel* lastUploadedFileLabel_ = nullptr;
   QLabel* durationLabel_ = nullptr;
+  QLabel* speedLabel_ = nullptr;
+  LinkLabel* showStatusWindowLink_ = nullptr;
   QLabel* runSummaryLabel_ = nullptr;
   QPushButton* saveReportButton_ = nullptr;
 };

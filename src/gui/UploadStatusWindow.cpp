@@ -122,21 +122,26 @@ UploadStatusWindow::UploadStatusWindow(MainWindow& main) : QWidget(nullptr, Qt::
   bodyLayout->addStretch(1);
   layout->addWidget(body, 1);
 
+  // The status text has the panel's whole width to itself, the link a line of its own below it:
+  // side by side, a time left with hours ran under the link and was cut off.
   auto* bottom = new QFrame;
   bottom->setObjectName(QStringLiteral("cmp_pnl_bottom"));
-  bottom->setFixedHeight(30);
   bottom->setStyleSheet(
       QStringLiteral("QFrame#cmp_pnl_bottom { background-color: #3b4048; border-top: 1px solid #23262b; }"
                      "QLabel { color: #d6d6d6; }"));
-  auto* bottomLayout = new QHBoxLayout(bottom);
-  bottomLayout->setContentsMargins(0, 0, 12, 0);
+  auto* bottomLayout = new QVBoxLayout(bottom);
+  bottomLayout->setContentsMargins(0, 6, 12, 6);
+  bottomLayout->setSpacing(2);
   statusLabel_ = new QLabel;
   statusLabel_->setObjectName(QStringLiteral("cmp_pnl_status"));
   statusLabel_->setTextFormat(Qt::PlainText);
-  bottomLayout->addWidget(statusLabel_, 1);
+  // Still whole in a larger font: the text breaks at a blank rather than being cut.
+  statusLabel_->setWordWrap(true);
+  statusLabel_->setMinimumHeight(statusLabel_->fontMetrics().height());
+  bottomLayout->addWidget(statusLabel_);
   auto* details = new LinkLabel(QStringLiteral("Show more details ..."), nullptr, QColor(0xb8, 0xd4, 0xff));
   details->setObjectName(QStringLiteral("cmp_lbl_show_details"));
-  bottomLayout->addWidget(details);
+  bottomLayout->addWidget(details, 0, Qt::AlignRight);
   layout->addWidget(bottom);
 
   statusTimer_ = new QTimer(this);

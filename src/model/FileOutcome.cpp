@@ -10,6 +10,7 @@ const char* OutcomeName(FileOutcomeKind kind) {
   case FileOutcomeKind::MetadataOnly: return "metadata-only";
   case FileOutcomeKind::AlreadyInLibrary: return "already-in-library";
   case FileOutcomeKind::Skipped: return "skipped";
+  case FileOutcomeKind::NotSent: return "not-sent";
   case FileOutcomeKind::Failed: return "failed";
   case FileOutcomeKind::Restored: return "restored";
   case FileOutcomeKind::AlreadyThere: return "already-there";
@@ -55,7 +56,7 @@ double OutcomeLog::TotalSeconds() const {
 
 const std::vector<FileOutcomeKind>& OutcomeLog::Kinds() const {
   using K = FileOutcomeKind;
-  static const std::vector<K> upload{K::Sent, K::MetadataOnly, K::AlreadyInLibrary, K::Skipped, K::Failed};
+  static const std::vector<K> upload{K::Sent, K::MetadataOnly, K::AlreadyInLibrary, K::Skipped, K::NotSent, K::Failed};
   static const std::vector<K> restore{K::Restored, K::AlreadyThere, K::Failed};
   return kind_ == ReportKind::Upload ? upload : restore;
 }
@@ -63,6 +64,7 @@ const std::vector<FileOutcomeKind>& OutcomeLog::Kinds() const {
 std::string SummaryLine(const OutcomeLog& log) {
   std::string line;
   for (const FileOutcomeKind kind : log.Kinds()) {
+    if (kind == FileOutcomeKind::NotSent && log.Count(kind) == 0) continue;
     if (!line.empty()) line += ", ";
     line += std::to_string(log.Count(kind)) + " ";
     if (log.dryRun() && kind == FileOutcomeKind::Sent) {
@@ -73,6 +75,7 @@ std::string SummaryLine(const OutcomeLog& log) {
     case FileOutcomeKind::MetadataOnly: line += "metadata only"; break;
     case FileOutcomeKind::AlreadyInLibrary: line += "already in your library"; break;
     case FileOutcomeKind::AlreadyThere: line += "already there"; break;
+    case FileOutcomeKind::NotSent: line += "not sent (stopped)"; break;
     default: line += OutcomeName(kind);
     }
   }

@@ -14,13 +14,15 @@ enum class FileOutcomeKind {
   Sent,             // the content went to the service
   MetadataOnly,     // the service held the content; only the tags went
   AlreadyInLibrary, // the file is in the user's library already; nothing went
-  Skipped,          // not sent, for the reason given (unsupported type, vanished, ...)
+  Skipped,          // left out by a rule, for the reason given (unsupported type, vanished, ...)
+  NotSent,          // queued, but the run was stopped or the file was taken out of the queue
   Failed,           // sending was tried and did not succeed (a refusal, a cut transfer)
   Restored,         // downloaded into the target folder
   AlreadyThere,     // the restore found the file in the target folder
 };
 
-// "sent", "metadata-only", "already-in-library", "skipped", "failed", "restored", "already-there".
+// "sent", "metadata-only", "already-in-library", "skipped", "not-sent", "failed", "restored",
+// "already-there".
 const char* OutcomeName(FileOutcomeKind kind);
 
 struct FileOutcome {
@@ -65,8 +67,10 @@ private:
 };
 
 // The run in one line, every kind named even when zero: "12 sent, 3 metadata only, 40 already in
-// your library, 2 skipped, 0 failed"; a restore: "5 restored, 2 already there, 0 failed". A dry
-// run: "Dry run: 12 to send (48.2 MiB), 3 metadata only, ..., nothing was sent".
+// your library, 2 skipped, 0 failed"; a restore: "5 restored, 2 already there, 0 failed". Files a
+// stop kept from being sent are named only when there are some: "..., 2 skipped, 17 not sent
+// (stopped), 0 failed". A dry run: "Dry run: 12 to send (48.2 MiB), 3 metadata only, ...,
+// nothing was sent".
 std::string SummaryLine(const OutcomeLog& log);
 
 // Reasons the engine gives.

@@ -1,6 +1,7 @@
 #include "model/MediaLibraryFile.h"
 #include "base/Text.h"
 
+#include "base/PeriodicPump.h"
 #include "base/ShowStatus.h"
 #include "base/WorkFolder.h"
 #include "tags/TextCodec.h"
@@ -106,7 +107,10 @@ void BuildMediaLibraryDocument(const MediaItems& items, Ui& ui, pugi::xml_docume
   ShowStatus(ui, "Creating standard media library file ...");
   const auto count = static_cast<std::int64_t>(items.size());
   ui.SetProgress(ProgressBar::File, 0, count);
+  // Tens of thousands of items take a while: the window keeps answering.
+  PeriodicPump pump(ui);
   for (std::int64_t i = 0; i < count; ++i) {
+    pump();
     ui.SetProgress(ProgressBar::File, i + 1, count);
     AddItemChildren(list.append_child("item"), items[static_cast<std::size_t>(i)], true);
   }

@@ -1,5 +1,6 @@
 #include "service/ApiResult.h"
 
+#include "base/ScopedFile.h"
 #include "base/SystemFacts.h"
 #include "base/WorkFolder.h"
 #include "service/ApiError.h"
@@ -64,7 +65,10 @@ std::string SaveResponseFile(const std::string& text) {
 }
 
 ServiceReply ParseApiResult(const std::string& body) {
-  const std::string path = SaveResponseFile(body);
+  // The file serves this parse only: the text stays in ResponseText, and a run of thousands of
+  // calls must not leave thousands of files behind.
+  const ScopedFile saved(SaveResponseFile(body));
+  const std::string& path = saved.path();
   // A document of its own for every parse: a parse started from a message pump in the middle of
   // another one must not see or disturb the first one's tree.
   pugi::xml_document document;

@@ -14,6 +14,9 @@ struct RunCounters {
   // below zero: form overhead and answers count too).
   std::int64_t ShownUploadedBytes = 0;
   std::int64_t BytesLeft = 0;
+  // The run sends no file content (only metadata): its bytes barely move, so the status window's
+  // global bar counts the run's items instead and the progress events leave it alone.
+  bool ItemsOnGlobalBar = false;
 };
 
 } // namespace velmora

@@ -37,7 +37,9 @@ void RequestProgress::Moved(Direction& direction, std::int64_t count) {
   counters_.UploadedBytes += count - direction.moved;
   direction.moved = count;
   counters_.ShownUploadedBytes = counters_.UploadedBytes;
-  ui_.SetProgress(ProgressBar::StatusGlobal, counters_.ShownUploadedBytes / 1024, counters_.TotalBytes / 1024);
+  if (!counters_.ItemsOnGlobalBar) {
+    ui_.SetProgress(ProgressBar::StatusGlobal, counters_.ShownUploadedBytes / 1024, counters_.TotalBytes / 1024);
+  }
   counters_.BytesLeft = counters_.TotalBytes - counters_.ShownUploadedBytes;
 }
 

@@ -20,4 +20,17 @@ std::string WebPageUrl(WebPage page) {
 
 std::string GoToMenuText() { return std::string("Go to ") + build::kWebHost; }
 
+std::string ServiceSiteUrl(const std::string& baseUrl) {
+  const std::size_t scheme = baseUrl.find("://");
+  const std::size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t path = baseUrl.find('/', hostStart);
+  const std::string site = baseUrl.substr(0, path);
+  return scheme == std::string::npos ? "http://" + site : site;
+}
+
+std::string GoToMenuText(const std::string& baseUrl) {
+  const std::string site = ServiceSiteUrl(baseUrl);
+  return "Go to " + site.substr(site.find("://") + 3);
+}
+
 } // namespace velmora

@@ -1,6 +1,7 @@
 #pragma once
-// The service's web pages that the program opens in the browser. They always live on the built-in
-// web host: "/stage" moves only the API requests.
+// The service's web pages that the program opens in the browser. The sign-up, password, terms and
+// feedback pages always live on the built-in web host; the site itself ("Go to ...", "Switch to
+// Velmora Online now ...") is where the API requests go, so "/stage" moves it too.
 
 #include <string>
 
@@ -19,5 +20,9 @@ enum class WebPage {
 std::string WebPageUrl(WebPage page);
 // The File menu's first item: "Go to " + the web host.
 std::string GoToMenuText();
+// The site of the service whose API base is `baseUrl` ("http://HOST/..." gives "http://HOST"),
+// and the menu item that opens it ("Go to HOST").
+std::string ServiceSiteUrl(const std::string& baseUrl);
+std::string GoToMenuText(const std::string& baseUrl);
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 
 #include "model/FileOutcome.h"
 #include "model/MediaLibraryFile.h"
+#include "sources/AnalysisProgress.h"
 #include "sources/FileMetadata.h"
 #include "sources/FolderSearch.h"
 #include "sources/M3uPlaylist.h"
@@ -94,6 +95,7 @@ void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const Sour
   }
   const std::vector<std::string>& rows = list.rows();
   const HashAheadScope ahead = tools.fingerprinter.HashAhead(rows);
+  AnalysisProgress progress(tools.ui, rows.size(), tools.showProgress);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const std::string& row = rows[i];
     if (!ahead.IsRegularFile(i)) {
@@ -102,6 +104,7 @@ void AnalyzeDroppedFiles(const DroppedFiles& list, Collection& found, const Sour
     }
     found.items.push_back(ReadFileMetadata(row, tools.tagReaders, tools.ui));
     found.items.back().HashValue = tools.fingerprinter.FileFingerprint(row);
+    progress.Done(i + 1);
   }
 }
 

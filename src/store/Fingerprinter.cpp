@@ -9,6 +9,7 @@
 
 #include <SQLiteCpp/Statement.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -174,23 +175,41 @@ std::string Fingerprinter::FromPlan(Plan& plan, std::size_t entry) {
 }
 
 void Fingerprinter::LookUpAll(Plan& plan) {
-  // One read transaction and one prepared statement: the database is locked once for the list,
-  // not once per file.
-  SQLite::Transaction read = BeginTransaction(meta_);
-  RunStatement(meta_, sql::kSelectKnownHash, [&](SQLite::Statement& lookup) {
-    for (Plan::Entry& entry : plan.entries) {
-      lookup.bind(":location", entry.key);
-      entry.cached = MatchingHashId(lookup, entry.facts);
-      lookup.reset();
-    }
-  });
-  CommitTransaction(read);
+  // One read transaction and one prepared statement per share of the list: the database is
+  // locked once per share, not once per file, and the window answers between shares (messages
+  // are never pumped inside a transaction: a call they make may write to the cache).
+  constexpr std::size_t kShare = 500;
+  Clock::time_point pumped = Clock::now();
+  for (std::size_t first = 0; first < plan.entries.size(); first += kShare) {
+    const std::size_t end = std::min(plan.entries.size(), first + kShare);
+    SQLite::Transaction read = BeginTransaction(meta_);
+    RunStatement(meta_, sql::kSelectKnownHash, [&](SQLite::Statement& lookup) {
+      for (std::size_t i = first; i < end; ++i) {
+        Plan::Entry& entry = plan.entries[i];
+        lookup.bind(":location", entry.key);
+        entry.cached = MatchingHashId(lookup, entry.facts);
+        lookup.reset();
+      }
+    });
+    CommitTransaction(read);
+    PumpNowAndThen(pumped);
+  }
+}
+
+void Fingerprinter::PumpNowAndThen(Clock::time_point& pumped) {
+  const Clock::time_point now = Clock::now();
+  if (now - pumped < kPumpInterval) return;
+  pumped = now;
+  ui_.ProcessMessages();
 }
 
 HashAheadScope Fingerprinter::HashAhead(const std::vector<std::string>& paths) {
   auto plan = std::make_unique<Plan>();
   plan->found.reserve(paths.size());
+  Clock::time_point pumped = Clock::now();
   for (const std::string& path : paths) {
+    // A list of tens of thousands of files takes a while even when all are cached.
+    if (plan->found.size() % 256 == 255) PumpNowAndThen(pumped);
     std::string key = LookupKey(path);
     struct stat info {};
     if (::stat(key.c_str(), &info) != 0) {

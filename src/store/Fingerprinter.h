@@ -8,6 +8,7 @@
 
 #include <SQLiteCpp/Database.h>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -88,6 +89,9 @@ private:
   template <typename Hash>
   std::string HashAndStore(const std::string& key, Hash&& hash);
   void LookUpAll(Plan& plan);
+  using Clock = std::chrono::steady_clock;
+  // Lets the window answer when the last pump is kPumpInterval ago.
+  void PumpNowAndThen(Clock::time_point& pumped);
 
   SQLite::Database& meta_;
   Ui& ui_;

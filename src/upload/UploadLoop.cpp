@@ -2,6 +2,7 @@
 
 #include "upload/UploadPipeline.h"
 
+#include "base/ScopedFile.h"
 #include "base/ShowStatus.h"
 #include "service/ApiError.h"
 #include "service/ApiResult.h"
@@ -31,6 +32,11 @@ private:
   bool& active_;
 };
 
+// The artist and the title; a file without an artist is named by its title alone.
+std::string TrackLine(const UploadQueueRecord& record, const char* separator) {
+  return record.artist.empty() ? record.name : record.artist + separator + record.name;
+}
+
 std::string RefusalReason(const ServiceReply& reply) {
   return "refused by the service: " + reply.ErrorMessage + " (Error #" + std::to_string(reply.ErrorCode) + ")";
 }
@@ -45,6 +51,8 @@ void UploadPipeline::UploadNext() {
     for (;;) {
       if (uploadStopped_) {
         outcome_ = RunOutcome::Stopped;
+        // The item just sent has left: the count is what is still queued.
+        controls_.itemsToUpload = std::to_string(queue_.QueueCount());
         // The run's counts are final: front ends showing them re-read.
         Signal(View::UploadQueue);
         return;
@@ -65,7 +73,7 @@ void UploadPipeline::UploadNext() {
       SendRecord(record);
 
       SetGlobalProgress(controls_.globalPosition + 1, controls_.globalMaximum);
-      controls_.lastUploadedFile = record.artist + " " + record.name;
+      controls_.lastUploadedFile = TrackLine(record, " ");
       // Only the record just processed leaves, whatever happened to the queue meanwhile.
       queue_.Remove(record.id);
       Signal(View::UploadQueue);
@@ -91,7 +99,7 @@ void UploadPipeline::UploadNext() {
 }
 
 void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
-  statusWindow_.nameLabel = record.artist + ": " + record.name;
+  statusWindow_.nameLabel = TrackLine(record, ": ");
   ++statusWindow_.ItemsStarted;
   statusWindow_.currentTrack = record.location;
   Signal(View::UploadStatus);
@@ -106,7 +114,9 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
     outcomes_.Set(record.id, {record.location, record.hashid, {}, kind, std::move(why), bytes, seconds.count()});
   };
   try {
-    const std::string metadataFile = SaveResponseFile(record.xml);
+    // Removed when the item's transfer has ended, sent or not.
+    const ScopedFile metadata(SaveResponseFile(record.xml));
+    const std::string& metadataFile = metadata.path();
     ShowStatus(ui(), "Upload of " + record.location);
 
     const RecordAction action = RecordActionOf(record);

@@ -8,6 +8,7 @@
 #include "service/WebPages.h"
 #include "upload/UploadPlan.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <unordered_set>
@@ -47,6 +48,7 @@ void UploadPipeline::SetGlobalProgress(std::int64_t position, std::int64_t maxim
   controls_.globalPosition = position;
   controls_.globalMaximum = maximum;
   ui().SetProgress(ProgressBar::QueueGlobal, position, maximum);
+  if (service_.counters().ItemsOnGlobalBar) RefreshUploadStatus();
 }
 
 bool UploadPipeline::MayStartRun() {
@@ -156,12 +158,20 @@ void UploadPipeline::StartUploadRun() {
   controls_.removeEnabled = true;
 
   queueCountAtStart_ = queue_.QueueCount();
+  service_.counters().ItemsOnGlobalBar =
+      std::none_of(queue_.records().begin(), queue_.records().end(),
+                   [](const UploadQueueRecord& record) { return record.hashcheckresponse == "404"; });
   service_.counters().UploadedBytes = 0;
   service_.counters().ShownUploadedBytes = 0;
   service_.counters().BytesLeft = 0;
   controls_.DurationSeconds = 0;
+  // A run that sends nothing must not show the last run's file and seconds as its own.
+  controls_.durationLabel = "0";
+  controls_.lastUploadedFile.clear();
   statusWindow_.ElapsedSeconds = 0;
   statusWindow_.ItemsStarted = 0;
+  // The Status tab shows this text too: the last run's speed is not this one's.
+  statusWindow_.statusText.clear();
   runFileCounts_ = {};
   service_.retrier().Abandon(false);
 
@@ -255,20 +265,23 @@ OutcomeLog UploadPipeline::Report() const {
   if (dryRun_) return report;
   for (const UploadQueueRecord& record : queue_.records()) {
     if (!outcomes_.Has(record.id))
-      report.Add({record.location, record.hashid, {}, FileOutcomeKind::Skipped, reason::kStillQueued});
+      report.Add({record.location, record.hashid, {}, FileOutcomeKind::NotSent, reason::kStillQueued});
   }
   return report;
 }
 
 void UploadPipeline::ClearUploadQueue() {
   queue_.Clear();
+  controls_.itemsToUpload = "0";
+  // Nothing is left to resume.
+  controls_.resumeEnabled = false;
   Signal(View::UploadQueue);
 }
 
 void UploadPipeline::StopAndClearUploadQueue() {
   // A record in transfer gets its own outcome when the transfer ends.
   for (const UploadQueueRecord& record : queue_.records())
-    outcomes_.Set(record.id, {record.location, record.hashid, {}, FileOutcomeKind::Skipped, reason::kRemovedFromQueue});
+    outcomes_.Set(record.id, {record.location, record.hashid, {}, FileOutcomeKind::NotSent, reason::kRemovedFromQueue});
   StopUpload();
   ClearUploadQueue();
 }
@@ -276,7 +289,7 @@ void UploadPipeline::StopAndClearUploadQueue() {
 bool UploadPipeline::RemoveQueueItem(std::uint64_t recordId) {
   if (const UploadQueueRecord* record = queue_.Find(recordId)) {
     outcomes_.Set(recordId,
-                  {record->location, record->hashid, {}, FileOutcomeKind::Skipped, reason::kRemovedFromQueue});
+                  {record->location, record->hashid, {}, FileOutcomeKind::NotSent, reason::kRemovedFromQueue});
   }
   const bool removed = queue_.Remove(recordId);
   if (removed) Signal(View::UploadQueue);
@@ -288,11 +301,34 @@ void UploadPipeline::CloseUploadDoneBar() {
   Signal(View::UploadWindows);
 }
 
-void UploadPipeline::OpenServiceSite() { ui().OpenUrl(WebPageUrl(WebPage::Root)); }
+void UploadPipeline::OpenServiceSite() { ui().OpenUrl(ServiceSiteUrl(service_.baseUrl())); }
 
 void UploadPipeline::CloseStatusWindow() {
   windows_.statusWindowVisible = false;
   windows_.mainWindowVisible = true;
+  Signal(View::UploadWindows);
+}
+
+void UploadPipeline::ShowAnalysisProgress(const std::string& text) {
+  controls_.analysisText = text;
+  if (!text.empty() && !stopEnabledBeforeAnalysis_) {
+    stopEnabledBeforeAnalysis_ = controls_.stopEnabled;
+    controls_.stopEnabled = false;
+    // Nothing is counted until the queue is built.
+    controls_.itemsToUpload.clear();
+    // The bar of the last request is no part of this analysis.
+    ui().SetProgress(ProgressBar::File, 0, 1);
+  } else if (text.empty() && stopEnabledBeforeAnalysis_) {
+    controls_.stopEnabled = *std::exchange(stopEnabledBeforeAnalysis_, std::nullopt);
+    controls_.itemsToUpload = std::to_string(queue_.QueueCount());
+  }
+  Signal(View::UploadQueue);
+}
+
+void UploadPipeline::ShowStatusWindow() {
+  if (!RunActive()) return;
+  windows_.statusWindowVisible = true;
+  windows_.mainWindowVisible = false;
   Signal(View::UploadWindows);
 }
 
@@ -331,6 +367,10 @@ void UploadPipeline::SendInvitation(const std::string& email) {
 
 void UploadPipeline::RefreshUploadStatus() {
   const RunCounters& counters = service_.counters();
+  if (counters.ItemsOnGlobalBar) {
+    ui().SetProgress(ProgressBar::StatusGlobal, controls_.globalPosition, queueCountAtStart_);
+    return;
+  }
   ui().SetProgress(ProgressBar::StatusGlobal, counters.ShownUploadedBytes / 1024, counters.TotalBytes / 1024);
 }
 

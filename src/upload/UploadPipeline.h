@@ -63,9 +63,11 @@ struct UploadQueueControls {
   // Seconds of the running upload, counted by the duration timer; set to 0 when a run starts
   // and by "Stop upload".
   std::int64_t DurationSeconds = 0;
-  // The duration label: only the timer writes it, so it keeps its last value after "Stop upload"
-  // and at the start of the next run until the first tick.
+  // The duration label: the timer writes it, so it keeps its last value after "Stop upload"; a
+  // new run starts it at "0" again.
   std::string durationLabel = "0";
+  // While a source analyses: how far it is ("Analysing n of N, about T left"); empty otherwise.
+  std::string analysisText;
   // "Global progress:": records processed in this run of those the build added.
   std::int64_t globalPosition = 0;
   std::int64_t globalMaximum = 0;
@@ -198,6 +200,14 @@ public:
   // Closing it ("Show more details ...", its close button) brings back the main window; the run
   // goes on and the window returns with the next run.
   void CloseStatusWindow();
+  // How far the analysis before a run is, for the Status tab: while it runs nothing is queued and
+  // nothing can be stopped; an empty text ends it and gives the controls back.
+  void ShowAnalysisProgress(const std::string& text);
+  // Brings the status window back in place of the main window while a run is active (the Status
+  // tab's way back after "Show more details ..."); does nothing between runs.
+  void ShowStatusWindow();
+  // A run is active: the status window's timer runs, so its speed and time left are current.
+  bool RunActive() const { return windows_.statusTimerEnabled; }
   // Shows the main window ("Analyze library now" does, once iTunes is reached).
   void ShowMainWindow();
   // "Share this track with a friend": shows the invitation area.
@@ -207,7 +217,8 @@ public:
   // "Send invitation ...": "misc/sendinvitation" with the address as typed, without progress
   // events; then the invitation text reads "DONE! ...". A failed call goes to the error display.
   void SendInvitation(const std::string& email);
-  // The status window's global bar from TotalBytes and ShownUploadedBytes.
+  // The status window's global bar from TotalBytes and ShownUploadedBytes; in a run that sends no
+  // content, items processed of the items queued at the start.
   void RefreshUploadStatus();
 
   // --- State the front end reads --------------------------------------------------------------
@@ -269,6 +280,8 @@ private:
   std::string heldBackReason_;
   std::string checkFailure_;
   bool loopActive_ = false;
+  // "Stop upload" as it was before an analysis disabled it.
+  std::optional<bool> stopEnabledBeforeAnalysis_;
   RunOutcome outcome_ = RunOutcome::None;
 };
 

@@ -225,7 +225,7 @@ TEST_F(StuckLinkTest, InterruptedUploadReplacesTheReportOnlyWhole) {
   EXPECT_EQ(upload.Wait(), 1) << upload.output();
   const std::vector<std::string> first = Lines(report);
   ExpectWholeReport(first, 3, "sent");
-  EXPECT_THAT(first[1], HasSubstr("\"outcome\":\"skipped\""));
+  EXPECT_THAT(first[1], HasSubstr("\"outcome\":\"not-sent\""));
 
   // A second signal ends the program at once; the report of the last whole run stays.
   test::Child again(Cli({"upload", "--report", report.string(), (files() / "music").string()}));

@@ -9,6 +9,9 @@
 #include "app/Settings.h"
 #include "gui/MainWindow.h"
 #include "gui/UploadStatusWindow.h"
+#include "upload/UploadStatus.h"
+
+#include <algorithm>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,7 +20,9 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -162,6 +167,7 @@ private slots:
     const QString folder = MusicFolder(run.home, 3);
     DropOn(&main, {folder});
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_file_count")->text(), QStringLiteral("3 files"));
     auto* box = Find<QComboBox>(main, "cmp_manually_add_to_plist");
     QTest::keyClicks(box->lineEdit(), QStringLiteral("Dropped songs"));
 
@@ -205,7 +211,8 @@ private slots:
     QTest::mouseClick(Find<QLabel>(main, "cmp_lbl_close_done_bar"), Qt::LeftButton);
     QVERIFY(!Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible());
     QTest::mouseClick(Find<QLabel>(main, "cmp_lbl_switch_to_web"), Qt::LeftButton);
-    QCOMPARE(run.presenter.urls.last(), QUrl(QStringLiteral("http://localhost:8480")));
+    // The site of the service in use: "/stage" moves it with the requests.
+    QCOMPARE(run.presenter.urls.last(), QUrl(QString::fromStdString("http://" + run.locker.stageArgument().substr(7))));
   }
 
   void stopThenResumeGoesOnWithTheNextRecordWhileTheWindowAnswers() {
@@ -265,20 +272,47 @@ private slots:
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 3; }));
     auto* grid = Find<QTableView>(main, "cmp_grid_upload_queue");
     bool removed = false;
+    QStringList sortedNames;
+    int homeRow = -1;
+    QString removedName;
     QTimer clicker;
     clicker.setInterval(20);
     connect(&clicker, &QTimer::timeout, this, [&] {
       if (!main.engine().upload().LoopActive() || grid->model()->rowCount() != 3) return;
       clicker.stop();
       QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_abort_upload"), Qt::LeftButton);
-      grid->selectRow(2);
+      // A click on the Name title sorts the rows; Home and End go to the first and last row.
+      QHeaderView* header = grid->horizontalHeader();
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+      sortedNames = QueuedNames(main);
+      grid->setFocus();
+      grid->setCurrentIndex(grid->model()->index(1, 1));
+      QTest::keyClick(grid, Qt::Key_Home);
+      homeRow = grid->currentIndex().row();
+      QTest::keyClick(grid, Qt::Key_End);
+      removedName = grid->currentIndex().siblingAtColumn(1).data().toString();
+      // The selected row is removed, wherever the sort has put its record.
       QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_remove_upload_item"), Qt::LeftButton);
       removed = true;
     });
     clicker.start();
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
     QVERIFY(WaitFor([&] { return removed && !main.engine().upload().LoopActive(); }));
-    QCOMPARE(QueuedNames(main), QStringList{TitleOf(ListedFiles(main).at(1))});
+    QCOMPARE(homeRow, 0);
+    QStringList expected = sortedNames;
+    std::sort(expected.begin(), expected.end());
+    if (grid->horizontalHeader()->sortIndicatorOrder() == Qt::DescendingOrder)
+      std::reverse(expected.begin(), expected.end());
+    QCOMPARE(sortedNames, expected);
+    QCOMPARE(removedName, sortedNames.last());
+    QStringList left;
+    for (const QString& path : ListedFiles(main).mid(1))
+      if (TitleOf(path) != removedName) left << TitleOf(path);
+    QStringList queued = QueuedNames(main);
+    std::sort(queued.begin(), queued.end());
+    std::sort(left.begin(), left.end());
+    QCOMPARE(queued, left);
   }
 
   void statusWindowClosesToTheMainWindowAndSendsInvitations() {
@@ -290,6 +324,21 @@ private slots:
     QVERIFY(WaitFor([&] { return ListedFiles(main).size() == 2; }));
     QTest::mouseClick(Find<QPushButton>(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
     QVERIFY(status.isVisible());
+
+    // The longest status text, hours included, shows whole at the window's size (the picture is
+    // left in the working folder to look at).
+    velmora::UploadStatusWindow longest;
+    longest.statusText = "     Speed: 99999 kb/sec  |  Uploaded: 20000 / 20000  |  Time left: 277 hours 46 min 39 sec";
+    status.paintState(longest);
+    status.layout()->activate();
+    auto* footer = Find<QLabel>(status, "cmp_pnl_status");
+    QVERIFY(footer->heightForWidth(footer->width()) <= footer->height());
+    const QRect shown(footer->mapTo(&status, QPoint(0, 0)), footer->size());
+    QVERIFY(status.rect().contains(shown));
+    QVERIFY(!shown.intersects(QRect(Find<QLabel>(status, "cmp_lbl_show_details")->mapTo(&status, QPoint(0, 0)),
+                                    Find<QLabel>(status, "cmp_lbl_show_details")->size())));
+    status.grab().save(QStringLiteral("upload-status-longest.png"));
+    status.paintState(main.engine().upload().statusWindow());
 
     // Without a sound device the player stays silent; the run is not disturbed either way.
     auto* play = Find<QCheckBox>(status, "cb_play_cur_track");
@@ -309,12 +358,22 @@ private slots:
     QCOMPARE(invitations.size(), std::size_t{1});
     QCOMPARE(invitations.front().email, std::string("friend@example.org"));
 
-    // "Show more details ..." brings the main window back; the run carries on to its end.
+    // "Show more details ..." brings the main window back, and its Status tab the status window.
     QTest::mouseClick(Find<QLabel>(status, "cmp_lbl_show_details"), Qt::LeftButton);
     QVERIFY(!status.isVisible());
     QVERIFY(main.isVisible());
+    auto* back = Find<QLabel>(main, "cmp_lbl_show_status_window");
+    QVERIFY(back->isVisible());
+    QTest::mouseClick(back, Qt::LeftButton);
+    QVERIFY(status.isVisible());
+    QVERIFY(!main.isVisible());
+    // The tab shows what the status window shows, once it has a speed to show.
+    QTest::mouseClick(Find<QLabel>(status, "cmp_lbl_show_details"), Qt::LeftButton);
+    QVERIFY(main.isVisible());
+    QCOMPARE(Find<QLabel>(main, "cmp_lbl_speed")->text(), status.statusText().trimmed());
     QVERIFY(WaitFor([&] { return Find<QWidget>(main, "cmp_pnl_upload_done")->isVisible(); }));
     QCOMPARE(run.locker.itemCount(), 2);
+    QVERIFY(!back->isVisible());
   }
 
   void aRunEndingWhileTheWindowIsInTheTraySaysSoFromTheTray() {

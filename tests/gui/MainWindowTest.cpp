@@ -74,7 +74,9 @@ private slots:
     QVERIFY(main.findChild<QWidget*>(QStringLiteral("cmp_pnl_upload_done"))->isHidden());
     QVERIFY(!program->uploadStatusWindow().isVisible());
 
-    QCOMPARE(MenuAction(main, "cmp_mi_goto")->text(), QStringLiteral("Go to localhost:8480"));
+    // The service in use: "/stage" names the locker.
+    QCOMPARE(MenuAction(main, "cmp_mi_goto")->text(),
+             QString::fromStdString("Go to " + locker.stageArgument().substr(7)));
     QVERIFY(MenuAction(main, "cmp_mi_goto")->font().bold());
     QCOMPARE(MenuAction(main, "cmp_mi_logout")->text(), QStringLiteral("Logout user"));
     QCOMPARE(MenuAction(main, "cmp_mi_close")->text(), QStringLiteral("Close"));
@@ -232,10 +234,11 @@ private slots:
 
     QStringList urls;
     for (const QUrl& url : presenter.urls) urls << url.toString();
-    QCOMPARE(urls,
-             (QStringList{"http://localhost:8480", "http://localhost:8480/rd/terms/", "http://localhost:8480/feedback",
-                          "http://localhost:8480/rd/requestpassword/?source=uploader",
-                          "http://localhost:8480/rd/signup/?source=uploaderwin32&version=", "http://localhost:8480"}));
+    // The site follows "/stage"; the other pages stay on the built-in host.
+    const QString site = QString::fromStdString("http://" + locker.stageArgument().substr(7));
+    QCOMPARE(urls, (QStringList{site, "http://localhost:8480/rd/terms/", "http://localhost:8480/feedback",
+                                "http://localhost:8480/rd/requestpassword/?source=uploader",
+                                "http://localhost:8480/rd/signup/?source=uploaderwin32&version=", site}));
   }
 
   void trayBringsTheMinimisedWindowBack() {

@@ -7,6 +7,7 @@
 #include "TempHome.h"
 #include "app/Engine.h"
 #include "base/WorkFolder.h"
+#include "sources/AnalysisProgress.h"
 #include "sources/DroppedFiles.h"
 #include "store/Sha1.h"
 
@@ -149,6 +150,28 @@ TEST_F(DroppedFilesTest, AnalyzeAndUploadQueuesTheListedFilesWithThePlaylistName
   EXPECT_EQ(records[0].hashcheckresponse, "404");
   EXPECT_TRUE(engine_->upload().windows().startTimerEnabled);
   EXPECT_EQ(Rows().size(), 3u);
+}
+
+TEST_F(DroppedFilesTest, AnalysisSaysHowFarItIsAndHoldsTheStatusTabMeanwhile) {
+  for (int i = 0; i < 3; ++i) Touch("t" + std::to_string(i) + ".mp3", "audio " + std::to_string(i));
+  engine_->DropFiles({F("t0.mp3"), F("t1.mp3"), F("t2.mp3")});
+  bool heldDuringAnalysis = false;
+  ui_.onProcessMessages = [&] {
+    const UploadQueueControls& c = engine_->upload().controls();
+    if (c.analysisText.rfind("Analysing ", 0) == 0) heldDuringAnalysis = !c.stopEnabled && c.itemsToUpload.empty();
+  };
+  ASSERT_TRUE(engine_->AnalyzeAndUpload());
+  ui_.onProcessMessages = nullptr;
+  EXPECT_TRUE(heldDuringAnalysis);
+  EXPECT_TRUE(ui_.sawStatus("     Analysing 0 of 3"));
+  EXPECT_TRUE(ui_.sawStatus("     Analysing 3 of 3"));
+  EXPECT_EQ(engine_->upload().controls().analysisText, "");
+  EXPECT_TRUE(engine_->upload().controls().stopEnabled);
+
+  using namespace std::chrono_literals;
+  EXPECT_EQ(AnalysisProgress::Text(100, 400, 10s), "Analysing 100 of 400, about 0 min 30 sec left");
+  EXPECT_EQ(AnalysisProgress::Text(1, 3602, 1s), "Analysing 1 of 3602, about 1 hours 0 min 1 sec left");
+  EXPECT_EQ(AnalysisProgress::Text(1, 3602, 500ms), "Analysing 1 of 3602");
 }
 
 TEST_F(DroppedFilesTest, AnalyzeAndUploadWithAnEmptyListRunsTheChainWithNothing) {

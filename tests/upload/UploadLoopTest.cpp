@@ -262,7 +262,7 @@ TEST_F(UploadLoopTest, StopDuringATransferFinishesThatFileOnly) {
   EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1"));
   ASSERT_EQ(upload_.queue().QueueCount(), 1);
   EXPECT_EQ(upload_.queue().First()->location, second.Location);
-  EXPECT_EQ(upload_.controls().itemsToUpload, "2");
+  EXPECT_EQ(upload_.controls().itemsToUpload, "1");
 
   upload_.ResumeUpload();
   EXPECT_THAT(Methods(), ElementsAre("items/add", kUpload + "1", "items/add", kUpload + "2"));
@@ -370,11 +370,67 @@ TEST_F(UploadLoopTest, AnEmptyRunFinishesAtTheStartTick) {
   EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
   EXPECT_TRUE(upload_.windows().uploadDoneBarVisible);
   EXPECT_FALSE(upload_.windows().startTimerEnabled);
+  // "Switch to Velmora Online now ..." opens the site of the service in use.
+  upload_.OpenServiceSite();
+  EXPECT_THAT(ui_.openedUrls, ElementsAre("http://service.test"));
   upload_.CloseUploadDoneBar();
   EXPECT_FALSE(upload_.windows().uploadDoneBarVisible);
   // A second tick of the one-shot timer does nothing.
   upload_.OnStartTimer();
   EXPECT_FALSE(upload_.windows().uploadDoneBarVisible);
+}
+
+TEST_F(UploadLoopTest, ExchangeFilesLeaveWithTheirItem) {
+  const auto exchangeFiles = [&] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(workFolder()))
+      count += entry.path().filename().string().rfind("tmp_{", 0) == 0 ? 1 : 0;
+    return count;
+  };
+  int most = 0;
+  ui_.onProcessMessages = [&] { most = std::max(most, exchangeFiles()); };
+  MediaItems items;
+  for (int i = 0; i < 6; ++i) items.push_back(Item("f" + std::to_string(i) + ".mp3", i % 2 ? 204 : 404));
+  service_.Fail(kUpload + "3", 500); // a failed transfer leaves nothing behind either
+  Run(items);
+  ui_.onProcessMessages = nullptr;
+  EXPECT_EQ(upload_.outcome(), RunOutcome::Failed);
+  // The metadata file and the answer being read, of one item at a time.
+  EXPECT_LE(most, 2);
+  EXPECT_GE(most, 1);
+  EXPECT_EQ(exchangeFiles(), 0);
+}
+
+TEST_F(UploadLoopTest, CountsAfterAStopAddUp) {
+  MediaItem untitled = Item("t14285.mp3", 204);
+  untitled.Artist.clear();
+  untitled.Name.clear();
+  const MediaItems items{untitled, Item("b.mp3", 204), Item("c.mp3", 204)};
+  ui_.onProcessMessages = [&] {
+    if (upload_.statusWindow().ItemsStarted == 1 && !upload_.UploadStopped()) upload_.StopUpload();
+  };
+  Run(items);
+  ui_.onProcessMessages = nullptr;
+  const UploadPipeline& upload = upload_;
+  // A file without an artist is named by its title (here its file name) alone.
+  EXPECT_EQ(upload.statusWindow().nameLabel, "t14285.mp3");
+  EXPECT_EQ(upload.controls().lastUploadedFile, "t14285.mp3");
+  EXPECT_EQ(upload.controls().itemsToUpload, "2");
+  // Only metadata goes: the run's bar counts items, not the few bytes.
+  EXPECT_EQ(ui_.bars[ProgressBar::StatusGlobal].position, 1);
+  EXPECT_EQ(ui_.bars[ProgressBar::StatusGlobal].maximum, 3);
+  EXPECT_EQ(SummaryLine(upload.Report()),
+            "0 sent, 1 metadata only, 0 already in your library, 0 skipped, 2 not sent (stopped), 0 failed");
+
+  upload_.StopAndClearUploadQueue();
+  EXPECT_EQ(upload.controls().itemsToUpload, "0");
+  EXPECT_FALSE(upload.controls().resumeEnabled);
+  EXPECT_EQ(upload.Report().Count(FileOutcomeKind::NotSent), 2);
+
+  // A run with nothing to send shows nothing of the last one.
+  Run({});
+  EXPECT_EQ(upload.controls().lastUploadedFile, "");
+  EXPECT_EQ(upload.controls().durationLabel, "0");
 }
 
 TEST_F(UploadLoopTest, InvitationIsSentAsTypedAndConfirmed) {
