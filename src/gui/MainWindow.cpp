@@ -254,16 +254,19 @@ void MainWindow::onPreferencesTriggered() {
   for (const std::string& folder : engine_->watchedFolders()) folders << Q(folder);
   PreferencesDialog dialog(presenter_, folders, engine_->rateLimit(), this);
   dialog.setRetries(engine_->retries());
+  dialog.setTransfers(engine_->transfers());
   if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
   std::vector<std::string> chosen;
   for (const QString& folder : dialog.watchedFolders()) chosen.push_back(S(folder));
   const bool foldersChanged = chosen != engine_->watchedFolders();
   const bool rateChanged = dialog.rateLimit() != engine_->rateLimit();
   const bool retriesChanged = dialog.retries() != engine_->retries();
-  if (!foldersChanged && !rateChanged && !retriesChanged) return;
+  const bool transfersChanged = dialog.transfers() != engine_->transfers();
+  if (!foldersChanged && !rateChanged && !retriesChanged && !transfersChanged) return;
   guarded([&] {
     if (rateChanged) engine_->SetRateLimit(dialog.rateLimit());
     if (retriesChanged) engine_->SetRetries(dialog.retries());
+    if (transfersChanged) engine_->SetTransfers(dialog.transfers());
     if (foldersChanged) engine_->SetWatchedFolders(std::move(chosen));
     engine_->SaveSettings();
   });

@@ -4,6 +4,7 @@
 #include "gui/Presenter.h"
 #include "gui/Widgets.h"
 #include "service/Retry.h"
+#include "service/TransferLanes.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -65,6 +66,13 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
       QStringLiteral("How often a request that failed for a passing reason (no connection, a "
                      "server error) is sent again before the upload stops; 0: never"));
   settingsForm_->addRow(QStringLiteral("Retries of a failed request:"), retries_);
+  transfers_ = new QSpinBox;
+  transfers_->setObjectName(QStringLiteral("spin_transfers"));
+  transfers_->setRange(kMinTransfers, kMaxTransfers);
+  transfers_->setToolTip(
+      QStringLiteral("How many files are uploaded or restored at once, each over a connection kept open; "
+                     "1: one file after the other. More helps on a link with a long round trip"));
+  settingsForm_->addRow(QStringLiteral("Simultaneous transfers:"), transfers_);
 
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   layout->addWidget(box);
@@ -75,7 +83,7 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   refreshButtons();
-  resize(520, 360);
+  resize(520, 390);
 }
 
 std::int64_t PreferencesDialog::rateLimit() const {
@@ -87,6 +95,10 @@ void PreferencesDialog::setRateLimitText(const QString& text) { rateLimit_->setT
 int PreferencesDialog::retries() const { return retries_->value(); }
 
 void PreferencesDialog::setRetries(int retries) { retries_->setValue(retries); }
+
+int PreferencesDialog::transfers() const { return transfers_->value(); }
+
+void PreferencesDialog::setTransfers(int transfers) { transfers_->setValue(transfers); }
 
 QStringList PreferencesDialog::watchedFolders() const {
   QStringList folders;

@@ -31,6 +31,9 @@ public:
   // Times a request that failed for a passing reason is sent again (0 to 100).
   int retries() const;
   void setRetries(int retries);
+  // Files in transfer at once (1 to 16).
+  int transfers() const;
+  void setTransfers(int transfers);
   // Rows for further settings below the folder list, one labelled field each.
   QFormLayout* settingsForm() const { return settingsForm_; }
 
@@ -48,6 +51,7 @@ private:
   QFormLayout* settingsForm_ = nullptr;
   QLineEdit* rateLimit_ = nullptr;
   QSpinBox* retries_ = nullptr;
+  QSpinBox* transfers_ = nullptr;
 };
 
 } // namespace velmora::gui

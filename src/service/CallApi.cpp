@@ -6,7 +6,9 @@
 #include "service/ApiError.h"
 #include "service/CurlHandles.h"
 #include "service/LinkWatch.h"
+#include "service/RequestOnHandle.h"
 #include "service/ServiceClient.h"
+#include "service/TransferLanes.h"
 #include "service/TransferProgress.h"
 
 #include <openssl/evp.h>
@@ -58,6 +60,7 @@ void Check(CURLcode code, const char* what) {
 struct Transfer {
   std::string body;
   RequestProgress* progress = nullptr;
+  LaneProgress* lane = nullptr;
   StallAfterStop* stall = nullptr;
   std::exception_ptr error;
 };
@@ -75,6 +78,7 @@ int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_of
   return curl::Guarded(transfer->error, 1, [&] {
     // The update pumps messages, where a stop request arrives.
     if (transfer->progress) transfer->progress->Update(sendTotal, sent, receiveTotal, received);
+    if (transfer->lane) transfer->lane->Update(sendTotal, sent, receiveTotal, received);
     if (transfer->stall->ShouldAbandon(sent + received)) throw TransferAbandoned();
     return 0;
   });
@@ -148,16 +152,22 @@ std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
 void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {
   curl::Easy handle{curl_easy_init()};
   if (!handle) throw ApiError("Cannot start an HTTP client");
-  CURL* h = handle.get();
-
-  Transfer transfer;
   RequestProgress requestProgress(ui_, counters_);
-  if (progress) transfer.progress = &requestProgress;
   StallAfterStop stall(stopRequest_);
+  PostOnHandle(handle.get(), {baseUrl_, userName_, password_}, method, std::move(form), response, rateLimit_,
+               progress ? &requestProgress : nullptr, nullptr, stall);
+}
+
+void PostOnHandle(CURL* h, const RequestIdentity& identity, const std::string& method, FormData form,
+                  HttpReply& response, std::int64_t rateLimit, RequestProgress* progress, LaneProgress* lane,
+                  StallAfterStop& stall) {
+  Transfer transfer;
+  transfer.progress = progress;
+  transfer.lane = lane;
   transfer.stall = &stall;
 
-  form.AddText("username", userName_)
-      .AddText("hashpassword", MD5Hex(password_))
+  form.AddText("username", identity.userName)
+      .AddText("hashpassword", MD5Hex(identity.password))
       .AddText("format", "xml")
       .AddText("appkey", AppKey())
       .AddText("_programversion", ProgramVersion());
@@ -167,7 +177,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   // Waiting for "100 Continue" would cost a round trip per request and nothing is gained.
   curl::Append(headers, "Expect:");
 
-  const std::string url = RequestUrl(baseUrl_, method);
+  const std::string url = RequestUrl(identity.baseUrl, method);
   const std::string userAgent = ApiUserAgent();
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "Bad address");
   curl::AllowHttpOnly(h);
@@ -176,7 +186,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_PROXY, "");
   curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // cookies within this call only
+  curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // cookies live as long as the handle
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
@@ -184,13 +194,16 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_MIMEPOST, body.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-  curl::LimitRate(h, rateLimit_);
+  curl::LimitRate(h, rateLimit);
   // Also without progress events: a stop request is checked there.
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
   const CURLcode result = curl_easy_perform(h);
+  // The lists die with this call; a kept handle must not point at them.
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(h, CURLOPT_MIMEPOST, nullptr);
   if (transfer.error) std::rethrow_exception(transfer.error);
   if (result != CURLE_OK) {
     throw ApiError("Request to " + url + " failed: " + curl_easy_strerror(result), 0, static_cast<int>(result));

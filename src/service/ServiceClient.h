@@ -7,7 +7,9 @@
 #include "service/LinkWatch.h"
 #include "service/Retry.h"
 #include "service/RunCounters.h"
+#include "service/TransferLanes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -45,6 +47,13 @@ public:
   // How failed requests are sent again (none unless retries are set); Call uses it, and so do the
   // upload of a new file and the restore's downloads.
   Retrier& retrier() { return retrier_; }
+  // How many queue items or downloads are in transfer at once (kMinTransfers to kMaxTransfers).
+  // With 1 every request has a connection of its own, one item at a time; more start that many
+  // lanes (TransferLanes) whose connections are kept for the run.
+  int transfers() const { return transfers_; }
+  void SetTransfers(int transfers) { transfers_ = std::clamp(transfers, kMinTransfers, kMaxTransfers); }
+  // Who asks and where, for lanes started now.
+  LaneIdentity laneIdentity() const { return {baseUrl_, userName_, password_}; }
   const Retrier& retrier() const { return retrier_; }
   // Asked during every request: once it answers true, a request that moves no byte for
   // link::kStalledAfterStop is abandoned with TransferAbandoned. Whoever owns the activities
@@ -76,6 +85,7 @@ private:
   RunCounters counters_;
   std::int64_t rateLimit_ = 0;
   Retrier retrier_;
+  int transfers_ = kMinTransfers;
   StopRequest stopRequest_;
 };
 

@@ -12,7 +12,6 @@
 
 #include <pugixml.hpp>
 
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 
@@ -23,12 +22,6 @@ constexpr int kCodeMetadataOnly = 204;
 constexpr int kCodeContentMissing = 404;
 // The hash id the fingerprinter gives a file it could not read.
 constexpr const char* kUnreadablePlaceholder = "invalidhashvalue";
-
-int RecordCode(const std::string& text) {
-  int code = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
-  return error == std::errc() && end == text.data() + text.size() ? code : 0;
-}
 
 // Resets the loop's running mark however the loop is left.
 class LoopMark {
@@ -53,6 +46,7 @@ void UploadPipeline::UploadNext() {
   LoopMark mark(loopActive_);
   outcome_ = RunOutcome::Running;
   try {
+    if (service_.transfers() > 1) return UploadInLanes();
     for (;;) {
       if (uploadStopped_) {
         outcome_ = RunOutcome::Stopped;
@@ -120,7 +114,7 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
     const std::string metadataFile = SaveResponseFile(record.xml);
     ShowStatus(ui(), "Upload of " + record.location);
 
-    const int code = RecordCode(record.hashcheckresponse);
+    const int code = DuplicateCheckCode(record.hashcheckresponse);
     if (code == kCodeMetadataOnly) {
       FormData form;
       form.AddText("checkhashresponse", record.hashcheckresponse);
