@@ -110,8 +110,10 @@ void Restorer::DownloadInLanes() {
       if (!keysInTransfer.insert(row.entryKey).second) continue;
       ++state.totalPosition;
       MoveTotalBar();
-      Slot slot{row, FileOf(target, row.playlistName, row.entryKey, row.displayName),
-                std::chrono::steady_clock::now()};
+      Slot slot;
+      slot.row = row;
+      slot.file = FileOf(target, row.playlistName, row.entryKey, row.displayName);
+      slot.started = std::chrono::steady_clock::now();
       AddLogLine("Next file: " + slot.file.string());
       std::filesystem::create_directories(slot.file.parent_path());
       std::error_code error;
