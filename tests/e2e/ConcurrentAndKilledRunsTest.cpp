@@ -354,7 +354,7 @@ TEST_F(ConcurrentAndKilledRunsTest, RateLimitOf1MBoundsFourTransfersTogether) {
 
 TEST_F(ConcurrentAndKilledRunsTest, TransfersOutsideOneToSixteenAreBadUsage) {
   MakeFiles("music", 1, 1024);
-  for (const std::string& command : {"upload", "restore", "watch", "itunes", "winamp"}) {
+  for (const std::string command : {"upload", "restore", "watch", "itunes", "winamp"}) {
     for (const char* value : {"0", "-1", "17", "four"}) {
       std::vector<std::string> args{command, "--transfers", value};
       if (command == "upload" || command == "watch") args.push_back((files() / "music").string());
