@@ -62,13 +62,14 @@ int RunTransferCommand(const GlobalOptions& global, const TransferOptions& optio
   return RunLoggedIn(global, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
     session.engine().OverrideRetries(options.retries);
-    session.engine().OverrideTransfers(options.transfers);
     // From here on there is work to finish and to report; a signal at the password prompt or
     // during the login still ends the program at once.
     const StopSignals signals;
     session.ui().onProcessMessages = [&engine = session.engine()] { ApplyStopSignal(engine); };
     return body(session, report.get());
-  });
+  }, PasswordPrompt::WhenNotStored,
+  // Several transfers keep their connections from the login on.
+  [&](Engine& engine) { engine.OverrideTransfers(options.transfers); });
 }
 
 int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options,

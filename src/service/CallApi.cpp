@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <new>
 
 namespace velmora {
@@ -149,12 +151,45 @@ std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
   return baseUrl + "/api/rest/" + method;
 }
 
-void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {
+struct ServiceClient::KeptConnection {
   curl::Easy handle{curl_easy_init()};
-  if (!handle) throw ApiError("Cannot start an HTTP client");
+  // A request started from a message pump inside another one takes a client of its own.
+  bool busy = false;
+};
+
+ServiceClient::~ServiceClient() = default;
+
+void ServiceClient::DropKept(KeptConnection* kept) { delete kept; }
+
+void ServiceClient::SetTransfers(int transfers) {
+  transfers_ = std::clamp(transfers, kMinTransfers, kMaxTransfers);
+  if (transfers_ == kMinTransfers) kept_.reset();
+}
+
+void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {
+  // One item at a time: a client of its own per call. Several: the engine's requests share one
+  // kept connection, as each lane keeps its own.
+  curl::Easy own;
+  CURL* h = nullptr;
+  if (transfers_ > kMinTransfers && !(kept_ && kept_->busy)) {
+    if (!kept_) kept_.reset(new KeptConnection());
+    h = kept_->handle.get();
+    if (h) curl_easy_reset(h);
+  } else {
+    own.reset(curl_easy_init());
+    h = own.get();
+  }
+  if (!h) throw ApiError("Cannot start an HTTP client");
+  struct Busy {
+    KeptConnection* kept;
+    ~Busy() {
+      if (kept) kept->busy = false;
+    }
+  } busy{kept_ && h == kept_->handle.get() ? kept_.get() : nullptr};
+  if (busy.kept) busy.kept->busy = true;
   RequestProgress requestProgress(ui_, counters_);
   StallAfterStop stall(stopRequest_);
-  PostOnHandle(handle.get(), {baseUrl_, userName_, password_}, method, std::move(form), response, rateLimit_,
+  PostOnHandle(h, {baseUrl_, userName_, password_}, method, std::move(form), response, rateLimit_,
                progress ? &requestProgress : nullptr, nullptr, stall);
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace velmora {
@@ -25,7 +26,7 @@ class ServiceClient {
 public:
   // `baseUrl` as ServerBaseUrl gives it; progress of requests goes to `ui` and the run counters.
   ServiceClient(Ui& ui, std::string baseUrl) : ui_(ui), baseUrl_(std::move(baseUrl)), retrier_(ui) {}
-  virtual ~ServiceClient() = default;
+  virtual ~ServiceClient();
   ServiceClient(const ServiceClient&) = delete;
   ServiceClient& operator=(const ServiceClient&) = delete;
 
@@ -51,7 +52,8 @@ public:
   // With 1 every request has a connection of its own, one item at a time; more start that many
   // lanes (TransferLanes) whose connections are kept for the run.
   int transfers() const { return transfers_; }
-  void SetTransfers(int transfers) { transfers_ = std::clamp(transfers, kMinTransfers, kMaxTransfers); }
+  // With more than 1, Post also keeps one connection of its own for the engine's requests.
+  void SetTransfers(int transfers);
   // Who asks and where, for lanes started now.
   LaneIdentity laneIdentity() const { return {baseUrl_, userName_, password_}; }
   const Retrier& retrier() const { return retrier_; }
@@ -63,7 +65,7 @@ public:
 
   // Posts the caller's fields followed by "username", "hashpassword", "format", "appkey" and
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
-  // this call only). With `progress`, the file bars, the run counters and message pumps follow the
+  // this call only; with transfers() above 1 one kept connection serves them all). With `progress`, the file bars, the run counters and message pumps follow the
   // bytes. Throws ApiError on any transport failure (a dead link included, see LinkWatch.h) and on
   // an answer whose status is not 2xx after at most 15 redirects; `response` is filled only on
   // success. Virtual so that a client without a network (the tests' recording one) can take the
@@ -86,6 +88,9 @@ private:
   std::int64_t rateLimit_ = 0;
   Retrier retrier_;
   int transfers_ = kMinTransfers;
+  struct KeptConnection;
+  static void DropKept(KeptConnection* kept);
+  std::unique_ptr<KeptConnection, void (*)(KeptConnection*)> kept_{nullptr, &DropKept};
   StopRequest stopRequest_;
 };
 
