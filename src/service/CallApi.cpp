@@ -45,9 +45,18 @@ std::string RetryAfter(CURL* handle) {
 }
 
 void LimitRate(CURL* handle, std::int64_t bytesPerSecond) {
-  const auto limit = static_cast<curl_off_t>(bytesPerSecond > 0 ? bytesPerSecond : 0);
-  curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, limit);
-  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE, limit);
+  const std::int64_t limit = bytesPerSecond > 0 ? bytesPerSecond : 0;
+  curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(limit));
+  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(limit));
+  // curl checks the limit only between rounds of reads, and one round reads up to a hundred
+  // buffers while the socket has data, which a nearby service refills as fast as they are read; a
+  // file whose last round ends it is never waited for. Under a limit one round stays near a tenth
+  // of a second's worth (1 KiB buffers at least), and the socket's buffers a quarter second's worth
+  // (the window still fills a link of up to a quarter second's round trip). Without a limit:
+  // curl's and the system's own sizes (0).
+  const long readBuffer = limit > 0 ? static_cast<long>(std::clamp<std::int64_t>(limit / 1000, 1024, 16 * 1024)) : 0L;
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, readBuffer);
+  BoundSocketBuffers(handle, limit > 0 ? std::max<std::int64_t>(limit / 4, 4096) : 0);
 }
 } // namespace curl
 

@@ -2,6 +2,9 @@
 
 #include "service/ApiError.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -9,9 +12,14 @@
 namespace velmora {
 namespace {
 
-// Options curl has no setting for; the socket is fresh and not yet connected.
-int OnSocket(void*, curl_socket_t socket, curlsocktype purpose) {
+// Options curl has no setting for; the socket is fresh and not yet connected, so the buffer sizes
+// also bound the window the connection announces.
+int OnSocket(void* bufferBytes, curl_socket_t socket, curlsocktype purpose) {
   if (purpose != CURLSOCKTYPE_IPCXN) return CURL_SOCKOPT_OK;
+  if (const auto buffer = static_cast<int>(reinterpret_cast<std::intptr_t>(bufferBytes)); buffer > 0) {
+    (void)::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    (void)::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+  }
   const int probes = link::kKeepProbes;
   const unsigned userTimeout = link::kUserTimeoutMilliseconds;
   // A socket that refuses them (not TCP) simply goes without.
@@ -30,6 +38,12 @@ void WatchLink(CURL* handle) {
       curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, &OnSocket) != CURLE_OK) {
     throw ApiError("Cannot set up the HTTP client's link checks");
   }
+}
+
+void BoundSocketBuffers(CURL* handle, std::int64_t bufferBytes) {
+  // The size travels as the callback's data pointer itself: nothing to outlive the handle.
+  const auto size = static_cast<std::intptr_t>(std::clamp<std::int64_t>(bufferBytes, 0, 64 * 1024 * 1024));
+  curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, reinterpret_cast<void*>(size));
 }
 
 bool StallAfterStop::ShouldAbandon(std::int64_t moved, Clock::time_point now) {

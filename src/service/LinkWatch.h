@@ -35,6 +35,12 @@ inline constexpr std::chrono::seconds kStalledAfterStop{10};
 // handle opens. Throws ApiError when curl refuses a setting.
 void WatchLink(CURL* handle);
 
+// Under a speed limit, gives every new connection of the handle socket buffers of about
+// `bufferBytes` (0: the system's own, which grow to megabytes). A small file otherwise lands in the
+// receive buffer at the link's full speed and is read from there before the limit acts, so a run of
+// small files would move at several times the limit.
+void BoundSocketBuffers(CURL* handle, std::int64_t bufferBytes);
+
 // Asked while a transfer runs: has the user asked the current activity to stop?
 using StopRequest = std::function<bool()>;
 

@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace velmora {
 namespace {
 
@@ -293,6 +295,25 @@ TEST_F(RestoreCliTest, HostilePlaylistNamesStayInsideTheTarget) {
   }
   EXPECT_EQ(Restored(target).size(), 1u);
   EXPECT_TRUE(std::filesystem::exists(target / "_.." / "Evil - Climb (Up).mp3"));
+}
+
+// Files small enough to land whole in a socket's receive buffer still come at the limit: 2 MB at
+// 200 KiB/s take about 10 s, not the fraction of it they take when only curl's reads are limited.
+TEST_F(RestoreCliTest, SpeedLimitHoldsForFilesThatFitTheReceiveBuffer) {
+  const auto folder = files() / "up";
+  for (const std::string title : {"One", "Two"}) {
+    test::WriteFile(folder / (title + ".mp3"), TaggedTrack(title, "Band", "Album", 1'000'000));
+  }
+  ASSERT_EQ(Velmora("upload " + test::ShellQuote(folder.string())).exitCode, 0);
+  const auto target = NewTarget("restored");
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = Velmora("restore --all --limit-rate 200K --target " + test::ShellQuote(target.string()));
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Restored(target).size(), 2u);
+  const double kibPerSecond = 2 * 1'000'128 / 1024.0 / seconds.count();
+  EXPECT_LE(kibPerSecond, 200 * 1.15);
+  EXPECT_GE(kibPerSecond, 200 * 0.5);
 }
 
 } // namespace

@@ -32,8 +32,7 @@ std::size_t QueueLimit(const Link& link) {
 // the link is held back by its own socket, as by a real link's window.
 class Pipe {
 public:
-  Pipe(int from, int to, Link& link)
-      : from_(from), to_(to), link_(link), limit_(QueueLimit(link)) {}
+  Pipe(int from, int to, Link& link) : from_(from), to_(to), link_(link), limit_(QueueLimit(link)) {}
 
   void Read(Clock::time_point start) {
     std::this_thread::sleep_until(start);

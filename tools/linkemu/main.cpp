@@ -79,14 +79,17 @@ void Serve(int listener, const addrinfo& target, Links& links, const std::string
 } // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"A TCP proxy that behaves like a slow link: a round trip, a rate each way shared by all "
-               "connections, and a round trip more for every new connection."};
+  CLI::App app{
+      "A TCP proxy that behaves like a slow link: a round trip, a rate each way shared by all "
+      "connections, and a round trip more for every new connection."};
   std::string host = "127.0.0.1", to, countFile, up = "off", down = "off";
   int port = 0;
   double rttMs = 0;
   app.add_option("--to", to, "Where connections go, HOST:PORT")->required();
   app.add_option("--host", host, "Address to listen on")->capture_default_str();
-  app.add_option("--port", port, "Port to listen on; 0 picks a free one")->capture_default_str()->check(CLI::Range(0, 65535));
+  app.add_option("--port", port, "Port to listen on; 0 picks a free one")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
   app.add_option("--rtt", rttMs, "Round-trip time in milliseconds, half of it each way")
       ->capture_default_str()
       ->check(CLI::Range(0.0, 60000.0));
