@@ -105,8 +105,11 @@ void Restorer::DownloadInLanes() {
       }
     });
     listExhausted = rows.empty() && slots.empty();
+    // Handed over together, so each already knows how many share the speed limit.
+    std::vector<TransferLanes::Job> jobs;
+    std::vector<std::size_t> waiting;
     for (const Row& row : rows) {
-      if (lanes.free() <= 0) break;
+      if (static_cast<int>(jobs.size()) >= lanes.free()) break;
       if (!keysInTransfer.insert(row.entryKey).second) continue;
       ++state.totalPosition;
       MoveTotalBar();
@@ -119,8 +122,14 @@ void Restorer::DownloadInLanes() {
       std::error_code error;
       slot.settled = std::filesystem::exists(slot.file, error);
       slots.push_back(std::move(slot));
-      if (!slots.back().settled) submit(slots.back());
+      if (slots.back().settled) continue;
+      slots.back().result = std::make_shared<LaneResult>();
+      jobs.push_back(RestoreJob(row.entryKey, slots.back().file, slots.back().result));
+      waiting.push_back(slots.size() - 1);
     }
+    if (jobs.empty()) return;
+    auto tickets = lanes.Submit(std::move(jobs));
+    for (std::size_t i = 0; i < tickets.size(); ++i) slots[waiting[i]].ticket = std::move(tickets[i]);
   };
 
   // A lane's job ended: a failure that may pass is sent again (a download asks for a new address).
