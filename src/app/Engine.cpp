@@ -145,6 +145,7 @@ void Engine::LoadSettings() {
   }
   ApplyRateLimit();
   SetRetries(stored.retries);
+  SetTransfers(stored.transfers);
   watchedFolders_ = stored.watchedFolders;
   ui_.ViewChanged(View::Settings);
 }
@@ -153,6 +154,7 @@ void Engine::SaveSettings() {
   StoredSettings settings{userName(), password(), winampLocation_, restoreTarget()};
   settings.rateLimit = rateLimit_;
   settings.retries = retries_;
+  settings.transfers = transfers_;
   settings.unreadableRateLimit = unreadableRateLimit_;
   settings.watchedFolders = watchedFolders_;
   // The stored account's keyring entry goes with the account, or when its password is forgotten
@@ -231,6 +233,16 @@ void Engine::SetRetries(int retries) {
 void Engine::OverrideRetries(std::optional<int> retries) {
   retriesOverride_ = retries;
   service_.retrier().SetRetries(retriesOverride_.value_or(retries_));
+}
+
+void Engine::SetTransfers(int transfers) {
+  transfers_ = std::clamp(transfers, kMinTransfers, kMaxTransfers);
+  service_.SetTransfers(transfersOverride_.value_or(transfers_));
+}
+
+void Engine::OverrideTransfers(std::optional<int> transfers) {
+  transfersOverride_ = transfers;
+  service_.SetTransfers(transfersOverride_.value_or(transfers_));
 }
 
 // The restore's download client takes the service client's limit at each download.

@@ -149,6 +149,15 @@ public:
   void OverrideRetries(std::optional<int> retries);
   int effectiveRetries() const { return service_.retrier().retries(); }
 
+  // --- Simultaneous transfers ------------------------------------------------------------------------
+  // Queue items (or restore downloads) in transfer at once, 1 to 16, stored with the settings
+  // (1: one at a time, a new connection per request); the command line's --transfers replaces it
+  // for its run.
+  int transfers() const { return transfers_; }
+  void SetTransfers(int transfers);
+  void OverrideTransfers(std::optional<int> transfers);
+  int effectiveTransfers() const { return service_.transfers(); }
+
   // --- Shared tools --------------------------------------------------------------------------------
   std::string FileFingerprint(const std::string& path) { return fingerprinter().FileFingerprint(path); }
   Fingerprinter& fingerprinter();
@@ -379,6 +388,8 @@ private:
   void AddWatchReady(std::vector<std::string> paths, bool first);
   int retries_ = 0;
   std::optional<int> retriesOverride_;
+  int transfers_ = 1;
+  std::optional<int> transfersOverride_;
   ITunesTab iTunes_;
   WinampTab winamp_;
   UploadPipeline upload_{service_};

@@ -3,6 +3,9 @@
 #include "base/AtomicFile.h"
 #include "base/IniFile.h"
 #include "base/TransferRate.h"
+#include "service/TransferLanes.h"
+
+#include <algorithm>
 
 #include <charconv>
 #include <cstdlib>
@@ -49,6 +52,14 @@ int ParseStoredRetries(const std::string& text) {
   return error == std::errc() ? static_cast<int>(value) : 0;
 }
 
+int ParseStoredTransfers(const std::string& text) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size() || error == std::errc::invalid_argument) return kMinTransfers;
+  if (error == std::errc::result_out_of_range) return text[0] == '-' ? kMinTransfers : kMaxTransfers;
+  return static_cast<int>(std::clamp<long long>(value, kMinTransfers, kMaxTransfers));
+}
+
 int OnIniValue(void* user, const char* section, const char* name, const char* value) {
   auto* settings = static_cast<StoredSettings*>(user);
   if (std::strcmp(section, kSection) != 0) return 1;
@@ -62,6 +73,7 @@ int OnIniValue(void* user, const char* section, const char* name, const char* va
     settings->rateLimit = rate.timetable.value_or(RateTimetable());
     settings->unreadableRateLimit = rate.timetable ? std::string() : text;
   } else if (std::strcmp(name, "Retries") == 0) settings->retries = ParseStoredRetries(text);
+  else if (std::strcmp(name, "Transfers") == 0) settings->transfers = ParseStoredTransfers(text);
   else if (std::strncmp(name, kWatchedFolderKey, std::strlen(kWatchedFolderKey)) == 0 && !text.empty())
     settings->watchedFolders.push_back(text);
   return 1;
@@ -124,6 +136,7 @@ void SaveSettings(const StoredSettings& settings, const std::filesystem::path& f
                                                 : EscapeIniValue(settings.unreadableRateLimit)) +
           "\n";
   text += "Retries=" + std::to_string(settings.retries) + "\n";
+  text += "Transfers=" + std::to_string(settings.transfers) + "\n";
   for (std::size_t i = 0; i < settings.watchedFolders.size(); ++i) {
     text += kWatchedFolderKey + std::to_string(i + 1) + "=" + EscapeIniValue(settings.watchedFolders[i]) + "\n";
   }

@@ -28,6 +28,9 @@ struct StoredSettings {
   // The "LimitRate" text when it is no rate or timetable ("1.5M", "-5", "25:00,1M"): kept as it stands, so saving the
   // settings again does not replace what the user wrote with "0". Empty when the value reads.
   std::string unreadableRateLimit{};
+  // Queue items or downloads in transfer at once; key "Transfers", 1 to 16. Versions without it
+  // ignore the key; a value that is not a number reads as 1, one below 1 as 1, above 16 as 16.
+  int transfers = 1;
   bool operator==(const StoredSettings&) const = default;
 };
 

@@ -83,10 +83,12 @@ int Session::Login(PasswordPrompt prompt) {
   return engine.Login() ? kExitOk : kExitFailed;
 }
 
-int RunLoggedIn(const GlobalOptions& global, const std::function<int(Session&)>& body, PasswordPrompt prompt) {
+int RunLoggedIn(const GlobalOptions& global, const std::function<int(Session&)>& body, PasswordPrompt prompt,
+                const std::function<void(Engine&)>& beforeLogin) {
   Session session(global);
   int exitCode = kExitFailed;
   try {
+    if (beforeLogin) beforeLogin(session.engine());
     exitCode = session.Login(prompt);
     if (exitCode == kExitOk) exitCode = body(session);
   } catch (const std::exception& error) {

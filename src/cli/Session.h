@@ -44,9 +44,11 @@ private:
 };
 
 // Runs `body` after a successful login. Errors nobody handled go to the error display and give
-// exit code 1; the shutdown runs in every case.
+// exit code 1; the shutdown runs in every case. `beforeLogin` sets up the engine for the login
+// (e.g. a kept connection that the login opens and the run goes on using).
 int RunLoggedIn(const GlobalOptions& global, const std::function<int(Session&)>& body,
-                PasswordPrompt prompt = PasswordPrompt::WhenNotStored);
+                PasswordPrompt prompt = PasswordPrompt::WhenNotStored,
+                const std::function<void(Engine&)>& beforeLogin = {});
 
 // Reads a line from the terminal without echo; nothing when standard input is no terminal.
 bool ReadSecretFromTerminal(const std::string& prompt, std::string& secret, bool echo = false);

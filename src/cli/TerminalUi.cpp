@@ -94,8 +94,18 @@ void TerminalUi::SetProgress(ProgressBar bar, std::int64_t position, std::int64_
   const int width = 40;
   const auto clamped = position < 0 ? 0 : (position > maximum ? maximum : position);
   const int filled = static_cast<int>(clamped * width / maximum);
-  std::fprintf(stderr, "\r[%-*s] %3d%%", width, std::string(filled, '#').c_str(),
-               static_cast<int>(clamped * 100 / maximum));
+  std::string rate;
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - barSince_;
+  if (bar == ProgressBar::StatusGlobal && elapsed.count() >= 1 && clamped > 0) {
+    const double kilobytesPerSecond = static_cast<double>(clamped) / elapsed.count();
+    const auto left = static_cast<long long>(static_cast<double>(maximum - clamped) / kilobytesPerSecond);
+    char text[96];
+    std::snprintf(text, sizeof text, "  %.0f kb/sec, %lld min %lld sec left", kilobytesPerSecond, left / 60,
+                  left % 60);
+    rate = text;
+  }
+  std::fprintf(stderr, "\r[%-*s] %3d%%%s\033[K", width, std::string(filled, '#').c_str(),
+               static_cast<int>(clamped * 100 / maximum), rate.c_str());
   std::fflush(stderr);
   barShown_ = true;
 }

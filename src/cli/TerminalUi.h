@@ -3,6 +3,7 @@
 
 #include "base/Ui.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,8 +31,12 @@ public:
   // ... and where the window would repaint a part of itself (e.g. print new log lines).
   std::function<void(View)> onViewChanged;
 
-  // The bar that is drawn on the terminal, if any.
-  void DrawBarFor(ProgressBar bar) { drawnBar_ = bar; }
+  // The bar that is drawn on the terminal, if any. The upload run's bar (kilobytes of the whole
+  // run, all transfers together) also shows the average speed since now and the time left.
+  void DrawBarFor(ProgressBar bar) {
+    drawnBar_ = bar;
+    barSince_ = std::chrono::steady_clock::now();
+  }
 
 private:
   void ClearBar();
@@ -39,6 +44,7 @@ private:
   bool terminal_;
   bool barShown_ = false;
   ProgressBar drawnBar_ = ProgressBar::File;
+  std::chrono::steady_clock::time_point barSince_ = std::chrono::steady_clock::now();
   std::string lastStatus_;
 };
 

@@ -2,11 +2,13 @@
 
 #include "base/RateTimetable.h"
 #include "cli/StopSignals.h"
+#include "service/TransferLanes.h"
 
 namespace velmora::cli {
 
-void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries) {
+void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries, int defaultTransfers) {
   options.retries = defaultRetries;
+  options.transfers = defaultTransfers;
   command
       .add_option("--limit-rate", options.limitRate,
                   "Limit every transfer to RATE bytes per second; K, M and G multiply by 1024 each (1M = "
@@ -32,6 +34,14 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options, int default
                       std::to_string(defaultRetries) + ")")
       ->type_name("N")
       ->check(CLI::Range(0, kMaxRetries));
+  command
+      .add_option("--transfers", options.transfers,
+                  "Move up to N files at once, each over a connection kept open for the run; --limit-rate bounds "
+                  "their sum. 1 to " +
+                      std::to_string(kMaxTransfers) + " (default " + std::to_string(defaultTransfers) +
+                      "; 1 sends one file after the other with a new connection per request)")
+      ->type_name("N")
+      ->check(CLI::Range(kMinTransfers, kMaxTransfers));
 }
 
 void AddDryRunOption(CLI::App& command, TransferOptions& options) {
@@ -62,7 +72,9 @@ int RunTransferCommand(const GlobalOptions& global, const TransferOptions& optio
     const StopSignals signals;
     session.ui().onProcessMessages = [&engine = session.engine()] { ApplyStopSignal(engine); };
     return body(session, report.get());
-  });
+  }, PasswordPrompt::WhenNotStored,
+  // Several transfers keep their connections from the login on.
+  [&](Engine& engine) { engine.OverrideTransfers(options.transfers); });
 }
 
 int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options,

@@ -1,5 +1,6 @@
 #pragma once
-// The options every transferring command shares: --limit-rate RATE, --report FILE and --retries N,
+// The options every transferring command shares: --limit-rate RATE, --report FILE, --retries N and
+// --transfers N,
 // and what a command does with them around its run.
 
 #include "app/Engine.h"
@@ -17,13 +18,15 @@ namespace velmora::cli {
 struct TransferOptions {
   std::string limitRate; // as typed; checked by the parser (a malformed rate is a usage error)
   std::string reportFile;
-  int retries = 0; // --retries: 0 to 100
-  bool dryRun = false; // --dry-run: upload commands only
+  int retries = 0;      // --retries: 0 to 100
+  int transfers = 1;    // --transfers: 1 to 16
+  bool dryRun = false;  // --dry-run: upload commands only
 };
 
 // Adds --limit-rate, --report and --retries to `command`; `options` must outlive the parse.
-// `defaultRetries` is what --retries is when not given.
-void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries = 0);
+// `defaultRetries` and `defaultTransfers` are what --retries and --transfers are when not given.
+void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries = 0,
+                        int defaultTransfers = 1);
 
 // Adds --dry-run (upload, itunes, winamp): analyse and ask the service which files it holds, then
 // list what a run would do instead of sending (see RunUploadToEnd).

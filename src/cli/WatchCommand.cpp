@@ -160,7 +160,7 @@ const RegisterCommand kWatch{
               },
               ""))
           ->check(CLI::Range(0.0, 86400.0));
-      AddTransferOptions(command, options->transfer, /*defaultRetries=*/5);
+      AddTransferOptions(command, options->transfer, /*defaultRetries=*/5, /*defaultTransfers=*/4);
       command
           .add_option("DIR", options->folders,
                       "Folders to watch, with everything below them (default: the watched folders stored by the "

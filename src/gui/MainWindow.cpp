@@ -258,6 +258,7 @@ void MainWindow::onPreferencesTriggered() {
   dialog.setRetries(engine_->retries());
   const bool autostart = AutostartEnabled();
   dialog.setStartWithSession(autostart);
+  dialog.setTransfers(engine_->transfers());
   if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
   if (dialog.startWithSession() != autostart) guarded([&] { SetAutostart(dialog.startWithSession()); });
   std::vector<std::string> chosen;
@@ -265,10 +266,12 @@ void MainWindow::onPreferencesTriggered() {
   const bool foldersChanged = chosen != engine_->watchedFolders();
   const bool rateChanged = dialog.rateLimit() != engine_->rateLimit();
   const bool retriesChanged = dialog.retries() != engine_->retries();
-  if (!foldersChanged && !rateChanged && !retriesChanged) return;
+  const bool transfersChanged = dialog.transfers() != engine_->transfers();
+  if (!foldersChanged && !rateChanged && !retriesChanged && !transfersChanged) return;
   guarded([&] {
     if (rateChanged) engine_->SetRateLimit(dialog.rateLimit());
     if (retriesChanged) engine_->SetRetries(dialog.retries());
+    if (transfersChanged) engine_->SetTransfers(dialog.transfers());
     if (foldersChanged) engine_->SetWatchedFolders(std::move(chosen));
     engine_->SaveSettings();
   });

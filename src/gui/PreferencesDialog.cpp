@@ -3,6 +3,7 @@
 #include "gui/Presenter.h"
 #include "gui/Widgets.h"
 #include "service/Retry.h"
+#include "service/TransferLanes.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -68,6 +69,13 @@ PreferencesDialog::PreferencesDialog(Presenter& presenter, const QStringList& wa
       QStringLiteral("How often a request that failed for a passing reason (no connection, a "
                      "server error) is sent again before the upload stops; 0: never"));
   settingsForm_->addRow(QStringLiteral("Retries of a failed request:"), retries_);
+  transfers_ = new QSpinBox;
+  transfers_->setObjectName(QStringLiteral("spin_transfers"));
+  transfers_->setRange(kMinTransfers, kMaxTransfers);
+  transfers_->setToolTip(
+      QStringLiteral("How many files are uploaded or restored at once, each over a connection kept open; "
+                     "1: one file after the other. More helps on a link with a long round trip"));
+  settingsForm_->addRow(QStringLiteral("Simultaneous transfers:"), transfers_);
   startWithSession_ = new QCheckBox(QStringLiteral("Start with the desktop session, in the tray"));
   startWithSession_->setObjectName(QStringLiteral("chk_autostart"));
   startWithSession_->setToolTip(
@@ -114,6 +122,10 @@ void PreferencesDialog::setStartWithSession(bool start) { startWithSession_->set
 int PreferencesDialog::retries() const { return retries_->value(); }
 
 void PreferencesDialog::setRetries(int retries) { retries_->setValue(retries); }
+
+int PreferencesDialog::transfers() const { return transfers_->value(); }
+
+void PreferencesDialog::setTransfers(int transfers) { transfers_->setValue(transfers); }
 
 QStringList PreferencesDialog::watchedFolders() const {
   QStringList folders;

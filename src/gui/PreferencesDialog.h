@@ -38,6 +38,9 @@ public:
   // "Start with the desktop session, in the tray".
   bool startWithSession() const;
   void setStartWithSession(bool start);
+  // Files in transfer at once (1 to 16).
+  int transfers() const;
+  void setTransfers(int transfers);
   // Rows for further settings below the folder list, one labelled field each.
   QFormLayout* settingsForm() const { return settingsForm_; }
 
@@ -58,6 +61,7 @@ private:
   QLineEdit* rateLimit_ = nullptr;
   QSpinBox* retries_ = nullptr;
   QCheckBox* startWithSession_ = nullptr;
+  QSpinBox* transfers_ = nullptr;
 };
 
 } // namespace velmora::gui

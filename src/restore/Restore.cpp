@@ -157,11 +157,19 @@ static void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
 }
 
 void Restorer::DownloadInto(const std::string& url, const std::filesystem::path& target) {
-  auto [partial, lock] = NewPartialFile(target.parent_path());
   Sha1Stream digest;
-  try {
+  DownloadThroughPartialFile(target, digest, [&](const std::filesystem::path& partial, const BodyObserver& onBody) {
     downloadClient().SetRateLimit(service_.rateLimit());
-    downloadClient().Get(url, partial, [&](const char* data, std::size_t size) { digest.Update(data, size); });
+    downloadClient().Get(url, partial, onBody);
+  });
+  RememberRestoredFile(target, digest);
+}
+
+void DownloadThroughPartialFile(const std::filesystem::path& target, Sha1Stream& digest,
+                                const std::function<void(const std::filesystem::path&, const BodyObserver&)>& get) {
+  auto [partial, lock] = NewPartialFile(target.parent_path());
+  try {
+    get(partial, [&](const char* data, std::size_t size) { digest.Update(data, size); });
   } catch (...) {
     std::error_code ignored;
     std::filesystem::remove(partial, ignored);
@@ -172,7 +180,6 @@ void Restorer::DownloadInto(const std::string& url, const std::filesystem::path&
     ::unlink(partial.c_str());
     throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(error));
   }
-  RememberRestoredFile(target, digest);
 }
 
 void Restorer::RememberRestoredFile(const std::filesystem::path& file, Sha1Stream& digest) {
@@ -314,6 +321,7 @@ Restorer::ItemOutcome Restorer::FetchRow(const Row& row, const std::filesystem::
 }
 
 void Restorer::DownloadNextItems() {
+  if (service_.transfers() > 1) return DownloadInLanes();
   auto& state = state_;
   const std::string target = target_;
   for (;;) {

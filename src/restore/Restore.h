@@ -11,7 +11,9 @@
 #include "store/LocalDatabases.h"
 #include "store/Sha1.h"
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -99,6 +101,9 @@ private:
   // name only ever holds a whole file. Throws what the download threw; nothing is left behind (a
   // program killed meanwhile leaves the partial file to the next restore's clean-up).
   void DownloadInto(const std::string& url, const std::filesystem::path& target);
+  // DownloadNextItems with several lanes (service_.transfers() above 1; RestoreLanes.cpp): up to
+  // that many rows in transfer at once, each to its own partial file, taken in the work list's order.
+  void DownloadInLanes();
   // Fetches one row's file unless it is in place. A refusal or a failed download is reported
   // and gives Failed, its reason in `why`.
   ItemOutcome FetchRow(const Row& row, const std::filesystem::path& file, std::string& why);
@@ -128,5 +133,12 @@ std::filesystem::path RestoreFolder(const std::string& target, const std::string
 // for the file system.
 std::filesystem::path RestoreTargetFile(const std::string& target, const std::string& playlistName,
                                         const std::string& displayName);
+
+// Runs `get` into a new hidden partial file beside `target` (created and locked here), feeding
+// `digest` the body as it arrives, then renames it to `target`. On any failure the partial file is
+// removed and the failure rethrown. Safe on a lane: it touches nothing but the file system.
+using BodyObserver = std::function<void(const char* data, std::size_t size)>;
+void DownloadThroughPartialFile(const std::filesystem::path& target, Sha1Stream& digest,
+                                const std::function<void(const std::filesystem::path&, const BodyObserver&)>& get);
 
 } // namespace velmora

@@ -6,7 +6,9 @@
 #include "service/ApiError.h"
 #include "service/CurlHandles.h"
 #include "service/LinkWatch.h"
+#include "service/RequestOnHandle.h"
 #include "service/ServiceClient.h"
+#include "service/TransferLanes.h"
 #include "service/TransferProgress.h"
 
 #include <openssl/evp.h>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 namespace velmora {
@@ -68,6 +71,7 @@ void Check(CURLcode code, const char* what) {
 struct Transfer {
   std::string body;
   RequestProgress* progress = nullptr;
+  LaneProgress* lane = nullptr;
   StallAfterStop* stall = nullptr;
   std::exception_ptr error;
 };
@@ -85,6 +89,7 @@ int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_of
   return curl::Guarded(transfer->error, 1, [&] {
     // The update pumps messages, where a stop request arrives.
     if (transfer->progress) transfer->progress->Update(sendTotal, sent, receiveTotal, received);
+    if (transfer->lane) transfer->lane->Update(sendTotal, sent, receiveTotal, received);
     if (transfer->stall->ShouldAbandon(sent + received)) throw TransferAbandoned();
     return 0;
   });
@@ -155,19 +160,58 @@ std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
   return baseUrl + "/api/rest/" + method;
 }
 
-void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {
+struct ServiceClient::KeptConnection {
   curl::Easy handle{curl_easy_init()};
-  if (!handle) throw ApiError("Cannot start an HTTP client");
-  CURL* h = handle.get();
+  // A request started from a message pump inside another one takes a client of its own.
+  bool busy = false;
+};
 
-  Transfer transfer;
+ServiceClient::~ServiceClient() = default;
+
+void ServiceClient::DropKept(KeptConnection* kept) { delete kept; }
+
+void ServiceClient::SetTransfers(int transfers) {
+  transfers_ = std::clamp(transfers, kMinTransfers, kMaxTransfers);
+  if (transfers_ == kMinTransfers) kept_.reset();
+}
+
+void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {
+  // One item at a time: a client of its own per call. Several: the engine's requests share one
+  // kept connection, as each lane keeps its own.
+  curl::Easy own;
+  CURL* h = nullptr;
+  if (transfers_ > kMinTransfers && !(kept_ && kept_->busy)) {
+    if (!kept_) kept_.reset(new KeptConnection());
+    h = kept_->handle.get();
+    if (h) curl_easy_reset(h);
+  } else {
+    own.reset(curl_easy_init());
+    h = own.get();
+  }
+  if (!h) throw ApiError("Cannot start an HTTP client");
+  struct Busy {
+    KeptConnection* kept;
+    ~Busy() {
+      if (kept) kept->busy = false;
+    }
+  } busy{kept_ && h == kept_->handle.get() ? kept_.get() : nullptr};
+  if (busy.kept) busy.kept->busy = true;
   RequestProgress requestProgress(ui_, counters_);
-  if (progress) transfer.progress = &requestProgress;
   StallAfterStop stall(stopRequest_);
+  PostOnHandle(h, {baseUrl_, userName_, password_}, method, std::move(form), response, rateLimit(),
+               progress ? &requestProgress : nullptr, nullptr, stall);
+}
+
+void PostOnHandle(CURL* h, const RequestIdentity& identity, const std::string& method, FormData form,
+                  HttpReply& response, std::int64_t rateLimit, RequestProgress* progress, LaneProgress* lane,
+                  StallAfterStop& stall) {
+  Transfer transfer;
+  transfer.progress = progress;
+  transfer.lane = lane;
   transfer.stall = &stall;
 
-  form.AddText("username", userName_)
-      .AddText("hashpassword", MD5Hex(password_))
+  form.AddText("username", identity.userName)
+      .AddText("hashpassword", MD5Hex(identity.password))
       .AddText("format", "xml")
       .AddText("appkey", AppKey())
       .AddText("_programversion", ProgramVersion());
@@ -177,7 +221,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   // Waiting for "100 Continue" would cost a round trip per request and nothing is gained.
   curl::Append(headers, "Expect:");
 
-  const std::string url = RequestUrl(baseUrl_, method);
+  const std::string url = RequestUrl(identity.baseUrl, method);
   const std::string userAgent = ApiUserAgent();
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "Bad address");
   curl::AllowHttpOnly(h);
@@ -186,7 +230,7 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_PROXY, "");
   curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // cookies within this call only
+  curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""); // cookies live as long as the handle
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
@@ -194,13 +238,16 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   curl_easy_setopt(h, CURLOPT_MIMEPOST, body.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-  curl::LimitRate(h, rateLimit());
+  curl::LimitRate(h, rateLimit);
   // Also without progress events: a stop request is checked there.
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
   const CURLcode result = curl_easy_perform(h);
+  // The lists die with this call; a kept handle must not point at them.
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(h, CURLOPT_MIMEPOST, nullptr);
   if (transfer.error) std::rethrow_exception(transfer.error);
   if (result != CURLE_OK) {
     throw ApiError("Request to " + url + " failed: " + curl_easy_strerror(result), 0, static_cast<int>(result));

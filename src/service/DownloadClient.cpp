@@ -3,6 +3,8 @@
 #include "service/ApiError.h"
 #include "service/CurlHandles.h"
 #include "service/LinkWatch.h"
+#include "service/RequestOnHandle.h"
+#include "service/TransferLanes.h"
 #include "service/TransferProgress.h"
 
 #include <cerrno>
@@ -18,7 +20,8 @@ constexpr long kMaxRedirects = 15;
 struct Download {
   std::FILE* file = nullptr;
   DownloadProgress* progress = nullptr;
-  const DownloadClient::BodyObserver* onBody = nullptr;
+  LaneProgress* lane = nullptr;
+  const std::function<void(const char*, std::size_t)>* onBody = nullptr;
   StallAfterStop* stall = nullptr;
   std::exception_ptr error;
   bool writeFailed = false;
@@ -42,7 +45,8 @@ int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_of
   auto* download = static_cast<Download*>(user);
   return curl::Guarded(download->error, 1, [&] {
     // The update pumps messages, where a stop request arrives.
-    download->progress->Update(receiveTotal, received);
+    if (download->progress) download->progress->Update(receiveTotal, received);
+    if (download->lane) download->lane->Update(0, 0, receiveTotal, received);
     if (download->stall->ShouldAbandon(received)) throw TransferAbandoned();
     return 0;
   });
@@ -50,10 +54,7 @@ int OnProgress(void* user, curl_off_t receiveTotal, curl_off_t received, curl_of
 
 } // namespace
 
-DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
-  curl::Easy handle{curl_easy_init()};
-  if (!handle) throw ApiError("Cannot start an HTTP client");
-  CURL* h = handle.get();
+void SetDownloadOptions(CURL* h) {
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(h, CURLOPT_PROXY, "");
@@ -63,11 +64,17 @@ DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl::AllowHttpOnly(h);
   WatchLink(h);
-  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(h, CURLOPT_USERAGENT, DownloadClient::kUserAgent);
   curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L); // an error page must never land in the file
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+}
+
+DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
+  curl::Easy handle{curl_easy_init()};
+  if (!handle) throw ApiError("Cannot start an HTTP client");
+  SetDownloadOptions(handle.get());
   handle_ = handle.release();
 }
 
@@ -78,17 +85,22 @@ void DownloadClient::SetRateLimit(std::int64_t bytesPerSecond) {
 }
 
 void DownloadClient::Get(const std::string& url, const std::filesystem::path& target, const BodyObserver& onBody) {
-  CURL* h = static_cast<CURL*>(handle_);
+  DownloadProgress progress(ui_);
+  StallAfterStop stall(stopRequest_);
+  GetOnHandle(static_cast<CURL*>(handle_), url, target, onBody, &progress, nullptr, stall);
+}
+
+void GetOnHandle(CURL* h, const std::string& url, const std::filesystem::path& target,
+                 const std::function<void(const char*, std::size_t)>& onBody, DownloadProgress* progress,
+                 LaneProgress* lane, StallAfterStop& stall) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(target.c_str(), "wb"), &std::fclose};
   if (!file) {
     throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(errno));
   }
 
-  DownloadProgress progress(ui_);
-  StallAfterStop stall(stopRequest_);
-  Download download{file.get(), &progress, &onBody, &stall, nullptr, false};
+  Download download{file.get(), progress, lane, &onBody, &stall, nullptr, false};
   curl::List headers;
-  curl::Append(headers, (std::string("Accept: ") + kAccept).c_str());
+  curl::Append(headers, (std::string("Accept: ") + DownloadClient::kAccept).c_str());
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
@@ -105,7 +117,7 @@ void DownloadClient::Get(const std::string& url, const std::filesystem::path& ta
     std::error_code ignored;
     std::filesystem::remove(target, ignored);
     try {
-      progress.End();
+      if (progress) progress->End();
     } catch (...) {
     }
     throw error;
@@ -128,7 +140,7 @@ void DownloadClient::Get(const std::string& url, const std::filesystem::path& ta
     fail(ApiError("Download of " + url + " answered with HTTP status " + std::to_string(status),
                   static_cast<int>(status)));
   }
-  progress.End();
+  if (progress) progress->End();
 }
 
 } // namespace velmora

@@ -8,10 +8,13 @@
 #include "service/LinkWatch.h"
 #include "service/Retry.h"
 #include "service/RunCounters.h"
+#include "service/TransferLanes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace velmora {
@@ -26,7 +29,7 @@ class ServiceClient {
 public:
   // `baseUrl` as ServerBaseUrl gives it; progress of requests goes to `ui` and the run counters.
   ServiceClient(Ui& ui, std::string baseUrl) : ui_(ui), baseUrl_(std::move(baseUrl)), retrier_(ui) {}
-  virtual ~ServiceClient() = default;
+  virtual ~ServiceClient();
   ServiceClient(const ServiceClient&) = delete;
   ServiceClient& operator=(const ServiceClient&) = delete;
 
@@ -52,6 +55,14 @@ public:
   // How failed requests are sent again (none unless retries are set); Call uses it, and so do the
   // upload of a new file and the restore's downloads.
   Retrier& retrier() { return retrier_; }
+  // How many queue items or downloads are in transfer at once (kMinTransfers to kMaxTransfers).
+  // With 1 every request has a connection of its own, one item at a time; more start that many
+  // lanes (TransferLanes) whose connections are kept for the run.
+  int transfers() const { return transfers_; }
+  // With more than 1, Post also keeps one connection of its own for the engine's requests.
+  void SetTransfers(int transfers);
+  // Who asks and where, for lanes started now.
+  LaneIdentity laneIdentity() const { return {baseUrl_, userName_, password_}; }
   const Retrier& retrier() const { return retrier_; }
   // Asked during every request: once it answers true, a request that moves no byte for
   // link::kStalledAfterStop is abandoned with TransferAbandoned. Whoever owns the activities
@@ -61,7 +72,7 @@ public:
 
   // Posts the caller's fields followed by "username", "hashpassword", "format", "appkey" and
   // "_programversion" to the method's address, with an HTTP client of its own (cookies live for
-  // this call only). With `progress`, the file bars, the run counters and message pumps follow the
+  // this call only; with transfers() above 1 one kept connection serves them all). With `progress`, the file bars, the run counters and message pumps follow the
   // bytes. Throws ApiError on any transport failure (a dead link included, see LinkWatch.h) and on
   // an answer whose status is not 2xx after at most 15 redirects; `response` is filled only on
   // success. Virtual so that a client without a network (the tests' recording one) can take the
@@ -84,6 +95,10 @@ private:
   RateTimetable rateLimit_;
   std::function<std::time_t()> clock_ = [] { return std::time(nullptr); };
   Retrier retrier_;
+  int transfers_ = kMinTransfers;
+  struct KeptConnection;
+  static void DropKept(KeptConnection* kept);
+  std::unique_ptr<KeptConnection, void (*)(KeptConnection*)> kept_{nullptr, &DropKept};
   StopRequest stopRequest_;
 };
 

@@ -41,6 +41,9 @@ inline constexpr const char* kInsertDownloadMetaInfo =
     "INSERT INTO downloadmetainfo (handled, entrykey,displayname,playlistkey,playlistname) VALUES "
     "(:handled,:entrykey,:displayname,:playlistkey,:playlistname);";
 inline constexpr const char* kSelectUnhandledDownloads = "SELECT * FROM downloadmetainfo WHERE handled = 0 LIMIT 10";
+// The first :count rows still to do, in the order listed (several downloads at once).
+inline constexpr const char* kSelectUnhandledDownloadsInOrder =
+    "SELECT entrykey, playlistname, displayname FROM downloadmetainfo WHERE handled = 0 ORDER BY rowid LIMIT :count";
 inline constexpr const char* kMarkDownloadHandled =
     "UPDATE downloadmetainfo SET handled = 1 WHERE entrykey = :entrykey;";
 // What a restore left undone (the command line's exit code).

@@ -32,11 +32,6 @@ private:
   bool& active_;
 };
 
-// The artist and the title; a file without an artist is named by its title alone.
-std::string TrackLine(const UploadQueueRecord& record, const char* separator) {
-  return record.artist.empty() ? record.name : record.artist + separator + record.name;
-}
-
 std::string RefusalReason(const ServiceReply& reply) {
   return "refused by the service: " + reply.ErrorMessage + " (Error #" + std::to_string(reply.ErrorCode) + ")";
 }
@@ -48,6 +43,7 @@ void UploadPipeline::UploadNext() {
   LoopMark mark(loopActive_);
   outcome_ = RunOutcome::Running;
   try {
+    if (service_.transfers() > 1) return UploadInLanes();
     for (;;) {
       if (uploadStopped_) {
         outcome_ = RunOutcome::Stopped;

@@ -248,6 +248,11 @@ private:
   // One pass of the loop for one record; the queue may change meanwhile.
   // Sends the record and records its outcome; rethrows what ends the run.
   void SendRecord(const UploadQueueRecord& record);
+  // The loop with several lanes (service_.transfers() above 1; UploadLanes.cpp): the same rules,
+  // up to that many records in transfer at once. Ends the run as the loop does, or throws what
+  // ends it once every lane has ended.
+  class LaneRun;
+  void UploadInLanes();
   // Registers and sends the content; what happened and why. A transient failure of either step
   // goes back to "items/add" when the retries allow: the upload address works once, so after a
   // transfer whose body may have arrived it can no longer be trusted.

@@ -45,4 +45,8 @@ FileOutcome PlannedOutcome(const UploadQueueRecord& record) {
   return outcome;
 }
 
+std::string TrackLine(const UploadQueueRecord& record, const char* separator) {
+  return record.artist.empty() ? record.name : record.artist + separator + record.name;
+}
+
 } // namespace velmora

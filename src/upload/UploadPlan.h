@@ -21,5 +21,7 @@ std::string NothingToSendReason(const UploadQueueRecord& record);
 // The outcome a run that succeeds records for the record: sent with the file's size, metadata
 // only, or skipped with the reason.
 FileOutcome PlannedOutcome(const UploadQueueRecord& record);
+// The artist and the title; a file without an artist is named by its title alone.
+std::string TrackLine(const UploadQueueRecord& record, const char* separator);
 
 } // namespace velmora

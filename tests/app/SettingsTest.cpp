@@ -66,6 +66,10 @@ TEST_F(SettingsTest, UnreadableLineKeepsTheOtherValues) {
   EXPECT_EQ(LoadSettings(), (StoredSettings{"bob", "pw", "", "/r;x #y", 0, {}, 0, "fast"}));
   test::WriteFile(SettingsFilePath(), "[Velmora Online]\nRetries=100000000000000000000000\n");
   EXPECT_EQ(LoadSettings().retries, 100) << "a count too large is the largest one";
+  for (const auto& [text, transfers] : {std::pair{"4", 4}, {"0", 1}, {"-7", 1}, {"99", 16}, {"x", 1}, {"", 1}}) {
+    test::WriteFile(SettingsFilePath(), std::string("[Velmora Online]\nTransfers=") + text + "\n");
+    EXPECT_EQ(LoadSettings().transfers, transfers) << text;
+  }
   test::WriteFile(SettingsFilePath(), std::string("\0\xff\xfe binary", 10));
   EXPECT_EQ(LoadSettings(), StoredSettings{});
 }

@@ -1,11 +1,14 @@
 // Several `velmora` programs at once share one work folder and one fingerprint cache without
 // disturbing each other; a program killed (SIGKILL) while it hashes, uploads or restores leaves
 // the next run able to finish the work: no cache row naming other content, no partial download
-// left behind, no damaged database.
+// left behind, no damaged database. One program moving several files at once (--transfers) keeps
+// the same promises: every file once, whole, in its playlist's order, whatever stops or cuts it.
 
 #include "ChildProcess.h"
 #include "LockerProcess.h"
+#include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/Engine.h"
 #include "store/Sha1.h"
 
 #include <SQLiteCpp/Database.h>
@@ -21,6 +24,7 @@
 #include <map>
 #include <poll.h>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -100,6 +104,23 @@ protected:
     std::map<std::string, int> once;
     for (const auto& entry : made) once[entry.second] = 1;
     return once;
+  }
+
+  // Requests per target ("items/add", "upload", "transmitfile", ...) since the last reset.
+  std::map<std::string, int> Requests() const {
+    std::map<std::string, int> counts;
+    const pugi::xml_document stats = locker_->Document("/_control/stats");
+    for (const auto& counter : stats.select_nodes("/stats/counter"))
+      counts[counter.node().attribute("target").value()] = counter.node().attribute("requests").as_int();
+    return counts;
+  }
+  // The paths of the "Upload of PATH" status lines, in the order written.
+  static std::vector<std::string> UploadLines(const std::string& output) {
+    std::vector<std::string> paths;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("Upload of ", 0) == 0) paths.push_back(line.substr(10));
+    return paths;
   }
 
   // The work folder holds no program's run folder (every program ended or was cleaned up after).
@@ -239,6 +260,136 @@ TEST_F(ConcurrentAndKilledRunsTest, RestoreKilledAtTenPointsLeavesNoPartialFileA
     if (entry.is_regular_file()) ++restored[Sha1Hex(test::ReadFile(entry.path()))];
   EXPECT_EQ(restored, Once(made)); // nothing missing, nothing twice, no partial file
   EXPECT_TRUE(RunFolders().empty());
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoreEveryFileOnceInPlaylistOrderAndRestoreThemWhole) {
+  const auto made = MakeFiles("music", 24, 96 * 1024);
+  const auto first = test::RunCommand(CliLine({"upload", "--transfers", "4", "--playlist", "Mix", (files() / "music").string()}));
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(StoredObjects(), Sizes(made));
+  EXPECT_EQ(LibraryItems(), Once(made));
+  EXPECT_EQ(Requests().at("upload"), 24);
+  EXPECT_EQ(Requests().at("items/add"), 24);
+  std::vector<std::string> queueOrder;
+  for (const std::string& path : UploadLines(first.err)) queueOrder.push_back(made.at(path));
+  std::vector<std::string> playlistOrder;
+  const auto playlists = locker_->Document("/_control/playlists", {{"user", "alice"}});
+  for (const auto& item : playlists.select_nodes("//playlist[@name='Mix']/item"))
+    playlistOrder.push_back(item.node().attribute("hashid").value());
+  EXPECT_EQ(playlistOrder, queueOrder);
+
+  // Known content of another user goes as metadata only, four at a time, each once.
+  locker_->Control("/_control/users", {{"name", "bob"}, {"password", "pw"}});
+  locker_->Control("/_control/stats/reset");
+  std::string bob = CliLine({"upload", "--transfers", "4", (files() / "music").string()});
+  bob.replace(bob.find("'alice'"), 7, "bob");
+  ASSERT_EQ(test::RunCommand(bob).exitCode, 0);
+  EXPECT_EQ(Requests().at("transmitfile"), 24);
+  EXPECT_EQ(Requests().count("upload"), 0u);
+  EXPECT_EQ(locker_->Document("/_control/library", {{"user", "bob"}}).select_nodes("/library/item").size(), 24u);
+
+  locker_->Control("/_control/stats/reset");
+  ASSERT_EQ(test::RunCommand(CliLine({"upload", "--transfers", "4", (files() / "music").string()})).exitCode, 0);
+  EXPECT_EQ(Requests().count("upload") + Requests().count("items/add") + Requests().count("transmitfile"), 0u);
+
+  const fs::path target = files() / "restored";
+  fs::create_directories(target);
+  const auto restore = test::RunCommand(CliLine({"restore", "--transfers", "4", "--target", target.string(), "--all"}));
+  ASSERT_EQ(restore.exitCode, 0) << restore.err;
+  std::map<std::string, int> restored;
+  for (const auto& entry : fs::recursive_directory_iterator(target))
+    if (entry.is_regular_file() && entry.path().extension() == ".mp3") ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+  EXPECT_EQ(restored, Once(made));
+  for (const auto& entry : fs::recursive_directory_iterator(target)) EXPECT_NE(entry.path().extension(), ".part");
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoppedBySignalLeaveTheRestToTheNextRunSendingNothingTwice) {
+  const auto made = MakeFiles("music", 16, 128 * 1024);
+  locker_->Control("/_control/faults", {{"target", "upload"}, {"kind", "stall"}, {"ms", "200"}, {"times", "always"}});
+  test::Child run(Cli({"upload", "--transfers", "4", (files() / "music").string()}));
+  ASSERT_TRUE(run.WaitFor("Upload of ", 6)) << run.output();
+  run.Signal(SIGINT);
+  EXPECT_EQ(run.Wait(), 1) << run.output();
+  const std::size_t storedFirst = StoredObjects().size();
+  EXPECT_GT(storedFirst, 0u);
+  EXPECT_LT(storedFirst, made.size()) << "the stop came too late to hold anything back";
+
+  locker_->Control("/_control/faults/reset");
+  const auto rest = test::RunCommand(CliLine({"upload", "--transfers", "4", (files() / "music").string()}));
+  ASSERT_EQ(rest.exitCode, 0) << rest.err;
+  EXPECT_EQ(StoredObjects(), Sizes(made));
+  EXPECT_EQ(LibraryItems(), Once(made));
+  EXPECT_EQ(Requests().at("upload"), 16) << "a file went twice";
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingItsRecordAndResumeSendsTheRestOnce) {
+  // Eleven files whose content the service holds go as metadata only beside one new file whose
+  // every upload is cut.
+  const auto made = MakeFiles("music", 12, 256 * 1024);
+  std::vector<std::string> known{"upload"};
+  for (const auto& entry : made)
+    if (entry.first.find("track 0.mp3") == std::string::npos) known.push_back(entry.first);
+  ASSERT_EQ(test::RunCommand(CliLine(known)).exitCode, 0);
+  locker_->Control("/_control/users", {{"name", "bob"}, {"password", "pw"}});
+  locker_->Control("/_control/stats/reset");
+  locker_->Control("/_control/faults",
+                   {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "50000"}, {"times", "always"}});
+  // The engine as the window drives it, so the queue can be looked at between the two runs.
+  test::RecordingUi ui;
+  Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
+  engine.Startup();
+  engine.SetCredentials("bob", "pw");
+  ASSERT_TRUE(engine.Login());
+  engine.OverrideTransfers(4);
+  engine.DropFiles({(files() / "music").string()});
+  ASSERT_TRUE(engine.AnalyzeAndUpload());
+  engine.OnStartTimer();
+  EXPECT_EQ(engine.upload().outcome(), RunOutcome::Failed);
+  EXPECT_EQ(ui.errorDisplays.size(), 1u);
+  const auto library = [&] {
+    return locker_->Document("/_control/library", {{"user", "bob"}}).select_nodes("/library/item").size();
+  };
+  const std::size_t listed = library();
+  EXPECT_GT(listed, 0u) << "the other lanes' files were lost";
+  // What is not in the library is still queued, the cut file among them.
+  EXPECT_EQ(static_cast<std::size_t>(engine.upload().queue().QueueCount()), made.size() - listed);
+
+  locker_->Control("/_control/faults/reset");
+  engine.StopUpload();
+  engine.ResumeUpload();
+  EXPECT_EQ(engine.upload().outcome(), RunOutcome::Finished);
+  EXPECT_EQ(library(), made.size());
+  EXPECT_EQ(StoredObjects(), Sizes(made));
+  EXPECT_EQ(Requests().at("transmitfile"), 11) << "a file went twice";
+  engine.Shutdown();
+}
+
+// About 20 seconds: the limit holds for the sum of the lanes, not for each.
+TEST_F(ConcurrentAndKilledRunsTest, RateLimitOf1MBoundsFourTransfersTogether) {
+  const auto made = MakeFiles("big", 4, 19 * 1024 * 1024 / 4);
+  const auto started = std::chrono::steady_clock::now();
+  const auto run =
+      test::RunCommand(CliLine({"upload", "--transfers", "4", "--limit-rate", "1M", (files() / "big").string()}));
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(StoredObjects(), Sizes(made));
+  EXPECT_GE(seconds.count(), 17.0);
+  EXPECT_LE(seconds.count(), 23.0);
+}
+
+TEST_F(ConcurrentAndKilledRunsTest, TransfersOutsideOneToSixteenAreBadUsage) {
+  MakeFiles("music", 1, 1024);
+  for (const std::string command : {"upload", "restore", "watch", "itunes", "winamp"}) {
+    for (const char* value : {"0", "-1", "17", "four"}) {
+      std::vector<std::string> args{command, "--transfers", value};
+      if (command == "upload" || command == "watch") args.push_back((files() / "music").string());
+      if (command == "restore") args.insert(args.end(), {"--target", files().string(), "--all"});
+      const auto result = test::RunCommand(CliLine(args));
+      EXPECT_EQ(result.exitCode, 2) << command << " --transfers " << value << ": " << result.err;
+      EXPECT_NE(result.err.find("--transfers"), std::string::npos) << result.err;
+    }
+  }
+  EXPECT_EQ(Requests().count("user/checkaccess"), 0u);
 }
 
 } // namespace

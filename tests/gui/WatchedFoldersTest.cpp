@@ -37,6 +37,7 @@ private slots:
       preferences->addFolder(folder);
       preferences->setRateLimitText(QStringLiteral("64M"));
       preferences->setRetries(4);
+      preferences->setTransfers(3);
       return int(QDialog::Accepted);
     };
     main.findChild<QAction*>(QStringLiteral("cmp_mi_preferences"))->trigger();
@@ -45,6 +46,8 @@ private slots:
     QCOMPARE(main.engine().effectiveRateLimit(), std::int64_t{64} << 20);
     QCOMPARE(LoadSettings().retries, 4);
     QCOMPARE(main.engine().effectiveRetries(), 4);
+    QCOMPARE(LoadSettings().transfers, 3);
+    QCOMPARE(main.engine().effectiveTransfers(), 3);
     QVERIFY(main.engine().IsWatching());
 
     WriteBytes(folder + QStringLiteral("/new/arrived.mp3"), Mp3Bytes("Arrived", "X", "Y", 2));

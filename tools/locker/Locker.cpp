@@ -62,6 +62,9 @@ Locker::Locker(LockerOptions options) : options_(std::move(options)) {
   // dropped, after a minute.
   server_->set_read_timeout(60, 0);
   server_->set_write_timeout(60, 0);
+  // A client keeps its connection for a whole run (several transfers at once, one connection
+  // each), as it would with a real service; the library's default closes it after 5 requests.
+  server_->set_keep_alive_max_count(100000);
   // The library's default also sets SO_REUSEPORT, which lets a second server bind a port in use
   // and take part of its connections; a busy port must fail instead.
   server_->set_socket_options([](socket_t sock) {
