@@ -33,6 +33,6 @@ complete_line() { # words... -> the completions bash offers for the last word
     printf "%s\n" "${COMPREPLY[@]}"' "$completion" "$@"
 }
 [ "$(complete_line velmora up)" = "upload" ] || { echo "velmora up<Tab> gave: $(complete_line velmora up)"; failed=1; }
-[ "$(complete_line velmora restore --t)" = "--target" ] \
-  || { echo "velmora restore --t<Tab> gave: $(complete_line velmora restore --t)"; failed=1; }
+[ "$(complete_line velmora restore --ta)" = "--target" ] \
+  || { echo "velmora restore --ta<Tab> gave: $(complete_line velmora restore --ta)"; failed=1; }
 exit $failed
