@@ -44,10 +44,6 @@ struct LaneResult {
   std::string location;
 };
 
-std::string RefusalReason(const ServiceReply& reply) {
-  return "refused by the service: " + reply.ErrorMessage + " (Error #" + std::to_string(reply.ErrorCode) + ")";
-}
-
 std::string WhatOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
@@ -89,11 +85,7 @@ TransferLanes::Job NewFileJob(const UploadQueueRecord& record, const std::string
     if (result->location.empty()) return;
 
     result->step = Step::Transfer;
-    FormData transfer;
-    transfer.AddFile("filedata", record.location, "audio/unknown");
-    if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
-    std::error_code error;
-    if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
+    FormData transfer = ContentForm(record, metadataFile);
     try {
       HttpReply ignored;
       lane.Post(result->location, std::move(transfer), ignored);

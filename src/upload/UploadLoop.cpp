@@ -32,10 +32,6 @@ private:
   bool& active_;
 };
 
-std::string RefusalReason(const ServiceReply& reply) {
-  return "refused by the service: " + reply.ErrorMessage + " (Error #" + std::to_string(reply.ErrorCode) + ")";
-}
-
 } // namespace
 
 void UploadPipeline::UploadNext() {
@@ -201,11 +197,7 @@ std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const Upload
       return {FileOutcomeKind::Failed, RefusalReason(result)};
     }
 
-    FormData transfer;
-    transfer.AddFile("filedata", record.location, "audio/unknown");
-    if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
-    std::error_code error;
-    if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
+    FormData transfer = ContentForm(record, metadataFile);
     try {
       HttpReply ignored;
       service_.Post(location, std::move(transfer), ignored, true);

@@ -1,6 +1,7 @@
 #include "upload/UploadPlan.h"
 
 #include <charconv>
+#include <filesystem>
 
 namespace velmora {
 namespace {
@@ -47,6 +48,19 @@ FileOutcome PlannedOutcome(const UploadQueueRecord& record) {
 
 std::string TrackLine(const UploadQueueRecord& record, const char* separator) {
   return record.artist.empty() ? record.name : record.artist + separator + record.name;
+}
+
+FormData ContentForm(const UploadQueueRecord& record, const std::string& metadataFile) {
+  FormData transfer;
+  transfer.AddFile("filedata", record.location, "audio/unknown");
+  if (!record.autoadd2plist.empty()) transfer.AddText("playlistname", record.autoadd2plist);
+  std::error_code error;
+  if (std::filesystem::exists(metadataFile, error)) transfer.AddFile("metainfo", metadataFile, "text/xml");
+  return transfer;
+}
+
+std::string RefusalReason(const ServiceReply& reply) {
+  return "refused by the service: " + reply.ErrorMessage + " (Error #" + std::to_string(reply.ErrorCode) + ")";
 }
 
 } // namespace velmora

@@ -3,6 +3,8 @@
 // The loop acts on it; a dry run records it as the run's outcome instead of sending.
 
 #include "model/FileOutcome.h"
+#include "service/ApiResult.h"
+#include "service/FormData.h"
 #include "upload/UploadQueue.h"
 
 #include <string>
@@ -23,5 +25,10 @@ std::string NothingToSendReason(const UploadQueueRecord& record);
 FileOutcome PlannedOutcome(const UploadQueueRecord& record);
 // The artist and the title; a file without an artist is named by its title alone.
 std::string TrackLine(const UploadQueueRecord& record, const char* separator);
+// The form that carries a new file's content to its upload address, with its metadata document
+// when that could be written.
+FormData ContentForm(const UploadQueueRecord& record, const std::string& metadataFile);
+// A refusal as a file's outcome reason.
+std::string RefusalReason(const ServiceReply& reply);
 
 } // namespace velmora
