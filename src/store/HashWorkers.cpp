@@ -1,5 +1,7 @@
 #include "store/HashWorkers.h"
 
+#include "store/ReadRelay.h"
+
 #include <algorithm>
 
 namespace velmora {
@@ -42,18 +44,36 @@ HashWorkers::List* HashWorkers::NextWithWork() {
 }
 
 void HashWorkers::Work() {
-  // One read block per worker, kept from file to file.
-  std::vector<unsigned char> block(kHashReadBlock);
+  // One relay per worker, kept from file to file with its read block.
+  ReadRelay relay(kHashReadBlock);
+  const auto wantHelp = [this](ReadRelay& mine, bool wanted) {
+    {
+      const std::lock_guard lock(mutex_);
+      if (wanted) wantHelp_.push_back(&mine);
+      else std::erase(wantHelp_, &mine);
+    }
+    if (wanted) workAvailable_.notify_one();
+  };
   std::unique_lock lock(mutex_);
   for (;;) {
     List* list = nullptr;
-    workAvailable_.wait(lock, [&] { return quitting_ || (list = NextWithWork()) != nullptr; });
+    workAvailable_.wait(lock, [&] { return quitting_ || (list = NextWithWork()) != nullptr || !wantHelp_.empty(); });
     if (quitting_) return;
+    if (list == nullptr) { // no file to start: read ahead for a worker hashing a large one
+      ReadRelay* helped = wantHelp_.back();
+      wantHelp_.pop_back();
+      if (helped->Join()) {
+        lock.unlock();
+        helped->Help();
+        lock.lock();
+      }
+      continue;
+    }
     const std::size_t job = list->next_++;
     ++list->reading_;
     const std::stop_token stop = list->stop_.get_token();
     lock.unlock();
-    FileDigest digest = Sha1OfFileChecked(list->files_[job], block, list->afterEachBlock_, stop);
+    FileDigest digest = Sha1OfFileChecked(list->files_[job], relay, list->afterEachBlock_, stop, wantHelp);
     lock.lock();
     --list->reading_;
     if (!stop.stop_requested() && job >= list->wanted_) list->digests_[job] = std::move(digest);

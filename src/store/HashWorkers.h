@@ -2,7 +2,8 @@
 // A fixed set of hashing threads, started once and kept for the program's life, that hash the files
 // of each analysis ahead of the one thread that takes the digests, in list order. Each worker reads
 // a whole file on its own thread and hands over one digest: a file costs one hand-off, not one per
-// block, and a run creates as many threads however many files it hashes. Workers only read files
+// block, and a run creates as many threads however many files it hashes. A worker with no file to
+// start reads ahead for one hashing a large file, so a lone large file uses two cores. Workers only read files
 // and compute digests; whoever takes them does everything else (the window, the database), so
 // nothing else is shared between threads.
 
@@ -21,6 +22,8 @@
 #include <vector>
 
 namespace velmora {
+
+class ReadRelay;
 
 class HashWorkers {
 public:
@@ -82,6 +85,7 @@ private:
   std::condition_variable workAvailable_; // a list got files to start, or the pool ends
   std::condition_variable progressed_;    // a digest is ready, or a worker left a file
   std::vector<List*> lists_;              // open lists, the newest last
+  std::vector<ReadRelay*> wantHelp_;      // workers hashing a large file, for an idle one to read ahead
   bool quitting_ = false;
   // Last, so the threads stop before the state above goes.
   std::vector<std::jthread> threads_;

@@ -1,5 +1,7 @@
 #include "store/Sha1.h"
 
+#include "store/ReadRelay.h"
+
 #include <openssl/evp.h>
 
 #include <cerrno>
@@ -37,22 +39,27 @@ struct FileHandle {
   }
 };
 
-// Reads the file to its end, hashing each block as it arrives; false on a read error or a stop
-// request.
-bool HashInTurn(int fd, std::span<unsigned char> block, DigestContext& digest,
-                const std::function<void()>& afterEachBlock, const std::stop_token& stop) {
+// Hashes the file's blocks to its end; false on a read error or a stop request.
+bool HashAll(ReadRelay& relay, DigestContext& digest) {
   for (;;) {
-    if (stop.stop_requested()) return false;
-    const ssize_t n = ::read(fd, block.data(), block.size());
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    digest.Update(block.data(), static_cast<std::size_t>(n));
-    if (afterEachBlock) afterEachBlock();
+    const std::optional<std::span<const unsigned char>> block = relay.Next();
+    if (!block) return false;
+    if (block->empty()) return true;
+    digest.Update(block->data(), block->size());
   }
 }
+
+// The relay's file ends with the function however it returns: a helper is out before the file
+// closes.
+struct RelayTurn {
+  ReadRelay& relay;
+  const std::function<void(ReadRelay&, bool)>& wantHelp;
+  bool offered = false;
+  ~RelayTurn() {
+    if (offered) wantHelp(relay, false);
+    relay.Finish();
+  }
+};
 
 } // namespace
 
@@ -61,8 +68,8 @@ FileFacts FileFacts::Of(const struct stat& info) {
           static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
-FileDigest Sha1OfFileChecked(const std::string& path, std::span<unsigned char> block,
-                             const std::function<void()>& afterEachBlock, std::stop_token stop) {
+FileDigest Sha1OfFileChecked(const std::string& path, ReadRelay& relay, const std::function<void()>& afterEachBlock,
+                             std::stop_token stop, const std::function<void(ReadRelay&, bool)>& wantHelp) {
   FileDigest result;
   // O_NONBLOCK keeps a named pipe from hanging the open; only regular files are hashed.
   FileHandle file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
@@ -74,7 +81,15 @@ FileDigest Sha1OfFileChecked(const std::string& path, std::span<unsigned char> b
   ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   DigestContext digest;
-  if (!HashInTurn(file.fd, block, digest, afterEachBlock, stop)) return result;
+  {
+    relay.Start(file.fd, afterEachBlock, std::move(stop));
+    RelayTurn turn{relay, wantHelp};
+    if (wantHelp && info.st_size >= kHelpedReadMinimum) {
+      wantHelp(relay, true);
+      turn.offered = true;
+    }
+    if (!HashAll(relay, digest)) return result;
+  }
   // A writer (a copy or an encoder still at work) moved the file while it was read: the digest
   // may mix old and new content.
   if (::fstat(file.fd, &info) != 0) return result;
@@ -89,8 +104,8 @@ FileDigest Sha1OfFileChecked(const std::string& path, std::span<unsigned char> b
 
 FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock,
                              std::stop_token stop) {
-  std::vector<unsigned char> block(kHashReadBlock);
-  return Sha1OfFileChecked(path, block, afterEachBlock, std::move(stop));
+  ReadRelay relay(kHashReadBlock);
+  return Sha1OfFileChecked(path, relay, afterEachBlock, std::move(stop), {});
 }
 
 std::optional<std::string> Sha1OfFile(const std::string& path) {

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <stop_token>
 #include <string>
 
@@ -40,13 +39,19 @@ struct FileDigest {
 // bytes just copied are still in the core's cache when they are hashed.
 inline constexpr std::size_t kHashReadBlock = 512 * 1024;
 
-// The SHA-1 digest of the whole file as 40 lower-case hex digits, read in order in blocks of
-// `block`'s size on the calling thread (the kernel reads ahead), with the file's facts taken before
-// and after reading (they must agree). `afterEachBlock` runs after every block read. A stop
-// request ends the reading early; the file is then Unreadable.
-FileDigest Sha1OfFileChecked(const std::string& path, std::span<unsigned char> block,
-                             const std::function<void()>& afterEachBlock = {}, std::stop_token stop = {});
-// The same with a block of kHashReadBlock bytes of its own.
+// Files from this size on are worth a second thread that reads ahead while the first hashes.
+inline constexpr std::int64_t kHelpedReadMinimum = 16 << 20;
+
+class ReadRelay;
+
+// The SHA-1 digest of the whole file as 40 lower-case hex digits, read in order through `relay`
+// (the kernel reads ahead), with the file's facts taken before and after reading (they must
+// agree). `afterEachBlock` runs after every block read. A stop request ends the reading early; the
+// file is then Unreadable. A file of kHelpedReadMinimum bytes or more is offered for help
+// (`wantHelp(relay, true)`) once open and withdrawn (`false`) before its reading ends.
+FileDigest Sha1OfFileChecked(const std::string& path, ReadRelay& relay, const std::function<void()>& afterEachBlock,
+                             std::stop_token stop, const std::function<void(ReadRelay&, bool)>& wantHelp);
+// The same on the calling thread alone, with a block of kHashReadBlock bytes of its own.
 FileDigest Sha1OfFileChecked(const std::string& path, const std::function<void()>& afterEachBlock = {},
                              std::stop_token stop = {});
 // The digest alone; nothing when the path is not a regular file, cannot be read to its end or

@@ -351,5 +351,28 @@ TEST_F(FingerprinterTest, EveryListIsHashedByTheSameThreads) {
   EXPECT_FALSE(all.count(::gettid())); // not the engine's thread
 }
 
+// A large file with no other file to start is read ahead by a second worker while the first hashes
+// it, block after block in file order.
+TEST_F(FingerprinterTest, LoneLargeFileIsReadOnTwoThreadsInOrder) {
+  if (HashWorkers::DefaultThreads() < 2) GTEST_SKIP() << "one core: no worker to help";
+  std::string content(static_cast<std::size_t>(kHelpedReadMinimum) + 3 * kHashReadBlock / 2, '\0');
+  for (std::size_t i = 0; i < content.size(); i += 4096) content.replace(i, 8, std::to_string(10000000 + i / 4096));
+  const auto file = files() / "album.flac";
+  test::WriteFile(file, content);
+  std::mutex mutex;
+  std::condition_variable seen;
+  std::set<pid_t> readers;
+  bool waited = false; // for a second reader, once
+  engine->fingerprinter().SetAfterEachBlock([&] {
+    std::unique_lock lock(mutex);
+    readers.insert(::gettid());
+    seen.notify_all();
+    if (!std::exchange(waited, true)) seen.wait_for(lock, std::chrono::seconds(10), [&] { return readers.size() >= 2; });
+  });
+  const HashAheadScope ahead = engine->fingerprinter().HashAhead({file.string()});
+  EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex(content));
+  EXPECT_EQ(readers.size(), 2u);
+}
+
 } // namespace
 } // namespace velmora
