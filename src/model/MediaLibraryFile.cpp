@@ -56,7 +56,7 @@ void AddItemChildren(pugi::xml_node parent, const MediaItem& item, bool withBpm)
   AddText(parent, "iTunesSortAlbum", item.iTunesSortAlbum);
 }
 
-
+// Collects the text pugixml writes out piece by piece, taking a step before each piece.
 class StepWriter : public pugi::xml_writer {
 public:
   StepWriter(std::string& text, const std::function<void()>& step) : text_(text), step_(step) {}

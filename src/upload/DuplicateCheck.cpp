@@ -47,7 +47,7 @@ std::string WriteHashListFile(const MediaItems& items, SourceNumber source, Ui& 
 }
 
 std::vector<std::pair<std::string, std::int32_t>> ReadCheckAnswer(const std::string& answer,
-                                                                   const std::function<void()>& step) {
+                                                                  const std::function<void()>& step) {
   std::vector<std::pair<std::string, std::int32_t>> pairs;
   pugi::xml_document document;
   if (!document.load_buffer(answer.data(), answer.size())) return pairs;

@@ -27,7 +27,7 @@ void MarkCheckResponse(MediaItems& items, std::int32_t code, const std::string& 
 // out: they tell nothing about any file. `step`, when given, is called once per answer item: where
 // the caller lets the window answer during a long answer.
 std::vector<std::pair<std::string, std::int32_t>> ReadCheckAnswer(const std::string& answer,
-                                                                   const std::function<void()>& step = {});
+                                                                  const std::function<void()>& step = {});
 
 // MarkCheckResponse for every pair in order (a later code for the same hash id wins), through one
 // index of the items instead of a walk of all items per pair. `step`, when given, is called once

@@ -1,7 +1,8 @@
 // Not a test of its own: drives the whole window through a big library (VELMORA_DRIVE_FILES
 // files, default 2000) the way a user does, printing when each step starts, so that
 // tools/window-probe/window-freeze.sh can time the window's replies (tools/window-probe) step by step:
-// drop, analysis, upload, Stop, Resume, then exit, or Stop, a second analysis and logout. Run by that script under Xvfb, not by CTest.
+// drop, analysis, upload, Stop, Resume, then exit, or Stop, a second analysis and logout. Run by
+// that script under Xvfb, not by CTest.
 
 #include "GuiTestRegistry.h"
 #include "GuiTestSupport.h"
@@ -11,9 +12,9 @@
 
 #include <QAction>
 #include <QDir>
-#include <QFileInfo>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -98,7 +99,8 @@ private slots:
     for (int i = 0; i < files; ++i) {
       const QString path = QStringLiteral("%1/t%2.mp3").arg(folder).arg(i);
       if (QFileInfo::exists(path)) continue;
-      WriteBytes(path, Mp3Bytes(QStringLiteral("Track %1").arg(i), QStringLiteral("Driver"), QStringLiteral("Big"), i, 1));
+      WriteBytes(path,
+                 Mp3Bytes(QStringLiteral("Track %1").arg(i), QStringLiteral("Driver"), QStringLiteral("Big"), i, 1));
     }
 
     StatusLineLog statusLog;

@@ -68,9 +68,9 @@ TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
 TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
   MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
   int steps = 0;
-  MarkCheckResponses(
-      items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}},
-      [&] { ++steps; });
+  MarkCheckResponses(items,
+                     {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}},
+                     [&] { ++steps; });
   EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404, 404));
   EXPECT_EQ(steps, 8); // each item indexed, each answer matched
   MarkCheckResponse(items, 200, kB);
