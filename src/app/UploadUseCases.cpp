@@ -59,7 +59,7 @@ bool Engine::AnalyzeAndUploadList(const DroppedFiles& list, const std::string& p
     upload_.ClearUploadQueue();
     upload_.RecordSkipped(collection_.skipped);
     upload_.CurrentMediaLibraryFile = WriteMediaLibraryFile(collection_.items, kSourceDroppedFiles, ui_);
-    upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceDroppedFiles);
+    upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceDroppedFiles, ui_);
     upload_.CheckDuplicatesOnline(collection_.items, upload_.CurrentHashListFile);
     activity.Become(Activity::BuildingQueue);
     return upload_.BuildUploadQueue(collection_.items, kSourceDroppedFiles, {}, playlistName);
@@ -100,7 +100,7 @@ void Engine::CollectITunesItems() {
   CollectITunesTracks(iTunes_, collection_, sourceTools());
   upload_.CurrentMediaLibraryFile = WriteMediaLibraryFile(collection_.items, kSourceITunes, ui_);
   upload_.CurrentPlaylistFile = WritePlaylistFile(collection_.playlists, kSourceITunes, ui_);
-  upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceITunes);
+  upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceITunes, ui_);
   upload_.CheckDuplicatesOnline(collection_.items, upload_.CurrentHashListFile);
 }
 
@@ -158,7 +158,7 @@ void Engine::AnalyzeWinampData() {
   upload_.CurrentPlaylistFile =
       WritePlaylistFile(collection_.playlists, kSourceWinamp, ui_,
                         [&table](const std::string& location) { return table.HashIdOf(location); });
-  upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceWinamp);
+  upload_.CurrentHashListFile = WriteHashListFile(collection_.items, kSourceWinamp, ui_);
   upload_.CheckDuplicatesOnline(collection_.items, upload_.CurrentHashListFile);
 }
 

@@ -1,15 +1,11 @@
-// The main window: its tabs, menus, tray icon, status panel and timers, the start-up and shutdown
+// The main window: its tabs, tray icon, status panel and timers, the start-up and shutdown
 // order around the engine, the login at first show, and the upload run's windows.
 
 #include "gui/MainWindow.h"
 
-#include "app/Autostart.h"
-
-#include "gui/AboutDialog.h"
 #include "gui/DropPage.h"
 #include "gui/ITunesPage.h"
 #include "gui/LoginDialog.h"
-#include "gui/PreferencesDialog.h"
 #include "gui/Presenter.h"
 #include "gui/RestorePage.h"
 #include "gui/UiBridge.h"
@@ -18,7 +14,6 @@
 #include "gui/WatchDriver.h"
 #include "gui/Widgets.h"
 #include "gui/WinampPage.h"
-#include "service/WebPages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,7 +23,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -151,32 +145,6 @@ void MainWindow::buildStatusPanel(QWidget* central) {
                      " border-top: 1px solid #23262b; padding-left: 2px; }"));
 }
 
-void MainWindow::buildMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  QAction* goTo = file->addAction(Q(GoToMenuText(engine_->service().baseUrl())));
-  goTo->setObjectName(QStringLiteral("cmp_mi_goto"));
-  QFont bold = goTo->font();
-  bold.setBold(true);
-  goTo->setFont(bold);
-  file->setDefaultAction(goTo);
-  connect(goTo, &QAction::triggered, this, &MainWindow::onGoToWebsiteTriggered);
-  QAction* logout = file->addAction(QStringLiteral("Logout user"));
-  logout->setObjectName(QStringLiteral("cmp_mi_logout"));
-  connect(logout, &QAction::triggered, this, &MainWindow::onLogoutTriggered);
-  QAction* preferences = file->addAction(QStringLiteral("Preferences..."));
-  preferences->setObjectName(QStringLiteral("cmp_mi_preferences"));
-  connect(preferences, &QAction::triggered, this, &MainWindow::onPreferencesTriggered);
-  file->addSeparator();
-  QAction* close = file->addAction(QStringLiteral("Close"));
-  close->setObjectName(QStringLiteral("cmp_mi_close"));
-  connect(close, &QAction::triggered, this, [this] { this->close(); });
-
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  QAction* about = help->addAction(QStringLiteral("&About"));
-  about->setObjectName(QStringLiteral("cmp_mi_about"));
-  connect(about, &QAction::triggered, this, &MainWindow::onAboutTriggered);
-}
-
 void MainWindow::buildTray() {
   tray_ = new QSystemTrayIcon(windowIcon(), this);
   tray_->setObjectName(QStringLiteral("cmp_tray"));
@@ -206,7 +174,7 @@ void MainWindow::connectBridge() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Shell: first show, menus, tray, drops, closing
+// Shell: first show, tray, drops, closing
 
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
@@ -238,44 +206,6 @@ void MainWindow::onFirstShow() {
 
 void MainWindow::passCredentials(const QString& userName, const QString& password) {
   engine_->SetCredentials(S(userName), S(password));
-}
-
-void MainWindow::onGoToWebsiteTriggered() { presenter_.openUrl(QUrl(Q(ServiceSiteUrl(engine_->service().baseUrl())))); }
-
-void MainWindow::onLogoutTriggered() {
-  bool loggedOut = false;
-  if (guarded([&] { loggedOut = engine_->Logout(); }) && loggedOut) close();
-}
-
-void MainWindow::onAboutTriggered() {
-  if (about_) presenter_.execDialog(*about_);
-}
-
-void MainWindow::onPreferencesTriggered() {
-  QStringList folders;
-  for (const std::string& folder : engine_->watchedFolders()) folders << Q(folder);
-  PreferencesDialog dialog(presenter_, folders, engine_->rateLimit(), this);
-  dialog.setRetries(engine_->retries());
-  const bool autostart = AutostartEnabled();
-  dialog.setStartWithSession(autostart);
-  dialog.setTransfers(engine_->transfers());
-  if (presenter_.execDialog(dialog) != QDialog::Accepted) return;
-  if (dialog.startWithSession() != autostart) guarded([&] { SetAutostart(dialog.startWithSession()); });
-  std::vector<std::string> chosen;
-  for (const QString& folder : dialog.watchedFolders()) chosen.push_back(S(folder));
-  const bool foldersChanged = chosen != engine_->watchedFolders();
-  const bool rateChanged = dialog.rateLimit() != engine_->rateLimit();
-  const bool retriesChanged = dialog.retries() != engine_->retries();
-  const bool transfersChanged = dialog.transfers() != engine_->transfers();
-  if (!foldersChanged && !rateChanged && !retriesChanged && !transfersChanged) return;
-  guarded([&] {
-    if (rateChanged) engine_->SetRateLimit(dialog.rateLimit());
-    if (retriesChanged) engine_->SetRetries(dialog.retries());
-    if (transfersChanged) engine_->SetTransfers(dialog.transfers());
-    if (foldersChanged) engine_->SetWatchedFolders(std::move(chosen));
-    engine_->SaveSettings();
-  });
-  if (foldersChanged && engine_->IsLoggedIn()) watchDriver_->restart();
 }
 
 void MainWindow::startInTray() {

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,11 +56,19 @@ void AddItemChildren(pugi::xml_node parent, const MediaItem& item, bool withBpm)
   AddText(parent, "iTunesSortAlbum", item.iTunesSortAlbum);
 }
 
-std::string Serialize(const pugi::xml_document& document, unsigned int format) {
-  std::ostringstream text;
-  document.save(text, "  ", format, pugi::encoding_utf8);
-  return text.str();
-}
+// Collects the text pugixml writes out piece by piece, taking a step before each piece.
+class StepWriter : public pugi::xml_writer {
+public:
+  StepWriter(std::string& text, const std::function<void()>& step) : text_(text), step_(step) {}
+  void write(const void* data, std::size_t size) override {
+    if (step_) step_();
+    text_.append(static_cast<const char*>(data), size);
+  }
+
+private:
+  std::string& text_;
+  const std::function<void()>& step_;
+};
 
 // Length of the well-formed UTF-8 sequence at `s`, 0 when there is none.
 std::size_t SequenceLength(const std::string& s, std::size_t i) {
@@ -116,11 +123,20 @@ void BuildMediaLibraryDocument(const MediaItems& items, Ui& ui, pugi::xml_docume
   }
 }
 
+std::string XmlText(const pugi::xml_document& document, unsigned int format, const std::function<void()>& step) {
+  std::string text;
+  StepWriter writer(text, step);
+  document.save(writer, "  ", format, pugi::encoding_utf8);
+  return text;
+}
+
 std::string WriteMediaLibraryFile(const MediaItems& items, SourceNumber source, Ui& ui) {
   pugi::xml_document document;
   BuildMediaLibraryDocument(items, ui, document);
+  PeriodicPump pump(ui);
   // Written whole under a temporary name and renamed, so no reader ever sees half a file.
-  return WriteExchangeFile("mediaitems_" + std::to_string(source) + ".xml", Serialize(document, pugi::format_indent));
+  return WriteExchangeFile("mediaitems_" + std::to_string(source) + ".xml",
+                           XmlText(document, pugi::format_indent, [&] { pump(); }));
 }
 
 std::string MediaItemXml(const MediaItem& item, Ui& ui) {
@@ -128,7 +144,7 @@ std::string MediaItemXml(const MediaItem& item, Ui& ui) {
   pugi::xml_document document;
   AddDeclaration(document);
   AddItemChildren(document.append_child("data"), item, false);
-  return Serialize(document, pugi::format_raw);
+  return XmlText(document, pugi::format_raw);
 }
 
 bool IsSupportedAudioExt(const std::string& path) {

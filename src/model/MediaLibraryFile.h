@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -20,6 +21,11 @@ void BuildMediaLibraryDocument(const MediaItems& items, Ui& ui, pugi::xml_docume
 // WriteExchangeFile) and returns the path of the program's own copy. Throws std::runtime_error
 // naming the file when it cannot be written.
 std::string WriteMediaLibraryFile(const MediaItems& items, SourceNumber source, Ui& ui);
+
+// The document as text in UTF-8, indented by two blanks where `format` indents. `step`, when
+// given, is called once per piece of text written (tens of kilobytes): where a caller lets the
+// window answer while a big document is written out.
+std::string XmlText(const pugi::xml_document& document, unsigned int format, const std::function<void()>& step = {});
 
 // The item metadata document: "data" with 21 children (the item's children without "bpm").
 std::string MediaItemXml(const MediaItem& item, Ui& ui);

@@ -1,5 +1,6 @@
 #include "service/CallService.h"
 
+#include "base/ScopedFile.h"
 #include "base/SystemFacts.h"
 #include "base/WorkFolder.h"
 #include "service/ApiError.h"
@@ -36,7 +37,10 @@ ServiceReply ServiceClient::Call(const std::string& method, FormData form, bool 
 }
 
 void LoadAnswerDocument(pugi::xml_document& document, const std::string& purpose, const std::string& text) {
-  const std::string path = RunFolder() + "tmp_" + purpose + NewGuidString() + ".xml";
+  // The file serves this load only: the document holds the answer from here on, and a restore of
+  // thousands of files must not leave one answer per file in the work folder until exit.
+  const ScopedFile saved(RunFolder() + "tmp_" + purpose + NewGuidString() + ".xml");
+  const std::string& path = saved.path();
   {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(path.c_str(), "wbx"), &std::fclose};
     const std::string content = text + "\r\n";

@@ -15,8 +15,9 @@ namespace velmora {
 // What login and restore callers report when the service could not be reached or understood.
 inline constexpr const char* kCouldNotConnect = "Could not connect to server";
 
-// Keeps an answer under a purpose-named file in the run folder ("tmp_" + purpose + GUID + ".xml",
-// the text followed by CR LF) and loads it into `document`. Throws ApiError when the text is not
+// Writes an answer to a purpose-named file in the run folder ("tmp_" + purpose + GUID + ".xml",
+// the text followed by CR LF), loads it into `document` and removes the file again, whether the
+// load worked or not. Throws ApiError when the text is not
 // XML (an empty text included), std::runtime_error when the file cannot be written.
 void LoadAnswerDocument(pugi::xml_document& document, const std::string& purpose, const std::string& text);
 

@@ -27,7 +27,12 @@ AnalysisProgress::~AnalysisProgress() {
 
 void AnalysisProgress::Done(std::size_t done) {
   const Clock::time_point now = Clock::now();
-  if (done < total_ && now - shown_ < kShowInterval) return;
+  if (done < total_ && now - shown_ < kShowInterval) {
+    // Files answered from the cache go by in thousands a second: between two status lines the
+    // window still gets its messages.
+    pump_();
+    return;
+  }
   Show(done, now);
 }
 

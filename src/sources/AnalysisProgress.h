@@ -4,6 +4,7 @@
 // line and wherever the source's owner shows it. Shown at most four times a second, so a warm
 // cache is not slowed by repainting.
 
+#include "base/PeriodicPump.h"
 #include "base/Ui.h"
 
 #include <chrono>
@@ -36,6 +37,7 @@ private:
   void Show(std::size_t done, Clock::time_point now);
 
   Ui& ui_;
+  PeriodicPump pump_{ui_};
   std::size_t total_;
   std::function<void(const std::string&)> show_;
   Clock::time_point started_;

@@ -1,7 +1,8 @@
 // Not a test of its own: drives the whole window through a big library (VELMORA_DRIVE_FILES
 // files, default 2000) the way a user does, printing when each step starts, so that
 // tools/window-probe/window-freeze.sh can time the window's replies (tools/window-probe) step by step:
-// drop, analysis, upload, Stop, Resume, exit. Run by that script under Xvfb, not by CTest.
+// drop, analysis, upload, Stop, Resume, then exit, or Stop, a second analysis and logout. Run by
+// that script under Xvfb, not by CTest.
 
 #include "GuiTestRegistry.h"
 #include "GuiTestSupport.h"
@@ -9,12 +10,16 @@
 #include "app/Settings.h"
 #include "gui/MainWindow.h"
 
+#include <QAction>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -68,7 +73,19 @@ private slots:
   void bigLibrary() {
     const char* count = std::getenv("VELMORA_DRIVE_FILES");
     const int files = count ? std::atoi(count) : 2000;
+    // VELMORA_DRIVE_END=logout: after Resume, Stop again, analyse the same files once more (every
+    // fingerprint cached), Stop that run too and log out with the queue full. Otherwise: exit
+    // while uploading.
+    const bool logout = QByteArray(std::getenv("VELMORA_DRIVE_END")) == "logout";
+    // VELMORA_DRIVE_KEEP=DIR: settings, work folder and music live in DIR and outlast the run, so
+    // a later run finds its files written and their fingerprints cached.
+    const QByteArray keep = qgetenv("VELMORA_DRIVE_KEEP");
     TempHome home;
+    const QString base = QString::fromLocal8Bit(keep);
+    if (!keep.isEmpty()) {
+      qputenv("XDG_CACHE_HOME", (base + QStringLiteral("/cache")).toLocal8Bit());
+      qputenv("XDG_CONFIG_HOME", (base + QStringLiteral("/config")).toLocal8Bit());
+    }
     TestLocker locker;
     TestPresenter presenter;
     SaveSettings({"alice", "secret", "", ""});
@@ -77,10 +94,12 @@ private slots:
     main.show();
     QVERIFY(WaitFor([&] { return main.engine().IsLoggedIn(); }));
 
-    const QString folder = home.path(QStringLiteral("music"));
+    const QString folder = keep.isEmpty() ? home.path(QStringLiteral("music")) : base + QStringLiteral("/music");
     QDir().mkpath(folder);
     for (int i = 0; i < files; ++i) {
-      WriteBytes(QStringLiteral("%1/t%2.mp3").arg(folder).arg(i),
+      const QString path = QStringLiteral("%1/t%2.mp3").arg(folder).arg(i);
+      if (QFileInfo::exists(path)) continue;
+      WriteBytes(path,
                  Mp3Bytes(QStringLiteral("Track %1").arg(i), QStringLiteral("Driver"), QStringLiteral("Big"), i, 1));
     }
 
@@ -98,33 +117,66 @@ private slots:
     QVERIFY(WaitFor([&] { return list->topLevelItemCount() == files; }, 600000));
     QTest::qWait(1000);
 
-    // The steps after the click run from a timer: the click's handler does not return before the
+    // The steps after a click run from timers: the click's handler does not return before the
     // queue is built, nor Resume's before the run ends.
     const UploadPipeline& upload = main.engine().upload();
     const int stopAt = std::max(1, files / 20);
-    enum class Next { Stop, Resume, Exit, Done } next = Next::Stop;
+    enum class Next { Stop, Resume, End, Idle, Reanalysed, StopAgain, Logout, Done } next = Next::Stop;
     QSignalSpy closed(&main, &MainWindow::closed);
+    const auto click = [&](const char* button) { QTest::mouseClick(Button(main, button), Qt::LeftButton); };
+    const auto analyse = [&] {
+      main.findChild<QTabWidget*>(QStringLiteral("cmp_pc_main"))->setCurrentIndex(1);
+      click("cmp_btn_analyze_and_upload");
+    };
+    QElapsedTimer reanalysed;
     QTimer driver;
     driver.setInterval(50);
     connect(&driver, &QTimer::timeout, this, [&] {
-      if (next == Next::Stop && upload.LoopActive() && upload.statusWindow().ItemsStarted >= stopAt) {
+      const int started = upload.statusWindow().ItemsStarted; // counts on over Stop and Resume
+      if (next == Next::Stop && upload.LoopActive() && started >= stopAt) {
         Step("stop");
-        QTest::mouseClick(Button(main, "cmp_btn_abort_upload"), Qt::LeftButton);
+        click("cmp_btn_abort_upload");
         next = Next::Resume;
         QTimer::singleShot(3000, this, [&] {
           Step("resume");
-          next = Next::Exit;
-          QTest::mouseClick(Button(main, "cmp_btn_resume_upload"), Qt::LeftButton);
+          next = Next::End;
+          click("cmp_btn_resume_upload");
         });
-      } else if (next == Next::Exit && upload.statusWindow().ItemsStarted >= 2 * stopAt) {
-        Step("exit");
+      } else if (next == Next::End && started >= 2 * stopAt) {
+        if (!logout) {
+          Step("exit");
+          next = Next::Done;
+          main.close();
+          return;
+        }
+        Step("stop2");
+        click("cmp_btn_abort_upload");
+        next = Next::Idle;
+      } else if (next == Next::Idle && !upload.LoopActive()) {
+        next = Next::Reanalysed;
+        QTimer::singleShot(2000, this, [&] {
+          Step("reanalysis");
+          analyse();
+          Step("upload2");
+          next = Next::StopAgain;
+          reanalysed.start();
+        });
+      } else if (next == Next::StopAgain && reanalysed.elapsed() >= 3000) {
+        next = Next::Logout;
+        if (!upload.LoopActive()) return;
+        Step("stop3");
+        click("cmp_btn_abort_upload");
+      } else if (next == Next::Logout && !upload.LoopActive()) {
         next = Next::Done;
-        main.close();
+        QTimer::singleShot(2000, this, [&] {
+          Step("logout");
+          main.findChild<QAction*>(QStringLiteral("cmp_mi_logout"))->trigger();
+        });
       }
     });
     driver.start();
     Step("analysis");
-    QTest::mouseClick(Button(main, "cmp_btn_analyze_and_upload"), Qt::LeftButton);
+    click("cmp_btn_analyze_and_upload");
     Step("upload");
     QVERIFY(WaitFor([&] { return closed.count() == 1; }, 3600000));
     Step("closed");

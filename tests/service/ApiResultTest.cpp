@@ -152,22 +152,14 @@ TEST_F(ApiResultTest, CallServiceHandsOverWellFormedAnswers) {
   EXPECT_EQ(data.ResponseText, Envelope("false", "42", "Wrong password"));
 }
 
-TEST_F(ApiResultTest, AnswerDocumentsKeepTheirPurposeInTheName) {
+TEST_F(ApiResultTest, AnswerDocumentsLeaveNoFileBehind) {
   pugi::xml_document document;
   LoadAnswerDocument(document, "playlists", "<a><b>1</b></a>");
   EXPECT_STREQ(document.child("a").child_value("b"), "1");
   EXPECT_THROW(LoadAnswerDocument(document, "playlists", ""), ApiError);
-  int found = 0;
   for (const auto& entry : std::filesystem::directory_iterator(RunFolder())) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("tmp_playlists{", 0) == 0) {
-      ++found;
-      if (entry.file_size() > 2) {
-        EXPECT_EQ(test::ReadFile(entry.path()), "<a><b>1</b></a>\r\n");
-      }
-    }
+    EXPECT_NE(entry.path().filename().string().rfind("tmp_playlists", 0), 0u) << entry.path();
   }
-  EXPECT_EQ(found, 2);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The duplicate check lists every hash id, marks each answered code on all items with exactly
-// that hash id (later answers win, odd answer items are ignored), holds the run when the check
-// fails; the playlist file lists each playlist's first ItemCount hash ids.
+// that hash id (later answers win, odd answer items are ignored) with a step per item for the
+// window, holds the run when the check fails; the playlist file lists each playlist's first
+// ItemCount hash ids.
 
 #include "FakeServiceClient.h"
 #include "RecordingUi.h"
@@ -57,15 +58,21 @@ TEST(CheckAnswer, ReadsItemsByPositionAndSkipsOddOnes) {
                                           "</h><c>lots</c></item>"
                                           "<item>\n  <hash>" +
                                           kB + "</hash>\n  <code> 204 </code>\n</item></items>");
-  EXPECT_THAT(ReadCheckAnswer(answer), ElementsAre(std::pair{kA, 404}, std::pair{kB, 204}));
+  // The step (where the window gets its messages) comes with every answer item, odd ones too.
+  int steps = 0;
+  EXPECT_THAT(ReadCheckAnswer(answer, [&] { ++steps; }), ElementsAre(std::pair{kA, 404}, std::pair{kB, 204}));
+  EXPECT_EQ(steps, 5);
   EXPECT_TRUE(ReadCheckAnswer("not xml").empty());
 }
 
 TEST(CheckAnswer, MarksEveryItemWithTheExactHashIdAndLaterAnswersWin) {
   MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA), WithHash("invalidhashvalue")};
-  MarkCheckResponses(
-      items, {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}});
+  int steps = 0;
+  MarkCheckResponses(items,
+                     {{kA, 204}, {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", 1}, {"invalidhashvalue", 404}, {kA, 404}},
+                     [&] { ++steps; });
   EXPECT_THAT(Codes(items), ElementsAre(404, 0, 404, 404));
+  EXPECT_EQ(steps, 8); // each item indexed, each answer matched
   MarkCheckResponse(items, 200, kB);
   EXPECT_THAT(Codes(items), ElementsAre(404, 200, 404, 404));
 }
@@ -75,7 +82,7 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
       "items/checkhashvalues",
       Envelope("true", "0", "", "<items><item><hashvalue>" + kA + "</hashvalue><code>404</code></item></items>"));
   MediaItems items{WithHash(kA), WithHash(kB), WithHash(kA)};
-  const std::string path = WriteHashListFile(items, kSourceDroppedFiles);
+  const std::string path = WriteHashListFile(items, kSourceDroppedFiles, ui_);
   EXPECT_EQ(path, RunFolder() + "mediaitems_hash_3.xml");
   EXPECT_EQ(test::ReadFile(path), test::ReadFile(workFolder() / "mediaitems_hash_3.xml"));
   pugi::xml_document listed;
@@ -98,7 +105,7 @@ TEST_F(DuplicateCheckTest, SendsTheHashListAndMarksTheAnsweredCodes) {
 TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
   service_.Answer("items/checkhashvalues", Envelope("false", "77", "Busy"));
   MediaItems items{WithHash(kA)};
-  upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes));
+  upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes, ui_));
   EXPECT_THAT(ui_.errorMessages, ElementsAre("Did not receive meta data properly - error 77 (details: Busy)"));
   EXPECT_TRUE(upload_.UploadStopped());
   // The files it could not ask about failed with it; none was merely skipped.
@@ -110,7 +117,7 @@ TEST_F(DuplicateCheckTest, FailedCheckShowsTheErrorAndHoldsTheRun) {
   EXPECT_EQ(report.entries()[0].reason, "the duplicate check failed: error 77 (details: Busy)");
 
   service_.Fail("items/checkhashvalues");
-  upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes));
+  upload_.CheckDuplicatesOnline(items, WriteHashListFile(items, kSourceITunes, ui_));
   // No answer at all: the cause of the failure fills the details.
   EXPECT_EQ(ui_.errorMessages.back(), "Did not receive meta data properly - error 500 (details: " +
                                           service_.FailureText("items/checkhashvalues") + ")");
