@@ -17,7 +17,7 @@ struct TransferFigures {
   // first measurable second.
   std::optional<std::int64_t> bytesPerSecond;
   std::optional<std::int64_t> secondsLeft;
-  // The file in transfer (the oldest one with several transfers); empty between files.
+  // The name of the file in transfer (the oldest one with several transfers), without its folder.
   std::string currentFile;
 };
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
-#include <filesystem>
+#include <initializer_list>
 #include <locale.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -78,23 +78,32 @@ std::string TimeLeft(std::int64_t seconds) {
 } // namespace
 
 std::string LiveLineText(const TransferFigures& figures, int columns) {
-  std::vector<std::string> parts;
-  parts.push_back(std::to_string(figures.filesDone) +
-                  (figures.filesTotal > 0 ? "/" + std::to_string(figures.filesTotal) : std::string()) + " files");
+  const std::string files = std::to_string(figures.filesDone) +
+                            (figures.filesTotal > 0 ? "/" + std::to_string(figures.filesTotal) : std::string()) +
+                            " files";
+  std::string bytes;
   if (figures.bytesTotal > 0) {
-    parts.push_back(HumanBytes(std::min(figures.bytesDone, figures.bytesTotal)) + " / " + HumanBytes(figures.bytesTotal));
+    bytes = HumanBytes(std::min(figures.bytesDone, figures.bytesTotal)) + " / " + HumanBytes(figures.bytesTotal);
   } else if (figures.bytesDone > 0) {
-    parts.push_back(HumanBytes(figures.bytesDone));
+    bytes = HumanBytes(figures.bytesDone);
   }
-  if (figures.bytesPerSecond) parts.push_back(HumanBytes(*figures.bytesPerSecond) + "/s");
-  if (figures.secondsLeft) parts.push_back(TimeLeft(*figures.secondsLeft));
-  std::string line;
-  for (const std::string& part : parts) line += (line.empty() ? "" : "  ") + part;
+  const std::string speed = figures.bytesPerSecond ? HumanBytes(*figures.bytesPerSecond) + "/s" : std::string();
+  const std::string left = figures.secondsLeft ? TimeLeft(*figures.secondsLeft) : std::string();
+  const auto joined = [](std::initializer_list<const std::string*> parts) {
+    std::string text;
+    for (const std::string* part : parts)
+      if (!part->empty()) text += (text.empty() ? "" : "  ") + *part;
+    return text;
+  };
 
   const int room = columns - 1;
   if (room <= 0) return {};
+  // A narrow terminal loses the bytes first, then the speed: the count and the time left stay.
+  std::string line = joined({&files, &bytes, &speed, &left});
+  if (Columns(line) > room) line = joined({&files, &speed, &left});
+  if (Columns(line) > room) line = joined({&files, &left});
   if (Columns(line) >= room) return Cut(line, room);
-  const std::string name = TerminalText(std::filesystem::path(figures.currentFile).filename().string());
+  const std::string name = TerminalText(figures.currentFile);
   const int nameRoom = room - Columns(line) - 2;
   if (!name.empty() && nameRoom >= 2) line += "  " + Cut(name, nameRoom);
   return line;
@@ -124,9 +133,8 @@ int LiveLine::Columns() {
 }
 
 void LiveLine::Show(const TransferFigures& figures) {
-  const auto now = std::chrono::steady_clock::now();
-  if (now - lastDrawn_ < std::chrono::milliseconds(250)) return;
-  lastDrawn_ = now;
+  if (!Due()) return;
+  lastDrawn_ = std::chrono::steady_clock::now();
   std::fprintf(stderr, "\r%s\033[K", LiveLineText(figures, Columns()).c_str());
   std::fflush(stderr);
   shown_ = true;

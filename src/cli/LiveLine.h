@@ -26,8 +26,10 @@ public:
   LiveLine(const LiveLine&) = delete;
   LiveLine& operator=(const LiveLine&) = delete;
 
-  // Redraws the line with `figures` unless it was drawn less than 250 ms ago (also when cleared
-  // since: status lines coming fast do not make it flicker).
+  // Whether the line may be drawn again: its last drawing is 250 ms ago (counted also when it was
+  // erased since, so status lines coming fast do not make it flicker).
+  bool Due() const { return std::chrono::steady_clock::now() - lastDrawn_ >= std::chrono::milliseconds(250); }
+  // Redraws the line with `figures` when due.
   void Show(const TransferFigures& figures);
   // Erases the line, if drawn, so that another line can be printed in its place.
   void Clear();

@@ -70,8 +70,9 @@ void TerminalUi::EndLiveProgress() {
 }
 
 void TerminalUi::RefreshLiveLine() {
-  // Asking for the figures may pump messages again.
-  if (!live_ || !liveFigures_ || refreshing_) return;
+  // The pumps come often: the figures are asked for only when the line may be drawn. Asking may
+  // pump messages again.
+  if (!live_ || !liveFigures_ || refreshing_ || !live_->Due()) return;
   struct Refreshing {
     bool& flag;
     explicit Refreshing(bool& f) : flag(f) { flag = true; }

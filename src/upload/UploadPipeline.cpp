@@ -389,7 +389,7 @@ TransferFigures UploadPipeline::Figures() const {
     figures.bytesPerSecond = std::int64_t{tick->kilobytesPerSecond} * 1024;
     figures.secondsLeft = std::max<std::int64_t>(tick->secondsLeft, 0);
   }
-  figures.currentFile = statusWindow_.currentTrack;
+  figures.currentFile = FileNamePart(statusWindow_.currentTrack);
   return figures;
 }
 

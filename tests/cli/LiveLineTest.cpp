@@ -1,5 +1,6 @@
 // The live line's text: the figures known so far, then the current file's name, never wider than
-// the terminal less one column, a long name cut on a character boundary.
+// the terminal less one column (a narrow one drops figures first), a long name cut on a character
+// boundary.
 
 #include "cli/LiveLine.h"
 
@@ -32,7 +33,7 @@ TransferFigures Running() {
   figures.bytesTotal = 4608 * 1024;
   figures.bytesPerSecond = 200 * 1024;
   figures.secondsLeft = 75;
-  figures.currentFile = "/music/a/song.mp3";
+  figures.currentFile = "song.mp3";
   return figures;
 }
 
@@ -41,6 +42,9 @@ TEST(LiveLineText, CountsBytesSpeedAndTimeLeftThenTheName) {
   EXPECT_EQ(LiveLineText(figures, 80), "3/6 files  1.5 MiB / 4.5 MiB  200.0 KiB/s  1:15 left  song.mp3");
   // From an hour on; before the first measured second neither speed nor time left; a restore
   // knows no total bytes.
+  // A narrow terminal loses the bytes first, then the speed.
+  EXPECT_EQ(LiveLineText(figures, 40), "3/6 files  200.0 KiB/s  1:15 left  son…");
+  EXPECT_EQ(LiveLineText(figures, 30), "3/6 files  1:15 left  song.m…");
   figures.secondsLeft = 3725;
   EXPECT_NE(LiveLineText(figures, 80).find("  1:02:05 left  "), std::string::npos);
   figures.bytesPerSecond.reset();
@@ -53,7 +57,7 @@ TEST(LiveLineText, LongUtf8NamesAreCutOnCharacterBoundariesWithinTheWidth) {
   TransferFigures figures = Running();
   std::string name;
   for (int i = 0; i < 8; ++i) name += "Ünïcödé – 東京 ";
-  figures.currentFile = "/music/" + name + "\x1b[2J.mp3";
+  figures.currentFile = name + "\x1b[2J.mp3";
   for (int width = 1; width <= 160; ++width) {
     const std::string line = LiveLineText(figures, width);
     ASSERT_LE(Columns(line), std::max(width - 1, 0)) << width << ": " << line;
