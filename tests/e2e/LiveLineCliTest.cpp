@@ -44,12 +44,11 @@ protected:
   std::unique_ptr<test::LockerProcess> locker_;
 };
 
-// Code points of a piece of output with the escape sequences left out (wide characters count as
-// one here: the names of the fixture are cut well before such a count could reach 60).
+// Code points of a piece of output (wide characters count as one here: the names of the fixture
+// are cut well before such a count could reach the width).
 std::size_t Characters(const std::string& text) {
-  const std::string plain = std::regex_replace(text, std::regex("\x1b\\[[0-9;]*[A-Za-z]"), "");
   std::size_t count = 0;
-  for (const char c : plain) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   return count;
 }
 
@@ -65,8 +64,10 @@ TEST_F(LiveLineCliTest, TerminalShowsTheLiveLineWithinItsWidthAndPipesAndQuietDo
   for (std::size_t end; start < terminal.out.size(); start = end + 1) {
     end = terminal.out.find_first_of("\r\n", start);
     if (end == std::string::npos) end = terminal.out.size();
-    const std::string piece = terminal.out.substr(start, end - start);
-    EXPECT_LE(Characters(piece), 60u) << piece;
+    const std::string piece = std::regex_replace(terminal.out.substr(start, end - start), std::regex("\x1b\\[K"), "");
+    // Status lines are whole lines the terminal wraps; the live line is drawn within the width.
+    if (!std::regex_search(piece, std::regex("^\\d/3 files"))) continue;
+    EXPECT_LE(Characters(piece), 59u) << piece;
     lines += std::regex_search(piece, live);
   }
   EXPECT_GE(lines, 2) << terminal.out;
