@@ -18,6 +18,7 @@ inline constexpr int kExitUsage = 2;
 struct GlobalOptions {
   std::string firstArgument; // "/stage HOST", from --stage or a first "/stage" argument
   std::string user;          // --user NAME: the account for this run
+  bool quiet = false;        // a command's --quiet: only errors and the summary line on stderr
 };
 
 using CommandRunner = std::function<int(const GlobalOptions&)>;

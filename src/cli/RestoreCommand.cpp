@@ -66,12 +66,23 @@ const RegisterCommand kRestore{
         return RunTransferCommand(global, options->transfer, [&](Session& session, OutcomeReportFile* report) {
           Engine& engine = session.engine();
           std::size_t printed = 0;
-          session.ui().DrawBarFor(ProgressBar::DownloadFile);
-          session.ui().onViewChanged = [&](View view) {
-            if (view != View::RestoreLog) return;
+          TerminalUi& ui = session.ui();
+          ui.onViewChanged = [&](View view) {
+            if (view != View::RestoreLog || ui.quiet()) return;
+            if (printed == engine.restoreState().log.size()) return;
+            ui.ClearLiveLine(); // stdout may be the same terminal
             for (; printed < engine.restoreState().log.size(); ++printed)
               std::cout << TerminalText(engine.restoreState().log[printed]) << '\n'; // one log line a line
             std::cout << std::flush;
+          };
+          LiveProgress live(ui, [&engine]() -> std::optional<TransferFigures> {
+            const RestoreState& state = engine.restoreState();
+            if (!state.running || state.rowsToFetch == 0) return std::nullopt;
+            return engine.restorer().Figures();
+          });
+          // Quiet, the status line that sums the restore up is not shown: it is shown here.
+          const auto summary = [&] {
+            if (ui.quiet()) ui.ShowSummary(RestoreSummary(engine.restoreState()));
           };
           bool cancelled = false;
           session.ui().onProcessMessages = [&] {
@@ -87,10 +98,14 @@ const RegisterCommand kRestore{
           try {
             ran = engine.RestoreNow();
           } catch (...) {
+            ui.EndLiveProgress();
+            summary();
             // The files reached before the error are reported too.
             if (report) report->Write(engine.RestoreReport());
             throw;
           }
+          ui.EndLiveProgress();
+          if (ran) summary();
           if (report) report->Write(engine.RestoreReport());
           if (!ran || StopSignals::Requested()) return kExitFailed;
           // A refused listing was shown, but what it would have listed was never restored.

@@ -31,6 +31,7 @@ bool ReadSecretFromTerminal(const std::string& prompt, std::string& secret, bool
 
 Session::Session(const GlobalOptions& global)
     : engine_(std::make_unique<Engine>(ui_, EngineOptions{global.firstArgument, {}})) {
+  ui_.SetQuiet(global.quiet);
   engine_->Startup();
   // A user name without a password (a locked keyring left closed) is no stored account to log in
   // with: an empty password is never sent in its place.

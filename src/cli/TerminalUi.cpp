@@ -59,59 +59,62 @@ std::string TerminalText(const std::string& text) {
 
 TerminalUi::TerminalUi() : terminal_(::isatty(STDERR_FILENO) == 1) {}
 
-void TerminalUi::ClearBar() {
-  if (barShown_) {
-    std::fputs("\r\033[K", stderr);
-    barShown_ = false;
-  }
+void TerminalUi::ShowLiveProgress(std::function<std::optional<TransferFigures>()> figures) {
+  liveFigures_ = std::move(figures);
+  if (terminal_ && !quiet_ && !live_) live_ = std::make_unique<LiveLine>();
+}
+
+void TerminalUi::EndLiveProgress() {
+  liveFigures_ = nullptr;
+  live_.reset();
+}
+
+void TerminalUi::RefreshLiveLine() {
+  // The pumps come often: the figures are asked for only when the line may be drawn. Asking may
+  // pump messages again.
+  if (!live_ || !liveFigures_ || refreshing_ || !live_->Due()) return;
+  struct Refreshing {
+    bool& flag;
+    explicit Refreshing(bool& f) : flag(f) { flag = true; }
+    ~Refreshing() { flag = false; }
+  } refreshing(refreshing_);
+  if (const auto figures = liveFigures_()) live_->Show(*figures);
+  else live_->Clear();
 }
 
 void TerminalUi::SetStatusText(const std::string& text) {
+  if (quiet_) return;
   const std::string line = TerminalText(StatusLine(text));
   if (line == lastStatus_) return; // repeated ticks would only flood the log
   lastStatus_ = line;
-  ClearBar();
+  ClearLiveLine();
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void TerminalUi::ShowMessage(const std::string& text) {
-  ClearBar();
+  if (quiet_) return;
+  ClearLiveLine();
+  std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+}
+
+void TerminalUi::ShowSummary(const std::string& text) {
+  ClearLiveLine();
   std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
 }
 
 void TerminalUi::ShowErrorMessage(const std::string& text) {
-  ClearBar();
+  ClearLiveLine();
   std::fprintf(stderr, "Error: %s\n", TerminalText(text).c_str());
 }
 
 void TerminalUi::ShowErrorDisplay(const std::string& text) {
-  ClearBar();
+  ClearLiveLine();
   std::fprintf(stderr, "Error: %s\n", TerminalText(text).c_str());
 }
 
-void TerminalUi::SetProgress(ProgressBar bar, std::int64_t position, std::int64_t maximum) {
-  if (!terminal_ || bar != drawnBar_ || maximum <= 0) return;
-  const int width = 40;
-  const auto clamped = position < 0 ? 0 : (position > maximum ? maximum : position);
-  const int filled = static_cast<int>(clamped * width / maximum);
-  std::string rate;
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - barSince_;
-  if (bar == ProgressBar::StatusGlobal && elapsed.count() >= 1 && clamped > 0) {
-    const double kilobytesPerSecond = static_cast<double>(clamped) / elapsed.count();
-    const auto left = static_cast<long long>(static_cast<double>(maximum - clamped) / kilobytesPerSecond);
-    char text[96];
-    std::snprintf(text, sizeof text, "  %.0f kb/sec, %lld min %lld sec left", kilobytesPerSecond, left / 60,
-                  left % 60);
-    rate = text;
-  }
-  std::fprintf(stderr, "\r[%-*s] %3d%%%s\033[K", width, std::string(filled, '#').c_str(),
-               static_cast<int>(clamped * 100 / maximum), rate.c_str());
-  std::fflush(stderr);
-  barShown_ = true;
-}
-
 void TerminalUi::OpenUrl(const std::string& url) {
-  ClearBar();
+  if (quiet_) return;
+  ClearLiveLine();
   std::fprintf(stderr, "Open %s\n", TerminalText(url).c_str());
 }
 

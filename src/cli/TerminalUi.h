@@ -1,11 +1,15 @@
 #pragma once
-// The engine's Ui on a terminal: status lines and messages on stderr, data stays on stdout.
+// The engine's Ui on a terminal: status lines and messages on stderr, data stays on stdout. On a
+// terminal a live line below them shows how far a transfer run is.
 
+#include "base/TransferFigures.h"
 #include "base/Ui.h"
+#include "cli/LiveLine.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace velmora::cli {
@@ -17,9 +21,11 @@ public:
   void ShowMessage(const std::string& text) override;
   void ShowErrorMessage(const std::string& text) override;
   void ShowErrorDisplay(const std::string& text) override;
-  void SetProgress(ProgressBar bar, std::int64_t position, std::int64_t maximum) override;
+  // The live line reads the run's figures from the engine rather than following the bars.
+  void SetProgress(ProgressBar, std::int64_t, std::int64_t) override {}
   void ProcessMessages() override {
     if (onProcessMessages) onProcessMessages();
+    RefreshLiveLine();
   }
   void OpenUrl(const std::string& url) override;
   void ViewChanged(View view) override {
@@ -31,21 +37,45 @@ public:
   // ... and where the window would repaint a part of itself (e.g. print new log lines).
   std::function<void(View)> onViewChanged;
 
-  // The bar that is drawn on the terminal, if any. The upload run's bar (kilobytes of the whole
-  // run, all transfers together) also shows the average speed since now and the time left.
-  void DrawBarFor(ProgressBar bar) {
-    drawnBar_ = bar;
-    barSince_ = std::chrono::steady_clock::now();
+  // On a terminal, unless quiet: `figures` gives what the live line shows while it gives
+  // anything; it is asked at the message pumps, and the line is redrawn at most 4 times a second.
+  void ShowLiveProgress(std::function<std::optional<TransferFigures>()> figures);
+  // Erases the live line and stops asking for figures.
+  void EndLiveProgress();
+  // Erases the live line (if drawn) before something else writes to the terminal.
+  void ClearLiveLine() {
+    if (live_) live_->Clear();
   }
 
+  // Quiet: status lines and messages are not shown, nor the live line; errors and ShowSummary are.
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
+  bool quiet() const { return quiet_; }
+  // The line that sums up a command's work: shown even when quiet.
+  void ShowSummary(const std::string& text);
+
 private:
-  void ClearBar();
+  void RefreshLiveLine();
 
   bool terminal_;
-  bool barShown_ = false;
-  ProgressBar drawnBar_ = ProgressBar::File;
-  std::chrono::steady_clock::time_point barSince_ = std::chrono::steady_clock::now();
+  bool quiet_ = false;
+  std::unique_ptr<LiveLine> live_;
+  std::function<std::optional<TransferFigures>()> liveFigures_;
+  bool refreshing_ = false;
   std::string lastStatus_;
+};
+
+// The live line for the life of a scope (a run).
+class LiveProgress {
+public:
+  LiveProgress(TerminalUi& ui, std::function<std::optional<TransferFigures>()> figures) : ui_(ui) {
+    ui_.ShowLiveProgress(std::move(figures));
+  }
+  ~LiveProgress() { ui_.EndLiveProgress(); }
+  LiveProgress(const LiveProgress&) = delete;
+  LiveProgress& operator=(const LiveProgress&) = delete;
+
+private:
+  TerminalUi& ui_;
 };
 
 // Status text without the panel's five leading blanks.

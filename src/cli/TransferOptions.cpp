@@ -4,6 +4,8 @@
 #include "cli/StopSignals.h"
 #include "service/TransferLanes.h"
 
+#include <chrono>
+
 namespace velmora::cli {
 
 void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries, int defaultTransfers) {
@@ -42,6 +44,8 @@ void AddTransferOptions(CLI::App& command, TransferOptions& options, int default
                       "; 1 sends one file after the other with a new connection per request)")
       ->type_name("N")
       ->check(CLI::Range(kMinTransfers, kMaxTransfers));
+  command.add_flag("--quiet", options.quiet,
+                   "Show only errors and the summary line: no status lines, and no live progress line on a terminal");
 }
 
 void AddDryRunOption(CLI::App& command, TransferOptions& options) {
@@ -63,7 +67,9 @@ void ApplyLimitRate(Engine& engine, const TransferOptions& options) {
 int RunTransferCommand(const GlobalOptions& global, const TransferOptions& options,
                        const std::function<int(Session&, OutcomeReportFile*)>& body) {
   const auto report = OpenReportFile(options);
-  return RunLoggedIn(global, [&](Session& session) {
+  GlobalOptions quietGlobal = global;
+  quietGlobal.quiet = options.quiet;
+  return RunLoggedIn(quietGlobal, [&](Session& session) {
     ApplyLimitRate(session.engine(), options);
     session.engine().OverrideRetries(options.retries);
     session.engine().SetDryRun(options.dryRun);
@@ -84,11 +90,27 @@ int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options
   });
 }
 
+std::function<std::optional<TransferFigures>()> UploadRunFigures(Engine& engine) {
+  using Clock = std::chrono::steady_clock;
+  auto begun = std::make_shared<std::optional<Clock::time_point>>();
+  return [&engine, begun]() -> std::optional<TransferFigures> {
+    const UploadPipeline& upload = engine.upload();
+    if (!upload.RunActive()) {
+      begun->reset();
+      return std::nullopt;
+    }
+    if (!*begun) *begun = Clock::now();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - **begun).count();
+    while (upload.RunActive() && upload.statusWindow().ElapsedSeconds < seconds) engine.OnStatusTimer();
+    return upload.Figures();
+  };
+}
+
 int WithUploadReport(Session& session, OutcomeReportFile* report, const std::function<int()>& body) {
   bool anyFailed = false;
   const auto finish = [&] {
     const OutcomeLog log = session.engine().UploadReport();
-    session.ui().ShowMessage(SummaryLine(log));
+    session.ui().ShowSummary(SummaryLine(log));
     anyFailed = log.Count(FileOutcomeKind::Failed) > 0;
     if (report) report->Write(log);
   };

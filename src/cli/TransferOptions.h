@@ -1,7 +1,6 @@
 #pragma once
-// The options every transferring command shares: --limit-rate RATE, --report FILE, --retries N and
-// --transfers N,
-// and what a command does with them around its run.
+// The options every transferring command shares: --limit-rate RATE, --report FILE, --retries N,
+// --transfers N and --quiet, and what a command does with them around its run.
 
 #include "app/Engine.h"
 #include "app/OutcomeReport.h"
@@ -21,9 +20,10 @@ struct TransferOptions {
   int retries = 0;      // --retries: 0 to 100
   int transfers = 1;    // --transfers: 1 to 16
   bool dryRun = false;  // --dry-run: upload commands only
+  bool quiet = false;   // --quiet
 };
 
-// Adds --limit-rate, --report and --retries to `command`; `options` must outlive the parse.
+// Adds --limit-rate, --report, --retries, --transfers and --quiet to `command`; `options` must outlive the parse.
 // `defaultRetries` and `defaultTransfers` are what --retries and --transfers are when not given.
 void AddTransferOptions(CLI::App& command, TransferOptions& options, int defaultRetries = 0,
                         int defaultTransfers = 1);
@@ -48,6 +48,11 @@ int RunTransferCommand(const GlobalOptions& global, const TransferOptions& optio
 // The same for an upload command: `body` is wrapped in WithUploadReport.
 int RunUploadCommand(const GlobalOptions& global, const TransferOptions& options,
                      const std::function<int(Session&)>& body);
+
+// The upload run's figures for the live line while a run is active. The status window's timer is
+// ticked here once a second, as the window's own timer does, so the speed and time left are the
+// window's.
+std::function<std::optional<TransferFigures>()> UploadRunFigures(Engine& engine);
 
 // Runs an upload command's `body`, then, however it ends, prints the run's summary line and
 // writes the report (when asked for). A run with a failed file, or stopped by a signal, exits 1.

@@ -1,6 +1,7 @@
 #include "cli/UploadRun.h"
 
 #include "cli/StopSignals.h"
+#include "cli/TransferOptions.h"
 
 #include <cstdio>
 
@@ -41,7 +42,7 @@ int RunUploadToEnd(Session& session) {
                              " file(s) left in the queue");
     return kExitFailed;
   }
-  session.ui().DrawBarFor(ProgressBar::StatusGlobal);
+  const LiveProgress live(session.ui(), UploadRunFigures(engine));
   engine.OnStartTimer();
   if (engine.upload().outcome() != RunOutcome::Finished) {
     if (engine.upload().outcome() == RunOutcome::Stopped) {

@@ -160,7 +160,10 @@ void Restorer::DownloadInto(const std::string& url, const std::filesystem::path&
   Sha1Stream digest;
   DownloadThroughPartialFile(target, digest, [&](const std::filesystem::path& partial, const BodyObserver& onBody) {
     downloadClient().SetRateLimit(service_.rateLimit());
-    downloadClient().Get(url, partial, onBody);
+    downloadClient().Get(url, partial, [&](const char* data, std::size_t size) {
+      state_.bytesReceived += static_cast<std::int64_t>(size);
+      onBody(data, size);
+    });
   });
   RememberRestoredFile(target, digest);
 }
@@ -382,6 +385,7 @@ bool Restorer::RestoreNow() {
   service_.retrier().Abandon(false);
   state.listingFailed = false;
   state.totalPosition = 0;
+  state.rowsToFetch = 0;
   state.restoredCount = state.alreadyThereCount = state.failedCount = 0;
   state.playlistFileFailed = false;
   listedPlaylists_.clear();
@@ -409,6 +413,9 @@ bool Restorer::RestoreNow() {
     state.totalMaximum = state.itemsFound;
   }
   ui().ViewChanged(View::RestoreLog);
+  state.rowsToFetch = UnhandledRows();
+  state.bytesReceived = 0;
+  downloadsBegan_ = std::chrono::steady_clock::now();
   try {
     DownloadNextItems();
   } catch (...) {
@@ -422,9 +429,7 @@ bool Restorer::RestoreNow() {
 void Restorer::FinishRestore() {
   auto& state = state_;
   WritePlaylistFiles();
-  const std::string summary = std::to_string(state.restoredCount) + " restored, " +
-                              std::to_string(state.alreadyThereCount) + " already there, " +
-                              std::to_string(state.failedCount) + " failed";
+  const std::string summary = RestoreSummary(state);
   AddLogLine(summary);
   ShowStatus(ui(), summary);
 }
@@ -503,6 +508,19 @@ DownloadClient& Restorer::downloadClient() {
     downloadClient_->SetStopRequest([&service = service_] { return service.StopRequested(); });
   }
   return *downloadClient_;
+}
+
+TransferFigures Restorer::Figures() const {
+  TransferFigures figures;
+  figures.filesDone = state_.restoredCount + state_.alreadyThereCount + state_.failedCount;
+  figures.filesTotal = state_.rowsToFetch;
+  figures.bytesDone = state_.bytesReceived;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - downloadsBegan_);
+  if (const auto tick = StatusTickFigures(state_.bytesReceived, 0, elapsed.count())) {
+    figures.bytesPerSecond = std::int64_t{tick->kilobytesPerSecond} * 1024;
+  }
+  figures.currentFile = state_.currentFile;
+  return figures;
 }
 
 int Restorer::UnhandledRows() {

@@ -2,6 +2,7 @@
 // Restoring the user's library from the service into a folder: listing what to fetch into the
 // restore work list, then downloading it one file after the other.
 
+#include "base/TransferFigures.h"
 #include "model/FileOutcome.h"
 #include "restore/RestoreAnswers.h"
 #include "restore/RestoreState.h"
@@ -11,6 +12,7 @@
 #include "store/LocalDatabases.h"
 #include "store/Sha1.h"
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -34,6 +36,9 @@ public:
   Restorer& operator=(const Restorer&) = delete;
 
   const RestoreState& state() const { return state_; }
+  // The downloads of the running restore: rows handled of those listed, the bytes received and
+  // the average speed since the downloads began (the total is not known beforehand).
+  TransferFigures Figures() const;
   // "Restore the whole media library" (true) or "Select playlists to restore" (false).
   void SetWholeLibrary(bool whole) { state_.wholeLibrary = whole; }
   // The folder the library is restored into.
@@ -122,6 +127,7 @@ private:
   std::unique_ptr<DownloadClient> downloadClient_;
   OutcomeLog outcomes_{ReportKind::Restore};
   std::vector<ListedPlaylist> listedPlaylists_;
+  std::chrono::steady_clock::time_point downloadsBegan_;
   // (folder name, entry key) -> file name without ".mp3", for the items this restore listed.
   std::map<std::pair<std::string, std::string>, std::string> fileNames_;
 };

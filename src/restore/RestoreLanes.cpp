@@ -228,7 +228,8 @@ void Restorer::DownloadInLanes() {
       lanes.SetStopRequested(service_.StopRequested());
       lanes.WaitForAny(kPumpInterval);
     }
-    lanes.TakeMovedBytes(); // the restore's bars count files, not bytes
+    // The restore's bars count files, not bytes; the figures count the bytes.
+    state.bytesReceived += lanes.TakeMovedBytes();
     if (const auto& ticket = slots.front().ticket) {
       ui().SetProgress(ProgressBar::DownloadFile, ticket->requestMoved(), ticket->requestTotal());
     }

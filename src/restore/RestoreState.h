@@ -33,9 +33,18 @@ struct RestoreState {
   int failedCount = 0;
   // A playlist file of the last restore could not be written (already shown).
   bool playlistFileFailed = false;
+  // Rows the downloads of the last restore started with, and the bytes they have received so far.
+  int rowsToFetch = 0;
+  std::int64_t bytesReceived = 0;
   // The total bar: one step per pass.
   std::int64_t totalPosition = 0;
   std::int64_t totalMaximum = 100;
 };
+
+// The last line of a restore: "N restored, M already there, K failed".
+inline std::string RestoreSummary(const RestoreState& state) {
+  return std::to_string(state.restoredCount) + " restored, " + std::to_string(state.alreadyThereCount) +
+         " already there, " + std::to_string(state.failedCount) + " failed";
+}
 
 } // namespace velmora

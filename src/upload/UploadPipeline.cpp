@@ -170,6 +170,7 @@ void UploadPipeline::StartUploadRun() {
   controls_.lastUploadedFile.clear();
   statusWindow_.ElapsedSeconds = 0;
   statusWindow_.ItemsStarted = 0;
+  statusWindow_.lastTick.reset();
   // The Status tab shows this text too: the last run's speed is not this one's.
   statusWindow_.statusText.clear();
   runFileCounts_ = {};
@@ -222,9 +223,9 @@ void UploadPipeline::OnStatusTimer() {
   if (!windows_.statusTimerEnabled) return;
   ++statusWindow_.ElapsedSeconds;
   const RunCounters& counters = service_.counters();
-  if (const auto text = StatusTickText(counters.ShownUploadedBytes, counters.BytesLeft, statusWindow_.ElapsedSeconds,
-                                       statusWindow_.ItemsStarted, queueCountAtStart_)) {
-    statusWindow_.statusText = *text;
+  if (const auto tick = StatusTickFigures(counters.ShownUploadedBytes, counters.BytesLeft, statusWindow_.ElapsedSeconds)) {
+    statusWindow_.lastTick = tick;
+    statusWindow_.statusText = StatusTickText(*tick, statusWindow_.ItemsStarted, queueCountAtStart_);
   }
   Signal(View::UploadStatus);
   ui().ProcessMessages();
@@ -372,6 +373,24 @@ void UploadPipeline::RefreshUploadStatus() {
     return;
   }
   ui().SetProgress(ProgressBar::StatusGlobal, counters.ShownUploadedBytes / 1024, counters.TotalBytes / 1024);
+}
+
+TransferFigures UploadPipeline::Figures() const {
+  TransferFigures figures;
+  figures.filesDone = static_cast<int>(controls_.globalPosition);
+  figures.filesTotal = queueCountAtStart_;
+  const RunCounters& counters = service_.counters();
+  // A run of metadata only moves too few bytes to count; the window counts its items instead.
+  if (!counters.ItemsOnGlobalBar) {
+    figures.bytesDone = counters.ShownUploadedBytes;
+    figures.bytesTotal = counters.TotalBytes;
+  }
+  if (const auto& tick = statusWindow_.lastTick) {
+    figures.bytesPerSecond = std::int64_t{tick->kilobytesPerSecond} * 1024;
+    figures.secondsLeft = std::max<std::int64_t>(tick->secondsLeft, 0);
+  }
+  figures.currentFile = FileNamePart(statusWindow_.currentTrack);
+  return figures;
 }
 
 void UploadPipeline::TransmitPlaylists() {

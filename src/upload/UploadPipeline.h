@@ -4,6 +4,7 @@
 // window state that a front end shows. One thread: the loop pumps messages, so every entry point
 // here may be called from inside a running loop and is guarded accordingly.
 
+#include "base/TransferFigures.h"
 #include "base/Ui.h"
 #include "model/FileOutcome.h"
 #include "model/MediaItem.h"
@@ -226,6 +227,10 @@ public:
   const UploadWindows& windows() const { return windows_; }
   const UploadQueueControls& controls() const { return controls_; }
   const UploadStatusWindow& statusWindow() const { return statusWindow_; }
+  // The run as the status window shows it: files processed of those queued at the start, bytes
+  // moved of those queued, and the last status tick's speed and time left (so the time between
+  // ticks stays as the window shows it); the whole run, all transfers together.
+  TransferFigures Figures() const;
   int QueueCountAtStart() const { return queueCountAtStart_; }
   // How the last run ended (View::RunEnded); files counted since the run started.
   const RunEndNotice& runEndNotice() const { return runEndNotice_; }

@@ -2,14 +2,8 @@
 
 namespace velmora {
 
-std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
-                                          std::int64_t elapsedSeconds, int itemsStarted, int queueCountAtStart) {
-  if (elapsedSeconds <= 0) return std::nullopt;
-  // The window shows the speed as a 32-bit number; a run never gets near its limit.
-  const auto speed = static_cast<std::int32_t>((shownUploadedBytes / 1024) / elapsedSeconds);
-  if (speed <= 0) return std::nullopt;
-
-  const std::int64_t secondsLeft = (bytesLeft / 1024) / speed;
+std::string StatusTickText(const StatusTick& tick, int itemsStarted, int queueCountAtStart) {
+  const std::int64_t secondsLeft = tick.secondsLeft;
   const std::int64_t hours = (secondsLeft / 60) / 60;
   const std::int64_t minutes = (secondsLeft / 60) - hours * 60;
   const std::int64_t seconds = secondsLeft - minutes * 60 - hours * 3600;
@@ -18,8 +12,15 @@ std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::
   if (hours > 0) timeLeft = std::to_string(hours) + " hours ";
   timeLeft += std::to_string(minutes) + " min " + std::to_string(seconds) + " sec";
 
-  return "     Speed: " + std::to_string(speed) + " kb/sec  |  Uploaded: " + std::to_string(itemsStarted) + " / " +
-         std::to_string(queueCountAtStart) + "  |  Time left: " + timeLeft;
+  return "     Speed: " + std::to_string(tick.kilobytesPerSecond) + " kb/sec  |  Uploaded: " +
+         std::to_string(itemsStarted) + " / " + std::to_string(queueCountAtStart) + "  |  Time left: " + timeLeft;
+}
+
+std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
+                                          std::int64_t elapsedSeconds, int itemsStarted, int queueCountAtStart) {
+  const auto tick = StatusTickFigures(shownUploadedBytes, bytesLeft, elapsedSeconds);
+  if (!tick) return std::nullopt;
+  return StatusTickText(*tick, itemsStarted, queueCountAtStart);
 }
 
 namespace {

@@ -2,6 +2,8 @@
 // The small "Uploading" window shown while a run is active: what it displays, and the
 // once-a-second arithmetic that turns the run's byte counters into speed and time left.
 
+#include "base/TransferFigures.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +31,8 @@ struct UploadStatusWindow {
   // Ticks of the status timer since the run started, and items the loop has begun.
   std::int64_t ElapsedSeconds = 0;
   int ItemsStarted = 0;
+  // The figures of the last tick with a measurable speed; nothing since the run started until then.
+  std::optional<StatusTick> lastTick;
 };
 
 // How an upload run ended, as a short notice for a user who does not have the window in view
@@ -54,6 +58,7 @@ RunEndNotice FailedRunNotice(const std::string& error);
 // per elapsed second on average (the panel then keeps its text). `elapsedSeconds` counts the tick
 // being handled. All divisions truncate toward zero; a negative `bytesLeft` (form overhead and
 // answers count as moved bytes) gives zero or negative minutes and seconds.
+std::string StatusTickText(const StatusTick& tick, int itemsStarted, int queueCountAtStart);
 std::optional<std::string> StatusTickText(std::int64_t shownUploadedBytes, std::int64_t bytesLeft,
                                           std::int64_t elapsedSeconds, int itemsStarted, int queueCountAtStart);
 
