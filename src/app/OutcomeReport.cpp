@@ -1,6 +1,7 @@
 #include "app/OutcomeReport.h"
 
 #include "base/AtomicFile.h"
+#include "base/SystemFacts.h"
 
 #include <nlohmann/json.hpp>
 
@@ -85,8 +86,7 @@ void OutcomeReportFile::AppendSummary(const OutcomeLog& log) {
 }
 
 void OutcomeReportFile::Flush() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
+  const mode_t mask = FileCreationMask();
   WriteFileAtomically(path_, lines_, 0666 & ~mask);
 }
 

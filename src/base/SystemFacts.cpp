@@ -2,6 +2,10 @@
 
 #include "base/BuildInfo.h"
 
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
 
@@ -22,5 +26,19 @@ std::string InstanceName() {
 }
 
 std::string ProgramVersion() { return build::kProgramVersion; }
+
+unsigned FileCreationMask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+  }
+  // No process status (a kernel before 4.7): one setter at a time at least within this program.
+  static std::mutex mutex;
+  std::lock_guard<std::mutex> guard(mutex);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<unsigned>(mask);
+}
 
 } // namespace velmora

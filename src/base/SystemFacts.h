@@ -11,5 +11,9 @@ std::string NewGuidString();
 std::string InstanceName();
 // Major.minor.release.build of this program, e.g. "1.0.0.1".
 std::string ProgramVersion();
+// The permission bits the process's umask takes from new files, read without setting it: setting
+// and restoring it, as umask(2) alone can, would give files that another thread creates meanwhile
+// (restore lanes, several at once) no mask at all.
+unsigned FileCreationMask();
 
 } // namespace velmora

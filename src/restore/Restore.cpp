@@ -1,7 +1,6 @@
 #include "restore/Restore.h"
 
 #include "base/AtomicFile.h"
-#include "base/FileLock.h"
 #include "base/ShowStatus.h"
 #include "base/SystemFacts.h"
 #include "restore/ListingNames.h"
@@ -17,17 +16,12 @@
 #include <SQLiteCpp/Statement.h>
 #include <pugixml.hpp>
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace velmora {
@@ -104,58 +98,6 @@ std::optional<std::string> Restorer::DeliveryAddress(const std::string& entryKey
   return location;
 }
 
-constexpr const char* kPartialPrefix = ".velmora-download-";
-constexpr const char* kPartialSuffix = ".part";
-
-// A new hidden file for a download beside its target, locked while this program writes it so
-// that another program's clean-up leaves it alone.
-static std::pair<std::filesystem::path, FileLock> NewPartialFile(const std::filesystem::path& folder) {
-  for (int attempt = 0;; ++attempt) {
-    std::string pattern = (folder / (std::string(kPartialPrefix) + "XXXXXX" + kPartialSuffix)).string();
-    const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
-    if (fd < 0) {
-      throw std::runtime_error("Cannot create a file in " + folder.string() + ": " + std::strerror(errno));
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    // Removed by a clean-up before it was locked: take another name.
-    if (std::optional<FileLock> lock = FileLock::TakeNew(fd, pattern)) return {pattern, std::move(*lock)};
-    if (attempt >= 100) throw std::runtime_error("Cannot create a file in " + folder.string());
-  }
-}
-
-// Removes what downloads of programs that were killed left in the target folder and the
-// playlist folders in it: partial files that no running program holds.
-static void RemoveLeftoverPartialFiles(const std::filesystem::path& target) {
-  namespace fs = std::filesystem;
-  std::vector<fs::path> folders{target};
-  std::error_code error;
-  for (fs::directory_iterator it(target, error); !error && it != fs::directory_iterator(); it.increment(error)) {
-    std::error_code typeError;
-    if (it->is_directory(typeError) && !it->is_symlink(typeError)) folders.push_back(it->path());
-  }
-  for (const fs::path& folder : folders) {
-    std::vector<fs::path> leftovers;
-    std::error_code listError;
-    for (fs::directory_iterator it(folder, listError); !listError && it != fs::directory_iterator();
-         it.increment(listError)) {
-      const std::string name = it->path().filename().string();
-      std::error_code typeError;
-      if (name.starts_with(kPartialPrefix) && name.ends_with(kPartialSuffix) && !it->is_symlink(typeError) &&
-          it->is_regular_file(typeError)) {
-        leftovers.push_back(it->path());
-      }
-    }
-    for (const fs::path& leftover : leftovers) {
-      FileLock::RemoveUnlessHeld(leftover, [](const fs::path& path) {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-      });
-    }
-  }
-}
-
 void Restorer::DownloadInto(const std::string& url, const std::filesystem::path& target) {
   Sha1Stream digest;
   DownloadThroughPartialFile(target, digest, [&](const std::filesystem::path& partial, const BodyObserver& onBody) {
@@ -166,23 +108,6 @@ void Restorer::DownloadInto(const std::string& url, const std::filesystem::path&
     });
   });
   RememberRestoredFile(target, digest);
-}
-
-void DownloadThroughPartialFile(const std::filesystem::path& target, Sha1Stream& digest,
-                                const std::function<void(const std::filesystem::path&, const BodyObserver&)>& get) {
-  auto [partial, lock] = NewPartialFile(target.parent_path());
-  try {
-    get(partial, [&](const char* data, std::size_t size) { digest.Update(data, size); });
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(partial, ignored);
-    throw;
-  }
-  if (::rename(partial.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(partial.c_str());
-    throw std::runtime_error("Cannot create the file " + target.string() + ": " + std::strerror(error));
-  }
 }
 
 void Restorer::RememberRestoredFile(const std::filesystem::path& file, Sha1Stream& digest) {
@@ -440,8 +365,7 @@ void Restorer::WritePlaylistFiles() {
   // Entry key -> the file of this restore that holds it. An item in two playlists is fetched once,
   // into the folder of the first; the second playlist's file then points there.
   std::map<std::string, fs::path> fileOfItem;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
+  const mode_t mask = FileCreationMask();
   for (const ListedPlaylist& playlist : listedPlaylists_) {
     const fs::path folder = RestoreFolder(target_, playlist.name);
     std::vector<PlaylistFileEntry> entries;

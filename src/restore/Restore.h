@@ -4,6 +4,7 @@
 
 #include "base/TransferFigures.h"
 #include "model/FileOutcome.h"
+#include "restore/PartialFiles.h"
 #include "restore/RestoreAnswers.h"
 #include "restore/RestoreState.h"
 #include "service/DownloadClient.h"
@@ -139,12 +140,5 @@ std::filesystem::path RestoreFolder(const std::string& target, const std::string
 // for the file system.
 std::filesystem::path RestoreTargetFile(const std::string& target, const std::string& playlistName,
                                         const std::string& displayName);
-
-// Runs `get` into a new hidden partial file beside `target` (created and locked here), feeding
-// `digest` the body as it arrives, then renames it to `target`. On any failure the partial file is
-// removed and the failure rethrown. Safe on a lane: it touches nothing but the file system.
-using BodyObserver = std::function<void(const char* data, std::size_t size)>;
-void DownloadThroughPartialFile(const std::filesystem::path& target, Sha1Stream& digest,
-                                const std::function<void(const std::filesystem::path&, const BodyObserver&)>& get);
 
 } // namespace velmora

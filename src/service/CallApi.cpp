@@ -172,7 +172,19 @@ void ServiceClient::DropKept(KeptConnection* kept) { delete kept; }
 
 void ServiceClient::SetTransfers(int transfers) {
   transfers_ = std::clamp(transfers, kMinTransfers, kMaxTransfers);
-  if (transfers_ == kMinTransfers) kept_.reset();
+  // A kept connection in use (lent to a lane, or by a request whose message pump got here) stays;
+  // with one transfer at a time no request takes it again.
+  if (transfers_ == kMinTransfers && !(kept_ && kept_->busy)) kept_.reset();
+}
+
+void* ServiceClient::LendKeptHandle() {
+  if (transfers_ == kMinTransfers || !kept_ || kept_->busy || !kept_->handle) return nullptr;
+  kept_->busy = true;
+  return kept_->handle.get();
+}
+
+void ServiceClient::GiveBackKeptHandle() {
+  if (kept_) kept_->busy = false;
 }
 
 void ServiceClient::Post(const std::string& method, FormData form, HttpReply& response, bool progress) {

@@ -63,6 +63,11 @@ public:
   void SetTransfers(int transfers);
   // Who asks and where, for lanes started now.
   LaneIdentity laneIdentity() const { return {baseUrl_, userName_, password_}; }
+  // The kept connection of the engine's own requests (transfers above 1), lent to one more lane
+  // while a run's lanes go (a CURL*); null when there is none or it is in use. Until it is given
+  // back, the engine's own requests take a client of their own.
+  void* LendKeptHandle();
+  void GiveBackKeptHandle();
   const Retrier& retrier() const { return retrier_; }
   // Asked during every request: once it answers true, a request that moves no byte for
   // link::kStalledAfterStop is abandoned with TransferAbandoned. Whoever owns the activities

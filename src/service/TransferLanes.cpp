@@ -27,12 +27,17 @@ TransferLane::TransferLane(TransferLanes& lanes) : lanes_(lanes), handle_(curl_e
   if (!handle_) throw ApiError("Cannot start an HTTP client");
 }
 
-TransferLane::~TransferLane() { curl_easy_cleanup(static_cast<CURL*>(handle_)); }
+TransferLane::TransferLane(TransferLanes& lanes, void* lentHandle)
+    : lanes_(lanes), handle_(lentHandle), ownsHandle_(false) {}
+
+TransferLane::~TransferLane() {
+  if (ownsHandle_) curl_easy_cleanup(static_cast<CURL*>(handle_));
+}
 
 std::int64_t TransferLane::RateShare() const {
   const std::int64_t limit = lanes_.rateLimit_ ? lanes_.rateLimit_() : 0;
   if (limit <= 0) return 0;
-  const int sharing = std::max(1, lanes_.busy());
+  const int sharing = std::max(1, lanes_.sharing_.load());
   return std::max<std::int64_t>(1, limit / sharing);
 }
 
@@ -57,12 +62,13 @@ void TransferLane::Get(const std::string& url, const std::filesystem::path& targ
   GetOnHandle(h, url, target, onBody, nullptr, &progress, stall);
 }
 
-TransferLanes::TransferLanes(int count, LaneIdentity identity, RateSource rateLimit)
+TransferLanes::TransferLanes(int count, LaneIdentity identity, RateSource rateLimit, void* lentHandle)
     : identity_(std::move(identity)), rateLimit_(std::move(rateLimit)),
       stopRequest_([this] { return stop_.load(); }) {
   count = std::clamp(count, kMinTransfers, kMaxTransfers);
-  threads_.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) threads_.emplace_back([this] { RunLane(); });
+  threads_.reserve(static_cast<std::size_t>(count) + 1);
+  for (int i = 0; i < count; ++i) threads_.emplace_back([this] { RunLane(nullptr); });
+  if (lentHandle) threads_.emplace_back([this, lentHandle] { RunLane(lentHandle); });
 }
 
 TransferLanes::~TransferLanes() {
@@ -74,15 +80,16 @@ TransferLanes::~TransferLanes() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-std::vector<std::shared_ptr<LaneTicket>> TransferLanes::Submit(std::vector<Job> jobs) {
+std::vector<std::shared_ptr<LaneTicket>> TransferLanes::Submit(std::vector<Job> jobs, bool sharesLimit) {
   std::vector<std::shared_ptr<LaneTicket>> tickets;
   // Counted before any lane starts, so the first request already shares the limit with the rest.
   busy_.fetch_add(static_cast<int>(jobs.size()));
+  if (sharesLimit) sharing_.fetch_add(static_cast<int>(jobs.size()));
   {
     std::lock_guard<std::mutex> guard(mutex_);
     for (Job& job : jobs) {
       tickets.push_back(std::make_shared<LaneTicket>());
-      pending_.push_back({std::move(job), tickets.back()});
+      pending_.push_back({std::move(job), tickets.back(), sharesLimit});
     }
   }
   work_.notify_all();
@@ -95,12 +102,12 @@ void TransferLanes::WaitForAny(std::chrono::milliseconds timeout) {
   endedSeen_ = endedCount_;
 }
 
-void TransferLanes::RunLane() {
+void TransferLanes::RunLane(void* lentHandle) {
   // A lane that cannot get a handle fails every job it takes rather than leaving it waiting.
   std::unique_ptr<TransferLane> lane;
   std::exception_ptr noLane;
   try {
-    lane = std::make_unique<TransferLane>(*this);
+    lane.reset(lentHandle ? new TransferLane(*this, lentHandle) : new TransferLane(*this));
   } catch (...) {
     noLane = std::current_exception();
   }
@@ -126,6 +133,7 @@ void TransferLanes::RunLane() {
       ticket.failure_ = noLane;
     }
     next.job = nullptr; // what the job holds goes before the engine takes the result
+    if (next.sharesLimit) sharing_.fetch_sub(1);
     busy_.fetch_sub(1);
     ticket.done_.store(true, std::memory_order_release);
     {
@@ -133,6 +141,17 @@ void TransferLanes::RunLane() {
       ++endedCount_;
     }
     ended_.notify_all();
+  }
+}
+
+bool SendJobAgain(const std::exception_ptr& failure, const std::function<bool(const std::exception&)>& judge) {
+  if (!failure) return false;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const TransferAbandoned&) {
+    return false; // stopped by the user: the failure stands
+  } catch (const std::exception& e) {
+    return judge(e);
   }
 }
 

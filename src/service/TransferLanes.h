@@ -80,11 +80,14 @@ public:
 
 private:
   friend class TransferLanes;
+  // On a handle lent by its owner, which is neither created nor closed here.
+  TransferLane(TransferLanes& lanes, void* lentHandle);
   // The speed limit of one request: the run's limit shared by the lanes in transfer.
   std::int64_t RateShare() const;
 
   TransferLanes& lanes_;
   void* handle_; // CURL*, kept for the lane's life
+  bool ownsHandle_ = true;
   LaneTicket* ticket_ = nullptr;
 };
 
@@ -110,8 +113,9 @@ public:
   // run). Called from the lanes' threads.
   using RateSource = std::function<std::int64_t()>;
   // Starts `count` lanes. The limit bounds the sum of all lanes: each request takes an equal share
-  // of the limit of the moment it starts among the jobs in hand.
-  TransferLanes(int count, LaneIdentity identity, RateSource rateLimit);
+  // of the limit of the moment it starts among the jobs in hand that share it. With `lentHandle`
+  // (a CURL* whose connection someone else keeps) one more lane runs on it; it is not closed here.
+  TransferLanes(int count, LaneIdentity identity, RateSource rateLimit, void* lentHandle = nullptr);
   // Lets running jobs end, then closes the lanes and their connections.
   ~TransferLanes();
   TransferLanes(const TransferLanes&) = delete;
@@ -122,8 +126,9 @@ public:
   int busy() const { return busy_.load(); }
   int free() const { return count() - busy(); }
   // Hands the jobs over together (so the first one already knows how many share the limit); at
-  // most free() of them.
-  std::vector<std::shared_ptr<LaneTicket>> Submit(std::vector<Job> jobs);
+  // most free() of them. Jobs of a few hundred bytes (an address asked ahead) need not take a
+  // share of the limit from the transfers (`sharesLimit` false).
+  std::vector<std::shared_ptr<LaneTicket>> Submit(std::vector<Job> jobs, bool sharesLimit = true);
   // Returns when a job has ended since the last call, or after `timeout`.
   void WaitForAny(std::chrono::milliseconds timeout);
   // Bytes moved by all lanes in both directions since the last call.
@@ -139,12 +144,15 @@ private:
   struct Pending {
     Job job;
     std::shared_ptr<LaneTicket> ticket;
+    bool sharesLimit = true;
   };
-  void RunLane();
+  void RunLane(void* lentHandle);
 
   const LaneIdentity identity_;
   const RateSource rateLimit_;
   std::atomic<int> busy_{0};
+  // Jobs in hand that share the speed limit.
+  std::atomic<int> sharing_{0};
   std::atomic<std::int64_t> moved_{0};
   std::atomic<bool> stop_{false};
   // Read by the lanes' StallAfterStop.
@@ -159,5 +167,10 @@ private:
   bool closing_ = false;
   std::vector<std::thread> threads_;
 };
+
+// A lane's job has ended with `failure` (null when it succeeded): whether to hand it to a lane
+// again. Success and a transfer abandoned after a stop are final; any other failure goes to
+// `judge`, which decides as the one-at-a-time path would (waiting for the retry, pumping messages).
+bool SendJobAgain(const std::exception_ptr& failure, const std::function<bool(const std::exception&)>& judge);
 
 } // namespace velmora

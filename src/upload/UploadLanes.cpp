@@ -262,31 +262,25 @@ void UploadPipeline::LaneRun::WaitForLanes() {
 }
 
 void UploadPipeline::LaneRun::Settle(Slot& slot) {
-  const std::exception_ptr failure = slot.ticket->failure();
   slot.settled = true;
-  if (!failure) return;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const TransferAbandoned&) {
-    // Stopped by the user: the failure stands.
-  } catch (const std::exception& e) {
-    bool again = false;
+  const bool again = SendJobAgain(slot.ticket->failure(), [&](const std::exception& e) {
     if (slot.result->step == Step::Metadata) {
-      again = p_.service_.retrier().WaitToRetry("transmitfile", RepeatSafetyOf("transmitfile"), e, ++slot.failures);
-    } else if (slot.result->step == Step::Registration || slot.result->step == Step::Transfer) {
-      // Back to "items/add" either way: an upload address works once.
-      try {
-        again = p_.SendAgain("upload of " + slot.record.location, e, ++slot.failures);
-      } catch (const ServiceUnreachable& unreachable) {
-        slot.unreachable = true;
-        slot.unreachableWhy = unreachable.what();
-      }
+      return p_.service_.retrier().WaitToRetry("transmitfile", RepeatSafetyOf("transmitfile"), e, ++slot.failures);
     }
-    if (again && !p_.uploadStopped_) {
-      slot.settled = false;
-      auto tickets = lanes_.Submit({JobOf(slot)});
-      slot.ticket = std::move(tickets.front());
+    if (slot.result->step != Step::Registration && slot.result->step != Step::Transfer) return false;
+    // Back to "items/add" either way: an upload address works once.
+    try {
+      return p_.SendAgain("upload of " + slot.record.location, e, ++slot.failures);
+    } catch (const ServiceUnreachable& unreachable) {
+      slot.unreachable = true;
+      slot.unreachableWhy = unreachable.what();
+      return false;
     }
+  });
+  if (again && !p_.uploadStopped_) {
+    slot.settled = false;
+    auto tickets = lanes_.Submit({JobOf(slot)});
+    slot.ticket = std::move(tickets.front());
   }
 }
 

@@ -145,13 +145,6 @@ void UploadPipeline::SendRecord(const UploadQueueRecord& record) {
   }
 }
 
-bool UploadPipeline::SendAgain(const std::string& what, const std::exception& failure, int failures) {
-  if (service_.retrier().WaitToRetry(what, RepeatSafety::Idempotent, failure, failures)) return true;
-  // A watched run hands its files back to the watch, which tries again later.
-  if (watchedRun_ && DescribeFailure(failure).transient) throw ServiceUnreachable(failure.what());
-  return false;
-}
-
 std::pair<FileOutcomeKind, std::string> UploadPipeline::SendNewFile(const UploadQueueRecord& record,
                                                                     const std::string& metadataFile) {
   const std::string what = "upload of " + record.location;

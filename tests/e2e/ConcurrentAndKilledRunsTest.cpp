@@ -294,11 +294,19 @@ TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoreEveryFileOnceInPlaylistOrd
 
   const fs::path target = files() / "restored";
   fs::create_directories(target);
+  locker_->Control("/_control/stats/reset");
+  // Lanes create their files at the same time: each still takes the mode the umask gives.
+  const mode_t mask = ::umask(022);
   const auto restore = test::RunCommand(CliLine({"restore", "--transfers", "4", "--target", target.string(), "--all"}));
+  ::umask(mask);
   ASSERT_EQ(restore.exitCode, 0) << restore.err;
+  EXPECT_EQ(Requests().at("download"), 24); // addresses asked ahead go to their own rows only
   std::map<std::string, int> restored;
-  for (const auto& entry : fs::recursive_directory_iterator(target))
-    if (entry.is_regular_file() && entry.path().extension() == ".mp3") ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+  for (const auto& entry : fs::recursive_directory_iterator(target)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".mp3") continue;
+    ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+    EXPECT_EQ(entry.status().permissions(), fs::perms(0644)) << entry.path();
+  }
   EXPECT_EQ(restored, Once(made));
   for (const auto& entry : fs::recursive_directory_iterator(target)) EXPECT_NE(entry.path().extension(), ".part");
 }
