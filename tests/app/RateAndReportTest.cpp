@@ -53,7 +53,7 @@ TEST(RateTimetableTest, ReadsOneRateOrSwitchesByTimeOfDayAndNamesTheFirstBadEntr
   }
   for (const auto& [text, named] : std::vector<std::pair<const char*, const char*>>{
            {"", "no rate"},
-           {"08:00,512K 25:00,off", "\"25:00,off\": the time of day"},
+           {"08:00,512K 24:00,off", "\"24:00,off\": the time of day"},
            {"08:00,512K 9:60,1M", "\"9:60,1M\": the time of day"},
            {"8:0,1M", "\"8:0,1M\": the time of day"},
            {"08:00,1.5M", "\"08:00,1.5M\": the rate"},
