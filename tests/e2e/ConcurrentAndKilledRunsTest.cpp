@@ -9,6 +9,7 @@
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
+#include "base/WorkFolder.h"
 #include "store/Sha1.h"
 
 #include <SQLiteCpp/Database.h>
@@ -361,6 +362,9 @@ TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingIt
   EXPECT_EQ(library(), made.size());
   EXPECT_EQ(StoredObjects(), Sizes(made));
   EXPECT_EQ(Requests().at("transmitfile"), 11) << "a file went twice";
+  // Each item's exchange file (tmp_{GUID}.xml) went with its transfer, failed or not.
+  for (const auto& entry : fs::directory_iterator(RunFolder()))
+    EXPECT_NE(entry.path().filename().string().rfind("tmp_{", 0), 0u) << entry.path();
   engine.Shutdown();
 }
 
