@@ -53,7 +53,7 @@ TEST(RateTimetableTest, ReadsOneRateOrSwitchesByTimeOfDayAndNamesTheFirstBadEntr
   }
   for (const auto& [text, named] : std::vector<std::pair<const char*, const char*>>{
            {"", "no rate"},
-           {"08:00,512K 25:00,off", "\"25:00,off\": the time of day"},
+           {"08:00,512K 24:00,off", "\"24:00,off\": the time of day"},
            {"08:00,512K 9:60,1M", "\"9:60,1M\": the time of day"},
            {"8:0,1M", "\"8:0,1M\": the time of day"},
            {"08:00,1.5M", "\"08:00,1.5M\": the rate"},
@@ -86,11 +86,11 @@ TEST_F(RateSettingTest, TimetableGivesTransfersThatStartAfterASwitchTheNewRateAn
   {
     Engine engine(ui);
     engine.Startup();
-    std::time_t now = LocalToday(7, 59);
+    std::time_t now = LocalToday(8, 29);
     engine.service().SetClock([&now] { return now; });
-    engine.SetRateLimit(*ParseRateTimetable("08:00,512K 18:00,2M 23:00,off").timetable);
+    engine.SetRateLimit(*ParseRateTimetable("08:30,512K 18:00,2M 23:00,off").timetable);
     EXPECT_EQ(engine.effectiveRateLimit(), 0);
-    now = LocalToday(8, 0);
+    now = LocalToday(8, 30);
     EXPECT_EQ(engine.effectiveRateLimit(), 512 << 10);
     now = LocalToday(18, 30);
     EXPECT_EQ(engine.effectiveRateLimit(), 2 << 20);
@@ -98,7 +98,7 @@ TEST_F(RateSettingTest, TimetableGivesTransfersThatStartAfterASwitchTheNewRateAn
     EXPECT_EQ(engine.effectiveRateLimit(), 1024);
     engine.Shutdown();
   }
-  EXPECT_EQ(LoadSettings().rateLimit.Text(), "08:00,512K 18:00,2M 23:00,off");
+  EXPECT_EQ(LoadSettings().rateLimit.Text(), "08:30,512K 18:00,2M 23:00,off");
 }
 
 TEST_F(RateSettingTest, CommandLineLimitHoldsForTheRunAndTheStoredOneIsKept) {
@@ -153,6 +153,10 @@ TEST_F(RateSettingTest, ReportLinesAreJsonEvenForNamesThatAreNotUtf8) {
             R"({"type":"summary","report":"upload","counts":{"sent":1,"metadata-only":0,"already-in-library":0,)"
             R"("skipped":1,"failed":0},"files":2,"bytes":4212,"seconds":0.104})");
   EXPECT_EQ(SummaryLine(log), "1 sent, 0 metadata only, 0 already in your library, 1 skipped, 0 failed");
+  // Files a stop kept back are counted once there are some.
+  log.Add({"/m/c.mp3", "cd34", {}, FileOutcomeKind::NotSent, reason::kStillQueued});
+  EXPECT_NE(SummaryJsonLine(log).find(R"("skipped":1,"not-sent":1,"failed":0})"), std::string::npos)
+      << SummaryJsonLine(log);
 
   EXPECT_THROW(
       {

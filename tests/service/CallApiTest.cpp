@@ -8,9 +8,16 @@
 #include "base/BuildInfo.h"
 #include "service/ApiError.h"
 #include "service/CallApi.h"
+#include "service/CurlHandles.h"
+#include "service/LinkWatch.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -53,6 +60,46 @@ TEST(ServerAddress, StageArgumentDropsItsSeparatorAndKeepsTheHostAsItStands) {
   EXPECT_EQ(ServerBaseUrl("/stage"), "http://");
   EXPECT_EQ(RequestUrl("http://h", "user/checkaccess"), "http://h/api/rest/user/checkaccess");
   EXPECT_EQ(RequestUrl("http://h", "https://upload.test/x?y"), "https://upload.test/x?y");
+}
+
+// Read back from the socket itself: a connection under a 64K limit gets 16K buffers (the kernel
+// reports twice what was set), the keep-alive probe count and the user time-out.
+TEST(LinkWatchTest, EveryConnectionGetsItsProbesAndUnderALimitSmallBuffers) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  const auto option = [](curl_socket_t socket, int level, int name) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    ::getsockopt(socket, level, name, &value, &size);
+    return value;
+  };
+  for (const std::int64_t limit : {std::int64_t{64} << 10, std::int64_t{0}}) {
+    CURL* handle = curl_easy_init();
+    WatchLink(handle);
+    curl::LimitRate(handle, limit);
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_CONNECT_ONLY, 1L);
+    ASSERT_EQ(curl_easy_perform(handle), CURLE_OK);
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &socket);
+    EXPECT_EQ(option(socket, IPPROTO_TCP, TCP_KEEPCNT), link::kKeepProbes);
+    EXPECT_EQ(option(socket, IPPROTO_TCP, TCP_USER_TIMEOUT), static_cast<int>(link::kUserTimeoutMilliseconds));
+    if (limit > 0) {
+      EXPECT_EQ(option(socket, SOL_SOCKET, SO_RCVBUF), 2 * 16 * 1024);
+      EXPECT_EQ(option(socket, SOL_SOCKET, SO_SNDBUF), 2 * 16 * 1024);
+    } else {
+      EXPECT_GT(option(socket, SOL_SOCKET, SO_RCVBUF), 2 * 16 * 1024) << "the system's own size without a limit";
+    }
+    curl_easy_cleanup(handle);
+  }
+  ::close(listener);
 }
 
 TEST(Digest, PasswordDigestIsUpperCaseMd5) {
