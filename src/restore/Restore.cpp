@@ -338,10 +338,10 @@ bool Restorer::RestoreNow() {
     state.totalMaximum = state.itemsFound;
   }
   ui().ViewChanged(View::RestoreLog);
-  state.rowsToFetch = UnhandledRows();
   state.bytesReceived = 0;
   downloadsBegan_ = std::chrono::steady_clock::now();
   try {
+    state.rowsToFetch = UnhandledRows();
     DownloadNextItems();
   } catch (...) {
     FinishRestore();

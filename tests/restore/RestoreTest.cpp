@@ -301,9 +301,10 @@ TEST_F(RestoreTest, FailingWorkListStatementsReportSqliteMessageAndStatementText
   db.exec("DROP TABLE downloadmetainfo");
   engine->SetRestoreWholeLibrary(true);
   EXPECT_EQ(failure([&] { engine->RestoreNow(); }),
-            std::string("no such table: downloadmetainfo\n\n") + sql::kSelectUnhandledDownloads);
-  EXPECT_EQ(failure([&] { engine->restorer().UnhandledRows(); }),
             std::string("no such table: downloadmetainfo\n\n") + sql::kCountUnhandledDownloads);
+  EXPECT_FALSE(engine->restoreState().running);
+  EXPECT_EQ(failure([&] { engine->restorer().DownloadNextItems(); }),
+            std::string("no such table: downloadmetainfo\n\n") + sql::kSelectUnhandledDownloads);
 }
 
 TEST_F(RestoreTest, PlaylistFilesOfCollidingNamesStayApartAndAreRewrittenEachRestore) {
