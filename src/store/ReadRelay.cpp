@@ -39,6 +39,7 @@ std::optional<std::span<const unsigned char>> ReadRelay::Next() {
     const off_t offset = nextOffset_;
     nextOffset_ += static_cast<off_t>(blockSize_);
     lock.unlock();
+    if (offset == 0) changed_.notify_all(); // a helper waits for the first block to be taken
     const ssize_t n = ReadAt(own_.data(), offset);
     if (n < 0) return std::nullopt;
     return std::span<const unsigned char>(own_.data(), static_cast<std::size_t>(n));
@@ -65,12 +66,16 @@ bool ReadRelay::Join() {
     ring_.resize(kSlots);
     for (Slot& slot : ring_) slot.bytes.resize(blockSize_);
   }
-  joined_ = inside_ = true;
+  inside_ = true;
   return true;
 }
 
 void ReadRelay::Help() {
   std::unique_lock lock(mutex_);
+  // The hashing thread reads the first block itself, so a helper that comes early never holds the
+  // file's start back behind its own first read.
+  changed_.wait(lock, [&] { return finished_ || nextOffset_ > 0; });
+  joined_ = true;
   for (;;) {
     changed_.wait(lock, [&] { return finished_ || !ring_[filling_].full; });
     if (finished_) break;

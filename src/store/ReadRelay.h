@@ -34,8 +34,8 @@ public:
   void Finish();
 
   // A helper's side. Join says whether the file still takes help (call it with the lock that
-  // guards the offer held, so Finish cannot pass it); Help then reads ahead until the file ends or
-  // Finish is called.
+  // guards the offer held, so Finish cannot pass it); Help then waits for the hashing thread to take
+  // the first block and reads ahead until the file ends or Finish is called.
   bool Join();
   void Help();
 
