@@ -3,14 +3,15 @@
 # 20 Mbit/s up, 100 Mbit/s down, one round trip per new connection), 60 files of 256 KiB:
 #  - content upload of new files: seconds, against the link's limit (bytes / upstream rate);
 #  - metadata-only upload (the service holds the content, another account sends the same files,
-#    so every duplicate check answers 204): milliseconds per file;
+#    so every duplicate check answers 204): milliseconds per file, for the whole command and beyond
+#    the same command run again with nothing left to send;
 #  - connections the link accepted per file, for both uploads and the restore;
 #  - restore of the 60 files: seconds, against the downstream limit.
 # And the speed limit on loopback (velmora-locker directly): `upload --limit-rate 1M` of 19 MiB in
 # 4 files (target 17-23 s), `restore --all --limit-rate 50K` of 2 files of 1 MB (target within 15 %
 # of 50 KiB/s).
 # Each figure is the median of VELMORA_BENCH_RUNS runs (default 5); the speed-limit rows, each
-# 20-40 s long, of VELMORA_BENCH_LIMIT_RUNS (default 3).
+# 20-40 s long, of VELMORA_BENCH_LIMIT_RUNS (default 3; 0 leaves them out).
 # Usage: bench/link_transfers.sh VELMORA_BINARY [VELMORA_LOCKER_BINARY [VELMORA_LINK_BINARY]]
 #        (the locker and the link default to $VELMORA_LOCKER and $VELMORA_LINK, as scripts/bench sets them)
 # Environment: VELMORA_BENCH_TRANSFERS=N passes --transfers N to every transferring command (unset:
@@ -70,7 +71,7 @@ make_files() { # FOLDER COUNT BYTES
 }
 
 # --- Over the emulated link ----------------------------------------------------------------
-content_s=() content_conn=() meta_s=() meta_conn=() restore_s=() restore_conn=()
+content_s=() content_conn=() meta_s=() meta_conn=() meta_per_file_ms=() restore_s=() restore_conn=()
 for i in $(seq "$runs"); do
   make_files "$work/music$i" "$files" "$file_bytes"
   before=$(connections)
@@ -81,6 +82,10 @@ for i in $(seq "$runs"); do
   before=$(connections)
   meta_s+=("$(timed "$link_address" "meta$i" upload "$work/music1")")
   meta_conn+=("$(echo "($(connections) - $before) / $files" | bc -l)")
+  # The same command again has nothing to send: what is left is what every run pays once (start,
+  # login, playlists, analysis, duplicate check), so the difference is what the files cost.
+  nothing_s=$(timed "$link_address" "meta$i" upload "$work/music1")
+  meta_per_file_ms+=("$(echo "1000 * (${meta_s[-1]} - $nothing_s) / $files" | bc -l)")
 done
 for i in $(seq "$runs"); do
   before=$(connections)
@@ -97,13 +102,17 @@ printf 'RESULT link_content_upload_limit_s %.2f s\n' "$up_limit"
 printf 'RESULT link_content_upload_connections_per_file %.2f\n' "$(printf '%s\n' "${content_conn[@]}" | median)"
 printf 'RESULT link_metadata_upload_ms_per_file %.1f ms\n' \
   "$(printf '%s\n' "${meta_s[@]}" | median | awk -v n="$files" '{ print 1000 * $1 / n }')"
+printf 'RESULT link_metadata_upload_ms_per_file_beyond_a_run_with_nothing_to_send %.1f ms\n' \
+  "$(printf '%s\n' "${meta_per_file_ms[@]}" | median)"
 printf 'RESULT link_metadata_upload_connections_per_file %.2f\n' "$(printf '%s\n' "${meta_conn[@]}" | median)"
 printf 'RESULT link_restore_s %.2f s\n' "$(printf '%s\n' "${restore_s[@]}" | median)"
 printf 'RESULT link_restore_limit_s %.2f s\n' "$down_limit"
 printf 'RESULT link_restore_connections_per_file %.2f\n' "$(printf '%s\n' "${restore_conn[@]}" | median)"
 echo "runs (s): content ${content_s[*]}; metadata-only ${meta_s[*]}; restore ${restore_s[*]}"
+echo "metadata-only ms per file beyond a run with nothing to send: ${meta_per_file_ms[*]}"
 
 # --- The speed limit, on loopback -----------------------------------------------------------
+[ "$limit_runs" -gt 0 ] || exit 0
 # Two accounts, so the restore moves only its own 2 MB.
 upload_s=() restore_rate=()
 make_files "$work/limit-restore" 2 1000000
@@ -116,10 +125,6 @@ for i in $(seq "$limit_runs"); do
   [ "$(find "$work/limit-restored$i" -type f | wc -l)" -eq 2 ] || { echo "limited restore $i is missing files" >&2; exit 1; }
   restore_rate+=("$(echo "2000000 / 1024 / $seconds" | bc -l)")
 done
-printf 'RESULT limit_upload_1m_19mib_s %.1f s
-' "$(printf '%s
-' "${upload_s[@]}" | median)"
-printf 'RESULT limit_restore_50k_kib_per_s %.1f KiB/s
-' "$(printf '%s
-' "${restore_rate[@]}" | median)"
+printf 'RESULT limit_upload_1m_19mib_s %.1f s\n' "$(printf '%s\n' "${upload_s[@]}" | median)"
+printf 'RESULT limit_restore_50k_kib_per_s %.1f KiB/s\n' "$(printf '%s\n' "${restore_rate[@]}" | median)"
 echo "runs: upload --limit-rate 1M (s) ${upload_s[*]}; restore --limit-rate 50K (KiB/s) ${restore_rate[*]}"
