@@ -302,14 +302,23 @@ TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoreEveryFileOnceInPlaylistOrd
   ::umask(mask);
   ASSERT_EQ(restore.exitCode, 0) << restore.err;
   EXPECT_EQ(Requests().at("download"), 24); // addresses asked ahead go to their own rows only
+  EXPECT_NE(restore.err.find("24 restored, 0 already there, 0 failed\n"), std::string::npos) << restore.err;
   std::map<std::string, int> restored;
+  std::vector<std::string> hashRestored{"hash"};
   for (const auto& entry : fs::recursive_directory_iterator(target)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".mp3") continue;
     ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+    hashRestored.push_back(entry.path().string());
     EXPECT_EQ(entry.status().permissions(), fs::perms(0644)) << entry.path();
   }
   EXPECT_EQ(restored, Once(made));
   for (const auto& entry : fs::recursive_directory_iterator(target)) EXPECT_NE(entry.path().extension(), ".part");
+  // The lanes keep each restored file's hash id (no file is read again), and a second restore
+  // counts every file as already there.
+  const auto hashed = test::RunCommand(CliLine(hashRestored));
+  EXPECT_EQ(hashed.err.find("Deep analysis"), std::string::npos) << hashed.err;
+  const auto again = test::RunCommand(CliLine({"restore", "--transfers", "4", "--target", target.string(), "--all"}));
+  EXPECT_NE(again.err.find("0 restored, 24 already there, 0 failed\n"), std::string::npos) << again.err;
 }
 
 TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoppedBySignalLeaveTheRestToTheNextRunSendingNothingTwice) {
@@ -367,6 +376,8 @@ TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingIt
   engine.StopUpload();
   engine.ResumeUpload();
   EXPECT_EQ(engine.upload().outcome(), RunOutcome::Finished);
+  // The notice counts the whole run, before and after the resume.
+  EXPECT_EQ(engine.upload().runEndNotice().text, "1 file uploaded, 11 already in your locker.");
   EXPECT_EQ(library(), made.size());
   EXPECT_EQ(StoredObjects(), Sizes(made));
   EXPECT_EQ(Requests().at("transmitfile"), 11) << "a file went twice";

@@ -10,6 +10,7 @@
 #include "service/CallApi.h"
 #include "service/CurlHandles.h"
 #include "service/LinkWatch.h"
+#include "service/TransferLanes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -100,6 +101,36 @@ TEST(LinkWatchTest, EveryConnectionGetsItsProbesAndUnderALimitSmallBuffers) {
     curl_easy_cleanup(handle);
   }
   ::close(listener);
+}
+
+// Once a stop is asked for, a transfer goes on while its byte count changes (a redirect's restart
+// too) and is given up after 10 s without a byte.
+TEST(LinkWatchTest, AStoppedTransferGoesOnWhileBytesMoveAndIsGivenUpAfterTenQuietSeconds) {
+  using namespace std::chrono_literals;
+  bool stop = false;
+  const StopRequest request = [&] { return stop; };
+  StallAfterStop stall(request);
+  const StallAfterStop::Clock::time_point t0{};
+  EXPECT_FALSE(stall.ShouldAbandon(100, t0));
+  EXPECT_FALSE(stall.ShouldAbandon(100, t0 + 60s)) << "no stop asked for";
+  stop = true;
+  EXPECT_FALSE(stall.ShouldAbandon(100, t0 + 60s));
+  EXPECT_FALSE(stall.ShouldAbandon(200, t0 + 69s));
+  EXPECT_FALSE(stall.ShouldAbandon(0, t0 + 78s));
+  EXPECT_FALSE(stall.ShouldAbandon(0, t0 + 87s));
+  EXPECT_TRUE(stall.ShouldAbandon(0, t0 + 88s));
+}
+
+// A lane's byte count adds each request's bytes both ways; counts that go back are a redirect's
+// new request, whose bytes are all new.
+TEST(LaneProgressTest, CountsBothWaysAndARedirectsRequestAfresh) {
+  std::atomic<std::int64_t> total{0};
+  LaneProgress progress(total, nullptr);
+  progress.Update(100, 60, 0, 0);
+  progress.Update(100, 100, 20, 10);
+  EXPECT_EQ(total.load(), 110);
+  progress.Update(100, 30, 0, 0);
+  EXPECT_EQ(total.load(), 140);
 }
 
 TEST(Digest, PasswordDigestIsUpperCaseMd5) {
