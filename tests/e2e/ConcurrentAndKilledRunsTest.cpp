@@ -387,6 +387,33 @@ TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingIt
   engine.Shutdown();
 }
 
+// Two files cut on their way up at once: the run ends with the failure of the one queued first.
+TEST_F(ConcurrentAndKilledRunsTest, TwoFailuresOnLanesEndTheRunWithTheFirstQueuedFilesOwn) {
+  MakeFiles("music", 2, 256 * 1024);
+  locker_->Control("/_control/faults",
+                   {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "50000"}, {"times", "always"}});
+  test::RecordingUi ui;
+  Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
+  engine.Startup();
+  engine.SetCredentials("alice", "pw");
+  ASSERT_TRUE(engine.Login());
+  engine.OverrideTransfers(4);
+  engine.DropFiles({(files() / "music").string()});
+  ASSERT_TRUE(engine.AnalyzeAndUpload());
+  engine.OnStartTimer();
+  ASSERT_EQ(engine.upload().queue().QueueCount(), 2);
+  const std::string first = engine.upload().queue().First()->location;
+  std::vector<std::string> reasons; // of the first, then of the other
+  const OutcomeLog report = engine.UploadReport();
+  for (const FileOutcome& outcome : report.entries())
+    reasons.insert(outcome.path == first ? reasons.begin() : reasons.end(), outcome.reason);
+  ASSERT_EQ(reasons.size(), 2u);
+  ASSERT_NE(reasons[0], reasons[1]) << "each names its own upload address";
+  ASSERT_EQ(ui.errorDisplays.size(), 1u);
+  EXPECT_NE(ui.errorDisplays[0].find(reasons[0]), std::string::npos) << ui.errorDisplays[0] << "\n" << reasons[1];
+  engine.Shutdown();
+}
+
 // About 20 seconds: the limit holds for the sum of the lanes, not for each.
 TEST_F(ConcurrentAndKilledRunsTest, RateLimitOf1MBoundsFourTransfersTogether) {
   const auto made = MakeFiles("big", 4, 19 * 1024 * 1024 / 4);

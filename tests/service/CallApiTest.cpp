@@ -246,6 +246,30 @@ TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseA
   EXPECT_THROW(offline.service().Post("user/checkaccess", FormData(), response, true), ApiError);
 }
 
+// A lane keeps its connection from request to request, not the options of the last one: after a
+// download, an HTTP error still names its status and Retry-After.
+TEST_F(CallApiTest, ALanesPostAfterADownloadStillReadsAnErrorsStatusAndRetryAfter) {
+  RawHttpServer server([](const CapturedRequest& request) {
+    if (request.requestLine.rfind("GET ", 0) == 0) return HttpAnswer(200, "audio");
+    return HttpAnswer(503, "busy", "Retry-After: 7\r\n");
+  });
+  TransferLanes lanes(1, {"http://" + server.hostPort(), "u", "p"}, nullptr);
+  const auto ticket = lanes.Submit({[&](TransferLane& lane) {
+    lane.Get("http://" + server.hostPort() + "/file", files() / "song.mp3", {});
+    HttpReply reply;
+    lane.Post("items/get/deliver", FormData(), reply);
+  }}).front();
+  while (!ticket->done()) lanes.WaitForAny(std::chrono::milliseconds(100));
+  EXPECT_EQ(test::ReadFile(files() / "song.mp3"), "audio");
+  ASSERT_TRUE(ticket->failure());
+  try {
+    std::rethrow_exception(ticket->failure());
+  } catch (const ApiError& error) {
+    EXPECT_EQ(error.httpStatus(), 503) << error.what();
+    EXPECT_EQ(error.retryAfter(), "7");
+  }
+}
+
 TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {
   const std::string local = (files() / "http-answer.xml").string();
   test::WriteFile(local, "<result/>");
