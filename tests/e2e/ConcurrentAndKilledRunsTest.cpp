@@ -124,6 +124,18 @@ protected:
     return paths;
   }
 
+  // The engine as the window drives it (its queue and outcomes can be looked at): logged in as
+  // `user`, it sends the files of the folder "music" on four lanes until the run ends.
+  void UploadMusicOnFourLanes(Engine& engine, const std::string& user) {
+    engine.Startup();
+    engine.SetCredentials(user, "pw");
+    ASSERT_TRUE(engine.Login());
+    engine.OverrideTransfers(4);
+    engine.DropFiles({(files() / "music").string()});
+    ASSERT_TRUE(engine.AnalyzeAndUpload());
+    engine.OnStartTimer();
+  }
+
   // The work folder holds no program's run folder (every program ended or was cleaned up after).
   std::vector<std::string> RunFolders() const {
     std::vector<std::string> found;
@@ -352,16 +364,10 @@ TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingIt
   locker_->Control("/_control/stats/reset");
   locker_->Control("/_control/faults",
                    {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "50000"}, {"times", "always"}});
-  // The engine as the window drives it, so the queue can be looked at between the two runs.
+  // The queue is looked at between the two runs.
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
-  engine.Startup();
-  engine.SetCredentials("bob", "pw");
-  ASSERT_TRUE(engine.Login());
-  engine.OverrideTransfers(4);
-  engine.DropFiles({(files() / "music").string()});
-  ASSERT_TRUE(engine.AnalyzeAndUpload());
-  engine.OnStartTimer();
+  ASSERT_NO_FATAL_FAILURE(UploadMusicOnFourLanes(engine, "bob"));
   EXPECT_EQ(engine.upload().outcome(), RunOutcome::Failed);
   EXPECT_EQ(ui.errorDisplays.size(), 1u);
   const auto library = [&] {
@@ -394,13 +400,7 @@ TEST_F(ConcurrentAndKilledRunsTest, TwoFailuresOnLanesEndTheRunWithTheFirstQueue
                    {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "50000"}, {"times", "always"}});
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
-  engine.Startup();
-  engine.SetCredentials("alice", "pw");
-  ASSERT_TRUE(engine.Login());
-  engine.OverrideTransfers(4);
-  engine.DropFiles({(files() / "music").string()});
-  ASSERT_TRUE(engine.AnalyzeAndUpload());
-  engine.OnStartTimer();
+  ASSERT_NO_FATAL_FAILURE(UploadMusicOnFourLanes(engine, "alice"));
   ASSERT_EQ(engine.upload().queue().QueueCount(), 2);
   const std::string first = engine.upload().queue().First()->location;
   std::vector<std::string> reasons; // of the first, then of the other
