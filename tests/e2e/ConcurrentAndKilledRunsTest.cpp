@@ -124,6 +124,18 @@ protected:
     return paths;
   }
 
+  // The engine as the window drives it (its queue and outcomes can be looked at): logged in as
+  // `user`, it sends the files of the folder "music" on four lanes until the run ends.
+  void UploadMusicOnFourLanes(Engine& engine, const std::string& user) {
+    engine.Startup();
+    engine.SetCredentials(user, "pw");
+    ASSERT_TRUE(engine.Login());
+    engine.OverrideTransfers(4);
+    engine.DropFiles({(files() / "music").string()});
+    ASSERT_TRUE(engine.AnalyzeAndUpload());
+    engine.OnStartTimer();
+  }
+
   // The work folder holds no program's run folder (every program ended or was cleaned up after).
   std::vector<std::string> RunFolders() const {
     std::vector<std::string> found;
@@ -302,14 +314,23 @@ TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoreEveryFileOnceInPlaylistOrd
   ::umask(mask);
   ASSERT_EQ(restore.exitCode, 0) << restore.err;
   EXPECT_EQ(Requests().at("download"), 24); // addresses asked ahead go to their own rows only
+  EXPECT_NE(restore.err.find("24 restored, 0 already there, 0 failed\n"), std::string::npos) << restore.err;
   std::map<std::string, int> restored;
+  std::vector<std::string> hashRestored{"hash"};
   for (const auto& entry : fs::recursive_directory_iterator(target)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".mp3") continue;
     ++restored[Sha1Hex(test::ReadFile(entry.path()))];
+    hashRestored.push_back(entry.path().string());
     EXPECT_EQ(entry.status().permissions(), fs::perms(0644)) << entry.path();
   }
   EXPECT_EQ(restored, Once(made));
   for (const auto& entry : fs::recursive_directory_iterator(target)) EXPECT_NE(entry.path().extension(), ".part");
+  // The lanes keep each restored file's hash id (no file is read again), and a second restore
+  // counts every file as already there.
+  const auto hashed = test::RunCommand(CliLine(hashRestored));
+  EXPECT_EQ(hashed.err.find("Deep analysis"), std::string::npos) << hashed.err;
+  const auto again = test::RunCommand(CliLine({"restore", "--transfers", "4", "--target", target.string(), "--all"}));
+  EXPECT_NE(again.err.find("0 restored, 24 already there, 0 failed\n"), std::string::npos) << again.err;
 }
 
 TEST_F(ConcurrentAndKilledRunsTest, FourTransfersStoppedBySignalLeaveTheRestToTheNextRunSendingNothingTwice) {
@@ -343,16 +364,10 @@ TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingIt
   locker_->Control("/_control/stats/reset");
   locker_->Control("/_control/faults",
                    {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "50000"}, {"times", "always"}});
-  // The engine as the window drives it, so the queue can be looked at between the two runs.
+  // The queue is looked at between the two runs.
   test::RecordingUi ui;
   Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
-  engine.Startup();
-  engine.SetCredentials("bob", "pw");
-  ASSERT_TRUE(engine.Login());
-  engine.OverrideTransfers(4);
-  engine.DropFiles({(files() / "music").string()});
-  ASSERT_TRUE(engine.AnalyzeAndUpload());
-  engine.OnStartTimer();
+  ASSERT_NO_FATAL_FAILURE(UploadMusicOnFourLanes(engine, "bob"));
   EXPECT_EQ(engine.upload().outcome(), RunOutcome::Failed);
   EXPECT_EQ(ui.errorDisplays.size(), 1u);
   const auto library = [&] {
@@ -367,12 +382,35 @@ TEST_F(ConcurrentAndKilledRunsTest, CutUploadOnOneOfFourLanesEndsTheRunKeepingIt
   engine.StopUpload();
   engine.ResumeUpload();
   EXPECT_EQ(engine.upload().outcome(), RunOutcome::Finished);
+  // The notice counts the whole run, before and after the resume.
+  EXPECT_EQ(engine.upload().runEndNotice().text, "1 file uploaded, 11 already in your locker.");
   EXPECT_EQ(library(), made.size());
   EXPECT_EQ(StoredObjects(), Sizes(made));
   EXPECT_EQ(Requests().at("transmitfile"), 11) << "a file went twice";
   // Each item's exchange file (tmp_{GUID}.xml) went with its transfer, failed or not.
   for (const auto& entry : fs::directory_iterator(RunFolder()))
     EXPECT_NE(entry.path().filename().string().rfind("tmp_{", 0), 0u) << entry.path();
+  engine.Shutdown();
+}
+
+// Two files cut on their way up at once: the run ends with the failure of the one queued first.
+TEST_F(ConcurrentAndKilledRunsTest, TwoFailuresOnLanesEndTheRunWithTheFirstQueuedFilesOwn) {
+  MakeFiles("music", 2, 256 * 1024);
+  locker_->Control("/_control/faults",
+                   {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "50000"}, {"times", "always"}});
+  test::RecordingUi ui;
+  Engine engine(ui, {"/stage " + locker_->hostPort(), configHome() / "settings.ini"});
+  ASSERT_NO_FATAL_FAILURE(UploadMusicOnFourLanes(engine, "alice"));
+  ASSERT_EQ(engine.upload().queue().QueueCount(), 2);
+  const std::string first = engine.upload().queue().First()->location;
+  std::vector<std::string> reasons; // of the first, then of the other
+  const OutcomeLog report = engine.UploadReport();
+  for (const FileOutcome& outcome : report.entries())
+    reasons.insert(outcome.path == first ? reasons.begin() : reasons.end(), outcome.reason);
+  ASSERT_EQ(reasons.size(), 2u);
+  ASSERT_NE(reasons[0], reasons[1]) << "each names its own upload address";
+  ASSERT_EQ(ui.errorDisplays.size(), 1u);
+  EXPECT_NE(ui.errorDisplays[0].find(reasons[0]), std::string::npos) << ui.errorDisplays[0] << "\n" << reasons[1];
   engine.Shutdown();
 }
 

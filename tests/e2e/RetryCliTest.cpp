@@ -70,15 +70,24 @@ TEST_F(RetryCliTest, ServiceUnavailableTwiceIsWaitedOutWithRetriesAndEndsTheRunW
 
 TEST_F(RetryCliTest, AnUploadWhoseAnswerWasLostIsRegisteredAnewNotSentToItsUsedAddressAgain) {
   // The service stores the file, then the connection dies before the answer: the one-use
-  // address is spent, and only a new "items/add" can name one that takes the file.
-  Fault({{"target", "upload"}, {"kind", "cut"}, {"bytes", "0"}});
-  const auto result = Velmora("upload --retries 2 " + test::ShellQuote(song_));
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_THAT(result.err, HasSubstr("Retrying upload of " + song_));
-  const auto counts = locker_->RequestCounts();
-  EXPECT_EQ(counts.at("items/add"), 2);
-  EXPECT_EQ(counts.at("upload"), 2);
-  EXPECT_EQ(LibraryItems(), 1u) << "the second copy added nothing";
+  // address is spent, and only a new "items/add" can name one that takes the file. Once one file
+  // after the other, once on lanes, where the file is done only when its retry is.
+  for (const std::size_t transfers : {1u, 2u}) {
+    SCOPED_TRACE(transfers);
+    const std::string song = transfers == 1 ? song_ : (files() / "lanes.mp3").string();
+    if (transfers > 1) test::WriteFile(song, test::ReadFile(song_) + "lanes");
+    locker_->Control("/_control/stats/reset");
+    Fault({{"target", "upload"}, {"kind", "cut"}, {"bytes", "0"}});
+    const auto result = Velmora("upload --retries 2 --transfers " + std::to_string(transfers) + " " +
+                                test::ShellQuote(song));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("Retrying upload of " + song));
+    EXPECT_THAT(result.err, HasSubstr("\n1 sent, 0 metadata only"));
+    const auto counts = locker_->RequestCounts();
+    EXPECT_EQ(counts.at("items/add"), 2);
+    EXPECT_EQ(counts.at("upload"), 2);
+    EXPECT_EQ(LibraryItems(), transfers) << "the second copy added nothing";
+  }
   const pugi::xml_document log = locker_->Document("/_control/requests");
   for (const auto& request : log.select_nodes("//request[@target='upload']"))
     EXPECT_NE(request.node().attribute("code").as_int(), 1410) << "a used address was tried again";

@@ -10,6 +10,7 @@
 #include "service/CallApi.h"
 #include "service/CurlHandles.h"
 #include "service/LinkWatch.h"
+#include "service/TransferLanes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -100,6 +101,36 @@ TEST(LinkWatchTest, EveryConnectionGetsItsProbesAndUnderALimitSmallBuffers) {
     curl_easy_cleanup(handle);
   }
   ::close(listener);
+}
+
+// Once a stop is asked for, a transfer goes on while its byte count changes (a redirect's restart
+// too) and is given up after 10 s without a byte.
+TEST(LinkWatchTest, AStoppedTransferGoesOnWhileBytesMoveAndIsGivenUpAfterTenQuietSeconds) {
+  using namespace std::chrono_literals;
+  bool stop = false;
+  const StopRequest request = [&] { return stop; };
+  StallAfterStop stall(request);
+  const StallAfterStop::Clock::time_point t0{};
+  EXPECT_FALSE(stall.ShouldAbandon(100, t0));
+  EXPECT_FALSE(stall.ShouldAbandon(100, t0 + 60s)) << "no stop asked for";
+  stop = true;
+  EXPECT_FALSE(stall.ShouldAbandon(100, t0 + 60s));
+  EXPECT_FALSE(stall.ShouldAbandon(200, t0 + 69s));
+  EXPECT_FALSE(stall.ShouldAbandon(0, t0 + 78s));
+  EXPECT_FALSE(stall.ShouldAbandon(0, t0 + 87s));
+  EXPECT_TRUE(stall.ShouldAbandon(0, t0 + 88s));
+}
+
+// A lane's byte count adds each request's bytes both ways; counts that go back are a redirect's
+// new request, whose bytes are all new.
+TEST(LaneProgressTest, CountsBothWaysAndARedirectsRequestAfresh) {
+  std::atomic<std::int64_t> total{0};
+  LaneProgress progress(total, nullptr);
+  progress.Update(100, 60, 0, 0);
+  progress.Update(100, 100, 20, 10);
+  EXPECT_EQ(total.load(), 110);
+  progress.Update(100, 30, 0, 0);
+  EXPECT_EQ(total.load(), 140);
 }
 
 TEST(Digest, PasswordDigestIsUpperCaseMd5) {
@@ -213,6 +244,30 @@ TEST_F(CallApiTest, EveryHttpErrorAndTransportFailureThrowsAndLeavesTheResponseA
   }
   Engine offline = MakeEngine("/stage 127.0.0.1:" + std::to_string(closedPort));
   EXPECT_THROW(offline.service().Post("user/checkaccess", FormData(), response, true), ApiError);
+}
+
+// A lane keeps its connection from request to request, not the options of the last one: after a
+// download, an HTTP error still names its status and Retry-After.
+TEST_F(CallApiTest, ALanesPostAfterADownloadStillReadsAnErrorsStatusAndRetryAfter) {
+  RawHttpServer server([](const CapturedRequest& request) {
+    if (request.requestLine.rfind("GET ", 0) == 0) return HttpAnswer(200, "audio");
+    return HttpAnswer(503, "busy", "Retry-After: 7\r\n");
+  });
+  TransferLanes lanes(1, {"http://" + server.hostPort(), "u", "p"}, nullptr);
+  const auto ticket = lanes.Submit({[&](TransferLane& lane) {
+    lane.Get("http://" + server.hostPort() + "/file", files() / "song.mp3", {});
+    HttpReply reply;
+    lane.Post("items/get/deliver", FormData(), reply);
+  }}).front();
+  while (!ticket->done()) lanes.WaitForAny(std::chrono::milliseconds(100));
+  EXPECT_EQ(test::ReadFile(files() / "song.mp3"), "audio");
+  ASSERT_TRUE(ticket->failure());
+  try {
+    std::rethrow_exception(ticket->failure());
+  } catch (const ApiError& error) {
+    EXPECT_EQ(error.httpStatus(), 503) << error.what();
+    EXPECT_EQ(error.retryAfter(), "7");
+  }
 }
 
 TEST_F(CallApiTest, SpeaksHttpAndHttpsOnlyForAddressesAndRedirects) {

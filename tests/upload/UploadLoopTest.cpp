@@ -72,7 +72,7 @@ TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress)
   const auto& requests = service_.requests;
   EXPECT_THAT(requests[0].names(), ElementsAre("checkhashresponse", "playlistname"));
   const test::FakeRequest& transfer = requests[1];
-  EXPECT_THAT(transfer.names(), ElementsAre("filedata", "playlistname", "metainfo"));
+  ASSERT_THAT(transfer.names(), ElementsAre("filedata", "playlistname", "metainfo"));
   EXPECT_TRUE(transfer.field("filedata")->isFile);
   EXPECT_EQ(transfer.field("filedata")->value, item.Location);
   EXPECT_EQ(transfer.field("filedata")->contentType, "audio/unknown");
