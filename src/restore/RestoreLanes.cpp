@@ -114,12 +114,12 @@ void Restorer::DownloadInLanes() {
   // downloads start at once: the command still opens transfers + 1 connections.
   struct Lent {
     ServiceClient& service;
-    void* handle;
+    LentConnection connection;
     ~Lent() {
-      if (handle) service.GiveBackKeptHandle();
+      if (connection.handle) service.GiveBackKeptHandle();
     }
   } lent{service_, service_.LendKeptHandle()};
-  TransferLanes lanes(transfers, service_.laneIdentity(), [this] { return service_.rateLimit(); }, lent.handle);
+  TransferLanes lanes(transfers, service_.laneIdentity(), [this] { return service_.rateLimit(); }, lent.connection);
   std::deque<Slot> slots;
   std::set<std::string> keysInTransfer;
   // Addresses asked ahead, by entry key, for rows not yet on a lane; the one being asked.
@@ -201,7 +201,7 @@ void Restorer::DownloadInLanes() {
   // Asks the address of a row the lanes will take soon. With none ready, the rows next in line
   // go to lanes before an answer could be back, so it asks past the first half of them.
   const auto askAhead = [&] {
-    if (!lent.handle || asking || static_cast<int>(addressesAhead.size()) >= transfers) return;
+    if (!lent.connection.handle || asking || static_cast<int>(addressesAhead.size()) >= transfers) return;
     int skip = addressesAhead.empty() ? transfers / 2 : 0;
     for (const Row& row : nextRows(static_cast<int>(keysInTransfer.size()) + 2 * transfers)) {
       if (keysInTransfer.count(row.entryKey) != 0 || addressesAhead.count(row.entryKey) != 0) continue;

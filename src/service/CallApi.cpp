@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -161,6 +162,8 @@ std::string RequestUrl(const std::string& baseUrl, const std::string& method) {
 }
 
 struct ServiceClient::KeptConnection {
+  // Holds the kept connection between requests, also when a lane runs the handle.
+  curl::Multi multi{curl_multi_init()};
   curl::Easy handle{curl_easy_init()};
   // A request started from a message pump inside another one takes a client of its own.
   bool busy = false;
@@ -177,10 +180,10 @@ void ServiceClient::SetTransfers(int transfers) {
   if (transfers_ == kMinTransfers && !(kept_ && kept_->busy)) kept_.reset();
 }
 
-void* ServiceClient::LendKeptHandle() {
-  if (transfers_ == kMinTransfers || !kept_ || kept_->busy || !kept_->handle) return nullptr;
+LentConnection ServiceClient::LendKeptHandle() {
+  if (transfers_ == kMinTransfers || !kept_ || kept_->busy || !kept_->handle || !kept_->multi) return {};
   kept_->busy = true;
-  return kept_->handle.get();
+  return {kept_->handle.get(), kept_->multi.get()};
 }
 
 void ServiceClient::GiveBackKeptHandle() {
@@ -192,9 +195,12 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   // kept connection, as each lane keeps its own.
   curl::Easy own;
   CURL* h = nullptr;
+  CURLM* multi = nullptr;
   if (transfers_ > kMinTransfers && !(kept_ && kept_->busy)) {
     if (!kept_) kept_.reset(new KeptConnection());
     h = kept_->handle.get();
+    multi = kept_->multi.get();
+    if (!multi) h = nullptr; // the kept connection lives in its multi handle
     if (h) curl_easy_reset(h);
   } else {
     own.reset(curl_easy_init());
@@ -210,11 +216,11 @@ void ServiceClient::Post(const std::string& method, FormData form, HttpReply& re
   if (busy.kept) busy.kept->busy = true;
   RequestProgress requestProgress(ui_, counters_);
   StallAfterStop stall(stopRequest_);
-  PostOnHandle(h, {baseUrl_, userName_, password_}, method, std::move(form), response, rateLimit(),
+  PostOnHandle(h, multi, {baseUrl_, userName_, password_}, method, std::move(form), response, rateLimit(),
                progress ? &requestProgress : nullptr, nullptr, stall);
 }
 
-void PostOnHandle(CURL* h, const RequestIdentity& identity, const std::string& method, FormData form,
+void PostOnHandle(CURL* h, CURLM* multi, const RequestIdentity& identity, const std::string& method, FormData form,
                   HttpReply& response, std::int64_t rateLimit, RequestProgress* progress, LaneProgress* lane,
                   StallAfterStop& stall) {
   Transfer transfer;
@@ -256,7 +262,9 @@ void PostOnHandle(CURL* h, const RequestIdentity& identity, const std::string& m
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
-  const CURLcode result = curl_easy_perform(h);
+  std::function<void()> pump;
+  if (progress) pump = [progress] { progress->Pump(); };
+  const CURLcode result = curl::Perform(h, multi, pump, transfer.error);
   // The lists die with this call; a kept handle must not point at them.
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(h, CURLOPT_MIMEPOST, nullptr);

@@ -73,12 +73,17 @@ void SetDownloadOptions(CURL* h) {
 
 DownloadClient::DownloadClient(Ui& ui) : ui_(ui) {
   curl::Easy handle{curl_easy_init()};
-  if (!handle) throw ApiError("Cannot start an HTTP client");
+  curl::Multi multi{curl_multi_init()};
+  if (!handle || !multi) throw ApiError("Cannot start an HTTP client");
   SetDownloadOptions(handle.get());
   handle_ = handle.release();
+  multi_ = multi.release();
 }
 
-DownloadClient::~DownloadClient() { curl_easy_cleanup(static_cast<CURL*>(handle_)); }
+DownloadClient::~DownloadClient() {
+  curl_easy_cleanup(static_cast<CURL*>(handle_));
+  curl_multi_cleanup(static_cast<CURLM*>(multi_));
+}
 
 void DownloadClient::SetRateLimit(std::int64_t bytesPerSecond) {
   curl::LimitRate(static_cast<CURL*>(handle_), bytesPerSecond);
@@ -87,10 +92,11 @@ void DownloadClient::SetRateLimit(std::int64_t bytesPerSecond) {
 void DownloadClient::Get(const std::string& url, const std::filesystem::path& target, const BodyObserver& onBody) {
   DownloadProgress progress(ui_);
   StallAfterStop stall(stopRequest_);
-  GetOnHandle(static_cast<CURL*>(handle_), url, target, onBody, &progress, nullptr, stall);
+  GetOnHandle(static_cast<CURL*>(handle_), static_cast<CURLM*>(multi_), url, target, onBody, &progress, nullptr,
+              stall);
 }
 
-void GetOnHandle(CURL* h, const std::string& url, const std::filesystem::path& target,
+void GetOnHandle(CURL* h, CURLM* multi, const std::string& url, const std::filesystem::path& target,
                  const std::function<void(const char*, std::size_t)>& onBody, DownloadProgress* progress,
                  LaneProgress* lane, StallAfterStop& stall) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{std::fopen(target.c_str(), "wb"), &std::fclose};
@@ -107,7 +113,9 @@ void GetOnHandle(CURL* h, const std::string& url, const std::filesystem::path& t
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &download);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &download);
 
-  const CURLcode result = curl_easy_perform(h);
+  std::function<void()> pump;
+  if (progress) pump = [progress] { progress->Pump(); };
+  const CURLcode result = curl::Perform(h, multi, pump, download.error);
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr); // the list dies with this call
   const bool closed = std::fclose(file.release()) == 0;
   long status = 0;

@@ -40,6 +40,7 @@ public:
 private:
   Ui& ui_;
   void* handle_; // CURL*, kept for the run so cookies and the connection carry over
+  void* multi_;  // CURLM*, which holds that connection between downloads
   StopRequest stopRequest_;
 };
 

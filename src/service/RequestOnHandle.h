@@ -29,16 +29,18 @@ struct RequestIdentity {
 };
 
 // Sets every option of a service request on `handle` (the standard fields appended to `form`),
-// performs it and fills `response` on success; throws as ServiceClient::Post says. Progress goes
-// to `progress` (window bars, pumps) or `lane` (a lane's byte counts), either may be null.
-void PostOnHandle(CURL* handle, const RequestIdentity& identity, const std::string& method, FormData form,
+// performs it (through `multi` when the handle's connection lives there, curl::Perform) and fills
+// `response` on success; throws as ServiceClient::Post says. Progress goes to `progress` (window
+// bars, and pumps at least every curl::kPumpInterval) or `lane` (a lane's byte counts), either may
+// be null.
+void PostOnHandle(CURL* handle, CURLM* multi, const RequestIdentity& identity, const std::string& method, FormData form,
                   HttpReply& response, std::int64_t rateLimit, RequestProgress* progress, LaneProgress* lane,
                   StallAfterStop& stall);
 
 // The options of the restore's plain-GET client that hold for all its downloads.
 void SetDownloadOptions(CURL* handle);
-// GETs `url` into `target` as DownloadClient::Get says; progress to `progress` or `lane`.
-void GetOnHandle(CURL* handle, const std::string& url, const std::filesystem::path& target,
+// GETs `url` into `target` as DownloadClient::Get says; `multi` and progress as for PostOnHandle.
+void GetOnHandle(CURL* handle, CURLM* multi, const std::string& url, const std::filesystem::path& target,
                  const std::function<void(const char*, std::size_t)>& onBody, DownloadProgress* progress,
                  LaneProgress* lane, StallAfterStop& stall);
 

@@ -64,9 +64,9 @@ public:
   // Who asks and where, for lanes started now.
   LaneIdentity laneIdentity() const { return {baseUrl_, userName_, password_}; }
   // The kept connection of the engine's own requests (transfers above 1), lent to one more lane
-  // while a run's lanes go (a CURL*); null when there is none or it is in use. Until it is given
-  // back, the engine's own requests take a client of their own.
-  void* LendKeptHandle();
+  // while a run's lanes go; empty when there is none or it is in use. Until it is given back, the
+  // engine's own requests take a client of their own.
+  LentConnection LendKeptHandle();
   void GiveBackKeptHandle();
   const Retrier& retrier() const { return retrier_; }
   // Asked during every request: once it answers true, a request that moves no byte for

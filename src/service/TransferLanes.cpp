@@ -27,8 +27,8 @@ TransferLane::TransferLane(TransferLanes& lanes) : lanes_(lanes), handle_(curl_e
   if (!handle_) throw ApiError("Cannot start an HTTP client");
 }
 
-TransferLane::TransferLane(TransferLanes& lanes, void* lentHandle)
-    : lanes_(lanes), handle_(lentHandle), ownsHandle_(false) {}
+TransferLane::TransferLane(TransferLanes& lanes, LentConnection lent)
+    : lanes_(lanes), handle_(lent.handle), multi_(lent.multi), ownsHandle_(false) {}
 
 TransferLane::~TransferLane() {
   if (ownsHandle_) curl_easy_cleanup(static_cast<CURL*>(handle_));
@@ -48,7 +48,7 @@ void TransferLane::Post(const std::string& method, FormData form, HttpReply& res
   LaneProgress progress(lanes_.moved_, ticket_);
   StallAfterStop stall(lanes_.stopRequest_);
   const LaneIdentity& identity = lanes_.identity();
-  PostOnHandle(h, {identity.baseUrl, identity.userName, identity.password}, method, std::move(form), response,
+  PostOnHandle(h, static_cast<CURLM*>(multi_), {identity.baseUrl, identity.userName, identity.password}, method, std::move(form), response,
                RateShare(), nullptr, &progress, stall);
 }
 
@@ -59,16 +59,16 @@ void TransferLane::Get(const std::string& url, const std::filesystem::path& targ
   curl::LimitRate(h, RateShare());
   LaneProgress progress(lanes_.moved_, ticket_);
   StallAfterStop stall(lanes_.stopRequest_);
-  GetOnHandle(h, url, target, onBody, nullptr, &progress, stall);
+  GetOnHandle(h, static_cast<CURLM*>(multi_), url, target, onBody, nullptr, &progress, stall);
 }
 
-TransferLanes::TransferLanes(int count, LaneIdentity identity, RateSource rateLimit, void* lentHandle)
+TransferLanes::TransferLanes(int count, LaneIdentity identity, RateSource rateLimit, LentConnection lent)
     : identity_(std::move(identity)), rateLimit_(std::move(rateLimit)),
       stopRequest_([this] { return stop_.load(); }) {
   count = std::clamp(count, kMinTransfers, kMaxTransfers);
   threads_.reserve(static_cast<std::size_t>(count) + 1);
-  for (int i = 0; i < count; ++i) threads_.emplace_back([this] { RunLane(nullptr); });
-  if (lentHandle) threads_.emplace_back([this, lentHandle] { RunLane(lentHandle); });
+  for (int i = 0; i < count; ++i) threads_.emplace_back([this] { RunLane({}); });
+  if (lent.handle) threads_.emplace_back([this, lent] { RunLane(lent); });
 }
 
 TransferLanes::~TransferLanes() {
@@ -102,12 +102,12 @@ void TransferLanes::WaitForAny(std::chrono::milliseconds timeout) {
   endedSeen_ = endedCount_;
 }
 
-void TransferLanes::RunLane(void* lentHandle) {
+void TransferLanes::RunLane(LentConnection lent) {
   // A lane that cannot get a handle fails every job it takes rather than leaving it waiting.
   std::unique_ptr<TransferLane> lane;
   std::exception_ptr noLane;
   try {
-    lane.reset(lentHandle ? new TransferLane(*this, lentHandle) : new TransferLane(*this));
+    lane.reset(lent.handle ? new TransferLane(*this, lent) : new TransferLane(*this));
   } catch (...) {
     noLane = std::current_exception();
   }

@@ -42,6 +42,13 @@ struct LaneIdentity {
 
 class TransferLanes;
 
+// A connection someone else keeps, lent to one lane: its CURL* and the CURLM* that holds its
+// connection between transfers.
+struct LentConnection {
+  void* handle = nullptr;
+  void* multi = nullptr;
+};
+
 // One job handed to a lane: whether it ended, what it threw, and the bytes of its current request
 // for the file bar. Written by the lane, read by the engine thread.
 class LaneTicket {
@@ -80,13 +87,14 @@ public:
 
 private:
   friend class TransferLanes;
-  // On a handle lent by its owner, which is neither created nor closed here.
-  TransferLane(TransferLanes& lanes, void* lentHandle);
+  // On a connection lent by its owner, which is neither created nor closed here.
+  TransferLane(TransferLanes& lanes, LentConnection lent);
   // The speed limit of one request: the run's limit shared by the lanes in transfer.
   std::int64_t RateShare() const;
 
   TransferLanes& lanes_;
   void* handle_; // CURL*, kept for the lane's life
+  void* multi_ = nullptr; // the lent connection's CURLM*; a lane's own handle runs alone
   bool ownsHandle_ = true;
   LaneTicket* ticket_ = nullptr;
 };
@@ -113,9 +121,9 @@ public:
   // run). Called from the lanes' threads.
   using RateSource = std::function<std::int64_t()>;
   // Starts `count` lanes. The limit bounds the sum of all lanes: each request takes an equal share
-  // of the limit of the moment it starts among the jobs in hand that share it. With `lentHandle`
-  // (a CURL* whose connection someone else keeps) one more lane runs on it; it is not closed here.
-  TransferLanes(int count, LaneIdentity identity, RateSource rateLimit, void* lentHandle = nullptr);
+  // of the limit of the moment it starts among the jobs in hand that share it. With `lent` (a
+  // connection someone else keeps) one more lane runs on it; it is not closed here.
+  TransferLanes(int count, LaneIdentity identity, RateSource rateLimit, LentConnection lent = {});
   // Lets running jobs end, then closes the lanes and their connections.
   ~TransferLanes();
   TransferLanes(const TransferLanes&) = delete;
@@ -146,7 +154,7 @@ private:
     std::shared_ptr<LaneTicket> ticket;
     bool sharesLimit = true;
   };
-  void RunLane(void* lentHandle);
+  void RunLane(LentConnection lent);
 
   const LaneIdentity identity_;
   const RateSource rateLimit_;

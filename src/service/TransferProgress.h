@@ -16,6 +16,8 @@ public:
   RequestProgress(Ui& ui, RunCounters& counters) : ui_(ui), counters_(counters) {}
   // The totals and counts so far of both directions, as the HTTP client reports them.
   void Update(std::int64_t sendTotal, std::int64_t sent, std::int64_t receiveTotal, std::int64_t received);
+  // Between updates, while nothing moves.
+  void Pump() { ui_.ProcessMessages(); }
 
 private:
   struct Direction {
@@ -37,6 +39,8 @@ class DownloadProgress {
 public:
   explicit DownloadProgress(Ui& ui) : ui_(ui) {}
   void Update(std::int64_t total, std::int64_t received);
+  // Between updates, while nothing moves.
+  void Pump() { ui_.ProcessMessages(); }
   // The transfer ended, well or not: the bar goes back to zero.
   void End();
 

@@ -20,6 +20,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+#include <vector>
+
 namespace velmora {
 namespace {
 
@@ -357,6 +361,36 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
   EXPECT_EQ(quiet.progressEvents, 0);
   EXPECT_EQ(quiet.pumps, 0);
   EXPECT_EQ(silent.counters().UploadedBytes, 0);
+}
+
+// curl calls its progress function irregularly while it waits (a second apart), so a request pumps
+// on a timer of its own while the service works on its answer; a request made from that pump
+// (here on the kept connection's busy handle) takes a client of its own and is answered.
+TEST_F(CallApiTest, PumpsTheWindowOnATimerWhileTheServiceWorksOnItsAnswer) {
+  RawHttpServer server([](const CapturedRequest& request) {
+    if (request.target.find("slow") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    return HttpAnswer(200, request.target);
+  });
+  Engine engine = MakeEngine("/stage " + server.hostPort());
+  engine.service().SetTransfers(2);
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> pumps{Clock::now()};
+  HttpReply nested;
+  ui.onProcessMessages = [&] {
+    pumps.push_back(Clock::now());
+    if (nested.StatusCode == 0) {
+      nested.StatusCode = -1;
+      engine.service().Post("nested", FormData(), nested, true);
+    }
+  };
+  HttpReply response;
+  engine.service().Post("slow", FormData(), response, true);
+  pumps.push_back(Clock::now());
+  EXPECT_EQ(response.Body, "/api/rest/slow");
+  EXPECT_EQ(nested.Body, "/api/rest/nested");
+  for (std::size_t i = 1; i < pumps.size(); ++i) {
+    EXPECT_LE(pumps[i] - pumps[i - 1], std::chrono::milliseconds(150)) << "before pump " << i << " of " << pumps.size();
+  }
 }
 
 } // namespace
