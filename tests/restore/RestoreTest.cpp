@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <map>
 
 namespace velmora {
@@ -135,7 +137,8 @@ protected:
   std::string libraryItems;
   std::string brokenKey, brokenAnswer;
   bool refuseDeliver = false;
-  int deliverCalls = 0, getItemsCalls = 0;
+  // Counted on the fake server's thread, read on the engine's while a request is in flight.
+  std::atomic<int> deliverCalls{0}, getItemsCalls{0};
 };
 
 TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
@@ -151,7 +154,7 @@ TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
                                                           "Road trip/Duo - Shared (Both).mp3",
                                                           "Road trip/unknown artist - Other (unknown).mp3"}));
   EXPECT_EQ(test::ReadFile(target / "Road trip" / "Band - Song (Album).mp3"), Content("e1"));
-  EXPECT_EQ(deliverCalls, 4); // e3 sits in both playlists and is fetched once
+  EXPECT_EQ(deliverCalls.load(), 4); // e3 sits in both playlists and is fetched once
   EXPECT_EQ(engine->restoreState().itemsFound, 5);
   EXPECT_EQ(engine->restoreState().itemsFoundCaption, "5");
   EXPECT_EQ(EngineInternals::servicePlaylists(*engine).rows[0].items, "4");
@@ -185,7 +188,7 @@ TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
   // Running again lists the same items, finds every file in place and asks for no download.
   deliverCalls = 0;
   ASSERT_TRUE(engine->RestoreNow());
-  EXPECT_EQ(deliverCalls, 0);
+  EXPECT_EQ(deliverCalls.load(), 0);
   EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
   EXPECT_EQ(Summary(), "0 restored, 4 already there, 0 failed");
   EXPECT_EQ(FilesListedIn("Road trip.m3u8").size(), 3u);
@@ -248,7 +251,7 @@ TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
   ChoosePlaylists({{"P", "p"}});
   refuseDeliver = true;
   ASSERT_TRUE(engine->RestoreNow());
-  EXPECT_EQ(deliverCalls, 1);
+  EXPECT_EQ(deliverCalls.load(), 1);
   EXPECT_TRUE(ui.sawStatus("     Login failed"));
   EXPECT_EQ(ui.errorMessages,
             std::vector<std::string>{"Could not load data from server - error 77 (details: not yours)"});
@@ -386,7 +389,7 @@ TEST_F(RestoreTest, OneRestoreAtATimeAndAValidTargetFirst) {
   };
   ASSERT_TRUE(engine->RestoreNow());
   EXPECT_TRUE(secondRefused);
-  EXPECT_EQ(getItemsCalls, 1);
+  EXPECT_EQ(getItemsCalls.load(), 1);
   EXPECT_FALSE(engine->restoreState().running);
 
   ui.onProcessMessages = nullptr;

@@ -368,7 +368,7 @@ TEST_F(CallApiTest, ProgressMovesFileBarsAndCountsEveryByteBothWays) {
 // (here on the kept connection's busy handle) takes a client of its own and is answered.
 TEST_F(CallApiTest, PumpsTheWindowOnATimerWhileTheServiceWorksOnItsAnswer) {
   RawHttpServer server([](const CapturedRequest& request) {
-    if (request.target.find("slow") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    if (request.target.find("slow") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     return HttpAnswer(200, request.target);
   });
   Engine engine = MakeEngine("/stage " + server.hostPort());
@@ -389,7 +389,8 @@ TEST_F(CallApiTest, PumpsTheWindowOnATimerWhileTheServiceWorksOnItsAnswer) {
   EXPECT_EQ(response.Body, "/api/rest/slow");
   EXPECT_EQ(nested.Body, "/api/rest/nested");
   for (std::size_t i = 1; i < pumps.size(); ++i) {
-    EXPECT_LE(pumps[i] - pumps[i - 1], std::chrono::milliseconds(150)) << "before pump " << i << " of " << pumps.size();
+    // One pump per 50 ms, late on a loaded machine; curl alone leaves about a second without any.
+    EXPECT_LE(pumps[i] - pumps[i - 1], std::chrono::milliseconds(500)) << "before pump " << i << " of " << pumps.size();
   }
 }
 
