@@ -68,7 +68,7 @@ TEST(ServerAddress, StageArgumentDropsItsSeparatorAndKeepsTheHostAsItStands) {
 }
 
 // Read back from the socket itself: a connection under a 64K limit gets 16K buffers (the kernel
-// reports twice what was set), the keep-alive probe count and the user time-out.
+// reports twice what was set), keep-alive with its idle time and probe count, the user time-out.
 TEST(LinkWatchTest, EveryConnectionGetsItsProbesAndUnderALimitSmallBuffers) {
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -94,6 +94,8 @@ TEST(LinkWatchTest, EveryConnectionGetsItsProbesAndUnderALimitSmallBuffers) {
     ASSERT_EQ(curl_easy_perform(handle), CURLE_OK);
     curl_socket_t socket = CURL_SOCKET_BAD;
     curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &socket);
+    EXPECT_EQ(option(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(socket, IPPROTO_TCP, TCP_KEEPIDLE), link::kKeepIdleSeconds);
     EXPECT_EQ(option(socket, IPPROTO_TCP, TCP_KEEPCNT), link::kKeepProbes);
     EXPECT_EQ(option(socket, IPPROTO_TCP, TCP_USER_TIMEOUT), static_cast<int>(link::kUserTimeoutMilliseconds));
     if (limit > 0) {

@@ -3,12 +3,15 @@
 
 #include "RecordingUi.h"
 #include "TempHome.h"
+#include "base/PeriodicPump.h"
 #include "base/WorkFolder.h"
 #include "model/MediaLibraryFile.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmora {
@@ -168,6 +171,22 @@ TEST_F(MediaLibraryFileTest, TextXmlCannotHoldIsReplacedSoTheDocumentStillParses
   EXPECT_STREQ(document.child("data").child_value("Name"), "Bad \xEF\xBF\xBD byte, fine \xC3\xA9, tab\tkept");
   EXPECT_STREQ(document.child("data").child_value("Location"), "/music/\xEF\xBF\xBDt\xEF\xBF\xBD.mp3");
   EXPECT_EQ(XmlSafeText("\xF0\x9F\x8E\xB5 \xEF\xBF\xBF"), "\xF0\x9F\x8E\xB5 \xEF\xBF\xBD");
+}
+
+// A large library file is written in steps; the step pumps the window once 50 ms have passed, so
+// the window answers while the file is written.
+TEST_F(MediaLibraryFileTest, WritingStepsAndAStepPumpsTheWindowAfterFiftyMilliseconds) {
+  pugi::xml_document document;
+  for (int i = 0; i < 1000; ++i) document.append_child("item").text().set(i);
+  PeriodicPump pump(ui);
+  int steps = 0;
+  const std::string text = XmlText(document, pugi::format_indent, [&] {
+    if (steps++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    pump();
+  });
+  EXPECT_EQ(text, XmlText(document, pugi::format_indent));
+  EXPECT_GE(steps, 1);
+  EXPECT_GE(ui.pumps, 1);
 }
 
 TEST(IsSupportedAudioExt, IsASubstringTestOnTheExtension) {

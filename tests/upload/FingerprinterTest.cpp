@@ -353,25 +353,34 @@ TEST_F(FingerprinterTest, EveryListIsHashedByTheSameThreads) {
 
 // A large file with no other file to start is read ahead by a second worker while the first hashes
 // it, block after block in file order.
-TEST_F(FingerprinterTest, LoneLargeFileIsReadOnTwoThreadsInOrder) {
+// Three in turn, each alone: whichever worker hashes the next one, a relay that was helped with
+// one file is used again for another.
+TEST_F(FingerprinterTest, LargeFilesInTurnAreEachReadOnTwoThreadsInOrder) {
   if (HashWorkers::DefaultThreads() < 2) GTEST_SKIP() << "one core: no worker to help";
-  std::string content(static_cast<std::size_t>(kHelpedReadMinimum) + 3 * kHashReadBlock / 2, '\0');
-  for (std::size_t i = 0; i < content.size(); i += 4096) content.replace(i, 8, std::to_string(10000000 + i / 4096));
-  const auto file = files() / "album.flac";
-  test::WriteFile(file, content);
   std::mutex mutex;
   std::condition_variable seen;
   std::set<pid_t> readers;
-  bool waited = false; // for a second reader, once
+  bool waited = false; // for a second reader, once per file
   engine->fingerprinter().SetAfterEachBlock([&] {
     std::unique_lock lock(mutex);
     readers.insert(::gettid());
     seen.notify_all();
     if (!std::exchange(waited, true)) seen.wait_for(lock, std::chrono::seconds(10), [&] { return readers.size() >= 2; });
   });
-  const HashAheadScope ahead = engine->fingerprinter().HashAhead({file.string()});
-  EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex(content));
-  EXPECT_EQ(readers.size(), 2u);
+  for (int n = 1; n <= 3; ++n) {
+    std::string content(static_cast<std::size_t>(kHelpedReadMinimum) + 3 * kHashReadBlock / 2, '\0');
+    for (std::size_t i = 0; i < content.size(); i += 4096) content.replace(i, 8, std::to_string(n * 10000000 + i / 4096));
+    const auto file = files() / ("album" + std::to_string(n) + ".flac");
+    test::WriteFile(file, content);
+    {
+      const std::lock_guard lock(mutex);
+      readers.clear();
+      waited = false;
+    }
+    const HashAheadScope ahead = engine->fingerprinter().HashAhead({file.string()});
+    EXPECT_EQ(engine->FileFingerprint(file.string()), Sha1Hex(content)) << "file " << n;
+    EXPECT_EQ(readers.size(), 2u) << "file " << n;
+  }
 }
 
 } // namespace
