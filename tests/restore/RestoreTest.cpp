@@ -82,6 +82,7 @@ protected:
     if (path == "/api/rest/items/get/deliver") {
       ++deliverCalls;
       if (refuseDeliver) return HttpAnswer(200, Envelope("false", "77", "not yours"));
+      if (Field(request, "entrykey") == addresslessKey) return HttpAnswer(200, Envelope("true", "0", "", "<nothing/>"));
       return HttpAnswer(200, Envelope("true", "0", "",
                                       "<location>http://" + server->hostPort() + "/file/" + Field(request, "entrykey") +
                                           "</location>"));
@@ -135,7 +136,7 @@ protected:
   std::filesystem::path target;
   std::map<std::string, std::string> playlistItems;
   std::string libraryItems;
-  std::string brokenKey, brokenAnswer;
+  std::string brokenKey, brokenAnswer, addresslessKey;
   bool refuseDeliver = false;
   // Counted on the fake server's thread, read on the engine's while a request is in flight.
   std::atomic<int> deliverCalls{0}, getItemsCalls{0};
@@ -258,6 +259,29 @@ TEST_F(RestoreTest, RefusedDeliveryReportsAndStops) {
   EXPECT_TRUE(FilesBelowTarget().empty());
   EXPECT_EQ(engine->restorer().UnhandledRows(), 2);
   EXPECT_EQ(Summary(), "0 restored, 0 already there, 1 failed");
+}
+
+// An accepted delivery without an address ends the restore with that error, whether files are
+// fetched one at a time or on lanes; the item stays in the work list for the next restore.
+TEST_F(RestoreTest, DeliveryWithoutAnAddressEndsTheRestoreWithItsErrorOnEveryNumberOfTransfers) {
+  playlistItems["p"] = Item("a", "One", "A", "") + Item("bad", "Two", "A", "");
+  ChoosePlaylists({{"P", "p"}});
+  addresslessKey = "bad";
+  for (const int transfers : {1, 3}) {
+    engine->SetTransfers(transfers);
+    try {
+      engine->RestoreNow();
+      ADD_FAILURE() << transfers << " transfers: the restore ended without the error";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "The service named no download address for the item bad") << transfers;
+    }
+    EXPECT_EQ(engine->restoreState().failedCount, 1) << transfers;
+    EXPECT_EQ(engine->databases()
+                  .temporary->execAndGet("SELECT count(*) FROM downloadmetainfo WHERE entrykey = 'bad' AND handled = 0")
+                  .getInt(),
+              transfers == 1 ? 1 : 2)
+        << "kept for the next restore, which lists it again";
+  }
 }
 
 TEST_F(RestoreTest, HostileNamesStayInsideTheTarget) {
