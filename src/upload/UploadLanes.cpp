@@ -366,6 +366,8 @@ void UploadPipeline::LaneRun::Take(Slot& slot) {
       }
       if (!refused) return fail(failure);
     } else if (reply.Success && slot.result->location.empty()) {
+      // Nothing was sent: without an address the file is refused, never counted as sent.
+      reply.Success = false;
       SetApiError(reply, kNoAnswerCode, "The service named no upload location");
     }
     if (!reply.Success) {

@@ -1,0 +1,180 @@
+// A run on three lanes ends every file as a run that moves one file at a time does: under each
+// fault on the upload and the restore paths, the same exit code, the same lines on stderr and the
+// same report, apart from the service's address, its keys and the seconds. Each run holds one
+// file, so which file meets a fault is never left to the lanes' timing.
+
+#include "LockerProcess.h"
+#include "TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <random>
+#include <regex>
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using Fault = std::map<std::string, std::string>;
+
+class LanesAgreeTest : public test::TempHomeTest {
+protected:
+  struct Mode {
+    int transfers;
+    std::unique_ptr<test::LockerProcess> locker;
+  };
+
+  void SetUp() override {
+    if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
+    test::TempHomeTest::SetUp();
+    for (const int transfers : {1, 3}) {
+      const fs::path data = files() / ("locker" + std::to_string(transfers));
+      modes_.push_back({transfers, std::make_unique<test::LockerProcess>(
+                                       std::vector<std::string>{"--data", data.string(), "--user", "alice:pw"})});
+    }
+  }
+
+  // A folder holding one file of its own random bytes; with `stored`, both services already hold
+  // its content (another user's), so only its metadata goes out.
+  std::string OneFileFolder(const std::string& name, bool stored = false) {
+    std::mt19937 random(static_cast<unsigned>(std::hash<std::string>()(name)));
+    std::string bytes(20000, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    const fs::path file = files() / name / (name + ".mp3");
+    test::WriteFile(file, bytes);
+    for (const Mode& mode : modes_) {
+      if (!stored) continue;
+      test::RunCommand("curl -s -f --data-binary @" + test::ShellQuote(file.string()) +
+                       " -H 'Content-Type: application/octet-stream' " + mode.locker->baseUrl() + "/_control/objects");
+    }
+    return test::ShellQuote((files() / name).string());
+  }
+
+  // What a run shows, with what differs between the two services and runs taken out.
+  struct Ending {
+    int exitCode;
+    std::string err;
+    std::vector<nlohmann::json> report;
+    bool operator==(const Ending&) const = default;
+  };
+  friend std::ostream& operator<<(std::ostream& out, const Ending& ending) {
+    out << "exit " << ending.exitCode << "\n" << ending.err;
+    for (const auto& line : ending.report) out << line.dump() << "\n";
+    return out;
+  }
+
+  // "{n}" in the arguments stands for the number of transfers, so each run has its own target.
+  Ending Run(const Mode& mode, const std::string& command, std::string arguments) {
+    arguments = std::regex_replace(arguments, std::regex("\\{n\\}"), std::to_string(mode.transfers));
+    const fs::path home = files() / ("home" + std::to_string(mode.transfers));
+    const fs::path report = home / "report.jsonl";
+    fs::create_directories(home);
+    const auto result = test::RunCommand(
+        "XDG_CONFIG_HOME=" + test::ShellQuote((home / "config").string()) +
+        " XDG_CACHE_HOME=" + test::ShellQuote((home / "cache").string()) + " VELMORA_PASSWORD=pw " +
+        test::ShellQuote(VELMORA_CLI_PATH) + " --stage " + mode.locker->hostPort() + " --user alice " + command +
+        " --transfers " + std::to_string(mode.transfers) + " --report " + test::ShellQuote(report.string()) + " " +
+        arguments);
+    const auto same = [&](std::string text) {
+      text = std::regex_replace(text, std::regex(mode.locker->hostPort()), "SERVICE");
+      text = std::regex_replace(text, std::regex("target" + std::to_string(mode.transfers)), "TARGET");
+      return std::regex_replace(text, std::regex("[0-9a-f]{32}"), "KEY");
+    };
+    Ending ending{result.exitCode, same(result.err), {}};
+    std::istringstream lines(test::ReadFile(report));
+    for (std::string line; std::getline(lines, line);) {
+      nlohmann::json parsed = nlohmann::json::parse(same(line));
+      parsed.erase("seconds");
+      ending.report.push_back(std::move(parsed));
+    }
+    return ending;
+  }
+
+  // Arms the fault on both services, runs the command once with each, and expects the same ending
+  // from runs that both met the fault.
+  void ExpectSameEnding(const std::string& name, const Fault& fault, const std::string& command,
+                        const std::string& arguments) {
+    std::vector<Ending> endings;
+    for (const Mode& mode : modes_) {
+      if (fault.empty()) {
+        endings.push_back(Run(mode, command, arguments));
+        continue;
+      }
+      mode.locker->Control("/_control/stats/reset");
+      mode.locker->Control("/_control/faults", fault);
+      endings.push_back(Run(mode, command, arguments));
+      const auto stats = mode.locker->Document("/_control/stats");
+      const std::string met = "/stats/counter[@target='" + fault.at("target") + "']/@faults";
+      EXPECT_GT(stats.select_node(met.c_str()).attribute().as_int(), 0)
+          << name << ": the fault was never met with " << mode.transfers << " transfer(s)";
+      mode.locker->Control("/_control/faults/reset");
+    }
+    EXPECT_EQ(endings[1], endings[0]) << name << ": three transfers (first) against one";
+  }
+
+  std::vector<Mode> modes_;
+};
+
+TEST_F(LanesAgreeTest, UploadsEndEachFileAsOneAtATimeUnderEveryFault) {
+  const std::vector<std::tuple<std::string, Fault, bool>> cases{
+      {"nothing goes wrong", {}, false},
+      {"registration HTTP 500", {{"target", "items/add"}, {"kind", "http"}, {"status", "500"}}, false},
+      {"registration not XML", {{"target", "items/add"}, {"kind", "notxml"}, {"body", "<html>oops"}}, false},
+      {"registration cut", {{"target", "items/add"}, {"kind", "cut"}, {"bytes", "40"}}, false},
+      {"registration without a location",
+       {{"target", "items/add"},
+        {"kind", "http"},
+        {"status", "200"},
+        {"body", "<result><result>true</result><error>0</error></result>"}},
+       false},
+      {"transfer HTTP 500", {{"target", "upload"}, {"kind", "http"}, {"status", "500"}, {"times", "3"}}, false},
+      {"transfer HTTP 503", {{"target", "upload"}, {"kind", "http"}, {"status", "503"}}, false},
+      {"transfer answer cut", {{"target", "upload"}, {"kind", "cut"}, {"bytes", "0"}}, false},
+      // Twice: a kept connection that dies is tried once more on a new one.
+      {"transfer cut while sent",
+       {{"target", "upload"}, {"kind", "cut-upload"}, {"bytes", "4096"}, {"times", "2"}},
+       false},
+      {"metadata only", {}, true},
+      {"metadata only, HTTP 500", {{"target", "transmitfile"}, {"kind", "http"}, {"status", "500"}}, true},
+      {"metadata only, HTTP 503", {{"target", "transmitfile"}, {"kind", "http"}, {"status", "503"}}, true},
+  };
+  for (std::size_t n = 0; n < cases.size(); ++n) {
+    const auto& [name, fault, stored] = cases[n];
+    ExpectSameEnding(name, fault, "upload", OneFileFolder("up" + std::to_string(n), stored));
+  }
+}
+
+TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
+  const std::vector<std::pair<std::string, Fault>> cases{
+      {"nothing goes wrong", {}},
+      {"delivery HTTP 500", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "500"}, {"times", "9"}}},
+      {"delivery HTTP 503 once", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "503"}}},
+      {"delivery not XML", {{"target", "items/get/deliver"}, {"kind", "notxml"}}},
+      {"delivery cut", {{"target", "items/get/deliver"}, {"kind", "cut"}, {"bytes", "50"}}},
+      {"delivery without an address",
+       {{"target", "items/get/deliver"},
+        {"kind", "http"},
+        {"status", "200"},
+        {"body", "<result><result>true</result><error>0</error></result>"}}},
+      {"download HTTP 500", {{"target", "download"}, {"kind", "http"}, {"status", "500"}, {"times", "9"}}},
+      {"download HTTP 503 once", {{"target", "download"}, {"kind", "http"}, {"status", "503"}}},
+      {"download cut", {{"target", "download"}, {"kind", "cut"}, {"bytes", "1000"}}},
+  };
+  for (std::size_t n = 0; n < cases.size(); ++n) {
+    const std::string playlist = "list" + std::to_string(n);
+    const std::string folder = OneFileFolder(playlist);
+    for (const Mode& mode : modes_) {
+      ASSERT_EQ(Run(mode, "upload", "--playlist " + playlist + " " + folder).exitCode, 0);
+      fs::create_directories(files() / ("target" + std::to_string(mode.transfers) + "-" + playlist));
+    }
+    ExpectSameEnding(cases[n].first, cases[n].second, "restore",
+                     "--playlist " + playlist + " --target " +
+                         test::ShellQuote((files() / ("target{n}-" + playlist)).string()));
+  }
+}
+
+} // namespace
+} // namespace velmora
