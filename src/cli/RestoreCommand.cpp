@@ -106,6 +106,8 @@ const RegisterCommand kRestore{
           }
           ui.EndLiveProgress();
           if (ran) summary();
+          // Refused before it began (a target that is no folder): quiet still says why.
+          else if (ui.quiet() && !ui.heldMessage().empty()) ui.ShowErrorMessage(ui.heldMessage());
           if (report) report->Write(engine.RestoreReport());
           if (!ran || StopSignals::Requested()) return kExitFailed;
           // A refused listing was shown, but what it would have listed was never restored.

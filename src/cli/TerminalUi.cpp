@@ -92,7 +92,10 @@ void TerminalUi::SetStatusText(const std::string& text) {
 }
 
 void TerminalUi::ShowMessage(const std::string& text) {
-  if (quiet_) return;
+  if (quiet_) {
+    heldMessage_ = text;
+    return;
+  }
   ClearLiveLine();
   std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
 }

@@ -52,6 +52,8 @@ public:
   bool quiet() const { return quiet_; }
   // The line that sums up a command's work: shown even when quiet.
   void ShowSummary(const std::string& text);
+  // The last message quiet kept back: a command that ends before it started shows it as its error.
+  const std::string& heldMessage() const { return heldMessage_; }
 
 private:
   void RefreshLiveLine();
@@ -62,6 +64,7 @@ private:
   std::function<std::optional<TransferFigures>()> liveFigures_;
   bool refreshing_ = false;
   std::string lastStatus_;
+  std::string heldMessage_;
 };
 
 // The live line for the life of a scope (a run).

@@ -72,6 +72,9 @@ TEST(LiveLineText, LongUtf8NamesAreCutOnCharacterBoundariesWithinTheWidth) {
   }
   EXPECT_EQ(LiveLineText(figures, 60), "3/6 files  1.5 MiB / 4.5 MiB  200.0 KiB/s  1:15 left  Ünïc…");
   EXPECT_EQ(LiveLineText(figures, 70), "3/6 files  1.5 MiB / 4.5 MiB  200.0 KiB/s  1:15 left  Ünïcödé – 東京…");
+  // A name is measured in columns, not bytes: 18 columns (26 bytes) fit after 54 columns of figures.
+  figures.currentFile = "東京 – Ünïcödé.mp3";
+  EXPECT_EQ(LiveLineText(figures, 73), "3/6 files  1.5 MiB / 4.5 MiB  200.0 KiB/s  1:15 left  東京 – Ünïcödé.mp3");
 }
 
 } // namespace
