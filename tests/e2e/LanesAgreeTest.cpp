@@ -1,6 +1,6 @@
 // A run on three lanes ends every file as a run that moves one file at a time does: under each
-// fault on the upload and the restore paths, the same exit code, the same lines on stderr and the
-// same report, apart from the service's address, its keys and the seconds. Each run holds one
+// fault on the upload and the restore paths, the same exit code, the same output and the same
+// report, apart from the service's address, its keys and the seconds. Each run holds one
 // file, so which file meets a fault is never left to the lanes' timing.
 
 #include "LockerProcess.h"
@@ -56,12 +56,13 @@ protected:
   // What a run shows, with what differs between the two services and runs taken out.
   struct Ending {
     int exitCode;
+    std::string out; // a restore's log
     std::string err;
     std::vector<nlohmann::json> report;
     bool operator==(const Ending&) const = default;
   };
   friend std::ostream& operator<<(std::ostream& out, const Ending& ending) {
-    out << "exit " << ending.exitCode << "\n" << ending.err;
+    out << "exit " << ending.exitCode << "\n" << ending.out << ending.err;
     for (const auto& line : ending.report) out << line.dump() << "\n";
     return out;
   }
@@ -83,7 +84,7 @@ protected:
       text = std::regex_replace(text, std::regex("target" + std::to_string(mode.transfers)), "TARGET");
       return std::regex_replace(text, std::regex("[0-9a-f]{32}"), "KEY");
     };
-    Ending ending{result.exitCode, same(result.err), {}};
+    Ending ending{result.exitCode, same(result.out), same(result.err), {}};
     std::istringstream lines(test::ReadFile(report));
     for (std::string line; std::getline(lines, line);) {
       nlohmann::json parsed = nlohmann::json::parse(same(line));
