@@ -152,7 +152,7 @@ TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
   const std::vector<std::pair<std::string, Fault>> cases{
       {"nothing goes wrong", {}},
       {"delivery HTTP 500", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "500"}, {"times", "9"}}},
-      {"delivery HTTP 503 once", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "503"}}},
+      {"delivery HTTP 503", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "503"}}},
       {"delivery not XML", {{"target", "items/get/deliver"}, {"kind", "notxml"}}},
       {"delivery cut", {{"target", "items/get/deliver"}, {"kind", "cut"}, {"bytes", "50"}}},
       {"delivery without an address",
@@ -161,7 +161,7 @@ TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
         {"status", "200"},
         {"body", "<result><result>true</result><error>0</error></result>"}}},
       {"download HTTP 500", {{"target", "download"}, {"kind", "http"}, {"status", "500"}, {"times", "9"}}},
-      {"download HTTP 503 once", {{"target", "download"}, {"kind", "http"}, {"status", "503"}}},
+      {"download HTTP 503", {{"target", "download"}, {"kind", "http"}, {"status", "503"}}},
       {"download cut", {{"target", "download"}, {"kind", "cut"}, {"bytes", "1000"}}},
   };
   for (std::size_t n = 0; n < cases.size(); ++n) {

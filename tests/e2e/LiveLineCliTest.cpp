@@ -1,6 +1,7 @@
 // velmora upload against velmora-locker: on a terminal (a pseudo-terminal 60 columns wide) a live
 // line shows the counts, speed and time left and never takes more than the width; piped, or with
-// --quiet, there is no live line and no carriage return or escape sequence.
+// --quiet, there is no live line and no carriage return or escape sequence. A restore's log on
+// stdout never runs on from the live line on stderr.
 
 #include "LockerProcess.h"
 #include "TempHome.h"
@@ -82,6 +83,28 @@ TEST_F(LiveLineCliTest, TerminalShowsTheLiveLineWithinItsWidthAndPipesAndQuietDo
   const auto quiet = test::RunCommand(Upload("--quiet " + Files("quiet")));
   ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
   EXPECT_THAT(quiet.err, ::testing::MatchesRegex("3 sent, [^\n]*\n"));
+}
+
+TEST_F(LiveLineCliTest, ARestoresLogLinesNeverRunOnFromItsLiveLine) {
+  ASSERT_EQ(test::RunCommand(Upload(Files("up"))).exitCode, 0);
+  const auto target = files() / "restored";
+  std::filesystem::create_directories(target);
+  // About 450 KiB at 100 KiB/s, its log on stdout and its live line on stderr, one terminal.
+  const auto terminal = test::RunCommand(
+      "script -qec " +
+      test::ShellQuote("stty cols 80; " + std::regex_replace(Upload(""), std::regex(" upload $"), "") +
+                       " restore --all --limit-rate 100K --target " + test::ShellQuote(target.string())) +
+      " /dev/null");
+  ASSERT_EQ(terminal.exitCode, 0) << terminal.out;
+  EXPECT_TRUE(std::regex_search(terminal.out, std::regex("\\d/3 files  [0-9.]+ KiB  "))) << terminal.out;
+  // Each log line starts a line of its own or one the live line was erased from ("\r" then
+  // erase; a drawn live line ends with the erase alone).
+  int logLines = 0;
+  for (std::size_t at = 0; (at = terminal.out.find("Next file: ", at)) != std::string::npos; ++at, ++logLines) {
+    const std::string before = terminal.out.substr(at < 4 ? 0 : at - 4, at < 4 ? at : 4);
+    EXPECT_TRUE(before.back() == '\n' || before == "\r\x1b[K") << terminal.out.substr(at < 80 ? 0 : at - 80, 100);
+  }
+  EXPECT_EQ(logLines, 3);
 }
 
 } // namespace
