@@ -101,12 +101,13 @@ TEST_F(RateSettingTest, TimetableGivesTransfersThatStartAfterASwitchTheNewRateAn
   EXPECT_EQ(LoadSettings().rateLimit.Text(), "08:30,512K 18:00,2M 23:00,off");
 }
 
-TEST_F(RateSettingTest, CommandLineLimitHoldsForTheRunAndTheStoredOneIsKept) {
+TEST_F(RateSettingTest, CommandLineLimitAndTransfersHoldForTheRunAndTheStoredOnesAreKept) {
   test::RecordingUi ui;
   {
     Engine engine(ui);
     engine.Startup();
     engine.SetRateLimit(2 << 20);
+    engine.SetTransfers(2);
     EXPECT_EQ(engine.effectiveRateLimit(), 2 << 20);
     engine.Shutdown();
   }
@@ -116,8 +117,15 @@ TEST_F(RateSettingTest, CommandLineLimitHoldsForTheRunAndTheStoredOneIsKept) {
   engine.OverrideRateLimit(1024);
   EXPECT_EQ(engine.effectiveRateLimit(), 1024);
   EXPECT_EQ(engine.rateLimit(), 2 << 20);
+  EXPECT_EQ(engine.effectiveTransfers(), 2);
+  engine.OverrideTransfers(5);
+  EXPECT_EQ(engine.effectiveTransfers(), 5);
+  EXPECT_EQ(engine.transfers(), 2);
+  engine.OverrideTransfers(std::nullopt);
+  EXPECT_EQ(engine.effectiveTransfers(), 2);
   engine.Shutdown();
   EXPECT_EQ(LoadSettings().rateLimit, 2 << 20);
+  EXPECT_EQ(LoadSettings().transfers, 2);
 }
 
 TEST_F(RateSettingTest, StoredLimitThatIsNoRateIsNamedOnceAndKeptAsWritten) {
