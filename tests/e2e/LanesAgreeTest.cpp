@@ -4,7 +4,9 @@
 // file, so which file meets a fault is never left to the lanes' timing.
 
 #include "LockerProcess.h"
+#include "RecordingUi.h"
 #include "TempHome.h"
+#include "app/Engine.h"
 
 #include <gtest/gtest.h>
 
@@ -39,9 +41,9 @@ protected:
 
   // A folder holding one file of its own random bytes; with `stored`, both services already hold
   // its content (another user's), so only its metadata goes out.
-  std::string OneFileFolder(const std::string& name, bool stored = false) {
+  std::string OneFileFolder(const std::string& name, bool stored = false, std::size_t size = 20000) {
     std::mt19937 random(static_cast<unsigned>(std::hash<std::string>()(name)));
-    std::string bytes(20000, '\0');
+    std::string bytes(size, '\0');
     for (char& byte : bytes) byte = static_cast<char>(random());
     const fs::path file = files() / name / (name + ".mp3");
     test::WriteFile(file, bytes);
@@ -174,6 +176,48 @@ TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
     ExpectSameEnding(cases[n].first, cases[n].second, "restore",
                      "--playlist " + playlist + " --target " +
                          test::ShellQuote((files() / ("target{n}-" + playlist)).string()));
+  }
+}
+
+// The window's file bars move with the bytes on lanes as one at a time: while a file moves they
+// pass through values between empty and full, never beyond full, and the run's bar ends full.
+TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
+  OneFileFolder("bars", false, 150 << 10);
+  for (const Mode& mode : modes_) {
+    SCOPED_TRACE(std::to_string(mode.transfers) + " transfer(s)");
+    test::RecordingUi ui;
+    Engine engine(ui, {"/stage " + mode.locker->hostPort(), files() / "bars-settings.ini"});
+    engine.Startup();
+    engine.SetCredentials("alice", "pw");
+    ASSERT_TRUE(engine.Login());
+    engine.OverrideTransfers(mode.transfers);
+    engine.OverrideRateLimit(100 << 10);
+    std::map<ProgressBar, int> between, beyond;
+    ui.onProcessMessages = [&] {
+      for (const ProgressBar bar : {ProgressBar::File, ProgressBar::DownloadFile}) {
+        const auto& shown = ui.bars[bar];
+        between[bar] += shown.position > 0 && shown.position < shown.maximum;
+        beyond[bar] += shown.position > shown.maximum;
+      }
+    };
+    engine.DropFiles({(files() / "bars").string()});
+    ASSERT_TRUE(engine.AnalyzeAndUpload());
+    engine.OnStartTimer();
+    ASSERT_EQ(engine.upload().outcome(), RunOutcome::Finished);
+    // Request overhead counts as moved bytes too, so the run's bar may end a little past its total.
+    EXPECT_GE(ui.bars[ProgressBar::StatusGlobal].position, ui.bars[ProgressBar::StatusGlobal].maximum);
+
+    const fs::path target = files() / ("bars-target" + std::to_string(mode.transfers));
+    fs::create_directories(target);
+    engine.SetRestoreTarget(target.string());
+    engine.SetRestoreWholeLibrary(true);
+    ASSERT_TRUE(engine.RestoreNow());
+    EXPECT_EQ(engine.restoreState().restoredCount, 1);
+    for (const ProgressBar bar : {ProgressBar::File, ProgressBar::DownloadFile}) {
+      EXPECT_GT(between[bar], 0) << static_cast<int>(bar);
+      EXPECT_EQ(beyond[bar], 0) << static_cast<int>(bar);
+    }
+    engine.Shutdown();
   }
 }
 
