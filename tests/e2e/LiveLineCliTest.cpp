@@ -105,6 +105,11 @@ TEST_F(LiveLineCliTest, ARestoresLogLinesNeverRunOnFromItsLiveLine) {
     EXPECT_TRUE(before.back() == '\n' || before == "\r\x1b[K") << terminal.out.substr(at < 80 ? 0 : at - 80, 100);
   }
   EXPECT_EQ(logLines, 3);
+
+  const auto quiet = test::RunCommand(std::regex_replace(Upload(""), std::regex(" upload $"), "") +
+                                      " restore --all --quiet --target " + test::ShellQuote(target.string()));
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "0 restored, 3 already there, 0 failed\n");
 }
 
 } // namespace

@@ -168,6 +168,12 @@ TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
   EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
   EXPECT_EQ(Summary(), "4 restored, 0 already there, 0 failed");
   EXPECT_TRUE(ui.sawStatus("     4 restored, 0 already there, 0 failed"));
+  // The command line's live line: files handled of the rows listed, the bytes of every download.
+  const TransferFigures figures = engine->restorer().Figures();
+  EXPECT_EQ(std::tuple(figures.filesDone, figures.bytesDone, figures.bytesTotal),
+            std::tuple(4, std::int64_t{4 * 5021}, std::int64_t{0}));
+  EXPECT_EQ(figures.filesTotal, engine->restoreState().rowsToFetch);
+  EXPECT_EQ(figures.currentFile, " - Bare");
 
   // One playlist file per playlist, in the service's order; "Shared" was fetched into the first
   // playlist's folder and the second playlist's file points there.
