@@ -179,10 +179,12 @@ TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
   }
 }
 
-// The window's file bars move with the bytes on lanes as one at a time: while a file moves they
-// pass through values between empty and full, never beyond full, and the run's bar ends full.
+// The window on lanes as one at a time: the file bars move with the bytes of the file the status
+// window names (between empty and full, never beyond), the run's bar ends full, and a finished run
+// puts the window and its buttons back.
 TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
   OneFileFolder("bars", false, 150 << 10);
+  test::WriteFile(files() / "bars" / "a small one.mp3", std::string(20 << 10, 's')); // queued first
   for (const Mode& mode : modes_) {
     SCOPED_TRACE(std::to_string(mode.transfers) + " transfer(s)");
     test::RecordingUi ui;
@@ -193,17 +195,32 @@ TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
     engine.OverrideTransfers(mode.transfers);
     engine.OverrideRateLimit(100 << 10);
     std::map<ProgressBar, int> between, beyond;
+    std::vector<std::string> otherFilesBar;
     ui.onProcessMessages = [&] {
       for (const ProgressBar bar : {ProgressBar::File, ProgressBar::DownloadFile}) {
         const auto& shown = ui.bars[bar];
         between[bar] += shown.position > 0 && shown.position < shown.maximum;
         beyond[bar] += shown.position > shown.maximum;
       }
+      // A file's requests are at most its bytes and a few KiB of form around them.
+      const std::string named = engine.upload().statusWindow().currentTrack;
+      const auto total = ui.bars[ProgressBar::File].maximum;
+      std::error_code error;
+      const auto size = static_cast<std::int64_t>(fs::file_size(named, error));
+      if (!error && engine.upload().RunActive() && total > 0 && total > size + (16 << 10))
+        otherFilesBar.push_back(named + ": " + std::to_string(total));
     };
     engine.DropFiles({(files() / "bars").string()});
     ASSERT_TRUE(engine.AnalyzeAndUpload());
     engine.OnStartTimer();
     ASSERT_EQ(engine.upload().outcome(), RunOutcome::Finished);
+    EXPECT_TRUE(otherFilesBar.empty()) << otherFilesBar.front();
+    const UploadWindows& windows = engine.upload().windows();
+    const UploadQueueControls& controls = engine.upload().controls();
+    EXPECT_EQ(std::vector<bool>({windows.statusWindowVisible, windows.mainWindowVisible, windows.durationTimerEnabled,
+                                 windows.statusTimerEnabled, controls.stopEnabled, controls.clearEnabled,
+                                 controls.removeEnabled}),
+              std::vector<bool>({false, true, false, false, false, false, false}));
     // Request overhead counts as moved bytes too, so the run's bar may end a little past its total.
     const auto& run = ui.bars[ProgressBar::StatusGlobal];
     EXPECT_GE(run.position, run.maximum);
@@ -214,7 +231,7 @@ TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
     engine.SetRestoreTarget(target.string());
     engine.SetRestoreWholeLibrary(true);
     ASSERT_TRUE(engine.RestoreNow());
-    EXPECT_EQ(engine.restoreState().restoredCount, 1);
+    EXPECT_EQ(engine.restoreState().restoredCount, 2);
     for (const ProgressBar bar : {ProgressBar::File, ProgressBar::DownloadFile}) {
       EXPECT_GT(between[bar], 0) << static_cast<int>(bar);
       EXPECT_EQ(beyond[bar], 0) << static_cast<int>(bar);

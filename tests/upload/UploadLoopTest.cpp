@@ -12,6 +12,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace velmora {
 namespace {
 
@@ -102,7 +104,9 @@ TEST_F(UploadLoopTest, NewFileIsRegisteredThenItsContentPostedToTheNamedAddress)
 
 TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
   const MediaItem known = Item("known.mp3", 204, "never sent");
-  Run({Item("odd.mp3", 300), known, Item("odd2.mp3", 999)});
+  MediaItem unreadable = Item("unreadable.mp3", 400);
+  unreadable.HashValue = "invalidhashvalue"; // what a file that could not be read is listed with
+  Run({Item("odd.mp3", 300), known, Item("odd2.mp3", 999), unreadable});
 
   ASSERT_THAT(Methods(), ElementsAre("transmitfile"));
   const test::FakeRequest& request = service_.requests[0];
@@ -113,11 +117,20 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
   for (const auto& content : request.fileContents) EXPECT_THAT(content, ::testing::Not(HasSubstr("never sent")));
   EXPECT_TRUE(upload_.queue().empty());
   EXPECT_EQ(upload_.outcome(), RunOutcome::Finished);
-  EXPECT_EQ(upload_.statusWindow().ItemsStarted, 3);
+  EXPECT_EQ(upload_.statusWindow().ItemsStarted, 4);
   // The notice comes last, once the windows are where the finished run leaves them.
   EXPECT_EQ(ui_.viewChanges.back(), View::RunEnded);
   EXPECT_EQ(upload_.runEndNotice().title, "Upload done!");
   EXPECT_EQ(upload_.runEndNotice().text, "0 files uploaded, 1 already in your locker.");
+  // Each skipped file's report line says why.
+  std::map<std::string, std::string> skipped;
+  const OutcomeLog report = upload_.Report();
+  for (const FileOutcome& outcome : report.entries())
+    if (outcome.kind == FileOutcomeKind::Skipped)
+      skipped[std::filesystem::path(outcome.path).filename().string()] = outcome.reason;
+  EXPECT_EQ(skipped, (std::map<std::string, std::string>{{"odd.mp3", "the service answered code 300"},
+                                                         {"odd2.mp3", "the service answered code 999"},
+                                                         {"unreadable.mp3", reason::kNoHashId}}));
 }
 
 TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
