@@ -198,6 +198,7 @@ TEST_F(RestoreTest, PlaylistModeListsAndDownloadsEachItemOnce) {
   EXPECT_EQ(deliverCalls.load(), 0);
   EXPECT_EQ(engine->restorer().UnhandledRows(), 0);
   EXPECT_EQ(Summary(), "0 restored, 4 already there, 0 failed");
+  EXPECT_EQ(engine->restorer().Figures().bytesDone, 0) << "counted afresh each restore";
   EXPECT_EQ(FilesListedIn("Road trip.m3u8").size(), 3u);
 }
 
