@@ -181,8 +181,8 @@ TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
 }
 
 // The window on lanes as one at a time: the file bars move with the bytes of the file the status
-// window names (between empty and full, never beyond), the run's bar ends full, and a finished run
-// puts the window and its buttons back.
+// window names (between empty and full, never beyond), the run's bar ends full, a finished run
+// puts the window and its buttons back, and a restore's bar moves while its files come.
 TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
   OneFileFolder("bars", false, 150 << 10);
   test::WriteFile(files() / "bars" / "a small one.mp3", std::string(20 << 10, 's')); // queued first
@@ -197,7 +197,11 @@ TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
     engine.OverrideRateLimit(100 << 10);
     std::map<ProgressBar, int> between, beyond;
     std::vector<std::string> otherFilesBar;
+    int restoreBarBehind = 0;
     ui.onProcessMessages = [&] {
+      const RestoreState& restore = engine.restoreState();
+      restoreBarBehind += restore.running && restore.totalPosition > 0 &&
+                          ui.bars[ProgressBar::DownloadTotal].position != restore.totalPosition;
       for (const ProgressBar bar : {ProgressBar::File, ProgressBar::DownloadFile}) {
         const auto& shown = ui.bars[bar];
         between[bar] += shown.position > 0 && shown.position < shown.maximum;
@@ -233,6 +237,7 @@ TEST_F(LanesAgreeTest, FileBarsMoveWithTheBytesOnEveryNumberOfTransfers) {
     engine.SetRestoreWholeLibrary(true);
     ASSERT_TRUE(engine.RestoreNow());
     EXPECT_EQ(engine.restoreState().restoredCount, 2);
+    EXPECT_EQ(restoreBarBehind, 0) << "the restore's bar moves as its files come, not only at the end";
     for (const ProgressBar bar : {ProgressBar::File, ProgressBar::DownloadFile}) {
       EXPECT_GT(between[bar], 0) << static_cast<int>(bar);
       EXPECT_EQ(beyond[bar], 0) << static_cast<int>(bar);
