@@ -47,10 +47,11 @@ protected:
     for (char& byte : bytes) byte = static_cast<char>(random());
     const fs::path file = files() / name / (name + ".mp3");
     test::WriteFile(file, bytes);
-    for (const Mode& mode : modes_) {
-      if (!stored) continue;
-      test::RunCommand("curl -s -f --data-binary @" + test::ShellQuote(file.string()) +
-                       " -H 'Content-Type: application/octet-stream' " + mode.locker->baseUrl() + "/_control/objects");
+    if (stored) {
+      for (const Mode& mode : modes_)
+        test::RunCommand("curl -s -f --data-binary @" + test::ShellQuote(file.string()) +
+                         " -H 'Content-Type: application/octet-stream' " + mode.locker->baseUrl() +
+                         "/_control/objects");
     }
     return test::ShellQuote((files() / name).string());
   }

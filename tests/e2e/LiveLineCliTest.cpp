@@ -37,10 +37,11 @@ protected:
     }
     return test::ShellQuote(path.string());
   }
-  std::string Upload(const std::string& arguments) {
+  std::string Velmora(const std::string& arguments) {
     return "VELMORA_PASSWORD=pw " + test::ShellQuote(VELMORA_CLI_PATH) + " --stage " + locker_->hostPort() +
-           " --user alice upload " + arguments;
+           " --user alice " + arguments;
   }
+  std::string Upload(const std::string& arguments) { return Velmora("upload " + arguments); }
 
   std::unique_ptr<test::LockerProcess> locker_;
 };
@@ -92,8 +93,8 @@ TEST_F(LiveLineCliTest, ARestoresLogLinesNeverRunOnFromItsLiveLine) {
   // About 450 KiB at 100 KiB/s, its log on stdout and its live line on stderr, one terminal.
   const auto terminal = test::RunCommand(
       "script -qec " +
-      test::ShellQuote("stty cols 80; " + std::regex_replace(Upload(""), std::regex(" upload $"), "") +
-                       " restore --all --limit-rate 100K --target " + test::ShellQuote(target.string())) +
+      test::ShellQuote("stty cols 80; " +
+                       Velmora("restore --all --limit-rate 100K --target " + test::ShellQuote(target.string()))) +
       " /dev/null");
   ASSERT_EQ(terminal.exitCode, 0) << terminal.out;
   EXPECT_TRUE(std::regex_search(terminal.out, std::regex("\\d/3 files  [0-9.]+ KiB  "))) << terminal.out;
@@ -106,8 +107,7 @@ TEST_F(LiveLineCliTest, ARestoresLogLinesNeverRunOnFromItsLiveLine) {
   }
   EXPECT_EQ(logLines, 3);
 
-  const auto quiet = test::RunCommand(std::regex_replace(Upload(""), std::regex(" upload $"), "") +
-                                      " restore --all --quiet --target " + test::ShellQuote(target.string()));
+  const auto quiet = test::RunCommand(Velmora("restore --all --quiet --target " + test::ShellQuote(target.string())));
   EXPECT_EQ(quiet.exitCode, 0);
   EXPECT_EQ(quiet.out + quiet.err, "0 restored, 3 already there, 0 failed\n");
 }
