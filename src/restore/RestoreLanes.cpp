@@ -16,6 +16,7 @@
 #include <SQLiteCpp/Statement.h>
 #include <pugixml.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -62,9 +63,11 @@ void AskAddress(TransferLane& lane, const std::string& entryKey, LaneResult& res
 }
 
 // One row: its address (unless one was asked ahead), then the download.
+// `received` counts the bytes of the downloaded files, not of the requests around them.
 TransferLanes::Job RestoreJob(const std::string& entryKey, const std::filesystem::path& file,
-                              const std::shared_ptr<LaneResult>& result, const std::string& addressAhead) {
-  return [entryKey, file, result, addressAhead](TransferLane& lane) {
+                              const std::shared_ptr<LaneResult>& result, const std::string& addressAhead,
+                              const std::shared_ptr<std::atomic<std::int64_t>>& received) {
+  return [entryKey, file, result, addressAhead, received](TransferLane& lane) {
     if (addressAhead.empty()) {
       AskAddress(lane, entryKey, *result);
       if (!result->reply.Success) return;
@@ -74,7 +77,10 @@ TransferLanes::Job RestoreJob(const std::string& entryKey, const std::filesystem
     }
     result->step = Step::Download;
     DownloadThroughPartialFile(file, result->digest, [&](const std::filesystem::path& partial, const BodyObserver& onBody) {
-      lane.Get(result->url, partial, onBody);
+      lane.Get(result->url, partial, [&](const char* data, std::size_t size) {
+        *received += static_cast<std::int64_t>(size);
+        onBody(data, size);
+      });
     });
   };
 }
@@ -121,6 +127,7 @@ void Restorer::DownloadInLanes() {
   } lent{service_, service_.LendKeptHandle()};
   TransferLanes lanes(transfers, service_.laneIdentity(), [this] { return service_.rateLimit(); }, lent.connection);
   std::deque<Slot> slots;
+  const auto received = std::make_shared<std::atomic<std::int64_t>>(0);
   std::set<std::string> keysInTransfer;
   // Addresses asked ahead, by entry key, for rows not yet on a lane; the one being asked.
   std::map<std::string, std::string> addressesAhead;
@@ -139,7 +146,7 @@ void Restorer::DownloadInLanes() {
   const auto submit = [&](Slot& slot) {
     slot.result = std::make_shared<LaneResult>();
     slot.settled = false;
-    slot.ticket = lanes.Submit({RestoreJob(slot.row.entryKey, slot.file, slot.result, {})}).front();
+    slot.ticket = lanes.Submit({RestoreJob(slot.row.entryKey, slot.file, slot.result, {}, received)}).front();
   };
   // The next unhandled rows of the work list, in its order (rows in transfer included).
   const auto nextRows = [&](int count) {
@@ -190,7 +197,7 @@ void Restorer::DownloadInLanes() {
       }
       if (slots.back().settled) continue;
       slots.back().result = std::make_shared<LaneResult>();
-      jobs.push_back(RestoreJob(row.entryKey, slots.back().file, slots.back().result, addressAhead));
+      jobs.push_back(RestoreJob(row.entryKey, slots.back().file, slots.back().result, addressAhead, received));
       waiting.push_back(slots.size() - 1);
     }
     if (jobs.empty()) return;
@@ -315,7 +322,7 @@ void Restorer::DownloadInLanes() {
       lanes.WaitForAny(kPumpInterval);
     }
     // The restore's bars count files, not bytes; the figures count the bytes.
-    state.bytesReceived += lanes.TakeMovedBytes();
+    state.bytesReceived += received->exchange(0);
     if (const auto& ticket = slots.front().ticket) {
       ui().SetProgress(ProgressBar::DownloadFile, ticket->requestMoved(), ticket->requestTotal());
     }
@@ -325,6 +332,7 @@ void Restorer::DownloadInLanes() {
       if (!slot.settled && slot.ticket && slot.ticket->done()) settle(slot);
     }
   }
+  state.bytesReceived += received->exchange(0);
   ui().SetProgress(ProgressBar::DownloadFile, 0, 0);
   // The pass that finds nothing left moves the total bar too.
   if (listExhausted && !ending && !state.DownloadsCancelled) {
