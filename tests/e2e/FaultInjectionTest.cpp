@@ -34,7 +34,7 @@ struct Track {
 
 using Fault = std::map<std::string, std::string>;
 
-class FaultInjectionTest : public test::TempHomeTest {
+class FaultInjectionOneAtATimeTest : public test::TransfersTest {
 protected:
   void SetUp() override {
     if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
@@ -72,7 +72,7 @@ protected:
 
   test::CommandResult Velmora(const std::string& arguments) {
     return test::RunCommand("VELMORA_PASSWORD=pw " + test::ShellQuote(VELMORA_CLI_PATH) + " --stage " +
-                            locker_->hostPort() + " --user alice " + arguments);
+                            locker_->hostPort() + " --user alice " + WithTransfers(arguments));
   }
 
   void Arm(const Fault& fault) { locker_->Control("/_control/faults", fault); }
@@ -152,7 +152,9 @@ protected:
   int objectChecks_ = 0;
 };
 
-TEST_F(FaultInjectionTest, UploadCutAtAnyOffsetKeepsTheQueueAndTheNextRunCompletes) {
+using FaultInjectionTest = test::OnEveryTransfers<FaultInjectionOneAtATimeTest>;
+
+TEST_P(FaultInjectionTest, UploadCutAtAnyOffsetKeepsTheQueueAndTheNextRunCompletes) {
   constexpr std::size_t kSize = 96 * 1024;
   const std::vector<std::size_t> offsets{0, 1, 511, 4096, 16383, 16384, 40000, 65536, 90000, kSize - 1};
   for (std::size_t n = 0; n < offsets.size(); ++n) {
@@ -198,7 +200,7 @@ struct UploadCase {
   int queueAfterEngineRun; // records left in the queue after the engine's run with the fault
 };
 
-TEST_F(FaultInjectionTest, RefusedGarbledAndCutAnswersOnTheUploadPathLoseNothing) {
+TEST_F(FaultInjectionOneAtATimeTest, RefusedGarbledAndCutAnswersOnTheUploadPathLoseNothing) {
   const std::vector<UploadCase> cases{
       // Every REST method answers HTTP 500 five times: five runs fail at the login, the sixth works.
       {"HTTP 500 burst on every method",
@@ -266,7 +268,7 @@ TEST_F(FaultInjectionTest, RefusedGarbledAndCutAnswersOnTheUploadPathLoseNothing
   ExpectNoCorruptObject();
 }
 
-TEST_F(FaultInjectionTest, MetadataOnlyItemRefusedIsSentAgainByTheNextRun) {
+TEST_P(FaultInjectionTest, MetadataOnlyItemRefusedIsSentAgainByTheNextRun) {
   const auto tracks = MakeTracks("known", 2, 5000);
   for (const Track& track : tracks) {
     // Content another user stored: the duplicate check answers 204, only metadata goes out.
@@ -286,7 +288,7 @@ TEST_F(FaultInjectionTest, MetadataOnlyItemRefusedIsSentAgainByTheNextRun) {
   ExpectAllStored(tracks, "metadata only");
 }
 
-TEST_F(FaultInjectionTest, DownloadCutAtAnyOffsetLeavesNoPartialFileAndTheNextRunCompletes) {
+TEST_F(FaultInjectionOneAtATimeTest, DownloadCutAtAnyOffsetLeavesNoPartialFileAndTheNextRunCompletes) {
   constexpr std::size_t kSize = 64 * 1024;
   const auto tracks = MakeTracks("library", 2, kSize);
   ASSERT_EQ(Velmora("upload --playlist Mix " + test::ShellQuote((files() / "library").string())).exitCode, 0);
@@ -333,7 +335,7 @@ TEST_F(FaultInjectionTest, DownloadCutAtAnyOffsetLeavesNoPartialFileAndTheNextRu
   }
 }
 
-TEST_F(FaultInjectionTest, StalledAnswersAreWaitedForWhileTheWindowStaysAlive) {
+TEST_P(FaultInjectionTest, StalledAnswersAreWaitedForWhileTheWindowStaysAlive) {
   const auto tracks = MakeTracks("slow", 2, 30000);
   test::RecordingUi ui;
   auto engine = LoggedInEngine(ui);
@@ -357,6 +359,8 @@ TEST_F(FaultInjectionTest, StalledAnswersAreWaitedForWhileTheWindowStaysAlive) {
   EXPECT_EQ(restored.exitCode, 0) << restored.err;
   EXPECT_EQ(FilesBelow(target).size(), 2u);
 }
+
+VELMORA_ON_EVERY_TRANSFERS(FaultInjectionTest);
 
 } // namespace
 } // namespace velmora

@@ -34,7 +34,7 @@ std::string TaggedTrack(const std::string& title, const std::string& artist, con
   return bytes + Id3v1(title, artist, album);
 }
 
-class RestoreCliTest : public test::TempHomeTest {
+class RestoreCliOneAtATimeTest : public test::TransfersTest {
 protected:
   void SetUp() override {
     if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
@@ -43,7 +43,7 @@ protected:
   }
   test::CommandResult Velmora(const std::string& arguments) {
     return test::RunCommand("VELMORA_PASSWORD=pw " + test::ShellQuote(VELMORA_CLI_PATH) + " --stage " +
-                            locker->hostPort() + " --user alice " + arguments);
+                            locker->hostPort() + " --user alice " + WithTransfers(arguments));
   }
   // Uploads the tracks as one drop into the playlist; remembers their bytes by restored name.
   void UploadInto(const std::string& playlist, const std::vector<std::array<std::string, 3>>& tracks) {
@@ -80,7 +80,9 @@ protected:
   int uploads = 0;
 };
 
-TEST_F(RestoreCliTest, RestoresPlaylistsByteForByteAndFetchesNothingTwice) {
+using RestoreCliTest = test::OnEveryTransfers<RestoreCliOneAtATimeTest>;
+
+TEST_P(RestoreCliTest, RestoresPlaylistsByteForByteAndFetchesNothingTwice) {
   UploadInto("Mix", {{{"First", "Band", "One"}}, {{"Second", "Band", "Two"}}});
   UploadInto("Road: trip", {{{"Third", "Solo", "Three"}}});
   // "First" is in both playlists: uploading it again only adds it to the second playlist.
@@ -112,7 +114,7 @@ TEST_F(RestoreCliTest, RestoresPlaylistsByteForByteAndFetchesNothingTwice) {
 // Two tracks with equal tags, three playlists whose names clean to "Rock" and one with a line
 // break: every track comes back, each playlist in a folder and playlist file of its own that the
 // next run finds again, and --playlist chooses by the service's name exactly.
-TEST_F(RestoreCliTest, CollidingNamesAllComeBackUnderStableNamesAndPlaylistsAreChosenByExactName) {
+TEST_P(RestoreCliTest, CollidingNamesAllComeBackUnderStableNamesAndPlaylistsAreChosenByExactName) {
   std::map<std::string, std::string> hashOf; // file name below up/ -> SHA-1
   const auto upload = [&](const std::string& playlist, const std::string& file, const std::string& title,
                           std::size_t size) {
@@ -185,7 +187,7 @@ int FilesHashed(const test::CommandResult& result) {
   return count;
 }
 
-TEST_F(RestoreCliTest, RestoredPlaylistPlaysInOrderAndItsFilesAreKnownToTheNextUpload) {
+TEST_P(RestoreCliTest, RestoredPlaylistPlaysInOrderAndItsFilesAreKnownToTheNextUpload) {
   if (std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "ffmpeg is not installed";
   // Uploaded one by one, so the service's order is not the order of the names.
@@ -234,7 +236,7 @@ TEST_F(RestoreCliTest, RestoredPlaylistPlaysInOrderAndItsFilesAreKnownToTheNextU
   EXPECT_EQ(requests["upload"], 0);
 }
 
-TEST_F(RestoreCliTest, WholeLibraryAndChosenPlaylists) {
+TEST_P(RestoreCliTest, WholeLibraryAndChosenPlaylists) {
   UploadInto("Mix", {{{"First", "Band", "One"}}});
   UploadInto("Other", {{{"Second", "Band", "Two"}}});
   const auto all = NewTarget("all");
@@ -258,7 +260,7 @@ TEST_F(RestoreCliTest, WholeLibraryAndChosenPlaylists) {
   EXPECT_FALSE(std::filesystem::exists(files() / "missing"));
 }
 
-TEST_F(RestoreCliTest, CutOrRefusedDownloadLeavesNoFileAndTheNextRunCompletes) {
+TEST_F(RestoreCliOneAtATimeTest, CutOrRefusedDownloadLeavesNoFileAndTheNextRunCompletes) {
   UploadInto("Mix", {{{"First", "Band", "One"}}, {{"Second", "Band", "Two"}}});
   const std::vector<std::map<std::string, std::string>> faults{
       {{"target", "download"}, {"kind", "cut"}, {"bytes", "20000"}},
@@ -282,7 +284,7 @@ TEST_F(RestoreCliTest, CutOrRefusedDownloadLeavesNoFileAndTheNextRunCompletes) {
   }
 }
 
-TEST_F(RestoreCliTest, HostilePlaylistNamesStayInsideTheTarget) {
+TEST_P(RestoreCliTest, HostilePlaylistNamesStayInsideTheTarget) {
   for (const std::string& name : {std::string(".."), std::string("../../etc"), std::string("a/../../b"),
                                   std::string(300, 'x'), std::string("tab\there\x01")}) {
     locker->Control("/_control/playlists", {{"user", "alice"}, {"name", name}});
@@ -300,7 +302,7 @@ TEST_F(RestoreCliTest, HostilePlaylistNamesStayInsideTheTarget) {
 
 // Files small enough to land whole in a socket's receive buffer still come at the limit: 2 MB at
 // 200 KiB/s take about 10 s, not the fraction of it they take when only curl's reads are limited.
-TEST_F(RestoreCliTest, SpeedLimitHoldsForFilesThatFitTheReceiveBuffer) {
+TEST_P(RestoreCliTest, SpeedLimitHoldsForFilesThatFitTheReceiveBuffer) {
   const auto folder = files() / "up";
   for (const std::string title : {"One", "Two"}) {
     test::WriteFile(folder / (title + ".mp3"), TaggedTrack(title, "Band", "Album", 1'000'000));
@@ -316,6 +318,8 @@ TEST_F(RestoreCliTest, SpeedLimitHoldsForFilesThatFitTheReceiveBuffer) {
   EXPECT_LE(kibPerSecond, 200 * 1.15);
   EXPECT_GE(kibPerSecond, 200 * 0.5);
 }
+
+VELMORA_ON_EVERY_TRANSFERS(RestoreCliTest);
 
 } // namespace
 } // namespace velmora

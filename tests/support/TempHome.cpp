@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -106,6 +107,21 @@ CommandResult RunCommand(const std::string& commandLine) {
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.err = ReadFile(errFile);
   return result;
+}
+
+} // namespace velmora::test
+
+namespace velmora::test {
+
+std::string TransfersTest::WithTransfers(const std::string& arguments) const {
+  static const std::regex transferCommand("^(upload|restore|watch|itunes|winamp)( |$)");
+  if (transfers_ == 1 || !std::regex_search(arguments, transferCommand)) return arguments;
+  return std::regex_replace(arguments, transferCommand, "$1 --transfers " + std::to_string(transfers_) + "$2",
+                            std::regex_constants::format_first_only);
+}
+
+std::string TransfersName(const ::testing::TestParamInfo<int>& info) {
+  return info.param == 1 ? "OneAtATime" : "Lanes" + std::to_string(info.param);
 }
 
 } // namespace velmora::test

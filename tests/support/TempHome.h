@@ -55,3 +55,31 @@ std::string PercentEncodedPath(const std::string& path);
 std::string ShellQuote(const std::string& text);
 
 } // namespace velmora::test
+
+namespace velmora::test {
+
+// A suite whose command lines may run on lanes: a transfer command ("upload ...", "restore ...")
+// gets "--transfers N" after its name; other commands stay as they are.
+class TransfersTest : public TempHomeTest {
+protected:
+  std::string WithTransfers(const std::string& arguments) const;
+  int transfers_ = 1;
+};
+
+// The fixture's TEST_Ps, run once one file at a time and once on three lanes
+// (VELMORA_ON_EVERY_TRANSFERS). Its TEST_Fs hold one file at a time only: which file meets a
+// fault there depends on the lanes' timing.
+template <class Fixture>
+class OnEveryTransfers : public Fixture, public ::testing::WithParamInterface<int> {
+protected:
+  void SetUp() override {
+    this->transfers_ = GetParam();
+    Fixture::SetUp();
+  }
+};
+std::string TransfersName(const ::testing::TestParamInfo<int>& info);
+
+} // namespace velmora::test
+
+#define VELMORA_ON_EVERY_TRANSFERS(Suite)                                                                  \
+  INSTANTIATE_TEST_SUITE_P(Transfers, Suite, ::testing::Values(1, 3), ::velmora::test::TransfersName)
