@@ -13,6 +13,7 @@
 #include <functional>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 
 namespace velmora {
@@ -98,9 +99,18 @@ protected:
     const std::size_t messagesBefore = history.ui->messages.size() + history.ui->errorMessages.size() +
                                        history.ui->errorDisplays.size();
     history.ui->bars.clear();
+    // While the files are analysed, nothing is counted and nothing can be stopped.
+    std::set<std::string> duringAnalysis;
+    history.ui->onProcessMessages = [&] {
+      const UploadQueueControls& controls = engine.upload().controls();
+      if (!controls.analysisText.empty())
+        duringAnalysis.insert("'" + controls.itemsToUpload + "' stop " + std::to_string(controls.stopEnabled));
+    };
     engine.ClearDroppedFiles();
     engine.DropFiles({(files() / folder).string()});
     EXPECT_TRUE(engine.AnalyzeAndUpload());
+    EXPECT_EQ(duringAnalysis, std::set<std::string>{"'' stop 0"});
+    history.ui->onProcessMessages = nullptr;
     engine.OnStartTimer();
     std::vector<std::string> lines;
     const OutcomeLog report = engine.UploadReport();

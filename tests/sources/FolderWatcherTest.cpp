@@ -100,6 +100,16 @@ TEST_P(WatcherModeTest, NewFileIsTakenOnceItHasSettled) {
   }
 }
 
+// A watched folder may be a link to the music on another drive: the link is followed.
+TEST_P(WatcherModeTest, FolderGivenAsALinkIsFollowed) {
+  std::filesystem::create_directories(Path("drive/music"));
+  std::filesystem::create_directory_symlink(Path("drive/music"), Path("linked"));
+  Watch({"linked"});
+  Append("drive/music/song.mp3", "audio");
+  EXPECT_THAT(Look(), IsEmpty());
+  EXPECT_THAT(Take(10s), ElementsAre(Path("linked/song.mp3")));
+}
+
 // A tag editor saves in place: the same size, other bytes, a later modification time.
 TEST_P(WatcherModeTest, FileRewrittenInPlaceAtTheSameSizeSettlesAgain) {
   Watch({"music"});
