@@ -45,6 +45,12 @@ TEST(LiveLineText, CountsBytesSpeedAndTimeLeftThenTheName) {
   // A narrow terminal loses the bytes first, then the speed.
   EXPECT_EQ(LiveLineText(figures, 40), "3/6 files  200.0 KiB/s  1:15 left  son…");
   EXPECT_EQ(LiveLineText(figures, 30), "3/6 files  1:15 left  song.m…");
+  // A name gets at least one character and its ellipsis, or is left out; the figures fill the
+  // line to its last column and are cut past it.
+  EXPECT_EQ(LiveLineText(figures, 38), "3/6 files  200.0 KiB/s  1:15 left  s…");
+  EXPECT_EQ(LiveLineText(figures, 37), "3/6 files  200.0 KiB/s  1:15 left");
+  EXPECT_EQ(LiveLineText(figures, 21), "3/6 files  1:15 left");
+  EXPECT_EQ(LiveLineText(figures, 20), "3/6 files  1:15 le…");
   figures.secondsLeft = 3725;
   EXPECT_NE(LiveLineText(figures, 80).find("  1:02:05 left  "), std::string::npos);
   figures.bytesPerSecond.reset();
