@@ -173,6 +173,8 @@ void UploadPipeline::LaneRun::Run() {
     ShowOldest();
     WaitForLanes();
   }
+  // However the run ends, the files that have left are no longer counted.
+  p_.controls_.itemsToUpload = std::to_string(p_.queue_.QueueCount());
   if (unreachable_) throw ServiceUnreachable(unreachableWhy_);
   if (ending_) std::rethrow_exception(ending_);
   if (p_.uploadStopped_) {
@@ -180,7 +182,6 @@ void UploadPipeline::LaneRun::Run() {
     p_.Signal(View::UploadQueue);
     return;
   }
-  p_.controls_.itemsToUpload = std::to_string(p_.queue_.QueueCount());
   p_.FinishUploadRun();
   p_.windows_.uploadDoneBarVisible = true;
   p_.Signal(View::UploadWindows);

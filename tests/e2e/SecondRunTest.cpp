@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -41,6 +42,7 @@ protected:
     WriteRandomFile("second/four.mp3", 9000);
     fs::copy_file(files() / "first" / "one.mp3", files() / "second" / "one again.mp3"); // held already
     WriteRandomFile("second/held by another.mp3", 12000);                            // metadata only
+    WriteRandomFile("third/refused.mp3", 15000);
   }
 
   void WriteRandomFile(const std::string& name, std::size_t size) {
@@ -96,6 +98,10 @@ protected:
   UploadEnding Upload(History& history, const std::string& folder) {
     Enter(history);
     Engine& engine = *history.engine;
+    // The window has shown the Status tab that earlier work asked for, and the user has closed
+    // the "Upload done!" bar, which stays until then.
+    engine.StatusTabShown();
+    engine.CloseUploadDoneBar();
     const std::size_t messagesBefore = history.ui->messages.size() + history.ui->errorMessages.size() +
                                        history.ui->errorDisplays.size();
     history.ui->bars.clear();
@@ -192,6 +198,7 @@ protected:
       // The services name items by keys of their own.
       line = std::regex_replace(line, std::regex("[0-9a-f]{32}"), "KEY");
       line = std::regex_replace(line, std::regex(history.name), "HISTORY");
+      line = std::regex_replace(line, std::regex(history.locker->hostPort()), "SERVICE");
     }
     std::sort(lines.begin(), lines.end());
     std::string text;
@@ -201,7 +208,15 @@ protected:
 
 };
 
+// The same work on lanes ends as one file at a time too, but for the last file sent (which lane
+// ends last) and the download bar's size once it is empty.
+std::string AsOnEveryNumberOfTransfers(const std::string& shown) {
+  std::string same = std::regex_replace(shown, std::regex("(^|\n)last [^\n]*"), "");
+  return std::regex_replace(same, std::regex("bar 4 0/[0-9]+"), "bar 4 empty");
+}
+
 TEST_F(SecondRunTest, UploadAndRestoreAfterOthersInOneSessionEndAsInAFreshProgram) {
+  std::map<int, std::vector<std::string>> endings; // by number of transfers
   for (const int transfers : {1, 3}) {
     SCOPED_TRACE(std::to_string(transfers) + " transfer(s)");
     History session = Begin("session" + std::to_string(transfers), transfers);
@@ -225,11 +240,20 @@ TEST_F(SecondRunTest, UploadAndRestoreAfterOthersInOneSessionEndAsInAFreshProgra
     const std::string sessionRestore = Restore(session, targets(session).second);
     StartEngine(fresh);
     EXPECT_EQ(sessionRestore, Restore(fresh, targets(fresh).second));
+    // A run the service refuses, after all that.
+    for (History* history : {&session, &fresh})
+      history->locker->Control("/_control/faults", {{"target", "items/add"}, {"kind", "http"}, {"status", "500"}});
+    const UploadEnding sessionRefused = Upload(session, "third");
+    StartEngine(fresh);
+    EXPECT_EQ(sessionRefused.shown, Upload(fresh, "third").shown);
+    endings[transfers] = {AsOnEveryNumberOfTransfers(sessionUpload.shown), AsOnEveryNumberOfTransfers(sessionRestore),
+                          AsOnEveryNumberOfTransfers(sessionRefused.shown)};
     for (History* history : {&session, &fresh}) {
       Enter(*history);
       history->engine->Shutdown();
     }
   }
+  EXPECT_EQ(endings[3], endings[1]) << "three transfers (first) against one";
 }
 
 } // namespace
