@@ -16,8 +16,9 @@ std::string TimeLeftText(std::int64_t seconds) {
   return text + std::to_string(minutes) + " min " + std::to_string(seconds % 60) + " sec";
 }
 
-AnalysisProgress::AnalysisProgress(Ui& ui, std::size_t total, std::function<void(const std::string&)> show)
-    : ui_(ui), total_(total), show_(std::move(show)), started_(Clock::now()) {
+AnalysisProgress::AnalysisProgress(Ui& ui, std::size_t total, std::function<void(const std::string&)> show,
+                                   Clock::time_point started)
+    : ui_(ui), total_(total), show_(std::move(show)), started_(started) {
   Show(0, started_);
 }
 
@@ -25,8 +26,7 @@ AnalysisProgress::~AnalysisProgress() {
   if (show_) show_({});
 }
 
-void AnalysisProgress::Done(std::size_t done) {
-  const Clock::time_point now = Clock::now();
+void AnalysisProgress::Done(std::size_t done, Clock::time_point now) {
   if (done < total_ && now - shown_ < kShowInterval) {
     // Files answered from the cache go by in thousands a second: between two status lines the
     // window still gets its messages.

@@ -22,13 +22,15 @@ class AnalysisProgress {
 public:
   using Clock = std::chrono::steady_clock;
   // `show` also gets the text (an empty text once the analysis has ended); it may be empty.
-  AnalysisProgress(Ui& ui, std::size_t total, std::function<void(const std::string&)> show);
+  // `started`: when the analysis began (a test gives its own clock's time).
+  AnalysisProgress(Ui& ui, std::size_t total, std::function<void(const std::string&)> show,
+                   Clock::time_point started = Clock::now());
   ~AnalysisProgress();
   AnalysisProgress(const AnalysisProgress&) = delete;
   AnalysisProgress& operator=(const AnalysisProgress&) = delete;
 
-  // `done` files of the total are described.
-  void Done(std::size_t done);
+  // `done` files of the total are described, at `now`.
+  void Done(std::size_t done, Clock::time_point now = Clock::now());
 
   // The words for `done` of `total` after `elapsed`: the time left once a second has passed.
   static std::string Text(std::size_t done, std::size_t total, Clock::duration elapsed);

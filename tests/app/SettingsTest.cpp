@@ -32,6 +32,11 @@ TEST_F(SettingsTest, LivesInTheConfigHomeWithOwnerOnlyMode) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+TEST_F(SettingsTest, WithoutAConfigHomeTheyLiveInTheUsersDotConfig) {
+  const test::PlainHome home(files());
+  EXPECT_EQ(SettingsFilePath(), files() / ".config" / "velmora-online" / "settings.ini");
+}
+
 TEST_F(SettingsTest, AnyTextRoundTripsUnchanged) {
   const StoredSettings written{" al=ice ",
                                "p%w;d #x\n[y]\t\r ",

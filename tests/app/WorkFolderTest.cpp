@@ -23,6 +23,11 @@ TEST_F(WorkFolderTest, IsCreatedPrivateWithTrailingSeparator) {
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
+TEST_F(WorkFolderTest, WithoutACacheHomeItIsInTheUsersDotCache) {
+  const test::PlainHome home(files());
+  EXPECT_EQ(WorkFolder(), (files() / ".cache" / "VLUploader").string() + "/");
+}
+
 TEST_F(WorkFolderTest, CleaningRemovesTmpFilesAtAnyDepthAndKeepsTheRest) {
   const auto root = std::filesystem::path(WorkFolder());
   test::WriteFile(root / "tmp_{A}.xml", "x");

@@ -172,6 +172,12 @@ TEST_F(DroppedFilesTest, AnalysisSaysHowFarItIsAndHoldsTheStatusTabMeanwhile) {
   EXPECT_EQ(AnalysisProgress::Text(100, 400, 10s), "Analysing 100 of 400, about 0 min 30 sec left");
   EXPECT_EQ(AnalysisProgress::Text(1, 3602, 1s), "Analysing 1 of 3602, about 1 hours 0 min 1 sec left");
   EXPECT_EQ(AnalysisProgress::Text(1, 3602, 500ms), "Analysing 1 of 3602");
+  // The time left counts from the analysis's start, not from the line shown last.
+  test::RecordingUi ui;
+  const auto started = AnalysisProgress::Clock::now();
+  AnalysisProgress progress(ui, 4, {}, started);
+  progress.Done(1, started + 2s);
+  EXPECT_EQ(ui.status(), "     Analysing 1 of 4, about 0 min 6 sec left");
 }
 
 TEST_F(DroppedFilesTest, AnalyzeAndUploadWithAnEmptyListRunsTheChainWithNothing) {

@@ -124,4 +124,13 @@ std::string TransfersName(const ::testing::TestParamInfo<int>& info) {
   return info.param == 1 ? "OneAtATime" : "Lanes" + std::to_string(info.param);
 }
 
+PlainHome::PlainHome(const std::filesystem::path& home) {
+  if (const char* old = std::getenv("HOME")) oldHome_ = old;
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_CACHE_HOME");
+}
+
+PlainHome::~PlainHome() { ::setenv("HOME", oldHome_.c_str(), 1); }
+
 } // namespace velmora::test

@@ -38,6 +38,19 @@ private:
   bool hadCache_ = false, hadConfig_ = false, hadWine_ = false;
 };
 
+// For its lifetime HOME is `home` and XDG_CONFIG_HOME and XDG_CACHE_HOME are unset (a
+// TempHomeTest's TearDown puts those back).
+class PlainHome {
+public:
+  explicit PlainHome(const std::filesystem::path& home);
+  ~PlainHome();
+  PlainHome(const PlainHome&) = delete;
+  PlainHome& operator=(const PlainHome&) = delete;
+
+private:
+  std::string oldHome_;
+};
+
 // Writes bytes to a file, creating parent folders.
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);

@@ -341,6 +341,25 @@ TEST_F(UploadLoopTest, RemovingTheRecordInTransferLeavesTheOthersQueued) {
   EXPECT_EQ(upload_.queue().First()->location, second.Location);
 }
 
+TEST_F(UploadLoopTest, AFileRemovedFromTheQueueIsReportedRemovedAndTheOthersStillQueued) {
+  const MediaItem first = Item("first.mp3", 404), second = Item("second.mp3", 300), third = Item("third.mp3", 300);
+  bool removed = false;
+  ui_.onProcessMessages = [&] {
+    if (!removed && ui_.status() == "     Upload of " + first.Location) {
+      removed = upload_.RemoveQueueItem(upload_.queue().records().back().id);
+      upload_.StopUpload();
+    }
+  };
+  Run({first, second, third});
+  ui_.onProcessMessages = nullptr;
+  ASSERT_TRUE(removed);
+  std::map<std::string, std::string> reasons;
+  const OutcomeLog report = upload_.Report();
+  for (const FileOutcome& outcome : report.entries()) reasons[outcome.path] = outcome.reason;
+  EXPECT_EQ(reasons[second.Location], reason::kStillQueued);
+  EXPECT_EQ(reasons[third.Location], reason::kRemovedFromQueue);
+}
+
 TEST_F(UploadLoopTest, TheLoopIteratesInsteadOfNesting) {
   // The same small file under 3000 hash ids, none needing a request.
   MediaItem item = Item("same.mp3", 300);
