@@ -272,8 +272,7 @@ TEST_P(FaultInjectionTest, MetadataOnlyItemRefusedIsSentAgainByTheNextRun) {
   const auto tracks = MakeTracks("known", 2, 5000);
   for (const Track& track : tracks) {
     // Content another user stored: the duplicate check answers 204, only metadata goes out.
-    test::RunCommand("curl -s -f --data-binary @" + test::ShellQuote(track.path) +
-                     " -H 'Content-Type: application/octet-stream' " + locker_->baseUrl() + "/_control/objects");
+    locker_->StoreContent(track.path);
   }
   ASSERT_EQ(StoredObjects().size(), 2u);
   Arm({{"target", "transmitfile"}, {"kind", "http"}, {"status", "500"}, {"times", "2"}});

@@ -13,7 +13,6 @@
 #include <nlohmann/json.hpp>
 
 #include <map>
-#include <random>
 #include <regex>
 
 namespace velmora {
@@ -42,16 +41,10 @@ protected:
   // A folder holding one file of its own random bytes; with `stored`, both services already hold
   // its content (another user's), so only its metadata goes out.
   std::string OneFileFolder(const std::string& name, bool stored = false, std::size_t size = 20000) {
-    std::mt19937 random(static_cast<unsigned>(std::hash<std::string>()(name)));
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random());
     const fs::path file = files() / name / (name + ".mp3");
-    test::WriteFile(file, bytes);
+    test::WriteNoise(file, size);
     if (stored) {
-      for (const Mode& mode : modes_)
-        test::RunCommand("curl -s -f --data-binary @" + test::ShellQuote(file.string()) +
-                         " -H 'Content-Type: application/octet-stream' " + mode.locker->baseUrl() +
-                         "/_control/objects");
+      for (const Mode& mode : modes_) mode.locker->StoreContent(file);
     }
     return test::ShellQuote((files() / name).string());
   }

@@ -1,5 +1,7 @@
 #include "LockerProcess.h"
 
+#include "TempHome.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -139,6 +141,11 @@ int ClosedLoopbackPort() {
   ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
   ::close(s);
   return ntohs(address.sin_port);
+}
+
+void LockerProcess::StoreContent(const std::filesystem::path& file) const {
+  RunCommand("curl -s -f --data-binary @" + ShellQuote(file.string()) +
+             " -H 'Content-Type: application/octet-stream' " + baseUrl() + "/_control/objects");
 }
 
 } // namespace velmora::test

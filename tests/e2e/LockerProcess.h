@@ -3,6 +3,7 @@
 
 #include <pugixml.hpp>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -37,6 +38,9 @@ public:
 
   // GETs a control document, e.g. Document("/_control/playlists", {{"user", "alice"}}).
   pugi::xml_document Document(const std::string& path, const std::map<std::string, std::string>& parameters = {}) const;
+  // The service holds the file's content as another user's upload: its duplicate check then
+  // answers that only metadata need go.
+  void StoreContent(const std::filesystem::path& file) const;
   // Requests per target ("items/add", "items/get/deliver", "upload", "download", ...) since the
   // start or the last "/_control/stats/reset".
   std::map<std::string, int> RequestCounts() const;

@@ -10,8 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
-#include <random>
 #include <map>
 #include <regex>
 #include <set>
@@ -36,20 +34,13 @@ protected:
   void SetUp() override {
     if (!test::LockerProcess::Available()) GTEST_SKIP() << "no velmora-locker in this build";
     test::TempHomeTest::SetUp();
-    WriteRandomFile("first/one.mp3", 30000);
-    WriteRandomFile("first/two.mp3", 26000);
-    WriteRandomFile("second/three.mp3", 41000);
-    WriteRandomFile("second/four.mp3", 9000);
+    test::WriteNoise(files() / "first/one.mp3", 30000);
+    test::WriteNoise(files() / "first/two.mp3", 26000);
+    test::WriteNoise(files() / "second/three.mp3", 41000);
+    test::WriteNoise(files() / "second/four.mp3", 9000);
     fs::copy_file(files() / "first" / "one.mp3", files() / "second" / "one again.mp3"); // held already
-    WriteRandomFile("second/held by another.mp3", 12000);                            // metadata only
-    WriteRandomFile("third/refused.mp3", 15000);
-  }
-
-  void WriteRandomFile(const std::string& name, std::size_t size) {
-    std::mt19937 random(static_cast<unsigned>(std::hash<std::string>()(name)));
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random());
-    test::WriteFile(files() / name, bytes);
+    test::WriteNoise(files() / "second/held by another.mp3", 12000);                 // metadata only
+    test::WriteNoise(files() / "third/refused.mp3", 15000);
   }
 
   History Begin(const std::string& name, int transfers) {
@@ -58,8 +49,7 @@ protected:
                     std::make_unique<test::LockerProcess>(
                         std::vector<std::string>{"--data", (home / "locker").string(), "--user", "alice:pw"}),
                     nullptr, nullptr};
-    test::RunCommand("curl -s -f --data-binary @" + test::ShellQuote((files() / "second/held by another.mp3").string()) +
-                     " -H 'Content-Type: application/octet-stream' " + history.locker->baseUrl() + "/_control/objects");
+    history.locker->StoreContent(files() / "second/held by another.mp3");
     return history;
   }
 
@@ -86,8 +76,6 @@ protected:
     history.engine->OverrideTransfers(history.transfers);
   }
 
-  // What the user can see once a step has ended, with the history's own folder names taken out.
-  // Every list is sorted: on several lanes files end in the order they finish.
   // What an upload showed, and its bytes moved: those count the requests' form too, whose length
   // varies by a few bytes with the service's answers.
   struct UploadEnding {
@@ -95,6 +83,8 @@ protected:
     std::int64_t bytesMoved;
   };
 
+  // What the user can see once a step has ended, with the history's own folder names taken out.
+  // Every list is sorted: on several lanes files end in the order they finish.
   UploadEnding Upload(History& history, const std::string& folder) {
     Enter(history);
     Engine& engine = *history.engine;
@@ -102,9 +92,7 @@ protected:
     // the "Upload done!" bar, which stays until then.
     engine.StatusTabShown();
     engine.CloseUploadDoneBar();
-    const std::size_t messagesBefore = history.ui->messages.size() + history.ui->errorMessages.size() +
-                                       history.ui->errorDisplays.size();
-    history.ui->bars.clear();
+    const std::size_t messagesBefore = BeginStep(history);
     // While the files are analysed, nothing is counted and nothing can be stopped.
     std::set<std::string> duringAnalysis;
     history.ui->onProcessMessages = [&] {
@@ -149,9 +137,7 @@ protected:
   std::string Restore(History& history, const fs::path& target) {
     Enter(history);
     Engine& engine = *history.engine;
-    const std::size_t messagesBefore = history.ui->messages.size() + history.ui->errorMessages.size() +
-                                       history.ui->errorDisplays.size();
-    history.ui->bars.clear();
+    const std::size_t messagesBefore = BeginStep(history);
     const std::size_t logBefore = engine.restoreState().log.size();
     engine.SetRestoreTarget(target.string());
     engine.SetRestoreWholeLibrary(true);
@@ -178,12 +164,22 @@ protected:
     return Sorted(std::move(lines), history);
   }
 
-  // The messages of the step, and the step's own bars as it left them.
-  static void AddShown(const History& history, std::size_t messagesBefore, const std::vector<ProgressBar>& bars,
-                       std::vector<std::string>& lines) {
+  // How many messages were shown before the step; the bars start empty for it.
+  static std::size_t BeginStep(History& history) {
+    history.ui->bars.clear();
+    return Messages(history).size();
+  }
+  static std::vector<std::string> Messages(const History& history) {
     std::vector<std::string> messages = history.ui->messages;
     messages.insert(messages.end(), history.ui->errorMessages.begin(), history.ui->errorMessages.end());
     messages.insert(messages.end(), history.ui->errorDisplays.begin(), history.ui->errorDisplays.end());
+    return messages;
+  }
+
+  // The messages of the step, and the step's own bars as it left them.
+  static void AddShown(const History& history, std::size_t messagesBefore, const std::vector<ProgressBar>& bars,
+                       std::vector<std::string>& lines) {
+    const std::vector<std::string> messages = Messages(history);
     for (std::size_t n = messagesBefore; n < messages.size(); ++n) lines.push_back("message " + messages[n]);
     for (const ProgressBar bar : bars) {
       const auto shown = history.ui->bars.find(bar);
@@ -205,7 +201,6 @@ protected:
     for (const std::string& line : lines) text += line + "\n";
     return text;
   }
-
 };
 
 // The same work on lanes ends as one file at a time too, but for the last file sent (which lane

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
@@ -132,5 +133,12 @@ PlainHome::PlainHome(const std::filesystem::path& home) {
 }
 
 PlainHome::~PlainHome() { ::setenv("HOME", oldHome_.c_str(), 1); }
+
+void WriteNoise(const std::filesystem::path& path, std::size_t size) {
+  std::mt19937 random(static_cast<unsigned>(std::hash<std::string>()(path.filename().string())));
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  WriteFile(path, bytes);
+}
 
 } // namespace velmora::test

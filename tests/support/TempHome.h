@@ -54,6 +54,8 @@ private:
 // Writes bytes to a file, creating parent folders.
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
+// Writes `size` pseudo-random bytes of the file's own (seeded by its path), creating parent folders.
+void WriteNoise(const std::filesystem::path& path, std::size_t size);
 
 // Runs a shell command line; returns its exit code and collects stdout (and stderr if asked).
 struct CommandResult {
