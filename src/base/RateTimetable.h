@@ -33,7 +33,6 @@ public:
   // At this moment, in the local time zone.
   std::int64_t RateAtTime(std::time_t when) const;
   bool IsTimetable() const { return !switches_.empty(); }
-  const std::vector<Switch>& switches() const { return switches_; }
   // The text Parse reads back: "1M", "0", or "08:00,512K 18:00,2M 23:00,off".
   std::string Text() const;
 

@@ -48,7 +48,6 @@ public:
   // through libcurl's own send and receive limits when the request starts, so a request keeps the
   // rate it started with when the timetable switches during it.
   std::int64_t rateLimit() const { return rateLimit_.RateAtTime(clock_()); }
-  const RateTimetable& rateTimetable() const { return rateLimit_; }
   void SetRateLimit(RateTimetable timetable) { rateLimit_ = std::move(timetable); }
   // Where the time of day for the timetable comes from (tests force one).
   void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }

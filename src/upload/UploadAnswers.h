@@ -10,7 +10,4 @@ namespace velmora {
 // file's content goes. Empty when the answer is not XML or names no location.
 std::string ReadUploadLocation(const std::string& answer);
 
-// A queue record's duplicate-check code as a number; 0 when the text is not one.
-int DuplicateCheckCode(const std::string& text);
-
 } // namespace velmora

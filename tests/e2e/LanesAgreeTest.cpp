@@ -7,6 +7,7 @@
 #include "RecordingUi.h"
 #include "TempHome.h"
 #include "app/Engine.h"
+#include "store/Sha1.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,14 @@ TEST_F(LanesAgreeTest, UploadsEndEachFileAsOneAtATimeUnderEveryFault) {
     const auto& [name, fault, stored] = retried[n];
     ExpectSameEnding(name, fault, "upload", "--retries 2 " + OneFileFolder("retried" + std::to_string(n), stored));
   }
+  // A duplicate-check code that asks for nothing to be sent skips the file with that code.
+  const std::string odd = OneFileFolder("odd code");
+  const std::string answer = "<result><result>true</result><error>0</error><items><item><hashvalue>" +
+                             Sha1OfFile((files() / "odd code" / "odd code.mp3").string()).value() +
+                             "</hashvalue><code>300</code></item></items></result>";
+  ExpectSameEnding("duplicate check answers code 300",
+                   {{"target", "items/checkhashvalues"}, {"kind", "http"}, {"status", "200"}, {"body", answer}}, "upload",
+                   odd);
 }
 
 TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
@@ -164,6 +173,12 @@ TEST_F(LanesAgreeTest, RestoresEndEachFileAsOneAtATimeUnderEveryFault) {
       {"delivery HTTP 500", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "500"}, {"times", "9"}}},
       {"delivery HTTP 503", {{"target", "items/get/deliver"}, {"kind", "http"}, {"status", "503"}}},
       {"delivery not XML", {{"target", "items/get/deliver"}, {"kind", "notxml"}}},
+      {"delivery refused",
+       {{"target", "items/get/deliver"},
+        {"kind", "http"},
+        {"status", "200"},
+        {"body", "<result><result>false</result><error>404</error><errormessage>No such item</errormessage></result>"},
+        {"times", "9"}}},
       {"delivery cut", {{"target", "items/get/deliver"}, {"kind", "cut"}, {"bytes", "50"}}},
       {"delivery without an address",
        {{"target", "items/get/deliver"},

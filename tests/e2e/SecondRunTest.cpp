@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -85,7 +86,8 @@ protected:
 
   // What the user can see once a step has ended, with the history's own folder names taken out.
   // Every list is sorted: on several lanes files end in the order they finish.
-  UploadEnding Upload(History& history, const std::string& folder) {
+  // `beforeSending` runs between the analysis and the start of the transfers.
+  UploadEnding Upload(History& history, const std::string& folder, const std::function<void()>& beforeSending = {}) {
     Enter(history);
     Engine& engine = *history.engine;
     // The window has shown the Status tab that earlier work asked for, and the user has closed
@@ -105,6 +107,7 @@ protected:
     EXPECT_TRUE(engine.AnalyzeAndUpload());
     EXPECT_EQ(duringAnalysis, std::set<std::string>{"'' stop 0"});
     history.ui->onProcessMessages = nullptr;
+    if (beforeSending) beforeSending();
     engine.OnStartTimer();
     std::vector<std::string> lines;
     const OutcomeLog report = engine.UploadReport();
@@ -247,6 +250,28 @@ TEST_F(SecondRunTest, UploadAndRestoreAfterOthersInOneSessionEndAsInAFreshProgra
       Enter(*history);
       history->engine->Shutdown();
     }
+  }
+  EXPECT_EQ(endings[3], endings[1]) << "three transfers (first) against one";
+}
+
+// A file edited between its analysis and its transfer is refused by the service for its new
+// hash id; the run ends naming the edit as the cause, on lanes as one at a time.
+TEST_F(SecondRunTest, AFileEditedAfterItsAnalysisIsNamedAsTheCauseOnEveryNumberOfTransfers) {
+  std::map<int, std::string> endings;
+  for (const int transfers : {1, 3}) {
+    History history = Begin("edited" + std::to_string(transfers), transfers);
+    const fs::path song = files() / (history.name + " music") / "song.mp3";
+    test::WriteNoise(song, 20000);
+    StartEngine(history);
+    const UploadEnding ending = Upload(history, song.parent_path().filename(), [&] { test::WriteNoise(song, 21000); });
+    EXPECT_NE(ending.shown.find("message The file " + (files() / "HISTORY music" / "song.mp3").string() +
+                                " changed since it was analysed, so the service refused it (HTTP status 422); "
+                                "analyse it again to send it\n"),
+              std::string::npos)
+        << ending.shown;
+    endings[transfers] = AsOnEveryNumberOfTransfers(ending.shown);
+    Enter(history);
+    history.engine->Shutdown();
   }
   EXPECT_EQ(endings[3], endings[1]) << "three transfers (first) against one";
 }
