@@ -95,34 +95,6 @@ protected:
     return ending;
   }
 
-  // The number of the last request the service has logged.
-  static unsigned long long LastRequest(const Mode& mode) {
-    const auto log = mode.locker->Document("/_control/requests", {{"limit", "1"}});
-    return log.select_node("/requests/request/@seq").attribute().as_ullong();
-  }
-
-  // Every request the service answered after `after`, sorted: what was asked and each field sent,
-  // a file field by its size and type (exchange files have names of their own). Requests cut by a
-  // fault are left out: how far they got, and how often a kept connection is tried again, is timing.
-  static std::vector<std::string> RequestsSince(const Mode& mode, unsigned long long after) {
-    std::vector<std::string> requests;
-    const auto log = mode.locker->Document("/_control/requests", {{"limit", "500"}});
-    for (const pugi::xpath_node& node : log.select_nodes("/requests/request")) {
-      const pugi::xml_node request = node.node();
-      if (request.attribute("seq").as_ullong() <= after || request.attribute("status").as_int() == 0) continue;
-      std::string line = std::string(request.attribute("target").value()) + " " + request.attribute("status").value();
-      for (const pugi::xml_node field : request.children("field")) {
-        line += std::string(" ") + field.attribute("name").value() + "=";
-        line += field.attribute("file") ? std::string("file:") + field.attribute("contenttype").value() + ":" +
-                                              field.attribute("size").value()
-                                        : field.text().get();
-      }
-      requests.push_back(std::regex_replace(line, std::regex("[0-9a-f]{32}"), "KEY"));
-    }
-    std::sort(requests.begin(), requests.end());
-    return requests;
-  }
-
   // Arms the fault on both services, runs the command once with each, and expects the same ending
   // and the same requests from runs that both met the fault.
   void ExpectSameEnding(const std::string& name, const Fault& fault, const std::string& command,
@@ -130,8 +102,8 @@ protected:
     std::vector<Ending> endings;
     std::vector<std::vector<std::string>> requests;
     for (const Mode& mode : modes_) {
-      const unsigned long long before = LastRequest(mode);
-      const auto logRequests = [&] { requests.push_back(RequestsSince(mode, before)); };
+      const unsigned long long before = mode.locker->LastRequest();
+      const auto logRequests = [&] { requests.push_back(mode.locker->RequestsSince(before)); };
       if (fault.empty()) {
         endings.push_back(Run(mode, command, arguments));
         logRequests();

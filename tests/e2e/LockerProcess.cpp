@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <regex>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -129,6 +130,30 @@ std::map<std::string, int> LockerProcess::RequestCounts() const {
     counts[counter.node().attribute("target").value()] = counter.node().attribute("requests").as_int();
   }
   return counts;
+}
+
+unsigned long long LockerProcess::LastRequest() const {
+  const pugi::xml_document log = Document("/_control/requests", {{"limit", "1"}});
+  return log.select_node("/requests/request/@seq").attribute().as_ullong();
+}
+
+std::vector<std::string> LockerProcess::RequestsSince(unsigned long long after) const {
+  std::vector<std::string> requests;
+  const pugi::xml_document log = Document("/_control/requests", {{"limit", "500"}});
+  for (const pugi::xpath_node& node : log.select_nodes("/requests/request")) {
+    const pugi::xml_node request = node.node();
+    if (request.attribute("seq").as_ullong() <= after || request.attribute("status").as_int() == 0) continue;
+    std::string line = std::string(request.attribute("target").value()) + " " + request.attribute("status").value();
+    for (const pugi::xml_node field : request.children("field")) {
+      line += std::string(" ") + field.attribute("name").value() + "=";
+      line += field.attribute("file")
+                  ? std::string("file:") + field.attribute("contenttype").value() + ":" + field.attribute("size").value()
+                  : field.text().get();
+    }
+    requests.push_back(std::regex_replace(line, std::regex("[0-9a-f]{32}"), "KEY"));
+  }
+  std::sort(requests.begin(), requests.end());
+  return requests;
 }
 
 int ClosedLoopbackPort() {

@@ -44,6 +44,13 @@ public:
   // Requests per target ("items/add", "items/get/deliver", "upload", "download", ...) since the
   // start or the last "/_control/stats/reset".
   std::map<std::string, int> RequestCounts() const;
+  // The number of the last request logged, for RequestsSince.
+  unsigned long long LastRequest() const;
+  // Every request answered after `after`, sorted, one line each: what was asked, its HTTP status
+  // and each field sent, a file field by its type and size (exchange files have names of their
+  // own), keys as "KEY". Requests cut by a fault are left out: how far they got, and how often a
+  // kept connection is tried again, is timing.
+  std::vector<std::string> RequestsSince(unsigned long long after) const;
 
 private:
   pid_t pid_ = -1;

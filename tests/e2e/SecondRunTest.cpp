@@ -15,6 +15,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <utility>
 
 namespace velmora {
 namespace {
@@ -94,7 +95,7 @@ protected:
     // the "Upload done!" bar, which stays until then.
     engine.StatusTabShown();
     engine.CloseUploadDoneBar();
-    const std::size_t messagesBefore = BeginStep(history);
+    const StepStart start = BeginStep(history);
     // While the files are analysed, nothing is counted and nothing can be stopped.
     std::set<std::string> duringAnalysis;
     history.ui->onProcessMessages = [&] {
@@ -133,14 +134,14 @@ protected:
     lines.push_back(state.str());
     if (history.transfers == 1)
       lines.push_back("last " + controls.lastUploadedFile + " playing " + status.currentTrack + " " + status.nameLabel);
-    AddShown(history, messagesBefore, {ProgressBar::QueueGlobal, ProgressBar::StatusGlobal}, lines);
+    AddShown(history, start, {ProgressBar::QueueGlobal, ProgressBar::StatusGlobal}, lines);
     return {Sorted(std::move(lines), history), figures.bytesDone};
   }
 
   std::string Restore(History& history, const fs::path& target) {
     Enter(history);
     Engine& engine = *history.engine;
-    const std::size_t messagesBefore = BeginStep(history);
+    const StepStart start = BeginStep(history);
     const std::size_t logBefore = engine.restoreState().log.size();
     engine.SetRestoreTarget(target.string());
     engine.SetRestoreWholeLibrary(true);
@@ -163,14 +164,18 @@ protected:
                 << state.rowsToFetch << " received " << state.bytesReceived << " bar " << state.totalPosition << "/"
                 << state.totalMaximum << " failed " << state.listingFailed << state.playlistFileFailed;
     lines.push_back(figuresLine.str());
-    AddShown(history, messagesBefore, {ProgressBar::DownloadFile, ProgressBar::DownloadTotal}, lines);
+    AddShown(history, start, {ProgressBar::DownloadFile, ProgressBar::DownloadTotal}, lines);
     return Sorted(std::move(lines), history);
   }
 
-  // How many messages were shown before the step; the bars start empty for it.
-  static std::size_t BeginStep(History& history) {
+  // Where the step begins: the messages shown and requests answered so far. The bars start empty.
+  struct StepStart {
+    std::size_t messages;
+    unsigned long long requests;
+  };
+  static StepStart BeginStep(History& history) {
     history.ui->bars.clear();
-    return Messages(history).size();
+    return {Messages(history).size(), history.locker->LastRequest()};
   }
   static std::vector<std::string> Messages(const History& history) {
     std::vector<std::string> messages = history.ui->messages;
@@ -179,11 +184,17 @@ protected:
     return messages;
   }
 
-  // The messages of the step, and the step's own bars as it left them.
-  static void AddShown(const History& history, std::size_t messagesBefore, const std::vector<ProgressBar>& bars,
+  // The messages and requests of the step, and the step's own bars as it left them.
+  static void AddShown(const History& history, const StepStart& start, const std::vector<ProgressBar>& bars,
                        std::vector<std::string>& lines) {
     const std::vector<std::string> messages = Messages(history);
-    for (std::size_t n = messagesBefore; n < messages.size(); ++n) lines.push_back("message " + messages[n]);
+    for (std::size_t n = start.messages; n < messages.size(); ++n) lines.push_back("message " + messages[n]);
+    // On lanes an address asked ahead may come after its file went to a lane, which asks again.
+    std::string lastAddress;
+    for (const std::string& request : history.locker->RequestsSince(start.requests)) {
+      if (request.starts_with("items/get/deliver ") && std::exchange(lastAddress, request) == request) continue;
+      lines.push_back("request " + request);
+    }
     for (const ProgressBar bar : bars) {
       const auto shown = history.ui->bars.find(bar);
       if (shown != history.ui->bars.end())
