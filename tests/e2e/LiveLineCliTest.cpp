@@ -62,6 +62,7 @@ TEST_F(LiveLineCliTest, TerminalShowsTheLiveLineWithinItsWidthAndPipesAndQuietDo
   ASSERT_EQ(terminal.exitCode, 0) << terminal.out;
   const std::regex live("^\\d/3 files  [0-9.]+ [KM]iB / [0-9.]+ KiB  [0-9.]+ KiB/s  \\d+:\\d\\d left");
   int lines = 0;
+  std::vector<int> filesDone;
   std::size_t start = 0;
   for (std::size_t end; start < terminal.out.size(); start = end + 1) {
     end = terminal.out.find_first_of("\r\n", start);
@@ -71,8 +72,13 @@ TEST_F(LiveLineCliTest, TerminalShowsTheLiveLineWithinItsWidthAndPipesAndQuietDo
     if (!std::regex_search(piece, std::regex("^\\d/3 files"))) continue;
     EXPECT_LE(Characters(piece), 59u) << piece;
     lines += std::regex_search(piece, live);
+    filesDone.push_back(piece[0] - '0');
   }
   EXPECT_GE(lines, 2) << terminal.out;
+  // The files done go from none (the first file takes more than a second) up, never back.
+  ASSERT_FALSE(filesDone.empty());
+  EXPECT_EQ(filesDone.front(), 0) << terminal.out;
+  EXPECT_TRUE(std::is_sorted(filesDone.begin(), filesDone.end())) << terminal.out;
   // Erased before the summary: the summary starts a line of its own.
   EXPECT_TRUE(std::regex_search(terminal.out, std::regex("[\r\n](\x1b\\[K)?3 sent, "))) << terminal.out;
 

@@ -98,7 +98,7 @@ protected:
     const StepStart start = BeginStep(history);
     // While the files are analysed, nothing is counted and nothing can be stopped.
     std::set<std::string> duringAnalysis;
-    history.ui->onProcessMessages = [&] {
+    history.ui->onViewChanged = [&](View) {
       const UploadQueueControls& controls = engine.upload().controls();
       if (!controls.analysisText.empty())
         duringAnalysis.insert("'" + controls.itemsToUpload + "' stop " + std::to_string(controls.stopEnabled));
@@ -107,7 +107,7 @@ protected:
     engine.DropFiles({(files() / folder).string()});
     EXPECT_TRUE(engine.AnalyzeAndUpload());
     EXPECT_EQ(duringAnalysis, std::set<std::string>{"'' stop 0"});
-    history.ui->onProcessMessages = nullptr;
+    history.ui->onViewChanged = nullptr;
     if (beforeSending) beforeSending();
     engine.OnStartTimer();
     std::vector<std::string> lines;

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,14 +157,15 @@ TEST_F(DroppedFilesTest, AnalyzeAndUploadQueuesTheListedFilesWithThePlaylistName
 TEST_F(DroppedFilesTest, AnalysisSaysHowFarItIsAndHoldsTheStatusTabMeanwhile) {
   for (int i = 0; i < 3; ++i) Touch("t" + std::to_string(i) + ".mp3", "audio " + std::to_string(i));
   engine_->DropFiles({F("t0.mp3"), F("t1.mp3"), F("t2.mp3")});
-  bool heldDuringAnalysis = false;
-  ui_.onProcessMessages = [&] {
+  // Every state the window draws while it analyses: Stop disabled, nothing counted.
+  std::set<std::pair<bool, std::string>> drawnDuringAnalysis;
+  ui_.onViewChanged = [&](View) {
     const UploadQueueControls& c = engine_->upload().controls();
-    if (c.analysisText.rfind("Analysing ", 0) == 0) heldDuringAnalysis = !c.stopEnabled && c.itemsToUpload.empty();
+    if (c.analysisText.rfind("Analysing ", 0) == 0) drawnDuringAnalysis.emplace(c.stopEnabled, c.itemsToUpload);
   };
   ASSERT_TRUE(engine_->AnalyzeAndUpload());
-  ui_.onProcessMessages = nullptr;
-  EXPECT_TRUE(heldDuringAnalysis);
+  ui_.onViewChanged = nullptr;
+  EXPECT_EQ(drawnDuringAnalysis, (std::set<std::pair<bool, std::string>>{{false, ""}}));
   EXPECT_TRUE(ui_.sawStatus("     Analysing 0 of 3"));
   EXPECT_TRUE(ui_.sawStatus("     Analysing 3 of 3"));
   EXPECT_EQ(engine_->upload().controls().analysisText, "");

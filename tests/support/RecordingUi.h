@@ -30,7 +30,10 @@ public:
     if (onProcessMessages) onProcessMessages();
   }
   void OpenUrl(const std::string& url) override { openedUrls.push_back(url); }
-  void ViewChanged(View view) override { viewChanges.push_back(view); }
+  void ViewChanged(View view) override {
+    viewChanges.push_back(view);
+    if (onViewChanged) onViewChanged(view);
+  }
 
   // The status panel's current text, five leading blanks included.
   std::string status() const { return statusTexts.empty() ? std::string() : statusTexts.back(); }
@@ -47,6 +50,8 @@ public:
   int pumps = 0;
   // Runs inside each message pump: how a test clicks a button in the middle of long work.
   std::function<void()> onProcessMessages;
+  // Called on every view change, as the window redraws then.
+  std::function<void(View)> onViewChanged;
 };
 
 } // namespace velmora::test

@@ -318,6 +318,21 @@ TEST_F(FingerprinterTest, ListGivenUpEarlyStopsItsWorkers) {
   EXPECT_EQ(CacheRows(), 2);
 }
 
+// A stop request (the user stops the analysis) gives the file being read up after the block in
+// hand: no digest, nothing more read.
+TEST_F(FingerprinterTest, AStopRequestEndsTheReadingOfTheFileInHand) {
+  const auto file = files() / "long.mp3";
+  test::WriteFile(file, std::string(4 * kHashReadBlock, 'x'));
+  std::stop_source stop;
+  int blocks = 0;
+  const FileDigest digest = Sha1OfFileChecked(file.string(), [&] {
+    ++blocks;
+    stop.request_stop();
+  }, stop.get_token());
+  EXPECT_EQ(digest.outcome, FileDigest::Outcome::Unreadable);
+  EXPECT_EQ(blocks, 1);
+}
+
 // The workers are started once and serve every later list: two analyses are hashed by the same
 // threads, one per core, whatever the number of files, each file on the thread that reads it.
 TEST_F(FingerprinterTest, EveryListIsHashedByTheSameThreads) {

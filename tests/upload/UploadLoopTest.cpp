@@ -131,6 +131,16 @@ TEST_F(UploadLoopTest, KnownContentSendsOnlyMetadataAndOtherCodesNothing) {
   EXPECT_EQ(skipped, (std::map<std::string, std::string>{{"odd.mp3", "the service answered code 300"},
                                                          {"odd2.mp3", "the service answered code 999"},
                                                          {"unreadable.mp3", reason::kNoHashId}}));
+  // A dry run of the same files plans each as the run ended it.
+  UploadPipeline dry{service_};
+  dry.SetDryRun(true);
+  ASSERT_TRUE(dry.BuildUploadQueue(items_, kSourceDroppedFiles));
+  const auto ends = [](const OutcomeLog& log) {
+    std::map<std::string, std::pair<FileOutcomeKind, std::string>> byPath;
+    for (const FileOutcome& outcome : log.entries()) byPath[outcome.path] = {outcome.kind, outcome.reason};
+    return byPath;
+  };
+  EXPECT_EQ(ends(dry.Report()), ends(report));
 }
 
 TEST_F(UploadLoopTest, RefusedRegistrationStopsTheRunAfterRemovingThatRecord) {
