@@ -101,12 +101,13 @@ protected:
     history.ui->onViewChanged = [&](View) {
       const UploadQueueControls& controls = engine.upload().controls();
       if (!controls.analysisText.empty())
-        duringAnalysis.insert("'" + controls.itemsToUpload + "' stop " + std::to_string(controls.stopEnabled));
+        duringAnalysis.insert("'" + controls.itemsToUpload + "' stop " + std::to_string(controls.stopEnabled) +
+                              " file bar " + std::to_string(history.ui->bars[ProgressBar::File].position));
     };
     engine.ClearDroppedFiles();
     engine.DropFiles({(files() / folder).string()});
     EXPECT_TRUE(engine.AnalyzeAndUpload());
-    EXPECT_EQ(duringAnalysis, std::set<std::string>{"'' stop 0"});
+    EXPECT_EQ(duringAnalysis, std::set<std::string>{"'' stop 0 file bar 0"});
     history.ui->onViewChanged = nullptr;
     if (beforeSending) beforeSending();
     engine.OnStartTimer();
@@ -168,13 +169,14 @@ protected:
     return Sorted(std::move(lines), history);
   }
 
-  // Where the step begins: the messages shown and requests answered so far. The bars start empty.
+  // Where the step begins: the messages shown and requests answered so far.
   struct StepStart {
     std::size_t messages;
     unsigned long long requests;
   };
   static StepStart BeginStep(History& history) {
-    history.ui->bars.clear();
+    // The file bar stays as the step before left it, as the window's does: a step resets it itself.
+    std::erase_if(history.ui->bars, [](const auto& bar) { return bar.first != ProgressBar::File; });
     return {Messages(history).size(), history.locker->LastRequest()};
   }
   static std::vector<std::string> Messages(const History& history) {

@@ -318,6 +318,23 @@ TEST_F(FingerprinterTest, ListGivenUpEarlyStopsItsWorkers) {
   EXPECT_EQ(CacheRows(), 2);
 }
 
+// A list longer than one share of cache lookups is answered wholly from the cache the second time:
+// no file at a share's edge is read again.
+TEST_F(FingerprinterTest, ALongListIsAnsweredFromTheCacheTheSecondTime) {
+  std::vector<std::string> list;
+  for (int i = 0; i < 1001; ++i) {
+    list.push_back((files() / ("f" + std::to_string(i) + ".mp3")).string());
+    test::WriteFile(list.back(), std::to_string(i));
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    ui.statusTexts.clear();
+    const HashAheadScope ahead = engine->fingerprinter().HashAhead(list);
+    for (const std::string& file : list) engine->FileFingerprint(file);
+  }
+  EXPECT_EQ(ui.statusTexts, std::vector<std::string>{});
+  EXPECT_EQ(CacheRows(), 1001);
+}
+
 // A stop request (the user stops the analysis) gives the file being read up after the block in
 // hand: no digest, nothing more read.
 TEST_F(FingerprinterTest, AStopRequestEndsTheReadingOfTheFileInHand) {
