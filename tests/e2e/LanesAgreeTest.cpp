@@ -103,16 +103,13 @@ protected:
     std::vector<std::vector<std::string>> requests;
     for (const Mode& mode : modes_) {
       const unsigned long long before = mode.locker->LastRequest();
-      const auto logRequests = [&] { requests.push_back(mode.locker->RequestsSince(before)); };
-      if (fault.empty()) {
-        endings.push_back(Run(mode, command, arguments));
-        logRequests();
-        continue;
+      if (!fault.empty()) {
+        mode.locker->Control("/_control/stats/reset");
+        mode.locker->Control("/_control/faults", fault);
       }
-      mode.locker->Control("/_control/stats/reset");
-      mode.locker->Control("/_control/faults", fault);
       endings.push_back(Run(mode, command, arguments));
-      logRequests();
+      requests.push_back(mode.locker->RequestsSince(before));
+      if (fault.empty()) continue;
       const auto stats = mode.locker->Document("/_control/stats");
       const std::string met = "/stats/counter[@target='" + fault.at("target") + "']/@faults";
       EXPECT_GT(stats.select_node(met.c_str()).attribute().as_int(), 0)

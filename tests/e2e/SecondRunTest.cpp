@@ -15,7 +15,6 @@
 #include <regex>
 #include <set>
 #include <sstream>
-#include <utility>
 
 namespace velmora {
 namespace {
@@ -192,10 +191,12 @@ protected:
     const std::vector<std::string> messages = Messages(history);
     for (std::size_t n = start.messages; n < messages.size(); ++n) lines.push_back("message " + messages[n]);
     // On lanes an address asked ahead may come after its file went to a lane, which asks again.
-    std::string lastAddress;
+    // The log is sorted, so a second ask stands right after the first and is left out.
+    std::string previous;
     for (const std::string& request : history.locker->RequestsSince(start.requests)) {
-      if (request.starts_with("items/get/deliver ") && std::exchange(lastAddress, request) == request) continue;
-      lines.push_back("request " + request);
+      const bool askedAgain = request == previous && request.starts_with("items/get/deliver ");
+      previous = request;
+      if (!askedAgain) lines.push_back("request " + request);
     }
     for (const ProgressBar bar : bars) {
       const auto shown = history.ui->bars.find(bar);
